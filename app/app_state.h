@@ -1,0 +1,118 @@
+// AppState: the one process-wide state record of the program, and the
+// operations that several subsystems call.
+#ifndef NOCTIL_APP_STATE_H
+#define NOCTIL_APP_STATE_H
+
+#include <windows.h>
+#include <vfw.h>
+
+#include "resource.h"
+
+// Persistent settings, loaded at start and saved at exit (app/settings.cpp).
+struct CaptureSettings {
+    char imageFile[MAX_PATH];  // output AVI file name
+    INT autoIncrement;         // non-zero: number the output file
+    INT ampOff;                // non-zero: amplifier off during the exposure
+    INT exposureMs;            // exposure time
+    INT delayMs;               // delay between the end of one image and the next exposure
+    INT frameCount;            // images per run, 0 means no limit
+    char driverName[100];      // description of the capture driver chosen last
+    INT previewMode;           // VIEW_NONE, VIEW_OVERLAY or VIEW_PREVIEW
+};
+
+// A packed device-independent bitmap: header, colour table and pixel rows in
+// one heap block.
+typedef BITMAPINFOHEADER PackedDib;
+
+enum { VIEW_NONE = 0, VIEW_OVERLAY = 1, VIEW_PREVIEW = 2 };
+enum { CAPSTATE_IDLE = 0, CAPSTATE_RECORDING = 1, CAPSTATE_PAUSE = 2 };
+
+// Levels of the camera control lines on the parallel port's data register.
+enum CameraPortValue : BYTE {
+    PORT_IDLE = 0x00,
+    PORT_EXPOSE = 0x0B,
+    PORT_EXPOSE_AMPOFF = 0x0F,
+    PORT_READOUT = 0x08,
+    PORT_READOUT_480 = 0x09,
+};
+#define CAMERA_PORT_ADDRESS 0x378
+
+// Exposure cycle timers of the main window, each used as a one-shot.
+enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
+
+// The largest frame the readout selection keeps: 640 x 480 at 4 bytes a pixel.
+#define BEST_FRAME_BYTES (640 * 480 * 4)
+
+struct AppState {
+    HINSTANCE instanceHandle;
+    HWND mainWindow;
+    HWND snapshotWindow;
+    CaptureSettings settings;
+    HWND toolbarWindow;
+    INT recording;
+    HWND setupDialog;
+    HWND captureWindow;
+    INT driverIndex;
+    CAPDRIVERCAPS driverCaps;
+    CAPSTATUS captureStatus;
+    CAPTUREPARMS captureParms;
+    INT framesWritten;
+    INT paused;
+    BITMAPINFOHEADER outputFormat;
+    INT SelectionState;
+    INT bestScore;
+    INT callbackDepth;
+    BYTE BestFrameBuffer[BEST_FRAME_BYTES];
+    PackedDib *lastImage;
+    BYTE *lastImageBits;
+    PAVIFILE outputFile;
+    PAVISTREAM outputStream;
+    INT sampleIndex;
+};
+
+extern AppState app;
+
+// Puts every field at its initial value; WinMain calls it first.
+void InitAppState(void);
+
+// app/
+void LoadSettings(void);
+void SaveSettings(void);
+void WriteIntSetting(LPCSTR section, LPCSTR key, INT value, LPCSTR file);
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+HWND CreateToolbar(HWND parent);
+void SetCaptureState(INT state);
+LRESULT SaveImagesIn(void);
+
+// device/
+void ConnectSavedDriver(HWND mainWindow);
+LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId);
+void RefreshDeviceInfo(void);
+void PlaceCaptureWindow(HWND mainWindow, HWND captureWindow);
+void ConfigureDevice(HWND mainWindow, HWND captureWindow, WORD index);
+void ResetSequenceSetup(void);
+void TogglePreview(void);
+void ToggleOverlay(void);
+void ShowVideoSourceDialog(void);
+void ShowVideoFormatDialog(void);
+void UpdateViewCheckMarks(HMENU menu);
+
+// exposure/
+void WriteCameraPort(BYTE value);
+void StartRecording(void);
+void StopRecording(void);
+void TogglePause(void);
+void HandleExposureTimer(UINT_PTR timerId);
+LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header);
+void MakeFinalImage(void);
+void LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot);
+
+// output/
+INT OpenImageFile(void);
+void AppendImage(PackedDib *dib, BYTE *bits);
+void CloseImageFile(void);
+LRESULT CALLBACK SnapshotWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif  // NOCTIL_APP_STATE_H

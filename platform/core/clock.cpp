@@ -1,0 +1,29 @@
+#include "core/clock.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+namespace plat {
+
+namespace {
+std::int64_t monotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+}  // namespace
+
+RealClock::RealClock() : originNs_(monotonicNs()) {}
+
+Micros RealClock::now() const { return (monotonicNs() - originNs_) / 1000; }
+
+void RealClock::sleepUntil(Micros when) {
+    const std::int64_t targetNs = originNs_ + when * 1000;
+    timespec ts{static_cast<time_t>(targetNs / 1'000'000'000), static_cast<long>(targetNs % 1'000'000'000)};
+    // An interrupted sleep is simply resumed until the absolute time.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace plat

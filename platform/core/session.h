@@ -1,0 +1,68 @@
+// A platform session: everything the stand-in platform holds for one run of
+// the program (clock, root directory, window model, port, drivers ...).
+// The process start makes one for the program; each test makes its own, so
+// tests never share platform state.
+//
+// Subsystems keep their state as components of the session: component<T>()
+// creates T on first use and the session destroys all components, newest
+// first, when it ends.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <typeindex>
+#include <utility>
+#include <vector>
+
+#include "core/clock.h"
+
+namespace plat {
+
+class Display;
+
+struct SessionOptions {
+    // Platform root: drive letters, the Windows directory and the platform's
+    // own configuration live under it.
+    std::filesystem::path root;
+    bool virtualClock = false;
+    // Null: the headless display.
+    std::unique_ptr<Display> display;
+};
+
+class Session {
+public:
+    explicit Session(SessionOptions options);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    Clock &clock() { return *clock_; }
+    const std::filesystem::path &root() const { return root_; }
+    Display &display() { return *display_; }
+
+    template <class T>
+    T &component() {
+        for (auto &[type, ptr] : components_)
+            if (type == std::type_index(typeid(T))) return *static_cast<T *>(ptr.get());
+        auto owned = std::make_shared<T>();
+        T &ref = *owned;
+        components_.emplace_back(std::type_index(typeid(T)), std::move(owned));
+        return ref;
+    }
+
+private:
+    std::filesystem::path root_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<Display> display_;
+    std::vector<std::pair<std::type_index, std::shared_ptr<void>>> components_;
+};
+
+// The session in force; there is exactly one while the program or a test runs.
+Session &session();
+bool hasSession();
+
+// Default platform root for the program: ~/Noctil (or $NOCTIL_ROOT).
+std::filesystem::path defaultRoot();
+
+}  // namespace plat

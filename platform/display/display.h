@@ -1,0 +1,33 @@
+// How the window model reaches a person. A display only shows the model
+// and turns what a person does into the messages the window system expects;
+// the program never knows which display runs.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "core/clock.h"
+
+namespace plat {
+
+class Display {
+public:
+    virtual ~Display() = default;
+
+    // Called by the message loop when it has nothing to deliver. Waits until
+    // a person has acted (delivering that as messages) or until `deadline`
+    // on the platform clock, whichever comes first. Without a deadline it
+    // waits for a person alone; a display that knows nothing can ever come
+    // (a headless test whose script has run out) reports the hang instead of
+    // blocking forever.
+    virtual void wait(std::optional<Micros> deadline) = 0;
+
+    // MessageBeep.
+    virtual void beep(unsigned type) { (void)type; }
+};
+
+// The display without pixels, used by tests (with a scripted user) and by
+// the program where no window system is available.
+std::unique_ptr<Display> makeHeadlessDisplay();
+
+}  // namespace plat

@@ -1,0 +1,70 @@
+// Common controls: the toolbar control ("ToolbarWindow32") and its messages.
+#ifndef NOCTIL_PLATFORM_COMMCTRL_H
+#define NOCTIL_PLATFORM_COMMCTRL_H
+
+#include <windows.h>
+
+#define ICC_BAR_CLASSES 0x00000004
+#define ICC_WIN95_CLASSES 0x000000FF
+
+#define TOOLBARCLASSNAMEA "ToolbarWindow32"
+#define TOOLBARCLASSNAME TOOLBARCLASSNAMEA
+
+#define CCS_TOP 0x00000001
+#define CCS_NORESIZE 0x00000004
+#define CCS_ADJUSTABLE 0x00000020
+#define TBSTYLE_BUTTON 0x00
+#define TBSTYLE_SEP 0x01
+#define TBSTYLE_CHECK 0x02
+#define TBSTYLE_TOOLTIPS 0x0100
+
+#define TBSTATE_CHECKED 0x01
+#define TBSTATE_PRESSED 0x02
+#define TBSTATE_ENABLED 0x04
+#define TBSTATE_HIDDEN 0x08
+
+#define TB_ENABLEBUTTON (WM_USER + 1)
+#define TB_CHECKBUTTON (WM_USER + 2)
+#define TB_PRESSBUTTON (WM_USER + 3)
+#define TB_ISBUTTONENABLED (WM_USER + 9)
+#define TB_ISBUTTONCHECKED (WM_USER + 10)
+#define TB_ISBUTTONPRESSED (WM_USER + 11)
+#define TB_SETSTATE (WM_USER + 17)
+#define TB_GETSTATE (WM_USER + 18)
+#define TB_ADDBITMAP (WM_USER + 19)
+#define TB_ADDBUTTONSA (WM_USER + 20)
+#define TB_GETBUTTON (WM_USER + 23)
+#define TB_BUTTONCOUNT (WM_USER + 24)
+#define TB_COMMANDTOINDEX (WM_USER + 25)
+#define TB_ADDSTRINGA (WM_USER + 28)
+#define TB_BUTTONSTRUCTSIZE (WM_USER + 30)
+#define TB_AUTOSIZE (WM_USER + 33)
+#define TB_GETBUTTONTEXTA (WM_USER + 45)
+#define TB_SETMAXTEXTROWS (WM_USER + 60)
+
+#ifndef RC_INVOKED
+
+typedef struct tagINITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+} INITCOMMONCONTROLSEX, *LPINITCOMMONCONTROLSEX;
+
+typedef struct _TBBUTTON {
+    int iBitmap;
+    int idCommand;
+    BYTE fsState;
+    BYTE fsStyle;
+    BYTE bReserved[sizeof(void *) == 8 ? 6 : 2];
+    DWORD_PTR dwData;
+    INT_PTR iString;
+} TBBUTTON, *LPTBBUTTON;
+
+typedef struct tagTBADDBITMAP {
+    HINSTANCE hInst;
+    UINT_PTR nID;
+} TBADDBITMAP, *LPTBADDBITMAP;
+
+extern "C" BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX *init);
+
+#endif  // RC_INVOKED
+#endif  // NOCTIL_PLATFORM_COMMCTRL_H

@@ -1,0 +1,37 @@
+// Resource, command and control identifiers shared by the program and its
+// resource script.
+#ifndef NOCTIL_RESOURCE_H
+#define NOCTIL_RESOURCE_H
+
+#define IDD_ABOUTBOX 103
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDI_APPICON_SMALL 108
+#define IDC_MAINMENU 109
+#define IDD_SETUP 129
+#define IDB_TOOLBAR 130
+#define IDC_TOOLBAR 130
+#define IDI_APPICON 132
+
+#define IDC_EXPOSURE 1001
+#define IDC_FILENAME 1002
+#define IDC_BROWSE 1003
+#define IDC_AUTOINCREMENT 1004
+#define IDC_DELAY 1005
+#define IDC_COUNT 1006
+#define IDC_AMPOFF 1007
+#define IDC_STARTCAPTURE 1008
+
+#define IDM_DRIVER0 32771
+#define IDM_PREVIEW 32775
+#define IDM_RECORD 32776
+#define IDM_VIDEOSOURCE 32779
+#define IDM_VIDEOFORMAT 32780
+#define IDM_SAVEIMAGESIN 32781
+#define IDM_STOP 32782
+#define IDM_AUTOINCREMENT 32783
+#define IDM_SETUP 32784
+#define IDM_OVERLAY 32785
+#define IDM_PAUSE 32790
+
+#endif  // NOCTIL_RESOURCE_H
