@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds Noctil and runs every test: once plainly, once under AddressSanitizer
+# and UndefinedBehaviorSanitizer. Installs what it needs first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
+}
+
+echo "== plain build and tests"
+run_suite build
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-asan -DNOCTIL_SANITIZE=ON -DNOCTIL_WITH_QT=OFF
