@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "display/display.h"
+#include "files/paths.h"
 
 namespace plat {
 
@@ -14,6 +15,7 @@ Session *current = nullptr;
 Session::Session(SessionOptions options) : root_(std::move(options.root)) {
     if (current) throw std::logic_error("a platform session is already running");
     if (root_.empty()) root_ = defaultRoot();
+    prepareRoot(root_);
     if (options.virtualClock)
         clock_ = std::make_unique<VirtualClock>();
     else

@@ -1,0 +1,34 @@
+// Windows file names on the platform root.
+//
+// The program names its files the Windows way ("C:\Images.AVI"). Each drive
+// letter is a directory under the platform root (<root>/drives/c for C:),
+// the Windows directory is <root>/windows, and native absolute paths are used
+// as they are, so tests and people can also hand the program a Linux path.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace plat {
+
+// "C:\x\y.AVI" -> <root>/drives/c/x/y.AVI (drive letters in either case,
+// backslashes or slashes). "\x\y" (rooted, no drive) is on drive C. "." and
+// ".." are resolved and never climb above the drive. A component that exists
+// under another case is found under that case, as Windows file names are
+// case-insensitive. Native absolute paths ("/tmp/a.avi") and relative names
+// are unchanged, except that backslashes in a relative name separate
+// directories. A name that cannot be mapped (UNC and device names) maps to
+// itself, and so does every name while no session runs.
+std::filesystem::path nativePath(std::string_view windowsOrNativeName);
+
+// <root>/windows, created when missing.
+std::filesystem::path windowsDirectory();
+
+// Creates the directories a fresh platform root needs (drive C and the
+// Windows directory); failures are left for the file calls to report.
+void prepareRoot(const std::filesystem::path &root);
+
+// The directory of a drive letter ('c' or 'C') under the session's root.
+std::filesystem::path driveDirectory(char letter);
+
+}  // namespace plat
