@@ -1,0 +1,38 @@
+// The Save As dialog for the output file, and the File menu's
+// "Save images in..." command that opens it without the Setup dialog.
+#include <commdlg.h>
+#include <string.h>
+
+#include "app_state.h"
+#include "save_dialog.h"
+
+// Two filter pairs, each text ended by a zero; the literal's own terminator
+// ends the list.
+static const char fileFilter[] = "Microsoft AVI\0*.avi\0All Files\0*.*\0";
+
+// The path must exist; there is no overwrite question, since the output
+// file is replaced or numbered when a run opens it, and no extension is
+// added to a name typed without one.
+BOOL AskImageFileName(HWND owner, LPSTR name)
+{
+    OPENFILENAMEA ofn;
+    memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = fileFilter;
+    ofn.nFilterIndex = 0;
+    ofn.lpstrFile = name;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrTitle = "Save images in...";
+    ofn.Flags = OFN_PATHMUSTEXIST;
+    return GetSaveFileNameA(&ofn);
+}
+
+// File menu: a confirmed name replaces imageFile at once. Only while no
+// readout selection is under way.
+LRESULT SaveImagesIn(void)
+{
+    if (app.SelectionState != -1) return 0;
+    AskImageFileName(app.mainWindow, app.settings.imageFile);
+    return 0;
+}

@@ -1,0 +1,198 @@
+// The exposure cycle: Record, Stop and Pause, and the three one-shot timers
+// that hold the camera in integration, read it out and wait between images.
+//
+// The state of a run is which timer is armed:
+//   Idle -> (Record) Amplifier off | Exposing -> Readout -> Delay -> ...
+// Everything here runs on the GUI thread from the main window procedure, so
+// the cycle needs no lock; the timer path allocates nothing and touches no
+// file of its own.
+#include <stdio.h>
+#include <string.h>
+
+#include "app_state.h"
+#include "exposure_cycle.h"
+
+// The amplifier goes back on for the last second of a long exposure.
+#define AMPON_LEAD_MS 1000
+// Exposures up to this long keep the amplifier on throughout.
+#define AMPOFF_MIN_EXPOSURE_MS 2000
+
+#define TITLE_SIZE MAX_PATH
+
+// A time from the settings as a timer duration. A negative value (only a
+// hand-edited settings file or a number above 2^31-1 typed in the Setup
+// dialog gives one) would otherwise reach SetTimer as an unsigned duration
+// of about 49 days; it counts as 0 ms instead, so the cycle goes on at once.
+static UINT TimerMs(INT ms)
+{
+    return ms < 0 ? 0 : (UINT)ms;
+}
+
+// Sends to the capture window only while it exists, checked anew each time:
+// without a capture window every capture step is a silent no-op.
+static LRESULT SendToCapture(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!IsWindow(app.captureWindow)) return 0;
+    return SendMessageA(app.captureWindow, message, wParam, lParam);
+}
+
+// Puts the camera into integration and arms the timer that ends this phase.
+static void StartExposure(void)
+{
+    INT exposureMs = app.settings.exposureMs;
+    if (app.settings.ampOff && exposureMs > AMPOFF_MIN_EXPOSURE_MS) {
+        WriteCameraPort(PORT_EXPOSE_AMPOFF);
+        SetTimer(app.mainWindow, IDT_AMPON, TimerMs(exposureMs - AMPON_LEAD_MS), NULL);
+    } else {
+        WriteCameraPort(PORT_EXPOSE);
+        SetTimer(app.mainWindow, IDT_EXPOSURE, TimerMs(exposureMs), NULL);
+    }
+}
+
+// The output stream's format: 24-bit rows of the current capture size,
+// each padded to four bytes.
+static void FillOutputFormat(void)
+{
+    LONG width = (LONG)app.captureStatus.uiImageWidth;
+    LONG height = (LONG)app.captureStatus.uiImageHeight;
+    DWORD rowBytes = ((DWORD)width * 3 + 3) & ~3u;
+
+    memset(&app.outputFormat, 0, sizeof app.outputFormat);
+    app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
+    app.outputFormat.biWidth = width;
+    app.outputFormat.biHeight = height;
+    app.outputFormat.biPlanes = 1;
+    app.outputFormat.biBitCount = 24;
+    app.outputFormat.biCompression = BI_RGB;
+    app.outputFormat.biSizeImage = rowBytes * (DWORD)height;
+}
+
+void ComposeSnapshotTitle(char *title, size_t size)
+{
+    const char *name = app.settings.imageFile;
+    char count[32];
+    if (app.settings.frameCount > 0)
+        snprintf(count, sizeof count, " - %d/%d", app.framesWritten, app.settings.frameCount);
+    else
+        snprintf(count, sizeof count, " - %d", app.framesWritten);
+
+    size_t nameLength = strlen(name);
+    size_t countLength = strlen(count);
+    if (nameLength + countLength < size) {
+        snprintf(title, size, "%s%s", name, count);
+        return;
+    }
+    // Too long: the count and the end of the name (the file's own name)
+    // matter most, so the name loses characters from its start.
+    static const char ellipsis[] = "...";
+    if (size < countLength + sizeof ellipsis + 1) {
+        snprintf(title, size, "%s%s", name, count);  // no room to be clever: cut at the end
+        return;
+    }
+    size_t room = size - 1 - countLength - (sizeof ellipsis - 1);
+    snprintf(title, size, "%s%s%s", ellipsis, name + (nameLength - room), count);
+}
+
+// Shows the new image and, unless paused, writes and counts it.
+static void ShowAndWriteImage(void)
+{
+    MakeFinalImage();
+    // The repaint runs before UpdateWindow returns and publishes where the
+    // new image's rows begin, which AppendImage needs.
+    InvalidateRect(app.snapshotWindow, NULL, FALSE);
+    UpdateWindow(app.snapshotWindow);
+    if (app.paused) return;
+
+    AppendImage(app.lastImage, app.lastImageBits);  // a failed write still counts
+    app.framesWritten++;
+    char title[TITLE_SIZE];
+    ComposeSnapshotTitle(title, sizeof title);
+    SetWindowTextA(app.snapshotWindow, title);
+}
+
+// Turns the live view back on as the settings ask.
+static void RestoreView(void)
+{
+    if (app.settings.previewMode == VIEW_PREVIEW)
+        SendToCapture(WM_CAP_SET_PREVIEW, 1, 0);
+    else if (app.settings.previewMode == VIEW_OVERLAY)
+        SendToCapture(WM_CAP_SET_OVERLAY, 1, 0);
+}
+
+// IDT_AMPON: the last second of the exposure runs with the amplifier on.
+static void OnAmpOnTimer(void)
+{
+    KillTimer(app.mainWindow, IDT_AMPON);
+    WriteCameraPort(PORT_EXPOSE);
+    SetTimer(app.mainWindow, IDT_EXPOSURE, AMPON_LEAD_MS, NULL);
+}
+
+// IDT_EXPOSURE: ends the exposure, reads the image out and waits for the next.
+static void OnExposureTimer(void)
+{
+    KillTimer(app.mainWindow, IDT_EXPOSURE);
+    app.SelectionState = -1;
+    SendToCapture(WM_CAP_SET_PREVIEW, 0, 0);
+    SendToCapture(WM_CAP_SET_OVERLAY, 0, 0);
+    SendToCapture(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
+    // Returns when the stream has ended: the callback switched the port to
+    // readout at the first frame, chose the frame and stopped the stream, or
+    // the driver's time limit ran out.
+    SendToCapture(WM_CAP_SEQUENCE_NOFILE, 0, 0);
+    WriteCameraPort(PORT_IDLE);
+    SendToCapture(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
+
+    if (app.SelectionState == 0) ShowAndWriteImage();
+    RestoreView();
+
+    if (app.settings.frameCount != 0 && app.framesWritten >= app.settings.frameCount)
+        PostMessageA(app.mainWindow, WM_COMMAND, IDM_STOP, 0);
+    else
+        SetTimer(app.mainWindow, IDT_DELAY, TimerMs(app.settings.delayMs), NULL);
+}
+
+// IDT_DELAY: the next exposure.
+static void OnDelayTimer(void)
+{
+    KillTimer(app.mainWindow, IDT_DELAY);
+    StartExposure();
+}
+
+void StartRecording(void)
+{
+    FillOutputFormat();
+    if (OpenImageFile()) {
+        app.framesWritten = 0;
+        StartExposure();
+    }
+    // Even without a file the run shows as started, so Record stays disabled
+    // until the user chooses Stop.
+    SetCaptureState(CAPSTATE_RECORDING);
+}
+
+void StopRecording(void)
+{
+    WriteCameraPort(PORT_IDLE);
+    KillTimer(app.mainWindow, IDT_AMPON);
+    KillTimer(app.mainWindow, IDT_EXPOSURE);
+    KillTimer(app.mainWindow, IDT_DELAY);
+    CloseImageFile();
+    app.SelectionState = -1;
+    SetCaptureState(CAPSTATE_IDLE);
+}
+
+void TogglePause(void)
+{
+    app.paused = app.paused ? 0 : 1;
+    SetCaptureState(CAPSTATE_PAUSE);
+}
+
+void HandleExposureTimer(UINT_PTR timerId)
+{
+    switch (timerId) {
+    case IDT_AMPON: OnAmpOnTimer(); break;
+    case IDT_EXPOSURE: OnExposureTimer(); break;
+    case IDT_DELAY: OnDelayTimer(); break;
+    default: break;  // not a timer of the cycle
+    }
+}
