@@ -68,6 +68,7 @@ struct AppState {
     PAVIFILE outputFile;
     PAVISTREAM outputStream;
     INT sampleIndex;
+    INT writeFailureShown;  // the output file's write failure has been reported
 };
 
 extern AppState app;
@@ -87,6 +88,9 @@ void SetCaptureState(INT state);
 LRESULT SaveImagesIn(void);
 
 // device/
+// Sends to the capture window only while it exists (tested anew each time);
+// 0 without one.
+LRESULT SendCaptureMessage(UINT message, WPARAM wParam, LPARAM lParam);
 void ConnectSavedDriver(HWND mainWindow);
 LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId);
 void RefreshDeviceInfo(void);
@@ -108,11 +112,27 @@ void HandleExposureTimer(UINT_PTR timerId);
 LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header);
 void MakeFinalImage(void);
 void LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot);
+// PackedDib layout: colour table (or bit-field masks) in bytes, bytes per
+// row (padded to 4), the whole block (0 for a header no block can match),
+// and where the pixel rows begin.
+size_t PackedDibColorTableBytes(const BITMAPINFOHEADER *header);
+size_t PackedDibStride(const BITMAPINFOHEADER *header);
+size_t PackedDibSize(const BITMAPINFOHEADER *header);
+BYTE *PackedDibBits(PackedDib *dib);
 
 // output/
 INT OpenImageFile(void);
-void AppendImage(PackedDib *dib, BYTE *bits);
+// TRUE when the image is in the file. FALSE when nothing was written: no
+// file open, no image, or a failed write (reported once per file); the
+// exposure cycle then neither counts the image nor changes the title.
+BOOL AppendImage(PackedDib *dib, BYTE *bits);
 void CloseImageFile(void);
+// Called when the main window is destroyed: finishes an output file that a
+// run still holds open, so nothing captured is lost.
+void FinishOutputOnExit(void);
+// Numbers an AVI name in place ("_000" before ".avi", the first free number
+// at or above the one it has); FALSE when no number fits or is free.
+BOOL NumberImageFile(char *name, size_t size);
 LRESULT CALLBACK SnapshotWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif  // NOCTIL_APP_STATE_H

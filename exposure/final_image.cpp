@@ -1,0 +1,106 @@
+// The final image: the capture driver itself writes the kept frame into a
+// temporary AVI file and saves a copy, and frame 0 of the copy, decoded by
+// the AVI library, becomes the current image lastImage. The program never
+// interprets the driver's own frame layout.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app_state.h"
+
+#define CAPTURE_FILE "C:\\_NOCTIL1.AVI"
+#define CAPTURE_COPY_FILE "C:\\_NOCTIL2.AVI"
+
+// No image the capture drivers deliver comes near this; a header asking
+// for more is taken as damaged rather than trusted with an allocation.
+#define MAX_PACKED_DIB_BYTES ((uint64_t)256 << 20)
+#define BITFIELD_MASKS_BYTES 12
+
+size_t PackedDibColorTableBytes(const BITMAPINFOHEADER *header)
+{
+    if (header->biClrUsed != 0) return 4 * (size_t)header->biClrUsed;
+    if (header->biCompression == BI_BITFIELDS && (header->biBitCount == 16 || header->biBitCount == 32))
+        return BITFIELD_MASKS_BYTES;
+    // Palette images without a colour count carry the full palette.
+    if (header->biBitCount <= 8) return 4 * ((size_t)1 << header->biBitCount);
+    return 0;
+}
+
+size_t PackedDibStride(const BITMAPINFOHEADER *header)
+{
+    uint64_t bits = (uint64_t)(header->biWidth > 0 ? header->biWidth : 0) * header->biBitCount;
+    return (size_t)((bits + 31) / 32 * 4);
+}
+
+// Top-down images (negative height) have as many rows as bottom-up ones.
+static uint64_t PackedDibRows(const BITMAPINFOHEADER *header)
+{
+    int64_t height = header->biHeight;
+    return (uint64_t)(height < 0 ? -height : height);
+}
+
+size_t PackedDibSize(const BITMAPINFOHEADER *header)
+{
+    WORD bitCount = header->biBitCount;
+    BOOL knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
+                      bitCount == 32;
+    if (!knownDepth || header->biWidth <= 0 || header->biHeight == 0) return 0;
+    if (header->biClrUsed > MAX_PACKED_DIB_BYTES / 4) return 0;
+    uint64_t size = sizeof(BITMAPINFOHEADER) + (uint64_t)PackedDibColorTableBytes(header) +
+                    (uint64_t)PackedDibStride(header) * PackedDibRows(header);
+    return size > MAX_PACKED_DIB_BYTES ? 0 : (size_t)size;
+}
+
+BYTE *PackedDibBits(PackedDib *dib)
+{
+    return (BYTE *)dib + sizeof(BITMAPINFOHEADER) + PackedDibColorTableBytes(dib);
+}
+
+// Copies frame 0 of the reader into a new block that replaces *imageSlot.
+// The new block is allocated before the old one is freed, so an image that
+// cannot be sized or allocated leaves the current image as it was.
+static void CopyFrameZero(PGETFRAME reader, PackedDib **imageSlot)
+{
+    const BITMAPINFOHEADER *frame = (const BITMAPINFOHEADER *)AVIStreamGetFrame(reader, 0);
+    if (frame == NULL) return;
+    size_t size = PackedDibSize(frame);
+    if (size == 0) return;
+    PackedDib *image = (PackedDib *)malloc(size);
+    if (image == NULL) return;
+    memcpy(image, frame, size);
+
+    // lastImageBits must never point into a freed block: it follows the
+    // new image at once, whether or not the snapshot window repaints.
+    BOOL isLastImage = imageSlot == &app.lastImage;
+    free(*imageSlot);
+    *imageSlot = image;
+    if (isLastImage) app.lastImageBits = PackedDibBits(image);
+}
+
+void LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot)
+{
+    AVIFileInit();
+    PAVISTREAM stream = NULL;
+    if (AVIStreamOpenFromFileA(&stream, fileName, streamtypeVIDEO, 0, OF_READ, NULL) == AVIERR_OK) {
+        PGETFRAME reader = AVIStreamGetFrameOpen(stream, NULL);
+        if (reader != NULL) {
+            CopyFrameZero(reader, imageSlot);
+            AVIStreamGetFrameClose(reader);
+        }
+        AVIStreamRelease(stream);
+    }
+    AVIFileExit();
+}
+
+void MakeFinalImage(void)
+{
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
+    SendCaptureMessage(WM_CAP_FILE_SET_CAPTURE_FILEA, 0, (LPARAM)CAPTURE_FILE);
+    // The render state: the callback stamps the kept image onto every frame
+    // and stops the capture, so the file's frame 0 is the kept image.
+    app.SelectionState = 0;
+    SendCaptureMessage(WM_CAP_SEQUENCE, 0, 0);
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
+    SendCaptureMessage(WM_CAP_FILE_SAVEASA, 0, (LPARAM)CAPTURE_COPY_FILE);
+    LoadFrameFromAvi(CAPTURE_COPY_FILE, &app.lastImage);
+}

@@ -1,0 +1,153 @@
+// The output AVI file of a run: one uncompressed video stream in which
+// every image is a key frame, 25 images a second.
+#include <stdio.h>
+#include <string.h>
+
+#include "app_state.h"
+
+#define IMAGES_PER_SECOND 25
+#define MAX_COLOR_ENTRIES 256
+#define MESSAGE_SIZE (MAX_PATH + 64)
+
+static void ShowError(const char *text)
+{
+    MessageBoxA(NULL, text, "Error", MB_OK);
+}
+
+static void ShowErrorWithName(const char *format)
+{
+    char text[MESSAGE_SIZE];
+    snprintf(text, sizeof text, format, app.settings.imageFile);
+    ShowError(text);
+}
+
+static void FillStreamHeader(AVISTREAMINFOA *info)
+{
+    memset(info, 0, sizeof *info);
+    info->fccType = streamtypeVIDEO;
+    info->fccHandler = 0;
+    info->dwScale = 1;
+    info->dwRate = IMAGES_PER_SECOND;
+    info->dwSuggestedBufferSize = app.outputFormat.biSizeImage;
+    info->rcFrame.left = 0;
+    info->rcFrame.top = 0;
+    info->rcFrame.right = app.outputFormat.biWidth;
+    info->rcFrame.bottom = app.outputFormat.biHeight;
+}
+
+// The stream's format: the output header with its colour table behind it
+// (none for the 24-bit images the program writes). The table is built
+// here, since the header in AppState has nothing behind it.
+static HRESULT SetStreamFormat(void)
+{
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colors[MAX_COLOR_ENTRIES];
+    } format;
+    memset(&format, 0, sizeof format);
+    format.header = app.outputFormat;
+    DWORD entries = app.outputFormat.biClrUsed < MAX_COLOR_ENTRIES ? app.outputFormat.biClrUsed : MAX_COLOR_ENTRIES;
+    for (DWORD i = 0; i < entries; i++) {
+        BYTE grey = (BYTE)(i * 255 / (entries > 1 ? entries - 1 : 1));
+        format.colors[i].rgbBlue = format.colors[i].rgbGreen = format.colors[i].rgbRed = grey;
+    }
+    format.header.biClrUsed = entries;
+    LONG size = (LONG)(sizeof(BITMAPINFOHEADER) + entries * sizeof(RGBQUAD));
+    return AVIStreamSetFormat(app.outputStream, 0, &format, size);
+}
+
+INT OpenImageFile(void)
+{
+    AVIFileInit();
+    app.writeFailureShown = 0;
+    if (app.settings.autoIncrement && app.settings.imageFile[0] != '\0' &&
+        !NumberImageFile(app.settings.imageFile, sizeof app.settings.imageFile)) {
+        // No free number, or no room for one: never overwrite an earlier run.
+        ShowErrorWithName("Can't open AVI file %s");
+        return 0;
+    }
+    remove(app.settings.imageFile);  // a failure here is left for the open to decide
+
+    if (AVIFileOpenA(&app.outputFile, app.settings.imageFile, OF_WRITE | OF_CREATE, NULL) != AVIERR_OK) {
+        app.outputFile = NULL;
+        ShowErrorWithName("Can't open AVI file %s");
+        return 0;
+    }
+    AVISTREAMINFOA info;
+    FillStreamHeader(&info);
+    if (AVIFileCreateStreamA(app.outputFile, &app.outputStream, &info) != AVIERR_OK) {
+        app.outputStream = NULL;
+        ShowError("Can't create AVI stream");
+        return 0;
+    }
+    if (SetStreamFormat() != AVIERR_OK) {
+        ShowError("Can't set AVI stream format");
+        return 0;
+    }
+    app.sampleIndex = 0;
+    return 1;
+}
+
+// The number of bytes of an image's rows: its own size field, or the size
+// its rows take when the field is 0 (which the format allows for BI_RGB).
+static size_t ImageBytes(const PackedDib *dib)
+{
+    if (dib->biSizeImage != 0) return dib->biSizeImage;
+    LONG height = dib->biHeight < 0 ? -dib->biHeight : dib->biHeight;
+    return PackedDibStride(dib) * (size_t)height;
+}
+
+// Whether `bytes` bytes from `bits` lie inside the image's block: a stale
+// location, or one into another block, is never read.
+static BOOL RowsLieInside(const PackedDib *dib, const BYTE *bits, size_t bytes)
+{
+    size_t blockSize = PackedDibSize(dib);
+    const BYTE *start = (const BYTE *)dib;
+    if (blockSize == 0 || bits == NULL || bits < start + sizeof(BITMAPINFOHEADER)) return FALSE;
+    size_t offset = (size_t)(bits - start);
+    return offset <= blockSize && bytes <= blockSize - offset;
+}
+
+// The first image of a file that cannot be written is reported; the run
+// goes on and the images already in the file stay readable.
+static void ReportWriteFailure(void)
+{
+    if (app.writeFailureShown) return;
+    app.writeFailureShown = 1;
+    ShowErrorWithName("Can't write image to AVI file %s");
+}
+
+BOOL AppendImage(PackedDib *dib, BYTE *bits)
+{
+    if (app.sampleIndex < 0 || dib == NULL) return FALSE;
+    size_t bytes = ImageBytes(dib);
+    // Rows of another size than the stream's images would break the file.
+    if (!RowsLieInside(dib, bits, bytes) || bytes != app.outputFormat.biSizeImage) {
+        ReportWriteFailure();
+        return FALSE;
+    }
+    if (AVIStreamWrite(app.outputStream, app.sampleIndex, 1, bits, (LONG)bytes, AVIIF_KEYFRAME, NULL, NULL) !=
+        AVIERR_OK) {
+        ReportWriteFailure();
+        return FALSE;
+    }
+    app.sampleIndex++;
+    return TRUE;
+}
+
+void CloseImageFile(void)
+{
+    app.sampleIndex = -1;
+    if (app.outputStream != NULL) AVIStreamRelease(app.outputStream);
+    app.outputStream = NULL;
+    if (app.outputFile != NULL) AVIFileRelease(app.outputFile);
+    app.outputFile = NULL;
+    AVIFileExit();
+}
+
+// Ending the program during a run finishes the output file, so every image
+// already taken stays in it with its index.
+void FinishOutputOnExit(void)
+{
+    if (app.sampleIndex >= 0 || app.outputStream != NULL || app.outputFile != NULL) CloseImageFile();
+}
