@@ -46,9 +46,6 @@ std::vector<std::string_view> components(std::string_view rest) {
     return parts;
 }
 
-// The entry of `dir` that is `name` apart from letter case: the exact name
-// when it exists, else the smallest of the names that differ only in case,
-// else `name` itself (a file about to be created).
 std::string findEntry(const fs::path &dir, std::string_view name) {
     std::error_code ec;
     std::string exact(name);
@@ -81,6 +78,8 @@ fs::path resolveOnDrive(char letter, std::string_view rest) {
 }
 
 }  // namespace
+
+fs::path entryIgnoringCase(const fs::path &dir, std::string_view name) { return dir / findEntry(dir, name); }
 
 fs::path driveDirectory(char letter) { return session().root() / "drives" / std::string(1, lowerAscii(letter)); }
 

@@ -28,6 +28,11 @@ std::filesystem::path windowsDirectory();
 // Windows directory); failures are left for the file calls to report.
 void prepareRoot(const std::filesystem::path &root);
 
+// The entry of `dir` named `name` apart from letter case: the exact name when
+// it exists, else the first (in byte order) of the names that differ from it
+// only in case, else `name` itself (a file about to be created).
+std::filesystem::path entryIgnoringCase(const std::filesystem::path &dir, std::string_view name);
+
 // The directory of a drive letter ('c' or 'C') under the session's root.
 std::filesystem::path driveDirectory(char letter);
 

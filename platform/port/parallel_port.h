@@ -1,0 +1,79 @@
+// The PC parallel port as the platform offers it to the program's _outp: a
+// session component that logs every write with its time on the platform
+// clock, tells the listeners (the simulated camera, tests, displays), and
+// hands the byte to the configured backend.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "core/clock.h"
+#include "port/port_backend.h"
+
+namespace plat {
+
+struct PortWrite {
+    Micros time;
+    std::uint16_t address;
+    std::uint8_t value;
+};
+
+class ParallelPort {
+public:
+    static constexpr std::uint16_t kDataRegister = 0x378;
+    static constexpr std::size_t kLogCapacity = std::size_t{1} << 16;
+
+    // The port of the current session, with the backend that the session's
+    // <root>/windows/system.ini names.
+    ParallelPort();
+    // The port of the current session with a given backend and log size.
+    explicit ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity = kLogCapacity);
+    ParallelPort(const ParallelPort &) = delete;
+    ParallelPort &operator=(const ParallelPort &) = delete;
+
+    // What _outp does: log, notify, pass to the backend. Never allocates.
+    void write(std::uint16_t address, std::uint8_t value);
+    // The last value written to the data register (0 at start).
+    std::uint8_t data() const { return data_; }
+    // The writes in order with their clock times: all of them, or the newest
+    // logCapacity() once more were made.
+    std::span<const PortWrite> writes() const;
+    // Writes that fell out of the log because it was full.
+    std::uint64_t droppedWrites() const { return total_ - writes().size(); }
+    std::size_t logCapacity() const { return capacity_; }
+
+    // A listener is called after each write is logged, in the order of
+    // subscription. Listeners may subscribe and unsubscribe (themselves too)
+    // from inside a call; a new listener hears the writes after the current one.
+    int subscribe(std::function<void(const PortWrite &)> listener);
+    void unsubscribe(int id);
+
+    const PortBackend &backend() const { return *backend_; }
+
+private:
+    struct Listener {
+        int id;
+        std::function<void(const PortWrite &)> call;
+        bool active;
+    };
+
+    Clock &clock_;
+    std::unique_ptr<PortBackend> backend_;
+    std::size_t capacity_;
+    // Twice the capacity is reserved; when it fills, the newest `capacity_`
+    // writes move to the front, so that writes() stays one contiguous span
+    // and no write ever allocates.
+    std::vector<PortWrite> log_;
+    std::uint64_t total_ = 0;
+    std::uint8_t data_ = 0;
+    std::list<Listener> listeners_;
+    int nextListenerId_ = 1;
+    int notifying_ = 0;
+};
+
+}  // namespace plat
