@@ -441,6 +441,10 @@ BOOL WINAPI EnableMenuItem(HMENU menu, UINT item, UINT enable);
 DWORD WINAPI CheckMenuItem(HMENU menu, UINT item, UINT check);
 BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text);
 BOOL WINAPI DrawMenuBar(HWND window);
+HMENU WINAPI CreateMenu(void);
+HMENU WINAPI CreatePopupMenu(void);
+BOOL WINAPI DestroyMenu(HMENU menu);
+BOOL WINAPI SetMenu(HWND window, HMENU menu);
 
 // Dialogs and their controls.
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM param);

@@ -149,7 +149,7 @@ std::optional<Micros> nextTimerDue();
 // Icon handle details (LoadIconA): the module and resource it came from.
 struct IconInfo {
     HINSTANCE instance = nullptr;
-    std::string name;  // "#<id>" for an ordinal
+    std::string name;  // "icon:<name>" or "cursor:<name>"; "#<id>" names an ordinal
 };
 const IconInfo *iconInfo(HICON icon);
 
