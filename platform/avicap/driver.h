@@ -1,0 +1,111 @@
+// Capture drivers behind the capture window.
+//
+// A driver is one video source: it says what it is, which frame formats it
+// offers, and fills a caller-owned buffer with the frame it captures at a
+// given platform time. The capture window owns the buffers and the pacing;
+// a driver never allocates per frame.
+//
+// Drivers are made by factories registered by name. The machine's
+// configuration (<root>/windows/system.ini, [drivers32] msvideo,
+// msvideo1 .. msvideo9) lists by name which driver sits at which index.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/clock.h"
+
+namespace plat::avicap {
+
+// What the driver's hardware offers beyond streaming.
+struct DriverCaps {
+    bool overlay = false;       // draws live video without the capture window's help
+    bool sourceDialog = false;  // has a Video Source dialog
+    bool formatDialog = false;  // has a Video Format dialog
+};
+
+// FourCC of packed 4:2:2 YUV (Y0 U Y1 V), always stored top-down.
+inline constexpr DWORD kFourccYUY2 = 0x32595559;  // 'Y','U','Y','2'
+
+// A frame format: 24-bit RGB (bottom-up rows padded to 4 bytes) or YUY2.
+BITMAPINFOHEADER makeFormat(int width, int height, int bitCount, DWORD compression);
+// Bytes of one frame in `format` (its biSizeImage when set, else computed).
+std::size_t frameBytes(const BITMAPINFOHEADER &format);
+// "640 x 480, 24-bit RGB" for dialogs and messages.
+std::string describeFormat(const BITMAPINFOHEADER &format);
+
+// What the capture window offers a driver while a stream runs.
+class StreamControl {
+public:
+    virtual ~StreamControl() = default;
+    // Captures one more frame now and hands it to the video-stream callback,
+    // nested inside whatever the capture window is doing. Returns false when
+    // no further nesting is possible.
+    virtual bool deliverExtraFrame() = 0;
+};
+
+class Driver {
+public:
+    virtual ~Driver() = default;
+
+    // Known before the driver is opened (the driver list shows them).
+    virtual std::string description() const = 0;
+    virtual std::string version() const = 0;
+
+    // Opens the device; false when it cannot be opened. close() may be
+    // called more than once and on a driver that never opened.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+
+    virtual DriverCaps caps() const = 0;
+    virtual std::span<const BITMAPINFOHEADER> formats() const = 0;
+    virtual std::size_t formatIndex() const = 0;
+    // Switches to formats()[index]; false when the index is out of range.
+    virtual bool selectFormat(std::size_t index) = 0;
+    const BITMAPINFOHEADER &format() const { return formats()[formatIndex()]; }
+
+    // Fills `frame` (at least frameBytes(format()) bytes) with the frame
+    // captured at platform time `time`; returns the bytes used.
+    virtual std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) = 0;
+
+    // The driver's own modal dialogs; true when the user confirmed them.
+    // Only called when caps() says the dialog exists.
+    virtual bool videoSourceDialog(HWND owner) { return false; }
+    virtual bool videoFormatDialog(HWND owner) { return false; }
+
+    // A stop request reached the capture window while a stream runs.
+    virtual void stopRequested(StreamControl &stream) {}
+};
+
+using DriverFactory = std::function<std::unique_ptr<Driver>()>;
+
+// Makes a driver known by `name` (case-insensitive) in the current session;
+// a later registration under the same name replaces the earlier one. The
+// simulated camera is known as "simcam" from the start.
+void registerDriverFactory(std::string name, DriverFactory factory);
+
+// Index the driver list uses when the configuration lists no driver at all.
+inline constexpr std::string_view kDefaultDriverName = "simcam";
+inline constexpr int kMaxDrivers = 10;
+
+// The name configured at `index` (0-9) whose factory is known; empty when the
+// index holds no usable driver.
+std::string installedDriverName(int index);
+
+// A new, unopened driver for the index; null when the index holds none.
+std::unique_ptr<Driver> makeInstalledDriver(int index);
+
+// Opens the driver installed at `index`: null when the index holds none or
+// it fails to open. The driver is closed when the last holder lets it go,
+// or when the session ends while it is still held (the devices it watches,
+// such as the port, end with the session).
+std::shared_ptr<Driver> openInstalledDriver(int index);
+
+}  // namespace plat::avicap

@@ -1,0 +1,167 @@
+// The driver registry and the machine's list of installed capture drivers.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "avicap/driver.h"
+#include "avicap/simcam.h"
+#include "core/session.h"
+#include "files/paths.h"
+#include "port/parallel_port.h"
+#include "profile/ini_file.h"
+
+namespace plat::avicap {
+
+namespace {
+
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+std::string trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// Factories known in this session, and the driver list resolved from the
+// configuration the first time it is needed after a registration.
+class DriverRegistry {
+public:
+    DriverRegistry() {
+        // The port must outlive every open driver that watches it: made
+        // first, it is destroyed after this registry, which closes them.
+        session().component<ParallelPort>();
+        factories_["simcam"] = [] { return makeSimulatedCamera(); };
+    }
+
+    ~DriverRegistry() {
+        for (const auto &weak : open_)
+            if (auto driver = weak.lock()) driver->close();
+    }
+
+    void add(std::string name, DriverFactory factory) {
+        factories_[lowerCase(name)] = std::move(factory);
+        resolved_.reset();
+    }
+
+    const std::string &nameAt(int index) {
+        if (!resolved_) resolve();
+        return (*resolved_)[static_cast<std::size_t>(index)];
+    }
+
+    std::unique_ptr<Driver> make(int index) {
+        const std::string &name = nameAt(index);
+        if (name.empty()) return nullptr;
+        return factories_.at(lowerCase(name))();
+    }
+
+    std::shared_ptr<Driver> open(int index) {
+        std::unique_ptr<Driver> made = make(index);
+        if (!made || !made->open()) return nullptr;
+        std::shared_ptr<Driver> driver(made.release(), [](Driver *d) {
+            d->close();
+            delete d;
+        });
+        std::erase_if(open_, [](const std::weak_ptr<Driver> &w) { return w.expired(); });
+        open_.push_back(driver);
+        return driver;
+    }
+
+private:
+    // Reads [drivers32] msvideo (index 0) and msvideo1 .. msvideo9. A
+    // configuration that names no driver at all (no file, no section) gets
+    // the simulated camera at index 0; an empty value leaves its index empty.
+    void resolve() {
+        resolved_.emplace();
+        const auto file = windowsDirectory() / "system.ini";
+        bool anyConfigured = false;
+        for (int i = 0; i < kMaxDrivers; ++i) {
+            const std::string key = i == 0 ? "msvideo" : "msvideo" + std::to_string(i);
+            const std::optional<std::string> value = readIniValue(file, "drivers32", key);
+            if (!value) continue;
+            anyConfigured = true;
+            const std::string name = trimmed(*value);
+            if (name.empty()) continue;
+            if (!factories_.count(lowerCase(name))) {
+                if (warned_.insert(key + "=" + name).second)
+                    std::fprintf(stderr, "capture drivers: %s [drivers32] %s=%s names no known driver; not listed\n",
+                                 file.string().c_str(), key.c_str(), name.c_str());
+                continue;
+            }
+            (*resolved_)[static_cast<std::size_t>(i)] = name;
+        }
+        if (!anyConfigured) (*resolved_)[0] = std::string(kDefaultDriverName);
+    }
+
+    std::map<std::string, DriverFactory> factories_;
+    std::optional<std::array<std::string, kMaxDrivers>> resolved_;
+    std::set<std::string> warned_;
+    std::vector<std::weak_ptr<Driver>> open_;  // drivers handed out, closed at the end
+};
+
+DriverRegistry &registry() { return session().component<DriverRegistry>(); }
+
+}  // namespace
+
+void registerDriverFactory(std::string name, DriverFactory factory) {
+    registry().add(std::move(name), std::move(factory));
+}
+
+std::string installedDriverName(int index) {
+    if (index < 0 || index >= kMaxDrivers) return {};
+    return registry().nameAt(index);
+}
+
+std::unique_ptr<Driver> makeInstalledDriver(int index) {
+    if (index < 0 || index >= kMaxDrivers) return nullptr;
+    return registry().make(index);
+}
+
+std::shared_ptr<Driver> openInstalledDriver(int index) {
+    if (index < 0 || index >= kMaxDrivers) return nullptr;
+    return registry().open(index);
+}
+
+BITMAPINFOHEADER makeFormat(int width, int height, int bitCount, DWORD compression) {
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<WORD>(bitCount);
+    h.biCompression = compression;
+    h.biSizeImage = 0;
+    h.biSizeImage = static_cast<DWORD>(frameBytes(h));
+    return h;
+}
+
+std::size_t frameBytes(const BITMAPINFOHEADER &format) {
+    if (format.biSizeImage) return format.biSizeImage;
+    const std::size_t width = static_cast<std::size_t>(std::max<LONG>(format.biWidth, 0));
+    const std::size_t height = static_cast<std::size_t>(format.biHeight < 0 ? -format.biHeight : format.biHeight);
+    const std::size_t stride = (width * format.biBitCount / 8 + 3) & ~std::size_t{3};
+    return stride * height;
+}
+
+std::string describeFormat(const BITMAPINFOHEADER &format) {
+    std::string kind;
+    if (format.biCompression == BI_RGB)
+        kind = std::to_string(format.biBitCount) + "-bit RGB";
+    else if (format.biCompression == kFourccYUY2)
+        kind = "YUY2";
+    else
+        for (int i = 0; i < 4; ++i) kind += static_cast<char>((format.biCompression >> (8 * i)) & 0xFF);
+    const LONG height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
+    return std::to_string(format.biWidth) + " x " + std::to_string(height) + ", " + kind;
+}
+
+}  // namespace plat::avicap

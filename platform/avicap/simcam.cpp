@@ -1,0 +1,185 @@
+#include "avicap/simcam.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "avicap/driver_dialogs.h"
+#include "avicap/sky.h"
+#include "core/session.h"
+#include "port/parallel_port.h"
+
+namespace plat::avicap {
+
+namespace {
+
+constexpr unsigned kEvenRows = 1;  // rows 0, 2, 4 ... in memory order
+constexpr unsigned kOddRows = 2;   // rows 1, 3, 5 ...
+constexpr unsigned kAllRows = kEvenRows | kOddRows;
+
+bool integrating(std::uint8_t level) { return (level & kIntegrateBits) == kIntegrateBits; }
+bool amplifierOn(std::uint8_t level) { return (level & kAmplifierOffBit) == 0; }
+bool readingOut(std::uint8_t level) { return (level & 0x0A) == 0x08; }
+
+double seconds(Micros t) { return static_cast<double>(t) / 1e6; }
+
+class SimulatedCamera final : public Driver {
+public:
+    SimulatedCamera()
+        : formats_{makeFormat(640, 480, 24, BI_RGB), makeFormat(640, 480, 16, kFourccYUY2),
+                   makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, kFourccYUY2)} {}
+    ~SimulatedCamera() override { close(); }
+
+    std::string description() const override { return "Simulated CCTV camera"; }
+    std::string version() const override { return "Version 1.0, synthetic sky"; }
+
+    bool open() override {
+        if (open_) return true;
+        port_ = &session().component<ParallelPort>();
+        level_ = port_->data();
+        levelSince_ = session().clock().now();
+        subscription_ = port_->subscribe([this](const PortWrite &w) { portWritten(w); });
+        sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        open_ = true;
+        return true;
+    }
+
+    void close() override {
+        if (!open_) return;
+        port_->unsubscribe(subscription_);
+        open_ = false;
+    }
+
+    DriverCaps caps() const override { return {.overlay = false, .sourceDialog = true, .formatDialog = true}; }
+    std::span<const BITMAPINFOHEADER> formats() const override { return formats_; }
+    std::size_t formatIndex() const override { return formatIndex_; }
+
+    bool selectFormat(std::size_t index) override {
+        if (index >= formats_.size()) return false;
+        const bool resized = formats_[index].biWidth != format().biWidth || formats_[index].biHeight != format().biHeight;
+        formatIndex_ = index;
+        if (open_ && resized) sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        return true;
+    }
+
+    std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) override;
+
+    bool videoSourceDialog(HWND owner) override {
+        std::array<SourceField, 2> fields{{
+            {"Gain (percent)", static_cast<int>(settings_.gain * 100 + 0.5), 10, 1600},
+            {"Sky seed", static_cast<int>(settings_.seed & 0x7FFFFFFF), 0, 0x7FFFFFFF},
+        }};
+        if (!runSourceDialog(owner, "Video Source", fields)) return false;
+        settings_.gain = fields[0].value / 100.0;
+        settings_.seed = static_cast<std::uint64_t>(fields[1].value);
+        if (open_) sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        return true;
+    }
+
+    bool videoFormatDialog(HWND owner) override {
+        std::size_t index = formatIndex_;
+        if (!runFormatDialog(owner, "Video Format", formats_, index)) return false;
+        return selectFormat(index);
+    }
+
+private:
+    // Integration follows the port: time at an integration level adds to the
+    // charge (and to the glow while the amplifier is on); the step into a
+    // readout level moves the charge of one or both fields out to the next
+    // frame; anything else clears the sensor the way normal video does.
+    void portWritten(const PortWrite &w) {
+        if (w.address != kCameraPortAddress) return;
+        const double held = seconds(std::max<Micros>(0, w.time - levelSince_));
+        if (integrating(level_)) {
+            lightSeconds_ += held;
+            if (amplifierOn(level_)) glowSeconds_ += held;
+        }
+        const std::uint8_t previous = level_;
+        level_ = w.value;
+        levelSince_ = w.time;
+        if (integrating(level_)) {
+            if (!integrating(previous)) {
+                lightSeconds_ = glowSeconds_ = 0;
+                heldRows_ = 0;
+            }
+            return;
+        }
+        if (integrating(previous)) {
+            heldRows_ = kAllRows;
+            heldCharge_ = {lightSeconds_, glowSeconds_};
+        }
+        if (readingOut(level_) && heldRows_) {
+            const bool fieldWise = std::abs(format().biHeight) == 480 && level_ == kReadoutOddField;
+            const unsigned rows = fieldWise ? (heldRows_ & kOddRows) : heldRows_;
+            if (rows) {
+                pendingRows_ |= rows;
+                pendingCharge_ = heldCharge_;
+                heldRows_ &= ~rows;
+            }
+            return;
+        }
+        if (!readingOut(level_)) heldRows_ = 0;
+    }
+
+    RowCharge chargeOfRow(int memoryRow, unsigned released) const {
+        if (released & (memoryRow % 2 ? kOddRows : kEvenRows)) return pendingCharge_;
+        if (integrating(level_)) return {};  // the sensor is busy integrating: the video is dark
+        const double live = seconds(kVideoFrameMicros);
+        return {live, amplifierOn(level_) ? live : 0.0};
+    }
+
+    SkySettings settings_;
+    std::array<BITMAPINFOHEADER, 4> formats_;
+    std::size_t formatIndex_ = 0;
+    Sky sky_;
+    bool open_ = false;
+    ParallelPort *port_ = nullptr;
+    int subscription_ = -1;
+
+    std::uint8_t level_ = 0;
+    Micros levelSince_ = 0;
+    double lightSeconds_ = 0, glowSeconds_ = 0;  // integrated so far
+    unsigned heldRows_ = 0;                      // fields still on the sensor after integration
+    RowCharge heldCharge_;
+    unsigned pendingRows_ = 0;                   // fields the next frame carries
+    RowCharge pendingCharge_;
+    std::uint64_t frameNumber_ = 0;
+    std::array<std::uint8_t, 1024> rowLevels_{};
+};
+
+std::size_t SimulatedCamera::captureFrame(Micros time, std::span<std::uint8_t> frame) {
+    const BITMAPINFOHEADER &f = format();
+    const std::size_t bytes = frameBytes(f);
+    if (!open_ || frame.size() < bytes) return 0;
+    const int width = f.biWidth, height = std::abs(f.biHeight);
+    const bool yuv = f.biCompression == kFourccYUY2;
+    const bool bottomUp = !yuv && f.biHeight > 0;
+    const std::size_t stride = bytes / static_cast<std::size_t>(height);
+    const unsigned released = pendingRows_;
+    pendingRows_ = 0;
+    std::uint64_t noise = settings_.seed ^ (++frameNumber_ * 0xD1B54A32D192ED03ull);
+
+    std::span<std::uint8_t> levels(rowLevels_.data(), static_cast<std::size_t>(width));
+    for (int r = 0; r < height; ++r) {
+        const int sceneRow = bottomUp ? height - 1 - r : r;
+        sky_.renderRow(sceneRow, chargeOfRow(r, released), noise, levels);
+        std::uint8_t *out = frame.data() + static_cast<std::size_t>(r) * stride;
+        if (yuv) {
+            for (int x = 0; x < width; ++x) {
+                out[2 * x] = levels[static_cast<std::size_t>(x)];
+                out[2 * x + 1] = 128;  // a monochrome camera: no colour difference
+            }
+        } else {
+            for (int x = 0; x < width; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = levels[static_cast<std::size_t>(x)];
+            std::memset(out + 3 * width, 0, stride - 3 * static_cast<std::size_t>(width));
+        }
+    }
+    (void)time;
+    return bytes;
+}
+
+}  // namespace
+
+std::unique_ptr<Driver> makeSimulatedCamera() { return std::make_unique<SimulatedCamera>(); }
+
+}  // namespace plat::avicap
