@@ -2,31 +2,7 @@
 // the accelerators, the toolbar and the Setup dialog, and every timer of the
 // exposure cycle, is handed to the code that owns it.
 #include "app_state.h"
-
-// Driver entries of the Options menu: indexes 0-3 take 32771 + index, and
-// indexes 4-9, whose 32771 + index ids belong to fixed commands, take
-// 32791 + (index - 4), a range no fixed command uses.
-#define DRIVER_IDS_LOW_FIRST IDM_DRIVER0
-#define DRIVER_IDS_LOW_LAST (IDM_DRIVER0 + 3)
-#define DRIVER_IDS_HIGH_FIRST 32791
-#define DRIVER_IDS_HIGH_LAST (DRIVER_IDS_HIGH_FIRST + 5)
-
-// The command id of the driver entry for `index`, or 0 when no driver is connected.
-static WPARAM ConnectedDriverCommand(void)
-{
-    INT index = app.driverIndex;
-    if (index >= 0 && index <= 3) return (WPARAM)(DRIVER_IDS_LOW_FIRST + index);
-    if (index >= 4 && index <= 9) return (WPARAM)(DRIVER_IDS_HIGH_FIRST + index - 4);
-    return 0;
-}
-
-// A driver entry is chosen by a plain menu command: the whole wParam is
-// tested, so an accelerator flag in the high word makes it something else.
-static BOOL IsDriverCommand(WPARAM wParam)
-{
-    return (wParam >= DRIVER_IDS_LOW_FIRST && wParam <= DRIVER_IDS_LOW_LAST) ||
-           (wParam >= DRIVER_IDS_HIGH_FIRST && wParam <= DRIVER_IDS_HIGH_LAST);
-}
+#include "driver_ids.h"
 
 // WM_CREATE: the capture window, the driver entries and the saved driver.
 static LRESULT OnCreate(HWND window)
@@ -43,11 +19,13 @@ static LRESULT OnClose(HWND window)
     return 0;
 }
 
-// WM_DESTROY: reset the driver's sequence, rest the camera and end the loop.
+// WM_DESTROY: reset the driver's sequence, rest the camera, finish an output
+// file that a run still holds, and end the loop.
 static LRESULT OnDestroy(void)
 {
     ResetSequenceSetup();
     WriteCameraPort(PORT_IDLE);
+    FinishOutputOnExit();
     PostQuitMessage(0);
     return 0;
 }
@@ -105,11 +83,12 @@ static LRESULT OnAutoIncrement(void)
     return 0;
 }
 
-// Driver entries: the connected one does nothing, another is switched to.
+// Driver entries, by the whole wParam: a plain menu command, never one with
+// the accelerator flag. The connected driver's entry does nothing.
 static LRESULT OnDriverCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (!IsDriverCommand(wParam)) return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
-    if (wParam == ConnectedDriverCommand()) return 0;
+    if (DriverIndexFromCommand(wParam) < 0) return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+    if (wParam == DriverCommandId(app.driverIndex)) return 0;
     return SwitchDriver(window, wParam);
 }
 

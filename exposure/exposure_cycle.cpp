@@ -28,14 +28,6 @@ static UINT TimerMs(INT ms)
     return ms < 0 ? 0 : (UINT)ms;
 }
 
-// Sends to the capture window only while it exists, checked anew each time:
-// without a capture window every capture step is a silent no-op.
-static LRESULT SendToCapture(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (!IsWindow(app.captureWindow)) return 0;
-    return SendMessageA(app.captureWindow, message, wParam, lParam);
-}
-
 // Puts the camera into integration and arms the timer that ends this phase.
 static void StartExposure(void)
 {
@@ -93,7 +85,9 @@ void ComposeSnapshotTitle(char *title, size_t size)
     snprintf(title, size, "%s%s%s", ellipsis, name + (nameLength - room), count);
 }
 
-// Shows the new image and, unless paused, writes and counts it.
+// Shows the new image and, unless paused, writes and counts it. An image
+// that did not reach the file is not counted, so a run with a limit still
+// ends with that many images in the file.
 static void ShowAndWriteImage(void)
 {
     MakeFinalImage();
@@ -103,7 +97,7 @@ static void ShowAndWriteImage(void)
     UpdateWindow(app.snapshotWindow);
     if (app.paused) return;
 
-    AppendImage(app.lastImage, app.lastImageBits);  // a failed write still counts
+    if (!AppendImage(app.lastImage, app.lastImageBits)) return;  // it has said why
     app.framesWritten++;
     char title[TITLE_SIZE];
     ComposeSnapshotTitle(title, sizeof title);
@@ -114,9 +108,9 @@ static void ShowAndWriteImage(void)
 static void RestoreView(void)
 {
     if (app.settings.previewMode == VIEW_PREVIEW)
-        SendToCapture(WM_CAP_SET_PREVIEW, 1, 0);
+        SendCaptureMessage(WM_CAP_SET_PREVIEW, 1, 0);
     else if (app.settings.previewMode == VIEW_OVERLAY)
-        SendToCapture(WM_CAP_SET_OVERLAY, 1, 0);
+        SendCaptureMessage(WM_CAP_SET_OVERLAY, 1, 0);
 }
 
 // IDT_AMPON: the last second of the exposure runs with the amplifier on.
@@ -132,15 +126,15 @@ static void OnExposureTimer(void)
 {
     KillTimer(app.mainWindow, IDT_EXPOSURE);
     app.SelectionState = -1;
-    SendToCapture(WM_CAP_SET_PREVIEW, 0, 0);
-    SendToCapture(WM_CAP_SET_OVERLAY, 0, 0);
-    SendToCapture(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
+    SendCaptureMessage(WM_CAP_SET_PREVIEW, 0, 0);
+    SendCaptureMessage(WM_CAP_SET_OVERLAY, 0, 0);
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
     // Returns when the stream has ended: the callback switched the port to
     // readout at the first frame, chose the frame and stopped the stream, or
     // the driver's time limit ran out.
-    SendToCapture(WM_CAP_SEQUENCE_NOFILE, 0, 0);
+    SendCaptureMessage(WM_CAP_SEQUENCE_NOFILE, 0, 0);
     WriteCameraPort(PORT_IDLE);
-    SendToCapture(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
 
     if (app.SelectionState == 0) ShowAndWriteImage();
     RestoreView();

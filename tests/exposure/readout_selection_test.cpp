@@ -1,0 +1,419 @@
+// The readout selection, driven frame by frame with synthetic frames the
+// way the capture driver delivers them, checked through what the platform
+// saw: camera port writes, beeps and stop requests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+
+#include "readout_test_support.h"
+
+namespace {
+
+using noctil_test::ProgramSession;
+using noctil_test::StopRecorder;
+
+// Counts the heap allocations made while `counting` is set: the readout
+// path must make none while frames arrive.
+bool counting = false;
+int allocations = 0;
+
+}  // namespace
+
+extern "C" void *__real_malloc(size_t size);
+extern "C" void *__wrap_malloc(size_t size)
+{
+    if (counting) allocations++;
+    return __real_malloc(size);
+}
+void *operator new(size_t size)
+{
+    if (counting) allocations++;
+    void *block = malloc(size ? size : 1);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+void operator delete(void *block) noexcept { free(block); }
+void operator delete(void *block, size_t) noexcept { free(block); }
+
+namespace {
+
+constexpr BYTE kPortReadout = 0x08;
+constexpr BYTE kPortReadout480 = 0x09;
+
+// A row's first byte tags the frame and the row's parity, so a row of the
+// kept image tells where it came from.
+BYTE RowTag(int frame, int parity) { return (BYTE)(frame * 2 + parity + 1); }
+
+// One frame in the driver's layout. The measurement window (rows 10-19,
+// bytes 30-229) holds `even` in its even rows and `odd` in its odd rows,
+// so the even and odd sums are 1000 x even and 1000 x odd.
+struct TestFrame {
+    TestFrame(DWORD rowLength, UINT rows, int id, BYTE even, BYTE odd) : rowLength(rowLength)
+    {
+        bytes.assign((size_t)rowLength * rows, 0);
+        for (UINT r = 0; r < rows; r++) {
+            bytes[(size_t)r * rowLength] = RowTag(id, r % 2);
+            bytes[(size_t)r * rowLength + rowLength - 1] = (BYTE)id;
+        }
+        for (UINT r = 10; r < 20; r++) memset(&bytes[(size_t)r * rowLength + 30], r % 2 ? odd : even, 200);
+        original = bytes;
+        header.lpData = bytes.data();
+        header.dwBufferLength = (DWORD)bytes.size();
+    }
+    TestFrame(const TestFrame &) = delete;
+
+    std::vector<BYTE> Row(UINT r) const
+    {
+        return std::vector<BYTE>(original.begin() + (long)r * rowLength, original.begin() + (long)(r + 1) * rowLength);
+    }
+
+    DWORD rowLength;
+    std::vector<BYTE> bytes;
+    std::vector<BYTE> original;
+    VIDEOHDR header{};
+};
+
+LRESULT Deliver(TestFrame &frame) { return ReadoutFrameCallback(nullptr, &frame.header); }
+
+std::vector<BYTE> BestFrame(size_t length)
+{
+    return std::vector<BYTE>(app.BestFrameBuffer, app.BestFrameBuffer + length);
+}
+
+class ReadoutSelection : public ::testing::Test {
+protected:
+    void UseHeight(UINT height) { app.captureStatus.uiImageHeight = height; }
+    void UseCaptureWindow() { app.captureWindow = capture.window; }
+
+    ProgramSession program;
+    StopRecorder capture;
+};
+
+// ---- Whole-frame mode --------------------------------------------------------------
+
+struct WholeFrameCase {
+    const char *name;
+    UINT height;
+    BYTE arming, second, third;  // window value of frames 1, 2 and 3
+    int kept;                    // 2 or 3, or 0 for an all-zero image
+};
+
+const WholeFrameCase kWholeFrameCases[] = {
+    {"equal scores keep frame 2", 576, 0, 5, 5, 2},
+    {"zero scores keep nothing", 240, 0, 0, 0, 0},
+    {"brighter frame 3 replaces frame 2", 240, 0, 3, 7, 3},
+    {"darker frame 3 leaves frame 2", 576, 0, 9, 2, 2},
+    {"bright arming frame is never kept", 288, 255, 0, 0, 0},
+    {"bright arming frame does not raise the bar", 576, 255, 1, 2, 3},
+    {"height above 480 uses whole frames", 960, 0, 4, 1, 2},
+};
+
+TEST(ReadoutSelectionCases, WholeFrameModeKeepsTheBrighterOfFramesTwoAndThree)
+{
+    for (const WholeFrameCase &c : kWholeFrameCases) {
+        SCOPED_TRACE(c.name);
+        ProgramSession program;
+        StopRecorder capture;
+        app.captureWindow = capture.window;
+        app.captureStatus.uiImageHeight = c.height;
+        // At most 1,228,800 bytes: 640 bytes a row for the tall heights.
+        DWORD rowLength = c.height > 576 ? 640 : 1280;
+        TestFrame frames[] = {{rowLength, c.height, 1, c.arming, c.arming},
+                              {rowLength, c.height, 2, c.second, c.second},
+                              {rowLength, c.height, 3, c.third, c.third}};
+        size_t length = frames[0].bytes.size();
+
+        for (TestFrame &frame : frames) EXPECT_EQ(Deliver(frame), 1);
+
+        std::vector<BYTE> expected = c.kept ? frames[c.kept - 1].original : std::vector<BYTE>(length, 0);
+        EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout});
+        EXPECT_EQ(app.SelectionState, 0);
+        EXPECT_EQ(program.beeps(), 1u);
+        EXPECT_EQ(capture.stops, 1);
+        EXPECT_EQ(frames[0].bytes, frames[0].original) << "the arming frame is not changed";
+        EXPECT_EQ(frames[1].bytes, frames[1].original) << "a measured frame is not changed";
+        EXPECT_TRUE(frames[2].bytes == expected) << "Finish stamps the kept image on frame 3";
+        EXPECT_TRUE(BestFrame(length) == expected);
+        EXPECT_EQ(app.callbackDepth, -1);
+    }
+}
+
+TEST_F(ReadoutSelection, ArmingClearsWhatAnEarlierSelectionKept)
+{
+    UseHeight(240);
+    memset(app.BestFrameBuffer, 0xAB, sizeof app.BestFrameBuffer);
+    TestFrame arming(1920, 240, 1, 9, 9);
+    Deliver(arming);
+    EXPECT_EQ(app.SelectionState, 1);
+    EXPECT_EQ(app.bestScore, 0);
+    EXPECT_TRUE(BestFrame(arming.bytes.size()) == std::vector<BYTE>(arming.bytes.size(), 0));
+    // Only the frame's length is cleared.
+    EXPECT_EQ(app.BestFrameBuffer[arming.bytes.size()], 0xAB);
+}
+
+TEST_F(ReadoutSelection, ArmingStartsAFreshContestAfterAnEarlierOne)
+{
+    UseHeight(240);
+    app.SelectionState = -1;
+    app.bestScore = 400000;  // left from an earlier readout
+    TestFrame arming(1920, 240, 1, 0, 0), dim(1920, 240, 2, 1, 1);
+    Deliver(arming);
+    Deliver(dim);
+    EXPECT_EQ(app.bestScore, 2000);
+    EXPECT_EQ(BestFrame(dim.bytes.size()), dim.original);
+}
+
+// ---- Field mode ---------------------------------------------------------------------
+
+struct Source {
+    int frame;   // 2 to 5, or 0 for rows left at zero
+    int parity;  // row parity the field came from
+};
+
+struct FieldCase {
+    const char *name;
+    BYTE even[4], odd[4];  // window values of frames 2, 3, 4 and 5
+    Source oddRows, evenRows;
+};
+
+const FieldCase kFieldCases[] = {
+    {"odd fields win both passes", {0, 0, 0, 0}, {5, 0, 5, 0}, {2, 1}, {4, 1}},
+    {"an even field moves to the odd rows, an odd one to the even rows", {6, 1, 1, 1}, {1, 1, 6, 1}, {2, 0}, {4, 1}},
+    {"equal field sums copy nothing", {3, 3, 3, 3}, {3, 3, 3, 3}, {0, 0}, {0, 0}},
+    {"an equal margin keeps the earlier field", {4, 1, 2, 5}, {1, 4, 4, 3}, {2, 0}, {4, 1}},
+    {"a larger margin later wins", {2, 1, 0, 7}, {1, 9, 0, 0}, {3, 1}, {5, 0}},
+    {"the second pass has a contest of its own", {0, 0, 1, 0}, {9, 0, 2, 0}, {2, 1}, {4, 1}},
+    {"one pass without a winner leaves its rows zero", {0, 0, 8, 0}, {0, 0, 1, 0}, {0, 0}, {4, 0}},
+};
+
+TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
+{
+    const DWORD rowLength = 1280;  // 640 pixels of packed YUV
+    for (const FieldCase &c : kFieldCases) {
+        SCOPED_TRACE(c.name);
+        ProgramSession program;
+        StopRecorder capture;
+        app.captureWindow = capture.window;
+        app.captureStatus.uiImageHeight = 480;
+        TestFrame arming(rowLength, 480, 1, 200, 10);
+        TestFrame f2(rowLength, 480, 2, c.even[0], c.odd[0]), f3(rowLength, 480, 3, c.even[1], c.odd[1]),
+            f4(rowLength, 480, 4, c.even[2], c.odd[2]), f5(rowLength, 480, 5, c.even[3], c.odd[3]);
+        const TestFrame *byId[] = {nullptr, &arming, &f2, &f3, &f4, &f5};
+
+        Deliver(arming);
+        EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout480});
+        Deliver(f2);
+        Deliver(f3);
+        EXPECT_EQ(program.portValues(), (std::vector<std::uint8_t>{kPortReadout480, kPortReadout}))
+            << "the second pass's level comes with frame 3";
+        EXPECT_EQ(app.bestScore, 0) << "the second pass starts its own contest";
+        EXPECT_EQ(program.beeps(), 0u);
+        Deliver(f4);
+        Deliver(f5);
+
+        EXPECT_EQ(app.SelectionState, 0);
+        EXPECT_EQ(program.beeps(), 1u);
+        EXPECT_EQ(capture.stops, 1);
+        EXPECT_EQ(program.portValues().size(), 2u);
+        for (UINT row = 0; row < 480; row++) {
+            const Source &source = row % 2 ? c.oddRows : c.evenRows;
+            std::vector<BYTE> expected = source.frame ? byId[source.frame]->Row(row / 2 * 2 + source.parity)
+                                                      : std::vector<BYTE>(rowLength, 0);
+            std::vector<BYTE> kept(app.BestFrameBuffer + row * rowLength, app.BestFrameBuffer + (row + 1) * rowLength);
+            ASSERT_TRUE(kept == expected) << "row " << row;
+        }
+        EXPECT_TRUE(f5.bytes == BestFrame(f5.bytes.size())) << "Finish stamps the kept image on frame 5";
+        EXPECT_EQ(f4.bytes, f4.original);
+    }
+}
+
+TEST_F(ReadoutSelection, FieldMarginIsTheScoreOfThePass)
+{
+    UseHeight(480);
+    TestFrame arming(1280, 480, 1, 0, 0), f2(1280, 480, 2, 2, 7), f3(1280, 480, 3, 9, 1);
+    Deliver(arming);
+    Deliver(f2);
+    EXPECT_EQ(app.bestScore, 5000);
+    Deliver(f3);
+    EXPECT_EQ(app.bestScore, 0) << "reset when the second pass begins";
+    // f3's even margin (8000) beat f2's odd margin (5000) before the reset.
+    EXPECT_EQ(app.BestFrameBuffer[1 * 1280], RowTag(3, 0));
+}
+
+// ---- Render, nesting and early ends ----------------------------------------------
+
+TEST_F(ReadoutSelection, RenderStampsTheKeptImageOnEveryFrame)
+{
+    UseHeight(240);
+    UseCaptureWindow();
+    app.SelectionState = 0;
+    for (size_t i = 0; i < sizeof app.BestFrameBuffer; i++) app.BestFrameBuffer[i] = (BYTE)(i * 7);
+    TestFrame frames[] = {{960, 240, 1, 9, 9}, {960, 240, 2, 0, 0}, {960, 240, 3, 4, 4}};
+    int n = 0;
+    for (TestFrame &frame : frames) {
+        EXPECT_EQ(Deliver(frame), 1);
+        EXPECT_TRUE(frame.bytes == BestFrame(frame.bytes.size()));
+        EXPECT_EQ(capture.stops, ++n) << "every rendered frame asks for a stop";
+    }
+    EXPECT_EQ(app.SelectionState, 0);
+    EXPECT_EQ(program.beeps(), 0u);
+    EXPECT_TRUE(program.portValues().empty());
+}
+
+TEST_F(ReadoutSelection, WithoutACaptureWindowNoStopIsRequested)
+{
+    UseHeight(576);
+    app.captureWindow = nullptr;
+    TestFrame frames[] = {{768, 576, 1, 0, 0}, {768, 576, 2, 3, 3}, {768, 576, 3, 1, 1}};
+    for (TestFrame &frame : frames) Deliver(frame);
+    EXPECT_EQ(app.SelectionState, 0);
+    EXPECT_EQ(program.beeps(), 1u);
+    EXPECT_EQ(capture.stops, 0);
+}
+
+TEST(ReadoutSelectionCases, AFrameDeliveredDuringTheStopRequestIsIgnored)
+{
+    for (int startState : {1, 0}) {  // Finish of a selection, and Render
+        SCOPED_TRACE(startState ? "Finish" : "Render");
+        ProgramSession program;
+        StopRecorder capture;
+        app.captureWindow = capture.window;
+        app.captureStatus.uiImageHeight = 576;
+        app.SelectionState = startState;
+        memset(app.BestFrameBuffer, 0x5A, sizeof app.BestFrameBuffer);
+        TestFrame nested(768, 576, 9, 200, 200);
+        LRESULT nestedResult = 0;
+        int depthInside = 0;
+        capture.onStop = [&] {
+            depthInside = app.callbackDepth;
+            nestedResult = Deliver(nested);
+        };
+        TestFrame outer(768, 576, 2, 1, 1), last(768, 576, 3, 0, 0);
+        Deliver(outer);
+        if (startState) Deliver(last);
+
+        EXPECT_GE(capture.stops, 1);
+        EXPECT_EQ(nestedResult, 1);
+        EXPECT_EQ(depthInside, 0);
+        EXPECT_EQ(nested.bytes, nested.original) << "neither scored, copied nor overwritten";
+        EXPECT_EQ(app.callbackDepth, -1);
+        EXPECT_EQ(app.SelectionState, 0);
+        EXPECT_EQ(program.beeps(), startState ? 1u : 0u);
+    }
+}
+
+TEST(ReadoutSelectionCases, ACaptureThatEndsEarlyLeavesNoImage)
+{
+    struct Case {
+        UINT height;
+        int frames;
+        int state;
+        std::vector<std::uint8_t> port;
+    } cases[] = {
+        {576, 2, 2, {kPortReadout}},
+        {240, 1, 1, {kPortReadout}},
+        {480, 4, 4, {kPortReadout480, kPortReadout}},
+        {480, 2, 2, {kPortReadout480}},
+        {480, 0, -1, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.height << " lines, " << c.frames << " frames");
+        ProgramSession program;
+        StopRecorder capture;
+        app.captureWindow = capture.window;
+        app.captureStatus.uiImageHeight = c.height;
+        for (int i = 0; i < c.frames; i++) {
+            TestFrame frame(640, c.height, i + 1, 9, 1);
+            Deliver(frame);
+        }
+        EXPECT_EQ(app.SelectionState, c.state);
+        EXPECT_EQ(program.beeps(), 0u);
+        EXPECT_EQ(capture.stops, 0);
+        EXPECT_EQ(program.portValues(), c.port);
+    }
+}
+
+// ---- Frames the selection cannot use -------------------------------------------------
+
+TEST(ReadoutSelectionCases, FramesThatCannotBeScoredAreRefusedWhole)
+{
+    struct Case {
+        const char *name;
+        UINT height;
+        size_t length;
+    } cases[] = {
+        {"longer than the best-frame buffer", 480, BEST_FRAME_BYTES + 480},
+        {"longer by one byte", 576, BEST_FRAME_BYTES + 1},
+        {"capture height 0", 0, 614400},
+        {"rows too short for the window", 20, 2000},
+        {"fewer bytes than rows", 480, 300},
+        {"no bytes", 240, 0},
+    };
+    for (const Case &c : cases) {
+        for (int state : {-1, 1, 0}) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", state " << state);
+            ProgramSession program;
+            StopRecorder capture;
+            app.captureWindow = capture.window;
+            app.captureStatus.uiImageHeight = c.height;
+            app.SelectionState = state;
+            memset(app.BestFrameBuffer, 0x33, sizeof app.BestFrameBuffer);
+            std::vector<BYTE> bytes(c.length, 0xC8), original = bytes;
+            VIDEOHDR header{};
+            header.lpData = bytes.data();
+            header.dwBufferLength = (DWORD)bytes.size();
+
+            EXPECT_EQ(ReadoutFrameCallback(nullptr, &header), 1);
+            EXPECT_EQ(app.SelectionState, state);
+            EXPECT_EQ(bytes, original);
+            EXPECT_TRUE(program.portValues().empty());
+            EXPECT_EQ(capture.stops, 0);
+            EXPECT_EQ(app.callbackDepth, -1);
+            EXPECT_EQ(app.BestFrameBuffer[0], 0x33);
+            EXPECT_EQ(app.BestFrameBuffer[BEST_FRAME_BYTES - 1], 0x33);
+        }
+    }
+}
+
+TEST(ReadoutSelectionCases, TheLargestFramesThatFitAreUsed)
+{
+    struct Case {
+        const char *name;
+        UINT height;
+        DWORD rowLength;
+        BYTE port;
+    } cases[] = {
+        {"640 x 480 at four bytes a pixel", 480, 2560, kPortReadout480},
+        {"twenty rows of 230 bytes hold the window exactly", 20, 230, kPortReadout},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramSession program;
+        app.captureStatus.uiImageHeight = c.height;
+        TestFrame arming(c.rowLength, c.height, 1, 0, 0), bright(c.rowLength, c.height, 2, 6, 200);
+        Deliver(arming);
+        Deliver(bright);
+        EXPECT_EQ(app.SelectionState, 2);
+        EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{c.port});
+        EXPECT_GT(app.bestScore, 0);
+    }
+}
+
+TEST_F(ReadoutSelection, FramesArriveWithoutAnyAllocation)
+{
+    UseHeight(480);
+    TestFrame frames[] = {{1280, 480, 1, 0, 0}, {1280, 480, 2, 0, 9}, {1280, 480, 3, 9, 0}, {1280, 480, 4, 1, 5}};
+    TestFrame render(1280, 480, 6, 0, 0);
+    Deliver(frames[0]);  // the port's first write may set up its log
+    allocations = 0;
+    counting = true;
+    for (size_t i = 1; i < 4; i++) Deliver(frames[i]);
+    app.SelectionState = 0;
+    Deliver(render);
+    counting = false;
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(program.portValues().size(), 2u);
+}
+
+}  // namespace

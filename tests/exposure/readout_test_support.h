@@ -1,0 +1,93 @@
+// A fresh platform session and program state for tests that call the
+// program's readout and image functions directly, with a stand-in capture
+// window that records the stop requests it receives.
+#pragma once
+
+#include <windows.h>
+#include <vfw.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app_state.h"
+#include "core/session.h"
+#include "display/headless.h"
+#include "port/parallel_port.h"
+#include "user/window_system.h"
+
+namespace noctil_test {
+
+class ProgramSession {
+public:
+    ProgramSession()
+    {
+        static std::atomic<int> counter{0};
+        root_ = std::filesystem::temp_directory_path() /
+                ("noctil-h6-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        plat::SessionOptions options;
+        options.root = root_;
+        options.virtualClock = true;
+        session_.emplace(std::move(options));
+        InitAppState();
+    }
+    ~ProgramSession()
+    {
+        free(app.lastImage);
+        app.lastImage = nullptr;
+        session_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    const std::filesystem::path &root() const { return root_; }
+
+    std::vector<std::uint8_t> portValues() const
+    {
+        std::vector<std::uint8_t> values;
+        for (const plat::PortWrite &write : plat::session().component<plat::ParallelPort>().writes())
+            if (write.address == CAMERA_PORT_ADDRESS) values.push_back(write.value);
+        return values;
+    }
+
+    std::size_t beeps() const
+    {
+        return dynamic_cast<plat::HeadlessDisplay &>(plat::session().display()).beeps().size();
+    }
+
+private:
+    std::filesystem::path root_;
+    std::optional<plat::Session> session_;
+};
+
+// A window that stands in for the capture window: it counts WM_CAP_STOP and
+// can run a hook while it handles one (to deliver a nested frame).
+class StopRecorder {
+public:
+    StopRecorder()
+    {
+        plat::user::registerClass("NoctilTestCapture", [this](HWND window, UINT message, WPARAM wParam,
+                                                              LPARAM lParam) -> LRESULT {
+            if (message == WM_CAP_STOP) {
+                stops++;
+                if (onStop) onStop();
+                return 1;
+            }
+            return DefWindowProcA(window, message, wParam, lParam);
+        });
+        window = CreateWindowExA(0, "NoctilTestCapture", "capture", 0, 0, 0, 160, 120, nullptr, nullptr,
+                                 nullptr, nullptr);
+    }
+
+    HWND window = nullptr;
+    int stops = 0;
+    std::function<void()> onStop;
+};
+
+}  // namespace noctil_test

@@ -1,0 +1,156 @@
+// The output file: its stream header, its images in order, numbering over
+// successive runs, and finishing the file when the program ends.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "avifile/avi_reader.h"
+#include "files/paths.h"
+#include "readout_test_support.h"
+
+namespace {
+
+// A run's output format, as the Record command fills it.
+void SetOutputFormat(LONG width, LONG height)
+{
+    memset(&app.outputFormat, 0, sizeof app.outputFormat);
+    app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
+    app.outputFormat.biWidth = width;
+    app.outputFormat.biHeight = height;
+    app.outputFormat.biPlanes = 1;
+    app.outputFormat.biBitCount = 24;
+    app.outputFormat.biSizeImage = (DWORD)(((width * 3 + 3) & ~3) * height);
+}
+
+// A 24-bit image block of the output size, every row byte `value`.
+std::vector<BYTE> MakeImage(BYTE value)
+{
+    std::vector<BYTE> block(sizeof(BITMAPINFOHEADER) + app.outputFormat.biSizeImage, value);
+    memcpy(block.data(), &app.outputFormat, sizeof(BITMAPINFOHEADER));
+    return block;
+}
+
+PackedDib *Dib(std::vector<BYTE> &block) { return (PackedDib *)block.data(); }
+
+class OutputFile : public ::testing::Test {
+protected:
+    void Name(const char *name) { snprintf(app.settings.imageFile, sizeof app.settings.imageFile, "%s", name); }
+
+    std::unique_ptr<plat::avi::Reader> Read(const char *name) { return plat::avi::Reader::open(plat::nativePath(name)); }
+
+    noctil_test::ProgramSession program;
+};
+
+TEST_F(OutputFile, StreamHeaderOfA640By480Capture)
+{
+    SetOutputFormat(640, 480);
+    Name("C:\\header.avi");
+    ASSERT_EQ(OpenImageFile(), 1);
+    EXPECT_EQ(app.sampleIndex, 0);
+    CloseImageFile();
+
+    auto reader = Read("C:\\header.avi");
+    ASSERT_TRUE(reader);
+    const plat::avi::StreamHeader &header = reader->header();
+    EXPECT_EQ(header.scale, 1u);
+    EXPECT_EQ(header.rate, 25u);
+    EXPECT_EQ(header.suggestedBufferSize, 921600u);
+    EXPECT_EQ(header.fccHandler, 0u);
+    EXPECT_EQ(header.frame[0], 0);
+    EXPECT_EQ(header.frame[1], 0);
+    EXPECT_EQ(header.frame[2], 640);
+    EXPECT_EQ(header.frame[3], 480);
+    ASSERT_EQ(reader->format().size(), sizeof(BITMAPINFOHEADER));
+    EXPECT_EQ(memcmp(reader->format().data(), &app.outputFormat, sizeof(BITMAPINFOHEADER)), 0);
+    EXPECT_EQ(reader->frameCount(), 0u);
+}
+
+TEST_F(OutputFile, ImagesTakeConsecutivePositionsAsKeyFrames)
+{
+    SetOutputFormat(16, 8);
+    Name("C:\\three.avi");
+    ASSERT_EQ(OpenImageFile(), 1);
+    std::vector<BYTE> images[] = {MakeImage(1), MakeImage(2), MakeImage(3)};
+    for (int i = 0; i < 3; i++) {
+        EXPECT_TRUE(AppendImage(Dib(images[i]), PackedDibBits(Dib(images[i]))));
+        EXPECT_EQ(app.sampleIndex, i + 1);
+    }
+    CloseImageFile();
+    EXPECT_EQ(app.sampleIndex, -1);
+
+    auto reader = Read("C:\\three.avi");
+    ASSERT_TRUE(reader);
+    ASSERT_EQ(reader->frameCount(), 3u);
+    for (int i = 0; i < 3; i++) {
+        std::vector<std::uint8_t> frame;
+        ASSERT_TRUE(reader->readFrame(i, frame));
+        EXPECT_EQ(frame, std::vector<std::uint8_t>(app.outputFormat.biSizeImage, (BYTE)(i + 1)));
+    }
+}
+
+TEST_F(OutputFile, NothingIsWrittenWithoutAnOpenFileOrAnImage)
+{
+    SetOutputFormat(16, 8);
+    std::vector<BYTE> image = MakeImage(9);
+    EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image)))) << "before any open";
+    EXPECT_EQ(app.sampleIndex, -1);
+
+    Name("C:\\none.avi");
+    ASSERT_EQ(OpenImageFile(), 1);
+    EXPECT_FALSE(AppendImage(nullptr, nullptr)) << "no image yet";
+    EXPECT_EQ(app.sampleIndex, 0);
+    CloseImageFile();
+    EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image)))) << "after the close";
+    EXPECT_EQ(app.sampleIndex, -1);
+    EXPECT_EQ(app.writeFailureShown, 0) << "none of these is a failed write";
+    CloseImageFile();  // closing twice is safe
+}
+
+TEST_F(OutputFile, SuccessiveRunsNumberTheirFiles)
+{
+    SetOutputFormat(16, 8);
+    app.settings.autoIncrement = 1;
+    Name("C:\\Images.AVI");
+    const char *expected[] = {"C:\\Images_000.AVI", "C:\\Images_001.AVI", "C:\\Images_002.AVI"};
+    for (const char *name : expected) {
+        ASSERT_EQ(OpenImageFile(), 1);
+        EXPECT_STREQ(app.settings.imageFile, name);
+        CloseImageFile();
+        EXPECT_TRUE(std::filesystem::exists(plat::nativePath(name)));
+    }
+}
+
+TEST_F(OutputFile, WithoutNumberingAnExistingFileIsReplaced)
+{
+    SetOutputFormat(16, 8);
+    std::ofstream(plat::nativePath("C:\\Images.AVI")) << "an old file";
+    Name("C:\\Images.AVI");
+    ASSERT_EQ(OpenImageFile(), 1);
+    CloseImageFile();
+    EXPECT_STREQ(app.settings.imageFile, "C:\\Images.AVI");
+    auto reader = Read("C:\\Images.AVI");
+    ASSERT_TRUE(reader) << "a fresh AVI file";
+    EXPECT_EQ(reader->frameCount(), 0u);
+}
+
+TEST_F(OutputFile, EndingTheProgramFinishesAnOpenFile)
+{
+    SetOutputFormat(16, 8);
+    Name("C:\\exit.avi");
+    ASSERT_EQ(OpenImageFile(), 1);
+    std::vector<BYTE> a = MakeImage(5), b = MakeImage(6);
+    AppendImage(Dib(a), PackedDibBits(Dib(a)));
+    AppendImage(Dib(b), PackedDibBits(Dib(b)));
+    FinishOutputOnExit();
+    EXPECT_EQ(app.sampleIndex, -1);
+    EXPECT_EQ(app.outputStream, nullptr);
+    EXPECT_EQ(app.outputFile, nullptr);
+    FinishOutputOnExit();  // nothing left to finish
+
+    auto reader = Read("C:\\exit.avi");
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->frameCount(), 2u);
+}
+
+}  // namespace
