@@ -1,0 +1,85 @@
+// Module instance handles and the loaders the window system builds menus,
+// accelerators, dialogs, icons and bitmaps from. The program's own module is
+// the resource file linked into it; tests may register further modules.
+#include "resources/resources.h"
+
+#include <memory>
+
+#include "core/session.h"
+#include "resources/res_file.h"
+
+namespace plat::res {
+
+namespace {
+
+// The program's module, at the address a 32-bit program image is loaded at.
+constexpr ULONG_PTR kProgramModule = 0x00400000;
+constexpr ULONG_PTR kFirstExtraModule = 0x10000000;
+constexpr ULONG_PTR kModuleSpacing = 0x00010000;
+
+struct ExtraModules {
+    struct Module {
+        HINSTANCE handle;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<Module> modules;
+};
+
+std::span<const std::uint8_t> programResources() { return {module_resource_data, module_resource_size}; }
+
+std::optional<ResourceFile> moduleFile(HINSTANCE instance) {
+    if (instance == moduleInstance()) return ResourceFile::parse(programResources());
+    if (!hasSession()) return std::nullopt;
+    for (const auto &m : session().component<ExtraModules>().modules)
+        if (m.handle == instance) return ResourceFile::parse(m.bytes);
+    return std::nullopt;
+}
+
+}  // namespace
+
+HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(kProgramModule); }
+
+HINSTANCE registerModule(std::span<const std::uint8_t> resData) {
+    auto &modules = session().component<ExtraModules>().modules;
+    auto handle = reinterpret_cast<HINSTANCE>(kFirstExtraModule + kModuleSpacing * modules.size());
+    modules.push_back({handle, std::vector<std::uint8_t>(resData.begin(), resData.end())});
+    return handle;
+}
+
+std::optional<std::vector<MenuItem>> loadMenu(HINSTANCE instance, LPCSTR name) {
+    auto file = moduleFile(instance);
+    if (!file || !name) return std::nullopt;
+    auto data = file->find(RT_MENU, ResourceKey::from(name));
+    return data ? parseMenu(*data) : std::nullopt;
+}
+
+std::optional<std::vector<ACCEL>> loadAccelerators(HINSTANCE instance, LPCSTR name) {
+    auto file = moduleFile(instance);
+    if (!file || !name) return std::nullopt;
+    auto data = file->find(RT_ACCELERATOR, ResourceKey::from(name));
+    return data ? parseAccelerators(*data) : std::nullopt;
+}
+
+std::optional<DialogTemplate> loadDialog(HINSTANCE instance, LPCSTR name) {
+    auto file = moduleFile(instance);
+    if (!file || !name) return std::nullopt;
+    auto data = file->find(RT_DIALOG, ResourceKey::from(name));
+    return data ? parseDialog(*data) : std::nullopt;
+}
+
+std::optional<std::vector<IconImage>> loadIconGroup(HINSTANCE instance, LPCSTR name) {
+    auto file = moduleFile(instance);
+    if (!file || !name) return std::nullopt;
+    auto data = file->find(RT_GROUP_ICON, ResourceKey::from(name));
+    return data ? parseIconGroup(*file, *data) : std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> loadBitmap(HINSTANCE instance, LPCSTR name) {
+    auto file = moduleFile(instance);
+    if (!file || !name) return std::nullopt;
+    auto data = file->find(RT_BITMAP, ResourceKey::from(name));
+    if (!data || !isSoundPackedDib(*data)) return std::nullopt;
+    return std::vector<std::uint8_t>(data->begin(), data->end());
+}
+
+}  // namespace plat::res
