@@ -1,0 +1,121 @@
+#include "avi_test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "avifile/riff.h"
+
+namespace avitest {
+
+namespace {
+
+std::string readText(const std::filesystem::path &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a shell command with stdout and stderr captured in files beside `file`.
+int run(const std::string &command, const std::filesystem::path &file, std::string &out, std::string &err) {
+    const std::string outName = file.string() + ".out", errName = file.string() + ".err";
+    const int status = std::system((command + " >'" + outName + "' 2>'" + errName + "'").c_str());
+    out = readText(outName);
+    err = readText(errName);
+    std::filesystem::remove(outName);
+    std::filesystem::remove(errName);
+    return status;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "noctil-avi-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);  // a leftover temporary directory is harmless
+}
+
+std::vector<std::uint8_t> bitmapFormat(std::int32_t width, std::int32_t height, std::uint16_t bits,
+                                       std::uint32_t compression, const std::vector<std::uint8_t> &palette) {
+    std::vector<std::uint8_t> f(40 + palette.size(), 0);
+    using plat::avi::put16, plat::avi::put32;
+    put32(&f[0], 40);
+    put32(&f[4], std::uint32_t(width));
+    put32(&f[8], std::uint32_t(height));
+    put16(&f[12], 1);
+    put16(&f[14], bits);
+    put32(&f[16], compression);
+    put32(&f[32], std::uint32_t(palette.size() / 4));
+    std::copy(palette.begin(), palette.end(), f.begin() + 40);
+    return f;
+}
+
+std::vector<std::uint8_t> patternFrame(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> v(size);
+    std::uint32_t x = seed * 2654435761u + 12345;
+    for (auto &b : v) {
+        x = x * 1103515245u + 12345;
+        b = std::uint8_t(x >> 16);
+    }
+    return v;
+}
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path &path, const std::vector<std::uint8_t> &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::size_t findId(const std::vector<std::uint8_t> &bytes, const char *id, std::size_t from) {
+    for (std::size_t i = from; i + 4 <= bytes.size(); ++i)
+        if (std::equal(id, id + 4, bytes.begin() + std::ptrdiff_t(i))) return i;
+    return std::string::npos;
+}
+
+std::uint32_t le32(const std::vector<std::uint8_t> &bytes, std::size_t pos) {
+    return pos + 4 <= bytes.size() ? plat::avi::get32(&bytes[pos]) : 0xDEADBEEF;
+}
+
+Probe ffprobe(const std::filesystem::path &file) {
+    Probe p;
+    std::string out;
+    run("ffprobe -v warning -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_read_frames,width,height,r_frame_rate -of default=noprint_wrappers=1 '" +
+            file.string() + "'",
+        file, out, p.messages);
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "nb_read_frames") p.frames = std::atol(value.c_str());
+        else if (key == "width") p.width = std::atoi(value.c_str());
+        else if (key == "height") p.height = std::atoi(value.c_str());
+        else if (key == "r_frame_rate") p.rate = value;
+    }
+    return p;
+}
+
+std::vector<std::uint8_t> ffmpegBgr24(const std::filesystem::path &file, std::string &messages) {
+    const std::filesystem::path raw = file.string() + ".bgr";
+    std::string out;
+    run("ffmpeg -nostdin -v warning -y -i '" + file.string() + "' -f rawvideo -pix_fmt bgr24 '" + raw.string() + "'",
+        file, out, messages);
+    auto bytes = readFile(raw);
+    std::filesystem::remove(raw);
+    return bytes;
+}
+
+}  // namespace avitest
