@@ -50,10 +50,11 @@ DWORD copyList(const std::vector<std::string_view> &names, LPSTR buffer, DWORD s
         list += name;
         list += '\0';
     }
+    if (list.empty()) list += '\0';  // an empty list is two terminators too
     if (list.size() + 1 <= size) {
         std::memcpy(buffer, list.data(), list.size());
         buffer[list.size()] = '\0';
-        return static_cast<DWORD>(list.size());
+        return static_cast<DWORD>(names.empty() ? 0 : list.size());
     }
     if (size < 2) {
         buffer[0] = '\0';
@@ -120,7 +121,8 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPC
         plat::ini::Document doc = load(profilePath(fileName));
         if (!section) return copyList(doc.sections(), buffer, size);
         if (!key) return copyList(doc.keys(section), buffer, size);
-        if (auto value = doc.value(section, key)) return copyText(*value, buffer, size);
+        // A value ends at a NUL byte, as a C string would.
+        if (auto value = doc.value(section, key)) return copyText(value->substr(0, value->find('\0')), buffer, size);
         // The default loses its trailing blanks, as Windows does it.
         std::string_view fallback = defaultText ? defaultText : "";
         while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) fallback.remove_suffix(1);

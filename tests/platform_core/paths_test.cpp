@@ -1,0 +1,135 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "files/paths.h"
+#include "platform_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PathsTest : public PlatformTest {};
+
+struct MappingCase {
+    const char *name;
+    const char *expected;  // relative to <root> when rooted is true, else the whole result
+    bool rooted;
+};
+
+TEST_F(PathsTest, MapsWindowsNamesOntoTheRoot) {
+    const MappingCase cases[] = {
+        {"C:\\Images.AVI", "drives/c/Images.AVI", true},
+        {"c:\\Images.AVI", "drives/c/Images.AVI", true},
+        {"D:\\x\\y.AVI", "drives/d/x/y.AVI", true},
+        {"d:/x/y.avi", "drives/d/x/y.avi", true},
+        {"C:\\a\\\\b\\.\\c.txt", "drives/c/a/b/c.txt", true},
+        {"C:\\a\\..\\b.txt", "drives/c/b.txt", true},
+        {"C:\\..\\..\\etc\\passwd", "drives/c/etc/passwd", true},  // ".." stops at the drive's top
+        {"C:\\", "drives/c", true},
+        {"C:", "drives/c", true},
+        {"C:notes.txt", "drives/c/notes.txt", true},
+        {"\\_NOCTIL1.AVI", "drives/c/_NOCTIL1.AVI", true},  // rooted without a drive: drive C
+        {"/tmp/native.avi", "/tmp/native.avi", false},
+        {"/tmp/odd\\name", "/tmp/odd\\name", false},
+        {"relative.ini", "relative.ini", false},
+        {"sub\\file.txt", "sub/file.txt", false},
+        {"\\\\server\\share\\x", "\\\\server\\share\\x", false},  // no network here: unchanged
+        {"\\\\?\\C:\\x", "\\\\?\\C:\\x", false},
+        {"1:\\x", "1:/x", false},  // not a drive letter: a relative name
+        {"", "", false},
+    };
+    for (const auto &c : cases) {
+        const fs::path expected = c.rooted ? root() / c.expected : fs::path(c.expected);
+        EXPECT_EQ(plat::nativePath(c.name), expected) << "name: " << c.name;
+    }
+}
+
+TEST_F(PathsTest, FindsExistingEntriesWhateverTheirCase) {
+    writeAll(root() / "drives/c/Astro/Images.AVI", "x");
+    EXPECT_EQ(plat::nativePath("C:\\ASTRO\\images.avi"), root() / "drives/c/Astro/Images.AVI");
+    // A new file keeps the case it is given; only existing entries are matched.
+    EXPECT_EQ(plat::nativePath("c:\\astro\\New.AVI"), root() / "drives/c/Astro/New.AVI");
+    // The exact name wins over a case variant.
+    writeAll(root() / "drives/c/Astro/images.avi", "y");
+    EXPECT_EQ(plat::nativePath("C:\\astro\\images.avi"), root() / "drives/c/Astro/images.avi");
+}
+
+TEST_F(PathsTest, SessionStartCreatesDriveCAndTheWindowsDirectory) {
+    EXPECT_TRUE(fs::is_directory(root() / "drives/c"));
+    EXPECT_TRUE(fs::is_directory(root() / "windows"));
+    EXPECT_EQ(plat::windowsDirectory(), root() / "windows");
+    fs::remove(root() / "windows");
+    EXPECT_TRUE(fs::is_directory(plat::windowsDirectory()));  // made again on demand
+}
+
+TEST_F(PathsTest, FopenAndRemoveUseTheMappedName) {
+    FILE *f = fopen("C:\\Images_000.AVI", "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("frame", f);
+    fclose(f);
+    EXPECT_EQ(readAll(root() / "drives/c/Images_000.AVI"), "frame");
+
+    f = fopen("c:\\IMAGES_000.avi", "rb");  // another spelling of the same file
+    ASSERT_NE(f, nullptr);
+    char text[16] = {};
+    EXPECT_EQ(fread(text, 1, sizeof text - 1, f), 5u);
+    fclose(f);
+    EXPECT_STREQ(text, "frame");
+
+    EXPECT_EQ(remove("C:\\Images_000.AVI"), 0);
+    EXPECT_FALSE(fs::exists(root() / "drives/c/Images_000.AVI"));
+    EXPECT_NE(remove("C:\\Images_000.AVI"), 0);  // gone: removing again fails
+    EXPECT_EQ(fopen("C:\\Images_000.AVI", "rb"), nullptr);
+}
+
+TEST_F(PathsTest, FopenMakesTheDriveButNoOtherDirectory) {
+    FILE *f = fopen("E:\\x.txt", "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    EXPECT_TRUE(fs::exists(root() / "drives/e/x.txt"));
+    // As on Windows, a missing directory makes the open fail.
+    EXPECT_EQ(fopen("C:\\no such dir\\x.avi", "wb"), nullptr);
+    EXPECT_FALSE(fs::exists(root() / "drives/c/no such dir"));
+}
+
+TEST_F(PathsTest, NativeNamesPassThroughTheWrappers) {
+    const fs::path native = root() / "native.txt";
+    FILE *f = fopen(native.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    EXPECT_TRUE(fs::exists(native));
+    EXPECT_EQ(remove(native.c_str()), 0);
+    EXPECT_FALSE(fs::exists(native));
+}
+
+TEST_F(PathsTest, WithoutASessionNamesAreUnchanged) {
+    const fs::path native = root() / "outside.txt";
+    endSession();
+    EXPECT_EQ(plat::nativePath("C:\\x.avi"), fs::path("C:\\x.avi"));
+    FILE *f = fopen(native.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    EXPECT_EQ(remove(native.c_str()), 0);
+    char buffer[8] = "poison";
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 0u);
+}
+
+TEST_F(PathsTest, GetWindowsDirectoryReportsTheNativeDirectory) {
+    const std::string expected = (root() / "windows").string();
+    char buffer[4096];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), expected.size());
+    EXPECT_EQ(std::string(buffer), expected);
+
+    // Too small: nothing copied, the size needed (with terminator) returned.
+    char small[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(GetWindowsDirectoryA(small, sizeof small), expected.size() + 1);
+    EXPECT_EQ(small[0], 'x');
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, static_cast<UINT>(expected.size())), expected.size() + 1);
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, static_cast<UINT>(expected.size() + 1)), expected.size());
+}
+
+}  // namespace
