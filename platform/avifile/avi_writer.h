@@ -59,6 +59,8 @@ public:
 
     std::uint32_t frameCount() const { return totalFrames_; }
     std::span<const std::uint8_t> format() const { return format_; }
+    // Bytes written so far, patches included: where the kill hook counts.
+    std::uint64_t bytesWritten() const { return bytesWritten_; }
 
 private:
     struct Entry {

@@ -88,13 +88,13 @@ std::uint32_t le32(const std::vector<std::uint8_t> &bytes, std::size_t pos) {
     return pos + 4 <= bytes.size() ? plat::avi::get32(&bytes[pos]) : 0xDEADBEEF;
 }
 
-Probe ffprobe(const std::filesystem::path &file) {
+static const char *const kProbe =
+    "ffprobe -v warning -count_frames -select_streams v:0 -show_entries "
+    "stream=nb_read_frames,width,height,r_frame_rate -of default=noprint_wrappers=1 ";
+
+static Probe parseProbe(const std::string &out, std::string messages) {
     Probe p;
-    std::string out;
-    run("ffprobe -v warning -count_frames -select_streams v:0 -show_entries "
-        "stream=nb_read_frames,width,height,r_frame_rate -of default=noprint_wrappers=1 '" +
-            file.string() + "'",
-        file, out, p.messages);
+    p.messages = std::move(messages);
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         const auto eq = line.find('=');
@@ -106,6 +106,34 @@ Probe ffprobe(const std::filesystem::path &file) {
         else if (key == "r_frame_rate") p.rate = value;
     }
     return p;
+}
+
+Probe ffprobe(const std::filesystem::path &file) {
+    std::string out, err;
+    run(std::string(kProbe) + "'" + file.string() + "'", file, out, err);
+    return parseProbe(out, err);
+}
+
+std::vector<Probe> ffprobeMany(const std::vector<std::filesystem::path> &files) {
+    std::vector<Probe> probes;
+    constexpr std::size_t kAtOnce = 8;
+    for (std::size_t first = 0; first < files.size(); first += kAtOnce) {
+        std::string script;
+        const std::size_t last = std::min(files.size(), first + kAtOnce);
+        for (std::size_t i = first; i < last; ++i) {
+            const std::string f = files[i].string();
+            script += std::string(kProbe) + "'" + f + "' >'" + f + ".out' 2>'" + f + ".err' & ";
+        }
+        script += "wait";
+        if (std::system(script.c_str()) == -1) ADD_FAILURE() << "cannot run ffprobe";
+        for (std::size_t i = first; i < last; ++i) {
+            const std::string f = files[i].string();
+            probes.push_back(parseProbe(readText(f + ".out"), readText(f + ".err")));
+            std::filesystem::remove(f + ".out");
+            std::filesystem::remove(f + ".err");
+        }
+    }
+    return probes;
 }
 
 std::vector<std::uint8_t> ffmpegBgr24(const std::filesystem::path &file, std::string &messages) {

@@ -40,6 +40,8 @@ struct Probe {
 };
 // ffprobe -count_frames on the first video stream.
 Probe ffprobe(const std::filesystem::path &file);
+// ffprobe on many files at once (it spends most of its time starting up).
+std::vector<Probe> ffprobeMany(const std::vector<std::filesystem::path> &files);
 // Every frame as ffmpeg decodes it to top-down B,G,R rows without padding;
 // `messages` receives its stderr.
 std::vector<std::uint8_t> ffmpegBgr24(const std::filesystem::path &file, std::string &messages);
