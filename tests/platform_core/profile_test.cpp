@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <cstring>
@@ -228,6 +229,13 @@ TEST_F(ProfileTest, UnwritableWindowsDirectory) {
     EXPECT_STREQ(buffer, "<none>");
     EXPECT_EQ(GetPrivateProfileIntA("Capture", "Exposure", 2000, "Noctil.ini"), 2000u);
     EXPECT_EQ(readAll(root() / "windows"), "a file where the directory should be");
+}
+
+TEST_F(ProfileTest, AFifoInPlaceOfTheFileNeitherHangsNorIsReplaced) {
+    ASSERT_EQ(mkfifo(ini().c_str(), 0600), 0);
+    EXPECT_EQ(GetPrivateProfileIntA("Capture", "Exposure", 2000, "Noctil.ini"), 2000u);
+    EXPECT_FALSE(WritePrivateProfileStringA("Capture", "Exposure", "1", "Noctil.ini"));
+    EXPECT_TRUE(fs::is_fifo(ini()));
 }
 
 TEST_F(ProfileTest, ListsSectionsAndKeys) {
