@@ -14,6 +14,7 @@
 
 #include "app_state.h"
 #include "core/session.h"
+#include "display/display.h"
 #include "files/paths.h"
 
 namespace {
