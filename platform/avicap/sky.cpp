@@ -15,6 +15,7 @@ double unitRandom(std::uint64_t &state) { return static_cast<double>(nextRandom(
 // plain after a few seconds of integration.
 constexpr double kMagnitudeZeroRate = 40000.0;
 constexpr double kFaintestMagnitude = 9.0;
+constexpr int kBrightStars = 4;             // magnitudes 0, 0.5, 1 and 1.5
 constexpr double kSkyRate = 3.0;           // background at the top of the scene
 constexpr double kSkyGradient = 1.5;       // extra background towards the bottom
 constexpr double kGlowRate = 40.0;         // at the glowing corner
@@ -53,7 +54,9 @@ void Sky::build(int width, int height, const SkySettings &settings) {
         const double cx = unitRandom(state) * width_;
         const double cy = unitRandom(state) * height_;
         // Faint stars are the many: magnitudes crowd towards the faint end.
-        const double magnitude = kFaintestMagnitude * std::pow(unitRandom(state), 0.4);
+        // The first few are bright, so that live video always shows stars.
+        const double drawn = kFaintestMagnitude * std::pow(unitRandom(state), 0.4);
+        const double magnitude = s < kBrightStars ? 0.5 * s : drawn;
         const double rate = kMagnitudeZeroRate * std::pow(10.0, -0.4 * magnitude);
         const int x0 = static_cast<int>(cx), y0 = static_cast<int>(cy);
         for (int y = std::max(0, y0 - reach); y <= std::min(height_ - 1, y0 + reach); ++y)
