@@ -39,6 +39,7 @@ class AppTest : public ProgramTest {
 public:
     using ProgramTest::runProgram;
     using ProgramTest::user;
+    using ProgramTest::display;
 
     // The machine: which drivers are installed (written to system.ini).
     void installCamera(Camera camera);
