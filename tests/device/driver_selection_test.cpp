@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "avicap/test_drivers.h"
+#include "dialog_user.h"
 #include "driver_ids.h"
 #include "files/paths.h"
 #include "readout_test_support.h"
@@ -219,6 +220,29 @@ TEST_F(Drivers, SwitchingKeepsOrRestoresAConnection)
     EXPECT_TRUE(entries[0].checked);
     EXPECT_FALSE(entries[1].checked);
     EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 33000u) << "the readout set is back";
+}
+
+TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
+{
+    Install({{0, Spec("Alpha")}, {1, Spec("Broken", true)}});
+    Start("<none>");
+    ASSERT_EQ(app.driverIndex, 0);
+    // The connected driver cannot be opened again from now on.
+    plat::avicap::registerTestDriver("testdrv0", Spec("Alpha", true));
+    auto &display = dynamic_cast<plat::HeadlessDisplay &>(plat::session().display());
+    display.schedule(plat::session().clock().now(), [] { noctil::test::pressEnter(); });
+
+    EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(1)), -1);
+    ASSERT_EQ(noctil::test::messageBoxLog().size(), 1u);
+    const plat::user::MessageBoxRecord &box = noctil::test::messageBoxLog()[0];
+    EXPECT_EQ(box.text, "Now can't connect back to previous driver !!");
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.type, (UINT)MB_ICONHAND);
+    EXPECT_EQ(box.owner, app.mainWindow);
+    EXPECT_EQ(app.driverIndex, 0) << "the old index stays";
+    EXPECT_STREQ(app.settings.driverName, "Alpha");
+    for (const MenuEntry &entry : DriverEntries()) EXPECT_FALSE(entry.checked) << entry.text;
+    EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u) << "the reset set stays";
 }
 
 TEST_F(Drivers, WithNoDriverConnectedAFailedChoiceChangesNothing)
