@@ -416,6 +416,8 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 void WINAPI PostQuitMessage(int exitCode);
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE instance, LPCSTR tableName);
 int WINAPI TranslateAcceleratorA(HWND window, HACCEL table, LPMSG msg);
+HACCEL WINAPI CreateAcceleratorTableA(LPACCEL entries, int count);
+BOOL WINAPI DestroyAcceleratorTable(HACCEL table);
 BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg);
 
 // Timers.

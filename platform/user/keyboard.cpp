@@ -126,6 +126,16 @@ HACCEL WINAPI LoadAcceleratorsA(HINSTANCE instance, LPCSTR tableName) {
     return handleOf<HACCEL>(handle);
 }
 
+HACCEL WINAPI CreateAcceleratorTableA(LPACCEL entries, int count) {
+    if (!entries || count <= 0) return nullptr;
+    WindowSystem &s = state();
+    std::uintptr_t handle = s.newHandle();
+    s.accelerators.emplace(handle, std::vector<ACCEL>(entries, entries + count));
+    return handleOf<HACCEL>(handle);
+}
+
+BOOL WINAPI DestroyAcceleratorTable(HACCEL table) { return state().accelerators.erase(key(table)) ? TRUE : FALSE; }
+
 int WINAPI TranslateAcceleratorA(HWND window, HACCEL table, LPMSG msg) {
     std::vector<ACCEL> *accels = acceleratorTable(table);
     if (!accels || !msg || !lookup(window)) return 0;

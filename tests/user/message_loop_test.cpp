@@ -1,0 +1,239 @@
+// Sent and posted messages, the order GetMessageA hands things out in,
+// timers on the virtual clock, nested loops and hang detection.
+#include <string>
+
+#include "probe_window.h"
+
+namespace noctil::test {
+namespace {
+
+using MessageLoop = UserTest;
+
+TEST_F(MessageLoop, SendMessageIsASynchronousCallThatNests) {
+    HWND a = make();
+    HWND b = make();
+    std::vector<std::string> trace;
+    handler = [&](HWND w, UINT m, WPARAM wp, LPARAM) -> std::optional<LRESULT> {
+        if (m < WM_USER) return std::nullopt;
+        const std::string who = w == a ? "a" : "b";
+        trace.push_back(who + "+" + std::to_string(m - WM_USER));
+        LRESULT result = 0;
+        if (w == a && m == WM_USER) result = SendMessageA(b, WM_USER + 1, wp + 1, 0) * 10;
+        if (w == b && m == WM_USER + 1) result = SendMessageA(a, WM_USER + 2, wp + 1, 0) + 1;
+        if (w == a && m == WM_USER + 2) result = static_cast<LRESULT>(wp);
+        trace.push_back(who + "-" + std::to_string(m - WM_USER));
+        return result;
+    };
+    EXPECT_EQ(SendMessageA(a, WM_USER, 1, 0), (3 + 1) * 10);
+    EXPECT_EQ(trace, (std::vector<std::string>{"a+0", "b+1", "a+2", "a-2", "b-1", "a-0"}));
+}
+
+TEST_F(MessageLoop, HandsOutPostedMessagesThenQuitThenPaintThenTimers) {
+    HWND w = make(WS_OVERLAPPEDWINDOW | WS_VISIBLE);  // needs painting
+    SetTimer(w, 1, 0, nullptr);                       // due at once
+    PostMessageA(w, WM_USER + 1, 0, 0);
+    PostMessageA(w, WM_USER + 2, 0, 0);
+    PostQuitMessage(4);
+    PostMessageA(w, WM_USER + 3, 0, 0);
+    std::vector<UINT> order;
+    MSG msg;
+    for (int i = 0; i < 6; ++i) {
+        BOOL more = GetMessageA(&msg, nullptr, 0, 0);
+        order.push_back(msg.message);
+        if (!more) {
+            EXPECT_EQ(msg.wParam, 4u);
+            continue;
+        }
+        DispatchMessageA(&msg);
+    }
+    EXPECT_EQ(order, (std::vector<UINT>{WM_USER + 1, WM_USER + 2, WM_USER + 3, WM_QUIT, WM_PAINT, WM_TIMER}));
+    EXPECT_EQ(nowMs(), 0u);
+}
+
+TEST_F(MessageLoop, TimerWaitsWhileMessagesArePosted) {
+    HWND w = make();
+    SetTimer(w, 1, 0, nullptr);
+    int chain = 0;
+    std::vector<UINT> order;
+    handler = [&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_USER || m == WM_TIMER) order.push_back(m);
+        if (m == WM_USER && ++chain < 5) PostMessageA(h, WM_USER, 0, 0);
+        if (m == WM_TIMER) {
+            KillTimer(h, 1);
+            PostQuitMessage(0);
+        }
+        return std::nullopt;
+    };
+    PostMessageA(w, WM_USER, 0, 0);
+    EXPECT_EQ(runMessageLoop(), 0);
+    EXPECT_EQ(order, (std::vector<UINT>{WM_USER, WM_USER, WM_USER, WM_USER, WM_USER, WM_TIMER}));
+}
+
+TEST_F(MessageLoop, TimersRepeatOnExactMillisecondsUntilKilled) {
+    HWND w = make();
+    SetTimer(w, 9, 1001, nullptr);
+    handler = [&](HWND h, UINT m, WPARAM id, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_TIMER && all(WM_TIMER).size() == 3) KillTimer(h, id);
+        return std::nullopt;
+    };
+    user().at(10000, [] { PostQuitMessage(0); });
+    EXPECT_EQ(runMessageLoop(), 0);
+    std::vector<std::uint32_t> times;
+    for (const Seen &s : all(WM_TIMER)) {
+        EXPECT_EQ(s.wParam, 9u);
+        times.push_back(s.ms);
+    }
+    EXPECT_EQ(times, (std::vector<std::uint32_t>{1001, 2002, 3003}));
+    EXPECT_EQ(nowMs(), 10000u);
+}
+
+TEST_F(MessageLoop, TimersDueTogetherComeInTheOrderTheyWereArmed) {
+    HWND w = make();
+    SetTimer(w, 5, 100, nullptr);
+    SetTimer(w, 3, 100, nullptr);
+    SetTimer(w, 4, 50, nullptr);
+    std::vector<WPARAM> ids;
+    handler = [&](HWND h, UINT m, WPARAM id, LPARAM) -> std::optional<LRESULT> {
+        if (m != WM_TIMER) return std::nullopt;
+        ids.push_back(id);
+        KillTimer(h, id);
+        // Setting timer 5 again restarts it: it now runs 100 ms from 50.
+        if (id == 4) SetTimer(h, 5, 100, nullptr);
+        if (ids.size() == 3) PostQuitMessage(0);
+        return 0;
+    };
+    EXPECT_EQ(runMessageLoop(), 0);
+    EXPECT_EQ(ids, (std::vector<WPARAM>{4, 3, 5}));
+    EXPECT_EQ(nowMs(), 150u);
+}
+
+TEST_F(MessageLoop, TimerDurationIsUnsignedAndKillTimerKnowsItsTimers) {
+    HWND w = make();
+    EXPECT_EQ(SetTimer(w, 2, 0xFFFFFFFFu, nullptr), 2u);
+    ASSERT_TRUE(plat::user::nextTimerDue());
+    EXPECT_EQ(*plat::user::nextTimerDue(), plat::Micros{0xFFFFFFFFu} * 1000);
+    EXPECT_TRUE(KillTimer(w, 2));
+    EXPECT_FALSE(KillTimer(w, 2));
+    EXPECT_FALSE(plat::user::nextTimerDue());
+    EXPECT_EQ(SetTimer(reinterpret_cast<HWND>(0x1234), 1, 10, nullptr), 0u);
+}
+
+void CALLBACK countingTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
+int timerProcCalls = 0;
+DWORD lastTimerProcTime = 0;
+void CALLBACK countingTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time) {
+    ++timerProcCalls;
+    lastTimerProcTime = time;
+    if (timerProcCalls == 2) {
+        KillTimer(window, id);
+        PostQuitMessage(0);
+    }
+}
+
+TEST_F(MessageLoop, ThreadTimerRunsItsProcedure) {
+    timerProcCalls = 0;
+    UINT_PTR id = SetTimer(nullptr, 0, 40, countingTimerProc);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(runMessageLoop(), 0);
+    EXPECT_EQ(timerProcCalls, 2);
+    EXPECT_EQ(lastTimerProcTime, 80u);
+}
+
+TEST_F(MessageLoop, ScriptedActionsRunInOrderAtTheirVirtualTimes) {
+    HWND w = make();
+    std::vector<std::pair<std::string, std::uint32_t>> log;
+    user().at(300, [&] { log.push_back({"b", nowMs()}); });
+    user().at(100, [&] {
+        log.push_back({"a", nowMs()});
+        user().after(250, [&] {
+            log.push_back({"c", nowMs()});
+            PostMessageA(w, WM_CLOSE, 0, 0);
+        });
+    });
+    user().at(300, [&] { log.push_back({"b2", nowMs()}); });
+    handler = [&](HWND, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_DESTROY) PostQuitMessage(0);
+        return std::nullopt;
+    };
+    EXPECT_EQ(runMessageLoop(), 0);
+    EXPECT_EQ(log, (std::vector<std::pair<std::string, std::uint32_t>>{{"a", 100}, {"b", 300}, {"b2", 300},
+                                                                         {"c", 350}}));
+}
+
+TEST_F(MessageLoop, ALoopWithNothingToWaitForIsAHang) {
+    make();
+    try {
+        MSG msg;
+        GetMessageA(&msg, nullptr, 0, 0);
+        FAIL() << "GetMessageA returned with nothing pending";
+    } catch (const plat::Hang &hang) {
+        EXPECT_NE(std::string(hang.what()).find("no timer running"), std::string::npos) << hang.what();
+    }
+}
+
+TEST_F(MessageLoop, RunningPastTheTimeLimitIsAHang) {
+    setTimeLimitMs(5000);
+    HWND w = make();
+    SetTimer(w, 1, 6000, nullptr);
+    try {
+        MSG msg;
+        GetMessageA(&msg, nullptr, 0, 0);
+        FAIL() << "the loop ran past its limit";
+    } catch (const plat::Hang &hang) {
+        EXPECT_NE(std::string(hang.what()).find("5000 ms"), std::string::npos) << hang.what();
+    }
+    EXPECT_EQ(nowMs(), 0u);  // the clock never moved past the limit
+}
+
+TEST_F(MessageLoop, ModalLoopRunsTimersAndPostedMessagesUntilDone) {
+    HWND w = make();
+    bool done = false;
+    std::vector<std::uint32_t> timerTimes;
+    handler = [&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_TIMER) timerTimes.push_back(nowMs());
+        if (m == WM_USER) done = true;
+        return std::nullopt;
+    };
+    SetTimer(w, 1, 100, nullptr);
+    user().at(350, [&] { PostMessageA(w, WM_USER, 0, 0); });
+    EXPECT_TRUE(plat::user::runModalLoop([&] { return done; }));
+    EXPECT_EQ(timerTimes, (std::vector<std::uint32_t>{100, 200, 300}));
+    EXPECT_EQ(nowMs(), 350u);
+}
+
+TEST_F(MessageLoop, QuitInsideAModalLoopEndsTheOuterLoopToo) {
+    HWND w = make();
+    int outerMessages = 0;
+    handler = [&](HWND, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_USER) {
+            ++outerMessages;
+            bool modalResult = plat::user::runModalLoop([] { return false; });
+            EXPECT_FALSE(modalResult);
+        }
+        if (m == WM_USER + 1) PostQuitMessage(7);
+        return std::nullopt;
+    };
+    PostMessageA(w, WM_USER, 0, 0);
+    PostMessageA(w, WM_USER + 1, 0, 0);
+    EXPECT_EQ(runMessageLoop(), 7);
+    EXPECT_EQ(outerMessages, 1);
+}
+
+TEST_F(MessageLoop, GetMessageFiltersByWindowAndRange) {
+    HWND a = make();
+    HWND b = make();
+    PostMessageA(a, WM_USER + 1, 0, 0);
+    PostMessageA(b, WM_USER + 2, 0, 0);
+    PostMessageA(b, WM_USER + 9, 0, 0);
+    MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, b, 0, 0));
+    EXPECT_EQ(msg.message, WM_USER + 2u);
+    ASSERT_TRUE(GetMessageA(&msg, nullptr, WM_USER + 5, WM_USER + 10));
+    EXPECT_EQ(msg.message, WM_USER + 9u);
+    ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(msg.message, WM_USER + 1u);
+    EXPECT_EQ(msg.hwnd, a);
+}
+
+}  // namespace
+}  // namespace noctil::test
