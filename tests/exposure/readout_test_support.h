@@ -7,6 +7,7 @@
 #include <vfw.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -89,5 +90,18 @@ public:
     int stops = 0;
     std::function<void()> onStop;
 };
+
+// A run's output format, as the Record command fills it: 24-bit rows of the
+// given size, each padded to four bytes.
+inline void SetOutputFormat(LONG width, LONG height)
+{
+    memset(&app.outputFormat, 0, sizeof app.outputFormat);
+    app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
+    app.outputFormat.biWidth = width;
+    app.outputFormat.biHeight = height;
+    app.outputFormat.biPlanes = 1;
+    app.outputFormat.biBitCount = 24;
+    app.outputFormat.biSizeImage = (DWORD)(((width * 3 + 3) & ~3) * height);
+}
 
 }  // namespace noctil_test

@@ -11,17 +11,7 @@
 
 namespace {
 
-// A run's output format, as the Record command fills it.
-void SetOutputFormat(LONG width, LONG height)
-{
-    memset(&app.outputFormat, 0, sizeof app.outputFormat);
-    app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
-    app.outputFormat.biWidth = width;
-    app.outputFormat.biHeight = height;
-    app.outputFormat.biPlanes = 1;
-    app.outputFormat.biBitCount = 24;
-    app.outputFormat.biSizeImage = (DWORD)(((width * 3 + 3) & ~3) * height);
-}
+using noctil_test::SetOutputFormat;
 
 // A 24-bit image block of the output size, every row byte `value`.
 std::vector<BYTE> MakeImage(BYTE value)
