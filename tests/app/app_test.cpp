@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <fstream>
+#include <memory>
 #include <iterator>
 #include <sstream>
 
@@ -81,16 +82,25 @@ void AppTest::choose(UINT command) {
     EXPECT_TRUE(user().clickMenu(mainWindow(), command)) << "menu command " << command << " at " << nowMs() << " ms";
 }
 
-void AppTest::stopAfterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::uint32_t exitAfterMs) {
+void AppTest::afterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::function<void()> action) {
     plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
+    auto seen = std::make_shared<int>(0);
     portListener_ = port.subscribe([=, this](const plat::PortWrite &w) {
-        if (stopChosen_ || w.value != value || ++writesSeen_ < occurrence) return;
-        stopChosen_ = true;
-        user().after(afterMs, [=, this] {
-            choose(IDM_STOP);
-            user().after(exitAfterMs, [this] { exitProgram(); });
-        });
+        if (w.value != value || ++*seen != occurrence) return;
+        user().after(afterMs, action);
     });
+}
+
+void AppTest::stopAfterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::uint32_t exitAfterMs) {
+    afterWrite(value, occurrence, afterMs, [=, this] {
+        stopChosen_ = true;
+        choose(IDM_STOP);
+        user().after(exitAfterMs, [this] { exitProgram(); });
+    });
+}
+
+void AppTest::exitAfterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs) {
+    afterWrite(value, occurrence, afterMs, [this] { exitProgram(); });
 }
 
 AppTest::~AppTest() {

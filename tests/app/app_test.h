@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -70,6 +71,9 @@ public:
     // a readout takes; the program is ended `exitAfterMs` after that.
     void stopAfterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::uint32_t exitAfterMs);
     bool stopChosen() const { return stopChosen_; }
+    // Ends the program `afterMs` after the `occurrence`-th port write of
+    // `value` from now on (for runs that stop by themselves).
+    void exitAfterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs);
 
     // The dialogs open now, newest last.
     static std::vector<HWND> openDialogs();
@@ -78,8 +82,9 @@ public:
     ~AppTest() override;
 
 private:
+    // Runs `action` `afterMs` after the `occurrence`-th write of `value`.
+    void afterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::function<void()> action);
     int portListener_ = 0;
-    int writesSeen_ = 0;
     bool stopChosen_ = false;
 };
 
