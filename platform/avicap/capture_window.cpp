@@ -288,8 +288,9 @@ BOOL CaptureWindow::videoFormatDialog() {
     if (!driver_ || streaming_ || !driver_->caps().formatDialog) return FALSE;
     std::shared_ptr<Driver> keep = driver_;
     if (!keep->videoFormatDialog(window_)) return FALSE;
-    if (keep == driver_ && frameBytes(driver_->format()) != frame_.size()) sizeBuffers();
-    else if (keep == driver_) liveFrameShown_ = false;
+    // Timers ran while the dialog was open; a driver connected meanwhile
+    // has buffers of its own already.
+    if (keep == driver_) sizeBuffers();
     return TRUE;
 }
 
