@@ -110,6 +110,8 @@ struct KillLayout {
     plat::avi::WriterOptions options;
 };
 
+void PrintTo(const KillLayout &c, std::ostream *os) { *os << c.name; }
+
 class KilledWriter : public ::testing::TestWithParam<KillLayout> {};
 
 TEST_P(KilledWriter, EveryFrameCompletedBeforeTheKillIsRead) {
@@ -187,6 +189,8 @@ struct DiskFullCase {
     rlim_t limit;  // the largest file the child may write
     plat::avi::WriterOptions options;
 };
+
+void PrintTo(const DiskFullCase &c, std::ostream *os) { *os << c.name; }
 
 class FullDisk : public ::testing::TestWithParam<DiskFullCase> {};
 

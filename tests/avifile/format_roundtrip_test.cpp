@@ -53,6 +53,8 @@ std::vector<FormatCase> formatCases() {
     };
 }
 
+void PrintTo(const FormatCase &c, std::ostream *os) { *os << c.name; }
+
 class FormatRoundTrip : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(FormatRoundTrip, WriterReaderAndFfmpegAgree) {
