@@ -1,0 +1,21 @@
+// The display with real windows, over Qt 6 Widgets. The process start picks
+// it when Qt has somewhere to show windows; nothing else knows it is there.
+#pragma once
+
+#include <memory>
+
+#include "display/display.h"
+
+namespace plat {
+
+// True when Qt can open a display: a desktop session (DISPLAY or
+// WAYLAND_DISPLAY set) or a Qt platform named in QT_QPA_PLATFORM (offscreen,
+// vnc ...).
+bool qtDisplayAvailable();
+
+// The Qt display on the real clock: wait() runs Qt's event processing until a
+// person acts or the deadline passes. Creates the Qt application object on
+// first use.
+std::unique_ptr<Display> makeQtDisplay();
+
+}  // namespace plat
