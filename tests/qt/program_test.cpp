@@ -1,0 +1,171 @@
+// The real program on the Qt display: a person opens its menus, turns the
+// live preview on, records through the toolbar on the simulated camera,
+// opens the Setup dialog and closes the main window. Screenshots of both
+// windows and of the dialog are saved along the way (into
+// NOCTIL_SCREENSHOT_DIR when it is set, for the documentation).
+#include <windows.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolButton>
+
+#include "qt_fixture.h"
+#include "resource.h"
+#include "resources/resources.h"
+#include "user/dialog_system.h"
+#include "user/window_system.h"
+
+namespace noctil::test {
+namespace {
+
+struct ShownItem {
+    QString text;
+    bool enabled;
+    bool checked;
+};
+
+class QtProgramTest : public QtDisplayTest {
+public:
+    int runProgram() {
+        static char commandLine[] = "";
+        int code = -1;
+        guard([&] { code = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL); });
+        return code;
+    }
+
+    // Opens pop-up `index` of the window's menu bar as a click does and
+    // returns its items as shown, then closes it again.
+    std::vector<ShownItem> openMenu(HWND window, int index) {
+        qt().sync();
+        QMenu *menu = qt().menuBarOf(window)->actions().at(index)->menu();
+        menu->popup(QPoint(0, 0));
+        std::vector<ShownItem> out;
+        for (QAction *a : menu->actions())
+            if (!a->isSeparator()) out.push_back({a->text(), a->isEnabled(), a->isChecked()});
+        menu->hide();
+        return out;
+    }
+
+    void chooseItem(HWND window, int index, const QString &text) {
+        qt().sync();
+        QMenu *menu = qt().menuBarOf(window)->actions().at(index)->menu();
+        menu->popup(QPoint(0, 0));
+        for (QAction *a : menu->actions())
+            if (a->text() == text) a->trigger();
+        menu->hide();
+    }
+
+    QList<QToolButton *> toolbarButtons(HWND main) {
+        QWidget *bar = widgetOf(GetDlgItem(main, IDC_TOOLBAR));
+        return bar ? bar->findChildren<QToolButton *>() : QList<QToolButton *>();
+    }
+
+    static const ShownItem *item(const std::vector<ShownItem> &items, const char *text) {
+        for (const ShownItem &i : items)
+            if (i.text == QLatin1String(text)) return &i;
+        return nullptr;
+    }
+};
+
+TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
+    HWND main = nullptr, snapshot = nullptr;
+    std::vector<ShownItem> options, captureIdle, captureRecording;
+    QStringList tips;
+    QString snapshotTitle;
+    QImage mainShot, snapshotShot, setupShot;
+    bool setupSeen = false, exposureDigitsOnly = false, fileReadOnly = false;
+    bool videoPlaced = false, videoVaried = false;
+
+    user().at(500, [&] {
+        main = FindWindowA("NoctilWndClass", nullptr);
+        snapshot = FindWindowA("NoctilSnapshotClass", nullptr);
+        ASSERT_TRUE(main && snapshot);
+        options = openMenu(main, 1);
+        captureIdle = openMenu(main, 2);
+        chooseItem(main, 1, "&Preview");
+        for (QToolButton *b : toolbarButtons(main)) tips << b->toolTip();
+    });
+    user().at(900, [&] { saveScreenshot(main, "main-window"); });
+    user().at(1000, [&] {
+        auto buttons = toolbarButtons(main);
+        ASSERT_EQ(buttons.size(), 4);
+        buttons[0]->click();  // Record
+    });
+    user().at(2000, [&] { captureRecording = openMenu(main, 2); });
+    // A 2-second exposure, its readout and the image: well done by 6 s.
+    user().at(6000, [&] {
+        snapshotTitle = widgetOf(snapshot)->windowTitle();
+        mainShot = grab(main);
+        snapshotShot = grab(snapshot);
+        saveScreenshot(main, "main-window-recording");
+        saveScreenshot(snapshot, "snapshot-window");
+        // The live video shows in the capture window's place below the toolbar.
+        for (HWND child : plat::user::children(main)) {
+            QWidget *video = plat::user::paintSurface(child) ? widgetOf(child) : nullptr;
+            if (!video) continue;
+            RECT r{};
+            GetWindowRect(child, &r);
+            videoPlaced = video->size() == QSize(r.right - r.left, r.bottom - r.top) && video->isVisible();
+            const QImage shot = video->grab().toImage();
+            for (int y = 0; y < shot.height() && !videoVaried; y += 7)
+                for (int x = 0; x < shot.width() && !videoVaried; x += 7)
+                    videoVaried = shot.pixel(x, y) != shot.pixel(0, 0);
+        }
+        toolbarButtons(main)[1]->click();  // Stop
+    });
+    user().at(6500, [&] { toolbarButtons(main)[3]->click(); });  // Setup
+    user().at(6600, [&] {
+        auto open = plat::user::openDialogs();
+        ASSERT_FALSE(open.empty());
+        HWND dialog = open.back();
+        setupSeen = widgetOf(dialog)->windowTitle() == "Setup Capture";
+        auto *exposure = qobject_cast<QLineEdit *>(widgetOf(GetDlgItem(dialog, 1001)));
+        auto *file = qobject_cast<QLineEdit *>(widgetOf(GetDlgItem(dialog, 1002)));
+        exposureDigitsOnly = exposure && exposure->validator();
+        fileReadOnly = file && file->isReadOnly();
+        setupShot = grab(dialog);
+        saveScreenshot(dialog, "setup-dialog");
+        widgetOf(dialog)->close();
+    });
+    user().at(7000, [&] { widgetOf(main)->close(); });
+
+    EXPECT_EQ(runProgram(), 0);
+
+    // The driver entry appended at run time, checked as the connected driver.
+    ASSERT_FALSE(options.empty());
+    EXPECT_TRUE(options.back().text.startsWith("&0 ")) << options.back().text.toStdString();
+    EXPECT_TRUE(options.back().checked);
+    ASSERT_TRUE(item(captureIdle, "&Record") && item(captureIdle, "St&op"));
+    EXPECT_TRUE(item(captureIdle, "&Record")->enabled);
+    EXPECT_FALSE(item(captureIdle, "St&op")->enabled);
+    ASSERT_TRUE(item(captureRecording, "&Record") && item(captureRecording, "St&op"));
+    EXPECT_FALSE(item(captureRecording, "&Record")->enabled);
+    EXPECT_TRUE(item(captureRecording, "St&op")->enabled);
+    EXPECT_EQ(tips, (QStringList{"Record", "Stop", "Pause", "Setup"}));
+
+    EXPECT_TRUE(snapshotTitle.startsWith("C:\\Images.AVI - ")) << snapshotTitle.toStdString();
+    EXPECT_TRUE(setupSeen);
+    EXPECT_TRUE(exposureDigitsOnly);
+    EXPECT_TRUE(fileReadOnly);
+    ASSERT_FALSE(mainShot.isNull());
+    ASSERT_FALSE(snapshotShot.isNull());
+    EXPECT_FALSE(setupShot.isNull());
+
+    // The image sits at the snapshot window's top-left corner at one pixel
+    // per pixel: its area is not the plain background any more.
+    const plat::user::PaintSurface *image = plat::user::paintSurface(snapshot);
+    ASSERT_NE(image, nullptr);
+    int lit = 0;
+    for (int y = 0; y < std::min(image->height, snapshotShot.height()); y += 4)
+        for (int x = 0; x < std::min(image->width, snapshotShot.width()); x += 4)
+            lit += snapshotShot.pixel(x, y) != qRgb(255, 255, 255);
+    EXPECT_GT(lit, 100);
+
+    EXPECT_TRUE(videoPlaced);
+    EXPECT_TRUE(videoVaried);
+}
+
+}  // namespace
+}  // namespace noctil::test

@@ -1,0 +1,71 @@
+#include "qt_fixture.h"
+
+#include <stdlib.h>
+
+#include <QPixmap>
+
+#include <cstdlib>
+
+namespace noctil::test {
+
+namespace {
+
+std::filesystem::path makeTempRoot() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "noctil-qt-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary platform root");
+    return pattern;
+}
+
+std::unique_ptr<plat::Display> makeDisplay(plat::HeadlessDisplay *&pacer, plat::qt::QtDisplay *&qt) {
+    auto headless = std::make_unique<plat::HeadlessDisplay>();
+    pacer = headless.get();
+    auto display = std::make_unique<plat::qt::QtDisplay>(std::move(headless));
+    qt = display.get();
+    return display;
+}
+
+constexpr plat::Micros kTimeLimit = plat::Micros{10} * 60 * 1000 * 1000;
+
+}  // namespace
+
+QtDisplayTest::QtDisplayTest()
+    : root_(makeTempRoot()),
+      session_(std::make_unique<plat::Session>(plat::SessionOptions{root_, true, makeDisplay(pacer_, qt_)})),
+      user_(*pacer_) {
+    pacer_->setTimeLimit(kTimeLimit);
+}
+
+QtDisplayTest::~QtDisplayTest() {
+    session_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+bool QtDisplayTest::guard(const std::function<void()> &body) {
+    try {
+        body();
+        return true;
+    } catch (const plat::Hang &hang) {
+        ADD_FAILURE() << "the run hung: " << hang.what();
+        return false;
+    }
+}
+
+QWidget *QtDisplayTest::widgetOf(HWND window) {
+    qt_->sync();
+    return qt_->widgetOf(window);
+}
+
+QImage QtDisplayTest::grab(HWND window) {
+    QWidget *widget = widgetOf(window);
+    return widget ? widget->grab().toImage() : QImage();
+}
+
+std::filesystem::path QtDisplayTest::saveScreenshot(HWND window, const std::string &name) {
+    const char *dir = std::getenv("NOCTIL_SCREENSHOT_DIR");
+    std::filesystem::path path = (dir && *dir ? std::filesystem::path(dir) : root_) / (name + ".png");
+    grab(window).save(QString::fromStdString(path.string()));
+    return path;
+}
+
+}  // namespace noctil::test
