@@ -1,5 +1,6 @@
 // The program's entry point: window classes, start-up, the message loop.
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "app_state.h"
 
@@ -77,6 +78,10 @@ static int RunMessageLoop(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
 {
+    // The last image is the program's one heap block and lives until the
+    // process ends; when WinMain runs again in the same process, the block an
+    // earlier run left is released before the state is cleared.
+    free(app.lastImage);
     InitAppState();
     RegisterWindowClasses(instance);
     // Temporary files of an earlier run's final image; absent ones are fine.
