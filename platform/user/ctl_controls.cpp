@@ -7,7 +7,7 @@
 #include <string>
 
 #include "user/dialog_system.h"
-#include "user/window_system.h"
+#include "user/user_state.h"
 
 namespace plat::user {
 
@@ -36,13 +36,7 @@ struct ComboData {
 };
 
 // Input reaches a control only while it and its top-level window are enabled.
-bool takesInput(HWND control) {
-    for (const Window *w = find(control); w; w = (w->style & WS_CHILD) ? find(w->parent) : nullptr) {
-        if (w->destroying || (w->style & WS_DISABLED)) return false;
-        if (!(w->style & WS_CHILD)) return true;
-    }
-    return false;
-}
+bool takesInput(HWND control) { return acceptsInput(control); }
 
 void notifyParent(HWND control, UINT code) {
     const Window *w = find(control);

@@ -12,7 +12,7 @@
 
 #include "core/session.h"
 #include "user/dialog_system.h"
-#include "user/window_system.h"
+#include "user/user_state.h"
 
 namespace plat::user {
 
@@ -35,21 +35,10 @@ struct DialogClasses {
 
 DialogData *dialogData(HWND dialog) { return isDialog(dialog) ? windowData<DialogData>(dialog) : nullptr; }
 
-HWND topLevel(HWND window) {
-    const Window *w = find(window);
-    while (w && (w->style & WS_CHILD) && find(w->parent)) w = find(w->parent);
-    return w ? w->handle : nullptr;
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 bool isClass(HWND window, std::string_view name) {
     const Window *w = find(window);
-    return w && lower(w->className) == lower(name);
+    return w && lowerCase(w->className) == lowerCase(name);
 }
 
 bool isPushButton(HWND window) {
@@ -177,7 +166,7 @@ HWND createDialog(const res::DialogTemplate &t, HINSTANCE instance, HWND owner, 
             DestroyWindow(dialog);
             return nullptr;
         }
-        if (c.textOrdinal >= 0 && lower(c.className) == "static" && (c.style & 0xF) == SS_ICON)
+        if (c.textOrdinal >= 0 && lowerCase(c.className) == "static" && (c.style & 0xF) == SS_ICON)
             setStaticIcon(control, LoadIconA(instance, MAKEINTRESOURCEA(c.textOrdinal)));
     }
 
@@ -203,7 +192,7 @@ void ensureDialogClasses() {
 BaseUnits dialogBaseUnits(const res::DialogTemplate &dialog) {
     // Without a font, and with the system font, a dialog uses the system
     // font's 8x16 cell; other faces scale the common 6x13 cell of 8 points.
-    if (!(dialog.style & DS_SETFONT) || dialog.fontName.empty() || lower(dialog.fontName) == "system" ||
+    if (!(dialog.style & DS_SETFONT) || dialog.fontName.empty() || lowerCase(dialog.fontName) == "system" ||
         dialog.pointSize <= 0)
         return {8, 16};
     const int pt = std::min(dialog.pointSize, 72);
@@ -229,7 +218,7 @@ std::vector<HWND> openDialogs() {
 INT_PTR runModalDialog(const res::DialogTemplate &t, HINSTANCE instance, HWND owner, DialogProc proc, LPARAM param) {
     ensureDialogClasses();
     if (owner && !IsWindow(owner)) return -1;
-    HWND ownerTop = owner ? topLevel(owner) : nullptr;
+    HWND ownerTop = owner ? topLevelOf(owner) : nullptr;
     HWND dialog = createDialog(t, instance, ownerTop, std::move(proc), param);
     if (!dialog) return -1;
 

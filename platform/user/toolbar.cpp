@@ -11,7 +11,7 @@
 #include "core/session.h"
 #include "resources/resources.h"
 #include "user/dialog_system.h"
-#include "user/window_system.h"
+#include "user/user_state.h"
 
 namespace plat::user {
 
@@ -81,14 +81,6 @@ int hitTest(const ToolbarData &t, LPARAM point) {
             !(t.buttons[i].fsStyle & TBSTYLE_SEP))
             return static_cast<int>(i);
     return -1;
-}
-
-bool enabledForInput(HWND window) {
-    for (const Window *w = find(window); w; w = (w->style & WS_CHILD) ? find(w->parent) : nullptr) {
-        if (w->destroying || (w->style & WS_DISABLED)) return false;
-        if (!(w->style & WS_CHILD)) return true;
-    }
-    return false;
 }
 
 LRESULT setStateBit(HWND window, ToolbarData &t, WPARAM command, BYTE bit, bool on) {
@@ -191,7 +183,7 @@ LRESULT toolbarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return static_cast<LRESULT>(text.size());
     }
     case WM_LBUTTONDOWN: {
-        if (!enabledForInput(window)) return 0;
+        if (!acceptsInput(window)) return 0;
         const int i = hitTest(t, lParam);
         t.pressedIndex = (i >= 0 && (t.buttons[i].fsState & TBSTATE_ENABLED)) ? i : -1;
         return 0;
@@ -201,7 +193,7 @@ LRESULT toolbarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         t.pressedIndex = -1;
         // A click is a press and a release over the same enabled button.
         if (pressed < 0 || hitTest(t, lParam) != pressed || !(t.buttons[pressed].fsState & TBSTATE_ENABLED) ||
-            !enabledForInput(window))
+            !acceptsInput(window))
             return 0;
         if (const Window *w = find(window); w && w->parent)
             SendMessageA(w->parent, WM_COMMAND, MAKEWPARAM(t.buttons[pressed].idCommand, 0),
