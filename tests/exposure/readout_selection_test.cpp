@@ -4,39 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <new>
 
+#include "alloc_counter.h"
 #include "readout_test_support.h"
 
 namespace {
 
 using noctil_test::ProgramSession;
 using noctil_test::StopRecorder;
-
-// Counts the heap allocations made while `counting` is set: the readout
-// path must make none while frames arrive.
-bool counting = false;
-int allocations = 0;
-
-}  // namespace
-
-extern "C" void *__real_malloc(size_t size);
-extern "C" void *__wrap_malloc(size_t size)
-{
-    if (counting) allocations++;
-    return __real_malloc(size);
-}
-void *operator new(size_t size)
-{
-    if (counting) allocations++;
-    void *block = malloc(size ? size : 1);
-    if (!block) throw std::bad_alloc();
-    return block;
-}
-void operator delete(void *block) noexcept { free(block); }
-void operator delete(void *block, size_t) noexcept { free(block); }
-
-namespace {
 
 constexpr BYTE kPortReadout = 0x08;
 constexpr BYTE kPortReadout480 = 0x09;
@@ -406,13 +381,11 @@ TEST_F(ReadoutSelection, FramesArriveWithoutAnyAllocation)
     TestFrame frames[] = {{1280, 480, 1, 0, 0}, {1280, 480, 2, 0, 9}, {1280, 480, 3, 9, 0}, {1280, 480, 4, 1, 5}};
     TestFrame render(1280, 480, 6, 0, 0);
     Deliver(frames[0]);  // the port's first write may set up its log
-    allocations = 0;
-    counting = true;
+    alloc_counter::start();
     for (size_t i = 1; i < 4; i++) Deliver(frames[i]);
     app.SelectionState = 0;
     Deliver(render);
-    counting = false;
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(alloc_counter::stop(), 0u);
     EXPECT_EQ(program.portValues().size(), 2u);
 }
 

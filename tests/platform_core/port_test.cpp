@@ -1,28 +1,13 @@
 #include <conio.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "alloc_counter.h"
 #include "files/paths.h"
 #include "platform_fixture.h"
 #include "port/parallel_port.h"
 
-// Counts the heap allocations made while `countAllocations` is set, to show
-// that a port write never allocates.
-namespace {
-thread_local bool countAllocations = false;
-thread_local std::size_t allocations = 0;
-}  // namespace
-
-void *operator new(std::size_t size) {
-    if (countAllocations) ++allocations;
-    if (void *p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -116,14 +101,12 @@ TEST_F(PortTest, AFullLogDropsTheOldestWithoutAllocating) {
     ParallelPort port(plat::makeSimulatedPortBackend(), 4);
     int heard = 0;
     port.subscribe([&](const PortWrite &) { ++heard; });
-    allocations = 0;
-    countAllocations = true;
+    alloc_counter::start();
     for (int i = 0; i < 10; ++i) {
         advanceMs(1);
         port.write(kData, static_cast<std::uint8_t>(i));
     }
-    countAllocations = false;
-    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(alloc_counter::stop(), 0u);
     EXPECT_EQ(heard, 10);
     const ExpectedWrite newest[] = {{7000, kData, 6}, {8000, kData, 7}, {9000, kData, 8}, {10000, kData, 9}};
     expectWrites(port.writes(), newest);
@@ -135,11 +118,9 @@ TEST_F(PortTest, TheSessionPortHoldsItsFullCapacityWithoutAllocating) {
     auto &port = plat::session().component<ParallelPort>();
     EXPECT_EQ(port.logCapacity(), ParallelPort::kLogCapacity);
     const std::size_t total = 3 * ParallelPort::kLogCapacity + 5;
-    allocations = 0;
-    countAllocations = true;
+    alloc_counter::start();
     for (std::size_t i = 0; i < total; ++i) _outp(kData, static_cast<int>(i & 0xFF));
-    countAllocations = false;
-    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(alloc_counter::stop(), 0u);
     ASSERT_EQ(port.writes().size(), ParallelPort::kLogCapacity);
     EXPECT_EQ(port.droppedWrites(), total - ParallelPort::kLogCapacity);
     EXPECT_EQ(port.writes().back().value, static_cast<std::uint8_t>((total - 1) & 0xFF));
