@@ -6,6 +6,10 @@
 #include <windows.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -60,6 +64,24 @@ public:
     QList<QToolButton *> toolbarButtons(HWND main) {
         QWidget *bar = widgetOf(GetDlgItem(main, IDC_TOOLBAR));
         return bar ? bar->findChildren<QToolButton *>() : QList<QToolButton *>();
+    }
+
+    static void sendKey(QWidget *widget, int key, Qt::KeyboardModifiers modifiers, const QString &text) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+        QApplication::sendEvent(widget, &press);
+    }
+
+    // Replaces an edit box's text by typing, as a person does.
+    static void typeInto(QLineEdit *edit, const QString &text) {
+        edit->setFocus();
+        edit->selectAll();
+        for (QChar c : text) sendKey(edit, c.toUpper().unicode(), Qt::NoModifier, QString(c));
+    }
+
+    // The open dialog on top, after the display has caught up.
+    HWND topDialog() {
+        auto open = plat::user::openDialogs();
+        return open.empty() ? nullptr : open.back();
     }
 
     static const ShownItem *item(const std::vector<ShownItem> &items, const char *text) {
@@ -165,6 +187,74 @@ TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
 
     EXPECT_TRUE(videoPlaced);
     EXPECT_TRUE(videoVaried);
+}
+
+TEST_F(QtProgramTest, AboutSaveAsAndMessageBoxesShowAsTheModelHasThem) {
+    HWND main = nullptr;
+    QString aboutTitle, saveTitle, boxTitle;
+    QStringList types;
+    bool aboutIcon = false, boxIcon = false;
+    int aboutResult = 0;
+
+    user().at(500, [&] {
+        main = FindWindowA("NoctilWndClass", nullptr);
+        ASSERT_NE(main, nullptr);
+        plat::user::activate(main);
+        sendKey(widgetOf(main), Qt::Key_Question, Qt::AltModifier | Qt::ShiftModifier, "?");
+    });
+    user().at(600, [&] {
+        HWND about = topDialog();
+        ASSERT_NE(about, nullptr);
+        aboutTitle = widgetOf(about)->windowTitle();
+        for (HWND child : plat::user::children(about))
+            if (auto *label = qobject_cast<QLabel *>(widgetOf(child)); label && !label->pixmap().isNull())
+                aboutIcon = true;
+        saveScreenshot(about, "about-box");
+        sendKey(widgetOf(about), Qt::Key_Return, Qt::NoModifier, "\r");
+    });
+    user().at(700, [&] {
+        aboutResult = topDialog() ? -1 : 1;
+        chooseItem(main, 0, "&Save images in...");
+    });
+    user().at(800, [&] {
+        HWND save = topDialog();
+        ASSERT_NE(save, nullptr);
+        saveTitle = widgetOf(save)->windowTitle();
+        for (HWND child : plat::user::children(save))
+            if (auto *combo = qobject_cast<QComboBox *>(widgetOf(child)))
+                for (int i = 0; i < combo->count(); ++i) types << combo->itemText(i);
+        for (HWND child : plat::user::children(save))
+            if (auto *edit = qobject_cast<QLineEdit *>(widgetOf(child))) typeInto(edit, "C:\\nowhere\\night.avi");
+        saveScreenshot(save, "save-as-dialog");
+        sendKey(widgetOf(save), Qt::Key_Return, Qt::NoModifier, "\r");
+    });
+    user().at(900, [&] {
+        HWND box = topDialog();
+        ASSERT_NE(box, nullptr);
+        boxTitle = widgetOf(box)->windowTitle();
+        for (HWND child : plat::user::children(box))
+            if (auto *label = qobject_cast<QLabel *>(widgetOf(child)); label && !label->pixmap().isNull())
+                boxIcon = true;
+        saveScreenshot(box, "path-missing-box");
+        sendKey(widgetOf(box), Qt::Key_Return, Qt::NoModifier, "\r");
+    });
+    user().at(1000, [&] {
+        if (HWND save = topDialog()) sendKey(widgetOf(save), Qt::Key_Escape, Qt::NoModifier, "\x1b");
+    });
+    user().at(1100, [&] { widgetOf(main)->close(); });
+
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_EQ(aboutTitle, "About");
+    EXPECT_TRUE(aboutIcon);
+    EXPECT_EQ(aboutResult, 1);
+    EXPECT_EQ(saveTitle, "Save images in...");
+    EXPECT_EQ(types, (QStringList{"Microsoft AVI", "All Files"}));
+    EXPECT_EQ(boxTitle, "Save images in...");
+    EXPECT_TRUE(boxIcon);
+    // The path did not exist, so the name was not taken.
+    const auto &boxes = plat::user::messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("C:\\nowhere\\night.avi"), std::string::npos) << boxes[0].text;
 }
 
 }  // namespace

@@ -202,6 +202,7 @@ void QtDisplay::act(std::function<void()> action) { actions_.push_back(std::move
 
 bool QtDisplay::runActions() {
     if (actions_.empty()) return false;
+    acted_ = true;
     std::vector<std::function<void()>> due;
     due.swap(actions_);
     for (auto &action : due) action();
@@ -233,10 +234,11 @@ HWND QtDisplay::windowOf(const QWidget *widget) const {
 
 void QtDisplay::wait(std::optional<Micros> deadline) {
     subscribeOnce();
+    acted_ = false;
     sync();
     if (pacer_) {
         QApplication::processEvents();
-        if (runActions()) return;
+        if (runActions() || acted_) return;
         pacer_->wait(deadline);
         QApplication::processEvents();
         runActions();
@@ -245,7 +247,7 @@ void QtDisplay::wait(std::optional<Micros> deadline) {
     Clock &clock = session().clock();
     QEventLoop loop;
     for (;;) {
-        if (runActions()) return;
+        if (runActions() || acted_) return;
         std::optional<Micros> left;
         if (deadline) {
             const Micros now = clock.now();
@@ -269,6 +271,9 @@ void QtDisplay::wait(std::optional<Micros> deadline) {
 
 void QtDisplay::sync() {
     subscribeOnce();
+    // What a person has just done goes to the model first, so that showing
+    // the model does not undo it (an edit box's typed text).
+    runActions();
     if (structureDirty_) {
         structureDirty_ = false;
         for (auto it = views_.begin(); it != views_.end();) {

@@ -64,7 +64,8 @@ public:
     void sync();
     // Queues what a person did; it runs when the loop next waits.
     void act(std::function<void()> action);
-    // Runs the queued actions; true when there were any.
+    // Runs the queued actions; true when there were any. Showing the model
+    // (sync) runs them first too.
     bool runActions();
 
     // The widget showing a window (the frame of a top-level window), or null.
@@ -92,6 +93,7 @@ private:
     bool menusDirty_ = true;
     std::set<HWND> painted_;
     std::vector<std::function<void()>> actions_;
+    bool acted_ = false;  // actions ran during this wait: the loop has work
     HWND shownFocus_ = nullptr;
     bool settingFocus_ = false;
     unsigned beeps_ = 0;
