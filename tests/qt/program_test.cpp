@@ -95,6 +95,7 @@ TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
     HWND main = nullptr, snapshot = nullptr;
     std::vector<ShownItem> options, captureIdle, captureRecording;
     QStringList tips;
+    std::vector<QImage> images;
     QString snapshotTitle;
     QImage mainShot, snapshotShot, setupShot;
     bool setupSeen = false, exposureDigitsOnly = false, fileReadOnly = false;
@@ -107,7 +108,10 @@ TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
         options = openMenu(main, 1);
         captureIdle = openMenu(main, 2);
         chooseItem(main, 1, "&Preview");
-        for (QToolButton *b : toolbarButtons(main)) tips << b->toolTip();
+        for (QToolButton *b : toolbarButtons(main)) {
+            tips << b->toolTip();
+            images.push_back(b->icon().pixmap(16, 15).toImage());
+        }
     });
     user().at(900, [&] { saveScreenshot(main, "main-window"); });
     user().at(1000, [&] {
@@ -166,6 +170,15 @@ TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
     EXPECT_FALSE(item(captureRecording, "&Record")->enabled);
     EXPECT_TRUE(item(captureRecording, "St&op")->enabled);
     EXPECT_EQ(tips, (QStringList{"Record", "Stop", "Pause", "Setup"}));
+    // The four images of the toolbar bitmap: Record's is a red disc, Stop's
+    // a black square, on the button face.
+    ASSERT_EQ(images.size(), 4u);
+    for (const QImage &image : images) EXPECT_FALSE(image.isNull());
+    const QRgb record = images[0].pixel(8, 7), stop = images[1].pixel(8, 7);
+    EXPECT_GT(qRed(record), 128);
+    EXPECT_LT(qGreen(record), 64);
+    EXPECT_LT(qRed(stop) + qGreen(stop) + qBlue(stop), 96);
+    EXPECT_EQ(qAlpha(images[0].pixel(0, 0)), 0);
 
     EXPECT_TRUE(snapshotTitle.startsWith("C:\\Images.AVI - ")) << snapshotTitle.toStdString();
     EXPECT_TRUE(setupSeen);

@@ -76,6 +76,22 @@ QImage dibToImage(std::span<const std::uint8_t> info, std::span<const std::uint8
     return image;
 }
 
+std::size_t dibHeaderBytes(std::span<const std::uint8_t> packed) {
+    if (packed.size() < sizeof(BITMAPINFOHEADER)) return 0;
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, packed.data(), sizeof h);
+    return h.biSize + paletteEntries(h) * sizeof(RGBQUAD);
+}
+
+QImage packedDibToImage(std::span<const std::uint8_t> packed, int rows) {
+    const std::size_t header = dibHeaderBytes(packed);
+    if (!header || header > packed.size()) return {};
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, packed.data(), sizeof h);
+    if (!rows) rows = std::abs(static_cast<int>(h.biHeight));
+    return dibToImage(packed.first(header), packed.subspan(header), rows);
+}
+
 void drawSurface(QImage &canvas, const user::PaintSurface &s) {
     if (s.info.size() < sizeof(BITMAPINFOHEADER) || s.width <= 0 || s.height <= 0) return;
     BITMAPINFOHEADER h;

@@ -18,6 +18,14 @@ namespace plat::qt {
 // image.
 QImage dibToImage(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits, int rows);
 
+// The bytes of a packed DIB's header and colour table: where its rows start.
+// 0 when the header is cut short.
+std::size_t dibHeaderBytes(std::span<const std::uint8_t> packed);
+
+// A packed DIB (header, colour table, rows) as an image: its first `rows`
+// rows (all of them when 0), as dibToImage shows them.
+QImage packedDibToImage(std::span<const std::uint8_t> packed, int rows = 0);
+
 // Draws what SetDIBitsToDevice was given onto `canvas` (the window's client
 // area), clipped to it. Whatever the image does not cover stays as it was,
 // as on a screen that is not erased between paints.

@@ -81,18 +81,18 @@ QPixmap resourceIcon(HINSTANCE instance, const std::string &name) {
     const res::IconImage *best = &images->front();
     for (const auto &image : *images)
         if (image.width > best->width) best = &image;
-    if (best->dib.size() < sizeof(BITMAPINFOHEADER)) return {};
+    // The image holds the colour rows and then the transparency mask, one
+    // bit per pixel, each bottom-up.
+    std::span<const std::uint8_t> dib(best->dib);
+    const std::size_t infoBytes = dibHeaderBytes(dib);
+    QImage colour = packedDibToImage(dib, best->height);
+    if (colour.isNull()) return {};
     BITMAPINFOHEADER h;
-    std::memcpy(&h, best->dib.data(), sizeof h);
-    const std::size_t palette = h.biBitCount <= 8 ? (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) * 4 : 0;
-    const std::size_t infoBytes = h.biSize + palette;
+    std::memcpy(&h, dib.data(), sizeof h);
     const std::size_t xorStride = ((static_cast<std::size_t>(best->width) * h.biBitCount + 31) / 32) * 4;
     const std::size_t andStride = ((static_cast<std::size_t>(best->width) + 31) / 32) * 4;
     const std::size_t rows = static_cast<std::size_t>(best->height);
-    if (best->dib.size() < infoBytes + rows * (xorStride + andStride)) return {};
-    std::span<const std::uint8_t> dib(best->dib);
-    QImage colour = dibToImage(dib.first(infoBytes), dib.subspan(infoBytes, rows * xorStride), best->height);
-    if (colour.isNull()) return {};
+    if (dib.size() < infoBytes + rows * (xorStride + andStride)) return {};
     QImage image = colour.convertToFormat(QImage::Format_ARGB32);
     const std::uint8_t *mask = dib.data() + infoBytes + rows * xorStride;
     for (int y = 0; y < best->height; ++y) {
@@ -118,15 +118,8 @@ QPixmap iconOf(HWND control) {
 std::vector<QPixmap> toolbarPixmaps(HWND toolbar) {
     std::vector<QPixmap> out;
     std::optional<user::ToolbarImages> strip = user::toolbarImages(toolbar);
-    if (!strip || strip->dib.size() < sizeof(BITMAPINFOHEADER)) return out;
-    BITMAPINFOHEADER h;
-    std::memcpy(&h, strip->dib.data(), sizeof h);
-    const std::size_t palette = h.biBitCount <= 8 ? (h.biClrUsed ? h.biClrUsed : (1u << h.biBitCount)) * 4 : 0;
-    const std::size_t infoBytes = h.biSize + palette;
-    if (strip->dib.size() < infoBytes) return out;
-    std::span<const std::uint8_t> dib(strip->dib);
-    const int rows = std::abs(static_cast<int>(h.biHeight));
-    QImage image = dibToImage(dib.first(infoBytes), dib.subspan(infoBytes), rows);
+    if (!strip) return out;
+    QImage image = packedDibToImage(strip->dib);
     if (image.isNull()) return out;
     image = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y) {
