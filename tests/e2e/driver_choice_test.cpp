@@ -1,0 +1,283 @@
+// Capture drivers through the real program: the machine's driver list in
+// system.ini, the saved choice in Noctil.ini, the Options menu clicked by a
+// person, what connects, what the menu checks and what is saved at the end;
+// and the sequence parameters the capture window holds as the program ends.
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app_state.h"
+#include "avicap/test_drivers.h"
+#include "dialog_user.h"
+#include "e2e_fixture.h"
+#include "files/paths.h"
+#include "user/window_system.h"
+
+namespace noctil::e2e {
+namespace {
+
+using plat::avicap::TestDriverSpec;
+
+TestDriverSpec spec(const std::string &description, bool failsToOpen = false) {
+    TestDriverSpec s;
+    s.description = description;
+    s.failsToOpen = failsToOpen;
+    return s;
+}
+
+struct Entry {
+    UINT id;
+    std::string text;
+    bool checked;
+    bool operator==(const Entry &) const = default;
+};
+void PrintTo(const Entry &e, std::ostream *os) { *os << e.id << " \"" << e.text << "\"" << (e.checked ? " checked" : ""); }
+
+class DriverChoiceTest : public EndToEndTest {
+protected:
+    // Installs test drivers at the given indexes; the rest stay empty.
+    void install(const std::map<int, TestDriverSpec> &drivers) {
+        std::ofstream ini(plat::windowsDirectory() / "system.ini", std::ios::binary);
+        ini << "[drivers32]\r\n";
+        for (const auto &[index, s] : drivers) {
+            plat::avicap::registerTestDriver(driverName(index), s);
+            logs[index] = s.log;
+            ini << (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) << "=" << driverName(index) << "\r\n";
+        }
+    }
+    static std::string driverName(int index) { return "e2edrv" + std::to_string(index); }
+
+    // Indexes whose driver is open now.
+    std::vector<int> connected() const {
+        std::vector<int> open;
+        for (const auto &[index, log] : logs)
+            if (log->opens > log->closes) open.push_back(index);
+        return open;
+    }
+    // The driver entries of the Options menu, in menu order.
+    static std::vector<Entry> entries() {
+        std::vector<Entry> out;
+        HMENU options = GetSubMenu(GetMenu(mainWindow()), 1);
+        // The driver entries follow the menu's last separator.
+        const auto items = plat::user::menuItems(options);
+        std::size_t last = 0;
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (items[i].flags & MF_SEPARATOR) last = i;
+        for (std::size_t i = last + 1; i < items.size(); ++i) {
+            out.push_back({items[i].id, items[i].text, (items[i].flags & MF_CHECKED) != 0});
+        }
+        return out;
+    }
+    std::string savedName() const {
+        for (const noctil::test::IniEntry &e : settingsEntries())
+            if (e.section == "Driver" && e.key == "Name") return e.value;
+        return "(none saved)";
+    }
+
+    std::map<int, std::shared_ptr<plat::avicap::TestDriverLog>> logs;
+};
+
+// ---- Start-up: which driver the saved name connects ------------------------------
+
+struct StartCase {
+    const char *name;
+    std::map<int, TestDriverSpec> drivers;
+    const char *saved;
+    std::vector<int> connected;          // open after start-up
+    std::map<int, int> opens;            // successful opens per index
+    std::vector<Entry> entries;          // the Options menu's driver entries
+    const char *savedAfterExit;
+};
+void PrintTo(const StartCase &c, std::ostream *os) { *os << c.name; }
+
+class StartUpTest : public DriverChoiceTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartUpTest, SavedNameChoosesTheDriver) {
+    const StartCase &c = GetParam();
+    install(c.drivers);
+    writeSettingsFile(std::string("[Driver]\r\nName=") + c.saved + "\r\n");
+    user().at(100, [&] {
+        EXPECT_EQ(connected(), c.connected);
+        EXPECT_EQ(entries(), c.entries);
+        exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+    for (const auto &[index, log] : logs) {
+        const int expected = c.opens.count(index) ? c.opens.at(index) : 0;
+        EXPECT_EQ(log->opens, expected) << "driver " << index;
+    }
+    EXPECT_EQ(savedName(), c.savedAfterExit);
+}
+
+const StartCase kStartCases[] = {
+    {"NoneTakesTheFirstThatConnects",
+     {{0, spec("Alpha", true)}, {1, spec("Beta")}},
+     "<none>", {1}, {{1, 1}},
+     {{32771, "&0 Alpha", false}, {32772, "&1 Beta", true}},
+     "Beta"},
+    {"SavedNameMatchesOnlyIndexTwo",
+     {{0, spec("Alpha")}, {1, spec("Beta")}, {2, spec("Gamma")}},
+     "Gamma", {2}, {{2, 1}},
+     {{32771, "&0 Alpha", false}, {32772, "&1 Beta", false}, {32773, "&2 Gamma", true}},
+     "Gamma"},
+    {"SameDescriptionConnectsBothInTurn",
+     {{0, spec("Other")}, {1, spec("Same Card")}, {3, spec("Same Card")}},
+     "Same Card", {3}, {{1, 1}, {3, 1}},
+     {{32771, "&0 Other", false}, {32772, "&1 Same Card", true}, {32774, "&3 Same Card", true}},
+     "Same Card"},
+    {"TwoWordDescriptionKeptWhole",
+     {{0, spec("Night Camera")}},
+     "<none>", {0}, {{0, 1}},
+     {{32771, "&0 Night Camera", true}},
+     "Night Camera"},
+    {"MissingSavedDriverKeepsItsName",
+     {{0, spec("Alpha")}, {2, spec("Gamma")}},
+     "Gone Card", {}, {},
+     {{32771, "&0 Alpha", false}, {32773, "&2 Gamma", false}},
+     "Gone Card"},
+};
+INSTANTIATE_TEST_SUITE_P(Drivers, StartUpTest, ::testing::ValuesIn(kStartCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---- Switching: a click on a driver entry ------------------------------------------
+
+// Alpha at 0 is connected at start; Beta at 1 is chosen.
+struct SwitchCase {
+    const char *name;
+    bool betaFails;
+    bool alphaFailsFromNow;  // Alpha cannot be opened again once started
+    UINT clicked;
+    std::vector<int> connected;
+    std::vector<bool> checks;  // entries 0 and 1
+    std::vector<std::string> messages;
+    const char *savedAfterExit;
+};
+void PrintTo(const SwitchCase &c, std::ostream *os) { *os << c.name; }
+
+class SwitchTest : public DriverChoiceTest, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(SwitchTest, ClickingAnEntry) {
+    const SwitchCase &c = GetParam();
+    install({{0, spec("Alpha")}, {1, spec("Beta", c.betaFails)}});
+    std::shared_ptr<plat::avicap::TestDriverLog> alpha = logs[0];
+    user().at(100, [&] {
+        ASSERT_EQ(connected(), std::vector<int>{0});
+        if (c.alphaFailsFromNow) {
+            TestDriverSpec broken = spec("Alpha", true);
+            broken.log = alpha;
+            plat::avicap::registerTestDriver(driverName(0), broken);
+        }
+        choose(c.clicked);
+        user().after(100, [] { noctil::test::pressEnter(); });  // answers a message box, if one came
+    });
+    user().at(300, [&] {
+        EXPECT_EQ(noctil::test::messageBoxTexts(), c.messages);
+        for (const plat::user::MessageBoxRecord &box : noctil::test::messageBoxLog())
+            EXPECT_EQ(box.owner, mainWindow());
+        EXPECT_EQ(connected(), c.connected);
+        std::vector<bool> checks;
+        for (const Entry &e : entries()) checks.push_back(e.checked);
+        EXPECT_EQ(checks, c.checks);
+        exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+    EXPECT_EQ(savedName(), c.savedAfterExit);
+    for (const plat::user::MessageBoxRecord &box : noctil::test::messageBoxLog()) {
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.type, static_cast<UINT>(MB_ICONHAND));
+    }
+}
+
+const SwitchCase kSwitchCases[] = {
+    {"ConnectedEntryDoesNothing", false, false, 32771, {0}, {true, false}, {}, "Alpha"},
+    {"AnotherDriverConnects", false, false, 32772, {1}, {false, true}, {}, "Beta"},
+    {"FailedChoiceFallsBack", true, false, 32772, {0}, {true, false}, {}, "Alpha"},
+    {"FailedFallbackIsReported", true, true, 32772, {}, {false, false},
+     {"Now can't connect back to previous driver !!"}, "Alpha"},
+};
+INSTANTIATE_TEST_SUITE_P(Drivers, SwitchTest, ::testing::ValuesIn(kSwitchCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// ---- Ten drivers: every entry reachable, connected and saved ---------------------------
+
+class TenDriversTest : public DriverChoiceTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
+    const int chosen = GetParam();
+    std::map<int, TestDriverSpec> drivers;
+    for (int i = 0; i < 10; ++i) drivers[i] = spec("Card " + std::to_string(i));
+    install(drivers);
+    const int start = (chosen + 5) % 10;  // starting in the other block of ids
+    writeSettingsFile("[Driver]\r\nName=Card " + std::to_string(start) + "\r\n");
+    const UINT ids[10] = {32771, 32772, 32773, 32774, 32791, 32792, 32793, 32794, 32795, 32796};
+    user().at(100, [&] {
+        EXPECT_EQ(connected(), std::vector<int>{start});
+        choose(ids[chosen]);
+    });
+    user().at(200, [&] {
+        EXPECT_EQ(connected(), std::vector<int>{chosen});
+        std::vector<Entry> expected;
+        for (int i = 0; i < 10; ++i)
+            expected.push_back({ids[i], "&" + std::to_string(i) + " Card " + std::to_string(i), i == chosen});
+        EXPECT_EQ(entries(), expected);
+        // The commands whose ids the old numbering shared stay as they were.
+        EXPECT_FALSE(menuChecked(IDM_RECORD) || menuChecked(IDM_VIDEOSOURCE) || menuChecked(IDM_VIDEOFORMAT));
+        EXPECT_TRUE(menuEnabled(IDM_RECORD));
+        EXPECT_EQ(openDialogs(), std::vector<HWND>{}) << "no video dialog opened";
+        exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+    EXPECT_EQ(savedName(), "Card " + std::to_string(chosen));
+}
+INSTANTIATE_TEST_SUITE_P(Drivers, TenDriversTest, ::testing::Range(0, 10));
+
+// ---- The sequence parameters as the program ends ----------------------------------
+
+struct EndCase {
+    const char *name;
+    bool closeBox;
+    DWORD microSecPerFrame;  // what the capture window held as the driver was let go
+    BOOL audio, limit;
+};
+void PrintTo(const EndCase &c, std::ostream *os) { *os << c.name; }
+
+class ProgramEndTest : public EndToEndTest, public ::testing::WithParamInterface<EndCase> {};
+
+// File > Exit resets the capture window's sequence before it goes; the close
+// box takes the capture window first, so only the program's copy is reset.
+TEST_P(ProgramEndTest, SequenceResetReachesTheCaptureWindowOnlyWhileItExists) {
+    const EndCase &c = GetParam();
+    installWatchedCamera();
+    user().at(100, [&] {
+        if (c.closeBox)
+            EXPECT_TRUE(user().closeBox(mainWindow()));
+        else
+            exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+    EXPECT_EQ(camera->opens, 1);
+    EXPECT_EQ(camera->closes, 1);
+    ASSERT_TRUE(camera->parmsAtClose.has_value());
+    const CAPTUREPARMS &held = *camera->parmsAtClose;
+    EXPECT_EQ(held.dwRequestMicroSecPerFrame, c.microSecPerFrame);
+    EXPECT_EQ(held.fCaptureAudio, c.audio);
+    EXPECT_EQ(held.fLimitEnabled, c.limit);
+    EXPECT_EQ(held.wTimeLimit, 2u);
+    // The program's own copy is reset either way.
+    EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u);
+    EXPECT_EQ(app.captureParms.fCaptureAudio, TRUE);
+    EXPECT_EQ(app.captureParms.fLimitEnabled, FALSE);
+    EXPECT_EQ(app.captureParms.wTimeLimit, 2u);
+    EXPECT_EQ(portLevel(), 0x00);
+}
+
+const EndCase kEndCases[] = {
+    {"FileExit", false, 200000, TRUE, FALSE},
+    {"CloseBox", true, 33000, FALSE, TRUE},
+};
+INSTANTIATE_TEST_SUITE_P(Ends, ProgramEndTest, ::testing::ValuesIn(kEndCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace noctil::e2e
