@@ -78,7 +78,8 @@ void ComposeSnapshotTitle(char *title, size_t size)
     // matter most, so the name loses characters from its start.
     static const char ellipsis[] = "...";
     if (size < countLength + sizeof ellipsis + 1) {
-        snprintf(title, size, "%s%s", name, count);  // no room to be clever: cut at the end
+        // No room to be clever: snprintf cuts at the end, as intended here.
+        if (snprintf(title, size, "%s%s", name, count) < 0 && size > 0) title[0] = '\0';
         return;
     }
     size_t room = size - 1 - countLength - (sizeof ellipsis - 1);

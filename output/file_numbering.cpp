@@ -72,7 +72,7 @@ BOOL NumberImageFile(char *name, size_t size)
 
     while (NameIsTaken(candidate)) {
         if (++number > MAX_NUMBER) return FALSE;  // every number is in use
-        char digits[8];
+        char digits[12];  // room for any int, though number stays within 0..999
         snprintf(digits, sizeof digits, "%03d", number);
         memcpy(candidate + dot - 3, digits, 3);
     }

@@ -67,11 +67,11 @@ public:
     bool videoSourceDialog(HWND owner) override {
         std::array<SourceField, 2> fields{{
             {"Gain (percent)", static_cast<int>(settings_.gain * 100 + 0.5), 10, 1600},
-            {"Sky seed", static_cast<int>(settings_.seed & 0x7FFFFFFF), 0, 0x7FFFFFFF},
+            {"Sky number", static_cast<int>(settings_.skyNumber & 0x7FFFFFFF), 0, 0x7FFFFFFF},
         }};
         if (!runSourceDialog(owner, "Video Source", fields)) return false;
         settings_.gain = fields[0].value / 100.0;
-        settings_.seed = static_cast<std::uint64_t>(fields[1].value);
+        settings_.skyNumber = static_cast<std::uint64_t>(fields[1].value);
         if (open_) sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
         return true;
     }
@@ -157,7 +157,7 @@ std::size_t SimulatedCamera::captureFrame(Micros time, std::span<std::uint8_t> f
     const std::size_t stride = bytes / static_cast<std::size_t>(height);
     const unsigned released = pendingRows_;
     pendingRows_ = 0;
-    std::uint64_t noise = settings_.seed ^ (++frameNumber_ * 0xD1B54A32D192ED03ull);
+    std::uint64_t noise = settings_.skyNumber ^ (++frameNumber_ * 0xD1B54A32D192ED03ull);
 
     std::span<std::uint8_t> levels(rowLevels_.data(), static_cast<std::size_t>(width));
     for (int r = 0; r < height; ++r) {

@@ -43,7 +43,7 @@ void Sky::build(int width, int height, const SkySettings &settings) {
         std::fill_n(light_.begin() + static_cast<std::ptrdiff_t>(index(0, y)), width_, sky);
     }
 
-    std::uint64_t state = settings.seed;
+    std::uint64_t state = settings.skyNumber;
     // Point spread: a little over a pixel at 640 columns, never below the
     // size that keeps a star more than one pixel wide.
     const double sigma = std::max(0.6, 0.9 * width_ / 640.0);

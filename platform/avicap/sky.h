@@ -4,7 +4,7 @@
 // light (sky background, stars over a wide range of brightness, hot pixels)
 // and the amplifier glow near one corner, which only builds while the
 // amplifier is on. A frame turns charge into 8-bit levels: bias, gain, read
-// noise, clipping. Everything is made from a seed, so a scene and its frames
+// noise, clipping. Everything is made from one sky number, so a scene and its frames
 // come out the same on every run.
 #pragma once
 
@@ -16,7 +16,7 @@
 namespace plat::avicap {
 
 struct SkySettings {
-    std::uint64_t seed = 0x4E6F63746C536B79ull;
+    std::uint64_t skyNumber = 0x4E6F63746C536B79ull;
     double gain = 1.0;        // levels per electron
     double bias = 16.0;       // level of no charge
     double readNoise = 1.5;   // standard deviation in levels
@@ -62,7 +62,7 @@ private:
     std::size_t starCount_ = 0, hotPixelCount_ = 0;
 };
 
-// A 64-bit generator step (splitmix64): good spread from consecutive seeds.
+// A 64-bit generator step (splitmix64): good spread from consecutive starting values.
 std::uint64_t nextRandom(std::uint64_t &state);
 
 }  // namespace plat::avicap

@@ -11,45 +11,45 @@ namespace {
 
 class TestDriver final : public Driver {
 public:
-    explicit TestDriver(std::shared_ptr<const TestDriverSpec> spec) : spec_(std::move(spec)) {}
+    explicit TestDriver(std::shared_ptr<const TestDriverPlan> plan) : plan_(std::move(plan)) {}
 
-    std::string description() const override { return spec_->description; }
-    std::string version() const override { return spec_->version; }
+    std::string description() const override { return plan_->description; }
+    std::string version() const override { return plan_->version; }
 
     bool open() override {
-        if (spec_->failsToOpen || spec_->formats.empty()) {
-            ++spec_->log->failedOpens;
+        if (plan_->failsToOpen || plan_->formats.empty()) {
+            ++plan_->log->failedOpens;
             return false;
         }
-        ++spec_->log->opens;
+        ++plan_->log->opens;
         open_ = true;
         return true;
     }
     void close() override {
         if (!open_) return;
         open_ = false;
-        ++spec_->log->closes;
+        ++plan_->log->closes;
     }
 
-    DriverCaps caps() const override { return spec_->caps; }
-    std::span<const BITMAPINFOHEADER> formats() const override { return spec_->formats; }
+    DriverCaps caps() const override { return plan_->caps; }
+    std::span<const BITMAPINFOHEADER> formats() const override { return plan_->formats; }
     std::size_t formatIndex() const override { return formatIndex_; }
     bool selectFormat(std::size_t index) override {
-        if (index >= spec_->formats.size()) return false;
+        if (index >= plan_->formats.size()) return false;
         formatIndex_ = index;
         return true;
     }
 
     std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) override {
         const std::size_t bytes = std::min(frameBytes(format()), frame.size());
-        TestDriverLog &log = *spec_->log;
+        TestDriverLog &log = *plan_->log;
         log.frameTimes.push_back(time);
         log.frameBuffers.push_back(frame.data());
         const std::size_t n = frameCount_++;
-        if (spec_->frames.empty()) {
+        if (plan_->frames.empty()) {
             std::memset(frame.data(), static_cast<int>((n + 1) & 0xFF), bytes);
         } else {
-            const auto &source = spec_->frames[std::min(n, spec_->frames.size() - 1)];
+            const auto &source = plan_->frames[std::min(n, plan_->frames.size() - 1)];
             const std::size_t copied = std::min(bytes, source.size());
             std::memcpy(frame.data(), source.data(), copied);
             std::memset(frame.data() + copied, 0, bytes - copied);
@@ -58,31 +58,31 @@ public:
     }
 
     bool videoSourceDialog(HWND owner) override {
-        if (!spec_->realDialogs) return spec_->sourceDialogConfirms;
-        return runSourceDialog(owner, spec_->description + " Source", {});
+        if (!plan_->realDialogs) return plan_->sourceDialogConfirms;
+        return runSourceDialog(owner, plan_->description + " Source", {});
     }
 
     bool videoFormatDialog(HWND owner) override {
-        if (spec_->realDialogs) {
+        if (plan_->realDialogs) {
             std::size_t index = formatIndex_;
-            return runFormatDialog(owner, spec_->description + " Format", spec_->formats, index) && selectFormat(index);
+            return runFormatDialog(owner, plan_->description + " Format", plan_->formats, index) && selectFormat(index);
         }
-        if (spec_->formatDialogPicks < 0) return false;
-        return selectFormat(static_cast<std::size_t>(spec_->formatDialogPicks));
+        if (plan_->formatDialogPicks < 0) return false;
+        return selectFormat(static_cast<std::size_t>(plan_->formatDialogPicks));
     }
 
     void stopRequested(StreamControl &stream) override {
-        ++spec_->log->stopRequests;
+        ++plan_->log->stopRequests;
         // Only the outermost request delivers: the nested frame's own stop
         // request must not start another one.
-        if (!spec_->deliversFrameOnStop || insideStop_) return;
+        if (!plan_->deliversFrameOnStop || insideStop_) return;
         insideStop_ = true;
-        if (stream.deliverExtraFrame()) ++spec_->log->extraFrames;
+        if (stream.deliverExtraFrame()) ++plan_->log->extraFrames;
         insideStop_ = false;
     }
 
 private:
-    std::shared_ptr<const TestDriverSpec> spec_;
+    std::shared_ptr<const TestDriverPlan> plan_;
     std::size_t formatIndex_ = 0;
     std::size_t frameCount_ = 0;
     bool insideStop_ = false;
@@ -91,8 +91,8 @@ private:
 
 }  // namespace
 
-void registerTestDriver(const std::string &name, TestDriverSpec spec) {
-    auto shared = std::make_shared<const TestDriverSpec>(std::move(spec));
+void registerTestDriver(const std::string &name, TestDriverPlan plan) {
+    auto shared = std::make_shared<const TestDriverPlan>(std::move(plan));
     registerDriverFactory(name, [shared] { return std::make_unique<TestDriver>(shared); });
 }
 

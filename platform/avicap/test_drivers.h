@@ -1,4 +1,4 @@
-// Drivers for tests: each is described by a TestDriverSpec and registered by
+// Drivers for tests: each is described by a TestDriverPlan and registered by
 // name, so a test lists it in the machine's system.ini like any driver.
 #pragma once
 
@@ -12,7 +12,7 @@
 namespace plat::avicap {
 
 // What a test driver did, shared between the test and every instance made
-// from the same spec.
+// from the same plan.
 struct TestDriverLog {
     int opens = 0;            // successful opens
     int failedOpens = 0;
@@ -23,7 +23,7 @@ struct TestDriverLog {
     std::vector<const std::uint8_t *> frameBuffers;  // where each frame was written
 };
 
-struct TestDriverSpec {
+struct TestDriverPlan {
     std::string description = "Test capture driver";
     std::string version = "Test version 1";
     bool failsToOpen = false;
@@ -46,7 +46,7 @@ struct TestDriverSpec {
     std::shared_ptr<TestDriverLog> log = std::make_shared<TestDriverLog>();
 };
 
-// Registers `spec` under `name` in the current session.
-void registerTestDriver(const std::string &name, TestDriverSpec spec);
+// Registers `plan` under `name` in the current session.
+void registerTestDriver(const std::string &name, TestDriverPlan plan);
 
 }  // namespace plat::avicap

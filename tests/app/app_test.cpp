@@ -33,7 +33,7 @@ void AppTest::installCamera(Camera camera) {
     case Camera::None: out << "[drivers32]\r\nmsvideo=\r\n"; break;  // listed, but no driver at any index
     case Camera::Simulated: out << "[drivers32]\r\nmsvideo=simcam\r\n"; break;
     case Camera::Test240:
-        plat::avicap::registerTestDriver("testcam240", plat::avicap::TestDriverSpec{});
+        plat::avicap::registerTestDriver("testcam240", plat::avicap::TestDriverPlan{});
         out << "[drivers32]\r\nmsvideo=testcam240\r\n";
         break;
     }

@@ -82,11 +82,11 @@ protected:
         std::ofstream ini(plat::windowsDirectory() / "system.ini", std::ios::binary);
         ini << "[drivers32]\r\n";
         for (int i = 0; i < 10; i++) {
-            plat::avicap::TestDriverSpec spec;
-            spec.description = "Test driver " + std::to_string(i);
-            logs[i] = spec.log;
+            plat::avicap::TestDriverPlan plan;
+            plan.description = "Test driver " + std::to_string(i);
+            logs[i] = plan.log;
             const std::string name = "routedrv" + std::to_string(i);
-            plat::avicap::registerTestDriver(name, spec);
+            plat::avicap::registerTestDriver(name, plan);
             ini << (i == 0 ? std::string("msvideo") : "msvideo" + std::to_string(i)) << "=" << name << "\r\n";
         }
     }

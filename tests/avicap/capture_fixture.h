@@ -70,12 +70,12 @@ protected:
         ini << "[drivers32]\n" << lines;
     }
 
-    // Registers each spec under "test<index>" and lists it at its index.
-    void installTestDrivers(const std::map<int, plat::avicap::TestDriverSpec> &drivers) {
+    // Registers each plan under "test<index>" and lists it at its index.
+    void installTestDrivers(const std::map<int, plat::avicap::TestDriverPlan> &drivers) {
         std::string lines;
-        for (const auto &[index, spec] : drivers) {
+        for (const auto &[index, plan] : drivers) {
             const std::string name = "test" + std::to_string(index);
-            plat::avicap::registerTestDriver(name, spec);
+            plat::avicap::registerTestDriver(name, plan);
             lines += (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) + "=" + name + "\n";
         }
         writeDriverList(lines);

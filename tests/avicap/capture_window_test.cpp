@@ -11,13 +11,13 @@
 namespace {
 
 using plat::avicap::DriverCaps;
-using plat::avicap::TestDriverSpec;
+using plat::avicap::TestDriverPlan;
 using plat::avicap::makeFormat;
 
-TestDriverSpec named(const std::string &description) {
-    TestDriverSpec spec;
-    spec.description = description;
-    return spec;
+TestDriverPlan named(const std::string &description) {
+    TestDriverPlan plan;
+    plan.description = description;
+    return plan;
 }
 
 std::string description(UINT index) {
@@ -61,10 +61,10 @@ TEST_F(CaptureTest, DescriptionsAreCutToTheBufferWithATerminator) {
 // ---- Connecting ---------------------------------------------------------------------------
 
 TEST_F(CaptureTest, ConnectReplacesTheDriverAndAFailedConnectLeavesNone) {
-    TestDriverSpec small = named("Small");
-    TestDriverSpec large = named("Large");
+    TestDriverPlan small = named("Small");
+    TestDriverPlan large = named("Large");
     large.formats = {makeFormat(640, 480, 24, BI_RGB)};
-    TestDriverSpec broken = named("Broken");
+    TestDriverPlan broken = named("Broken");
     broken.failsToOpen = true;
     installTestDrivers({{0, small}, {1, large}, {2, broken}});
     HWND w = makeCaptureWindow();
@@ -97,8 +97,8 @@ TEST_F(CaptureTest, ConnectReplacesTheDriverAndAFailedConnectLeavesNone) {
 }
 
 TEST_F(CaptureTest, CapsFollowTheDriver) {
-    TestDriverSpec plain = named("Plain");
-    TestDriverSpec full = named("Full");
+    TestDriverPlan plain = named("Plain");
+    TestDriverPlan full = named("Full");
     full.caps = DriverCaps{.overlay = true, .sourceDialog = true, .formatDialog = true};
     installTestDrivers({{0, plain}, {3, full}});
     HWND w = makeCaptureWindow();
@@ -169,8 +169,8 @@ TEST_F(CaptureTest, SequenceSetupChecksSizeAndInterval) {
 // ---- Streaming ----------------------------------------------------------------------------
 
 TEST_F(CaptureTest, StreamDeliversFramesAtTheIntervalUntilTheTimeLimit) {
-    TestDriverSpec spec = named("Paced");
-    installTestDrivers({{0, spec}});
+    TestDriverPlan plan = named("Paced");
+    installTestDrivers({{0, plan}});
     HWND w = makeCaptureWindow();
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
     SendMessageA(w, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&StreamRecorder::callback));
@@ -187,7 +187,7 @@ TEST_F(CaptureTest, StreamDeliversFramesAtTheIntervalUntilTheTimeLimit) {
         p.fLimitEnabled = TRUE;  // a limit of 0 seconds too
         SendMessageA(w, WM_CAP_SET_SEQUENCE_SETUP, sizeof p, reinterpret_cast<LPARAM>(&p));
         StreamRecorder rec;
-        const std::size_t framesBefore = spec.log->frameBuffers.size();
+        const std::size_t framesBefore = plan.log->frameBuffers.size();
         const plat::Micros start = now();
         ASSERT_TRUE(SendMessageA(w, WM_CAP_SEQUENCE_NOFILE, 0, 0));
         ASSERT_EQ(rec.deliveries.size(), c.frames);
@@ -200,7 +200,7 @@ TEST_F(CaptureTest, StreamDeliversFramesAtTheIntervalUntilTheTimeLimit) {
             EXPECT_EQ(d.bufferLength, frameSize);
             EXPECT_EQ(d.bytesUsed, frameSize);
             EXPECT_EQ(d.data, rec.deliveries[0].data) << "frame " << i << " in another buffer";
-            EXPECT_EQ(spec.log->frameBuffers[framesBefore + i], rec.deliveries[0].data);
+            EXPECT_EQ(plan.log->frameBuffers[framesBefore + i], rec.deliveries[0].data);
         }
         EXPECT_EQ(status(w).dwCurrentVideoFrame, c.frames);
         EXPECT_FALSE(status(w).fCapturingNow);
@@ -232,9 +232,9 @@ TEST_F(CaptureTest, StopEndsTheStreamAfterTheCallbackThatSentIt) {
 }
 
 TEST_F(CaptureTest, ADriverThatDeliversInsideTheStopRequestNestsOneFrame) {
-    TestDriverSpec spec = named("Re-entrant");
-    spec.deliversFrameOnStop = true;
-    installTestDrivers({{0, spec}});
+    TestDriverPlan plan = named("Re-entrant");
+    plan.deliversFrameOnStop = true;
+    installTestDrivers({{0, plan}});
     HWND w = makeCaptureWindow();
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
     setStreaming(w, 33000, 2);
@@ -249,8 +249,8 @@ TEST_F(CaptureTest, ADriverThatDeliversInsideTheStopRequestNestsOneFrame) {
     EXPECT_EQ(rec.deliveries[0].depth, 0);
     EXPECT_EQ(rec.deliveries[1].depth, 1) << "the extra frame arrives inside the first callback";
     EXPECT_NE(rec.deliveries[1].data, rec.deliveries[0].data) << "the outer frame is still in use";
-    EXPECT_EQ(spec.log->stopRequests, 2);
-    EXPECT_EQ(spec.log->extraFrames, 1);
+    EXPECT_EQ(plan.log->stopRequests, 2);
+    EXPECT_EQ(plan.log->extraFrames, 1);
 }
 
 TEST_F(CaptureTest, StreamsThatCouldNeverEndAreRefused) {
@@ -284,8 +284,8 @@ TEST_F(CaptureTest, AStreamStartedInsideAStreamIsRefused) {
 }
 
 TEST_F(CaptureTest, ACallbackThatDestroysTheWindowEndsTheStream) {
-    TestDriverSpec spec = named("Doomed");
-    installTestDrivers({{0, spec}});
+    TestDriverPlan plan = named("Doomed");
+    installTestDrivers({{0, plan}});
     HWND w = makeCaptureWindow();
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
     setStreaming(w, 33000, 2);
@@ -297,7 +297,7 @@ TEST_F(CaptureTest, ACallbackThatDestroysTheWindowEndsTheStream) {
     SendMessageA(w, WM_CAP_SEQUENCE_NOFILE, 0, 0);
     EXPECT_EQ(rec.deliveries.size(), 2u);
     EXPECT_FALSE(IsWindow(w));
-    EXPECT_EQ(spec.log->opens, spec.log->closes);
+    EXPECT_EQ(plan.log->opens, plan.log->closes);
 }
 
 // ---- Capture files ----------------------------------------------------------------------
@@ -313,9 +313,9 @@ std::string run(const std::string &command) {
 }
 
 TEST_F(CaptureTest, CaptureFileHoldsEveryFrameAfterTheCallbackChangedIt) {
-    TestDriverSpec spec = named("Filer");
-    spec.formats = {makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, plat::avicap::kFourccYUY2)};
-    installTestDrivers({{0, spec}});
+    TestDriverPlan plan = named("Filer");
+    plan.formats = {makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, plat::avicap::kFourccYUY2)};
+    installTestDrivers({{0, plan}});
     HWND w = makeCaptureWindow();
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
     setStreaming(w, 40000, 2);
@@ -355,7 +355,7 @@ TEST_F(CaptureTest, CaptureFileHoldsEveryFrameAfterTheCallbackChangedIt) {
             ASSERT_TRUE(reader->readFrame(i, frame));
             ASSERT_EQ(frame.size(), rec.deliveries[i].bytesUsed);
             EXPECT_EQ(frame[0], 0xEE) << "frame " << i << " as the callback left it";
-            EXPECT_EQ(frame[1], static_cast<std::uint8_t>(spec.log->frameTimes.size() - 4 + i)) << "frame " << i;
+            EXPECT_EQ(frame[1], static_cast<std::uint8_t>(plan.log->frameTimes.size() - 4 + i)) << "frame " << i;
         }
     }
 }
@@ -371,8 +371,8 @@ TEST_F(CaptureTest, SavingWithoutACaptureFileFails) {
 // ---- Live video -----------------------------------------------------------------------------
 
 TEST_F(CaptureTest, PreviewPaintsFramesAtThePreviewRateThroughTheLoop) {
-    TestDriverSpec spec = named("Live");
-    installTestDrivers({{0, spec}});
+    TestDriverPlan plan = named("Live");
+    installTestDrivers({{0, plan}});
     HWND w = makeCaptureWindow();
     EXPECT_FALSE(SendMessageA(w, WM_CAP_SET_PREVIEW, TRUE, 0)) << "no driver";
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
@@ -381,9 +381,9 @@ TEST_F(CaptureTest, PreviewPaintsFramesAtThePreviewRateThroughTheLoop) {
     ASSERT_TRUE(SendMessageA(w, WM_CAP_SET_PREVIEW, TRUE, 0));
     EXPECT_TRUE(status(w).fLiveWindow);
 
-    plat::user::runModalLoop([&] { return spec.log->frameTimes.size() >= 5; });
-    ASSERT_EQ(spec.log->frameTimes.size(), 5u);
-    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(spec.log->frameTimes[i], start + 40000 * (i + 1)) << i;
+    plat::user::runModalLoop([&] { return plan.log->frameTimes.size() >= 5; });
+    ASSERT_EQ(plan.log->frameTimes.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(plan.log->frameTimes[i], start + 40000 * (i + 1)) << i;
     const plat::user::PaintSurface *surface = plat::user::paintSurface(w);
     ASSERT_NE(surface, nullptr);
     EXPECT_EQ(surface->width, 320);
@@ -397,8 +397,8 @@ TEST_F(CaptureTest, PreviewPaintsFramesAtThePreviewRateThroughTheLoop) {
 }
 
 TEST_F(CaptureTest, OverlayOnlyWithADriverThatHasItAndNeverWithPreview) {
-    TestDriverSpec without = named("No overlay");
-    TestDriverSpec with = named("Overlay");
+    TestDriverPlan without = named("No overlay");
+    TestDriverPlan with = named("Overlay");
     with.caps.overlay = true;
     installTestDrivers({{0, without}, {1, with}});
     HWND w = makeCaptureWindow();
@@ -418,13 +418,13 @@ TEST_F(CaptureTest, OverlayOnlyWithADriverThatHasItAndNeverWithPreview) {
 // ---- Dialogs and formats --------------------------------------------------------------------
 
 TEST_F(CaptureTest, FormatDialogChangesTheStatusSizeOnlyWhenConfirmed) {
-    TestDriverSpec picks = named("Picks");
+    TestDriverPlan picks = named("Picks");
     picks.caps.formatDialog = true;
     picks.formats = {makeFormat(320, 240, 24, BI_RGB), makeFormat(640, 480, 24, BI_RGB)};
     picks.formatDialogPicks = 1;
-    TestDriverSpec cancels = picks;
+    TestDriverPlan cancels = picks;
     cancels.formatDialogPicks = -1;
-    TestDriverSpec none = named("None");
+    TestDriverPlan none = named("None");
     installTestDrivers({{0, picks}, {1, cancels}, {2, none}});
     HWND w = makeCaptureWindow();
 

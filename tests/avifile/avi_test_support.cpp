@@ -58,9 +58,9 @@ std::vector<std::uint8_t> bitmapFormat(std::int32_t width, std::int32_t height, 
     return f;
 }
 
-std::vector<std::uint8_t> patternFrame(std::size_t size, std::uint32_t seed) {
+std::vector<std::uint8_t> patternFrame(std::size_t size, std::uint32_t start) {
     std::vector<std::uint8_t> v(size);
-    std::uint32_t x = seed * 2654435761u + 12345;
+    std::uint32_t x = start * 2654435761u + 12345;
     for (auto &b : v) {
         x = x * 1103515245u + 12345;
         b = std::uint8_t(x >> 16);

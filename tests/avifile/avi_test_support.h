@@ -24,7 +24,7 @@ private:
 std::vector<std::uint8_t> bitmapFormat(std::int32_t width, std::int32_t height, std::uint16_t bits,
                                        std::uint32_t compression, const std::vector<std::uint8_t> &palette = {});
 // Bytes that differ from frame to frame and from byte to byte.
-std::vector<std::uint8_t> patternFrame(std::size_t size, std::uint32_t seed);
+std::vector<std::uint8_t> patternFrame(std::size_t size, std::uint32_t start);
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path &path);
 void writeFile(const std::filesystem::path &path, const std::vector<std::uint8_t> &bytes);

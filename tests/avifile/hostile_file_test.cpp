@@ -148,10 +148,10 @@ TEST(HostileFile, FramesInsideRecListsAndAfterJunkAreFound) {
 }
 
 // Inputs that once made the reader fail (found by the fuzzer or by hand),
-// kept as regression cases, and the fuzzer's seed files.
+// kept as regression cases, and the fuzzer's starting inputs.
 TEST(HostileFile, CorpusOfFormerFailures) {
     std::size_t files = 0;
-    for (const std::filesystem::path dir : {NOCTIL_AVI_CORPUS, NOCTIL_AVI_SEEDS})
+    for (const std::filesystem::path dir : {NOCTIL_AVI_CORPUS, NOCTIL_AVI_INPUTS})
     for (const auto &entry : std::filesystem::directory_iterator(dir)) {
         if (!entry.is_regular_file() || entry.path().filename() == "README.md") continue;
         ++files;

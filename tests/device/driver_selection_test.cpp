@@ -17,7 +17,7 @@
 
 namespace {
 
-using plat::avicap::TestDriverSpec;
+using plat::avicap::TestDriverPlan;
 
 LRESULT CALLBACK TestMainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -33,24 +33,24 @@ struct MenuEntry {
 class Drivers : public ::testing::Test {
 protected:
     // Installs test drivers at the given indexes (the rest stay empty).
-    void Install(const std::map<int, TestDriverSpec> &drivers)
+    void Install(const std::map<int, TestDriverPlan> &drivers)
     {
         std::ofstream ini(plat::windowsDirectory() / "system.ini");
         ini << "[drivers32]\n";
         if (drivers.empty()) ini << "msvideo=\n";  // an empty list, not the default camera
-        for (const auto &[index, spec] : drivers) {
+        for (const auto &[index, plan] : drivers) {
             std::string name = "testdrv" + std::to_string(index);
-            plat::avicap::registerTestDriver(name, spec);
+            plat::avicap::registerTestDriver(name, plan);
             ini << (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) << "=" << name << "\n";
         }
     }
 
-    static TestDriverSpec Spec(const std::string &description, bool fails = false)
+    static TestDriverPlan Plan(const std::string &description, bool fails = false)
     {
-        TestDriverSpec spec;
-        spec.description = description;
-        spec.failsToOpen = fails;
-        return spec;
+        TestDriverPlan plan;
+        plan.description = description;
+        plan.failsToOpen = fails;
+        return plan;
     }
 
     // The main window with the program's menu, then the start-up connection.
@@ -102,7 +102,7 @@ protected:
 
 TEST_F(Drivers, NoneSavedTakesTheFirstDriverThatConnects)
 {
-    Install({{0, Spec("Alpha", true)}, {1, Spec("Beta")}});
+    Install({{0, Plan("Alpha", true)}, {1, Plan("Beta")}});
     Start("<none>");
     EXPECT_EQ(app.driverIndex, 1);
     EXPECT_STREQ(app.settings.driverName, "Beta");
@@ -116,7 +116,7 @@ TEST_F(Drivers, NoneSavedTakesTheFirstDriverThatConnects)
 
 TEST_F(Drivers, TheSavedNameChoosesItsDriverOnly)
 {
-    TestDriverSpec a = Spec("Alpha"), b = Spec("Beta"), c = Spec("Gamma");
+    TestDriverPlan a = Plan("Alpha"), b = Plan("Beta"), c = Plan("Gamma");
     Install({{0, a}, {1, b}, {2, c}});
     Start("Gamma");
     EXPECT_EQ(app.driverIndex, 2);
@@ -126,7 +126,7 @@ TEST_F(Drivers, TheSavedNameChoosesItsDriverOnly)
 
 TEST_F(Drivers, DriversSharingTheSavedDescriptionConnectInTurn)
 {
-    TestDriverSpec first = Spec("Same Card"), second = Spec("Same Card");
+    TestDriverPlan first = Plan("Same Card"), second = Plan("Same Card");
     Install({{1, first}, {3, second}});
     Start("Same Card");
     EXPECT_EQ(app.driverIndex, 3);
@@ -139,14 +139,14 @@ TEST_F(Drivers, DriversSharingTheSavedDescriptionConnectInTurn)
 
 TEST_F(Drivers, ADescriptionWithBlanksIsKeptWhole)
 {
-    Install({{0, Spec("Frame Grabber Model 2 (PAL)")}});
+    Install({{0, Plan("Frame Grabber Model 2 (PAL)")}});
     Start("<none>");
     EXPECT_STREQ(app.settings.driverName, "Frame Grabber Model 2 (PAL)");
 }
 
 TEST_F(Drivers, EmptyIndexesLeaveGapsAndAMissingSavedDriverKeepsItsName)
 {
-    Install({{0, Spec("Alpha")}, {2, Spec("Gamma")}});
+    Install({{0, Plan("Alpha")}, {2, Plan("Gamma")}});
     Start("Gone Card");
     std::vector<MenuEntry> entries = DriverEntries();
     ASSERT_EQ(entries.size(), 2u);
@@ -160,8 +160,8 @@ TEST_F(Drivers, EmptyIndexesLeaveGapsAndAMissingSavedDriverKeepsItsName)
 
 TEST_F(Drivers, AllTenDriversHaveEntriesOfTheirOwn)
 {
-    std::map<int, TestDriverSpec> drivers;
-    for (int i = 0; i < 10; i++) drivers[i] = Spec("Card " + std::to_string(i));
+    std::map<int, TestDriverPlan> drivers;
+    for (int i = 0; i < 10; i++) drivers[i] = Plan("Card " + std::to_string(i));
     Install(drivers);
     Start("Card 8");
     EXPECT_EQ(app.driverIndex, 8);
@@ -203,8 +203,8 @@ TEST_F(Drivers, DriverCommandIdsRoundTrip)
 
 TEST_F(Drivers, SwitchingKeepsOrRestoresAConnection)
 {
-    TestDriverSpec alpha = Spec("Alpha");
-    Install({{0, alpha}, {1, Spec("Broken", true)}});
+    TestDriverPlan alpha = Plan("Alpha");
+    Install({{0, alpha}, {1, Plan("Broken", true)}});
     Start("<none>");
     ASSERT_EQ(app.driverIndex, 0);
     int opens = alpha.log->opens;
@@ -224,11 +224,11 @@ TEST_F(Drivers, SwitchingKeepsOrRestoresAConnection)
 
 TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
 {
-    Install({{0, Spec("Alpha")}, {1, Spec("Broken", true)}});
+    Install({{0, Plan("Alpha")}, {1, Plan("Broken", true)}});
     Start("<none>");
     ASSERT_EQ(app.driverIndex, 0);
     // The connected driver cannot be opened again from now on.
-    plat::avicap::registerTestDriver("testdrv0", Spec("Alpha", true));
+    plat::avicap::registerTestDriver("testdrv0", Plan("Alpha", true));
     auto &display = dynamic_cast<plat::HeadlessDisplay &>(plat::session().display());
     display.schedule(plat::session().clock().now(), [] { noctil::test::pressEnter(); });
 
@@ -247,7 +247,7 @@ TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
 
 TEST_F(Drivers, WithNoDriverConnectedAFailedChoiceChangesNothing)
 {
-    Install({{0, Spec("Broken", true)}, {1, Spec("Other")}});
+    Install({{0, Plan("Broken", true)}, {1, Plan("Other")}});
     Start("Nothing Here");
     EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(0)), 0);
     EXPECT_EQ(app.driverIndex, -1);
@@ -282,9 +282,9 @@ TEST_F(Drivers, WindowsAreSizedToTheVideo)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.width);
         Fresh();
-        TestDriverSpec spec = Spec("Sized");
-        spec.formats = {plat::avicap::makeFormat(c.width, c.height, 24, BI_RGB)};
-        Install({{0, spec}});
+        TestDriverPlan plan = Plan("Sized");
+        plan.formats = {plat::avicap::makeFormat(c.width, c.height, 24, BI_RGB)};
+        Install({{0, plan}});
         Start("<none>");
         RECT capture = ChildRect(app.captureWindow), main = OuterRect(app.mainWindow);
         EXPECT_EQ(capture.left, 5);
@@ -298,11 +298,11 @@ TEST_F(Drivers, WindowsAreSizedToTheVideo)
 
 TEST_F(Drivers, AFormatChangeResizesOnlyTheCaptureWindow)
 {
-    TestDriverSpec spec = Spec("Two Formats");
-    spec.caps.formatDialog = true;
-    spec.formats = {plat::avicap::makeFormat(320, 240, 24, BI_RGB), plat::avicap::makeFormat(640, 480, 24, BI_RGB)};
-    spec.formatDialogPicks = 1;
-    Install({{0, spec}});
+    TestDriverPlan plan = Plan("Two Formats");
+    plan.caps.formatDialog = true;
+    plan.formats = {plat::avicap::makeFormat(320, 240, 24, BI_RGB), plat::avicap::makeFormat(640, 480, 24, BI_RGB)};
+    plan.formatDialogPicks = 1;
+    Install({{0, plan}});
     Start("<none>");
     ShowVideoFormatDialog();
     RECT capture = ChildRect(app.captureWindow), main = OuterRect(app.mainWindow);
@@ -323,9 +323,9 @@ TEST_F(Drivers, MenuItemsFollowTheDriversCapabilities)
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.overlay << c.source << c.format);
         Fresh();
-        TestDriverSpec spec = Spec("Caps");
-        spec.caps = {c.overlay, c.source, c.format};
-        Install({{0, spec}});
+        TestDriverPlan plan = Plan("Caps");
+        plan.caps = {c.overlay, c.source, c.format};
+        Install({{0, plan}});
         Start("<none>");
         EXPECT_EQ(Grayed(IDM_OVERLAY), !c.overlay);
         EXPECT_EQ(Grayed(IDM_VIDEOSOURCE), !c.source);
@@ -336,9 +336,9 @@ TEST_F(Drivers, MenuItemsFollowTheDriversCapabilities)
 
 TEST_F(Drivers, PreviewAndOverlayRecordWhatTheDriverDoes)
 {
-    TestDriverSpec spec = Spec("Views");
-    spec.caps.overlay = true;
-    Install({{0, spec}});
+    TestDriverPlan plan = Plan("Views");
+    plan.caps.overlay = true;
+    Install({{0, plan}});
     Start("<none>");
     HMENU menu = GetMenu(app.mainWindow);
 
@@ -359,7 +359,7 @@ TEST_F(Drivers, PreviewAndOverlayRecordWhatTheDriverDoes)
 
 TEST_F(Drivers, PreviewTwiceStopsIt)
 {
-    Install({{0, Spec("Views")}});
+    Install({{0, Plan("Views")}});
     Start("<none>");
     TogglePreview();
     TogglePreview();
@@ -370,7 +370,7 @@ TEST_F(Drivers, PreviewTwiceStopsIt)
 
 TEST_F(Drivers, SequenceParametersAreSetForTheReadoutAndReset)
 {
-    Install({{0, Spec("Sequence")}});
+    Install({{0, Plan("Sequence")}});
     Start("<none>");
     CAPTUREPARMS driver{};
     SendMessageA(app.captureWindow, WM_CAP_GET_SEQUENCE_SETUP, sizeof driver, (LPARAM)&driver);

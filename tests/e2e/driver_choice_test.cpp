@@ -17,10 +17,10 @@
 namespace noctil::e2e {
 namespace {
 
-using plat::avicap::TestDriverSpec;
+using plat::avicap::TestDriverPlan;
 
-TestDriverSpec spec(const std::string &description, bool failsToOpen = false) {
-    TestDriverSpec s;
+TestDriverPlan plan(const std::string &description, bool failsToOpen = false) {
+    TestDriverPlan s;
     s.description = description;
     s.failsToOpen = failsToOpen;
     return s;
@@ -37,7 +37,7 @@ void PrintTo(const Entry &e, std::ostream *os) { *os << e.id << " \"" << e.text 
 class DriverChoiceTest : public EndToEndTest {
 protected:
     // Installs test drivers at the given indexes; the rest stay empty.
-    void install(const std::map<int, TestDriverSpec> &drivers) {
+    void install(const std::map<int, TestDriverPlan> &drivers) {
         std::ofstream ini(plat::windowsDirectory() / "system.ini", std::ios::binary);
         ini << "[drivers32]\r\n";
         for (const auto &[index, s] : drivers) {
@@ -82,7 +82,7 @@ protected:
 
 struct StartCase {
     const char *name;
-    std::map<int, TestDriverSpec> drivers;
+    std::map<int, TestDriverPlan> drivers;
     const char *saved;
     std::vector<int> connected;          // open after start-up
     std::map<int, int> opens;            // successful opens per index
@@ -112,27 +112,27 @@ TEST_P(StartUpTest, SavedNameChoosesTheDriver) {
 
 const StartCase kStartCases[] = {
     {"NoneTakesTheFirstThatConnects",
-     {{0, spec("Alpha", true)}, {1, spec("Beta")}},
+     {{0, plan("Alpha", true)}, {1, plan("Beta")}},
      "<none>", {1}, {{1, 1}},
      {{32771, "&0 Alpha", false}, {32772, "&1 Beta", true}},
      "Beta"},
     {"SavedNameMatchesOnlyIndexTwo",
-     {{0, spec("Alpha")}, {1, spec("Beta")}, {2, spec("Gamma")}},
+     {{0, plan("Alpha")}, {1, plan("Beta")}, {2, plan("Gamma")}},
      "Gamma", {2}, {{2, 1}},
      {{32771, "&0 Alpha", false}, {32772, "&1 Beta", false}, {32773, "&2 Gamma", true}},
      "Gamma"},
     {"SameDescriptionConnectsBothInTurn",
-     {{0, spec("Other")}, {1, spec("Same Card")}, {3, spec("Same Card")}},
+     {{0, plan("Other")}, {1, plan("Same Card")}, {3, plan("Same Card")}},
      "Same Card", {3}, {{1, 1}, {3, 1}},
      {{32771, "&0 Other", false}, {32772, "&1 Same Card", true}, {32774, "&3 Same Card", true}},
      "Same Card"},
     {"TwoWordDescriptionKeptWhole",
-     {{0, spec("Night Camera")}},
+     {{0, plan("Night Camera")}},
      "<none>", {0}, {{0, 1}},
      {{32771, "&0 Night Camera", true}},
      "Night Camera"},
     {"MissingSavedDriverKeepsItsName",
-     {{0, spec("Alpha")}, {2, spec("Gamma")}},
+     {{0, plan("Alpha")}, {2, plan("Gamma")}},
      "Gone Card", {}, {},
      {{32771, "&0 Alpha", false}, {32773, "&2 Gamma", false}},
      "Gone Card"},
@@ -159,12 +159,12 @@ class SwitchTest : public DriverChoiceTest, public ::testing::WithParamInterface
 
 TEST_P(SwitchTest, ClickingAnEntry) {
     const SwitchCase &c = GetParam();
-    install({{0, spec("Alpha")}, {1, spec("Beta", c.betaFails)}});
+    install({{0, plan("Alpha")}, {1, plan("Beta", c.betaFails)}});
     std::shared_ptr<plat::avicap::TestDriverLog> alpha = logs[0];
     user().at(100, [&] {
         ASSERT_EQ(connected(), std::vector<int>{0});
         if (c.alphaFailsFromNow) {
-            TestDriverSpec broken = spec("Alpha", true);
+            TestDriverPlan broken = plan("Alpha", true);
             broken.log = alpha;
             plat::avicap::registerTestDriver(driverName(0), broken);
         }
@@ -205,8 +205,8 @@ class TenDriversTest : public DriverChoiceTest, public ::testing::WithParamInter
 
 TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
     const int chosen = GetParam();
-    std::map<int, TestDriverSpec> drivers;
-    for (int i = 0; i < 10; ++i) drivers[i] = spec("Card " + std::to_string(i));
+    std::map<int, TestDriverPlan> drivers;
+    for (int i = 0; i < 10; ++i) drivers[i] = plan("Card " + std::to_string(i));
     install(drivers);
     const int start = (chosen + 5) % 10;  // starting in the other block of ids
     writeSettingsFile("[Driver]\r\nName=Card " + std::to_string(start) + "\r\n");

@@ -1,5 +1,5 @@
 // The sky the simulated camera looks at, rebuilt from outside with the same
-// seed, so that an image the program wrote can be compared pixel by pixel
+// sky number, so that an image the program wrote can be compared pixel by pixel
 // with the charge the scene must have left for a given integration; and the
 // images themselves, as brightness per scene pixel (row 0 at the top).
 #pragma once
