@@ -22,6 +22,8 @@ constexpr int kMenuBarHeight = 19;
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultHeight = 480;
 constexpr int kCascadeStep = 24;
+// Windows placed by CW_USEDEFAULT start beside the others up to this x.
+constexpr int kSideBySideLimit = 1280;
 
 int borderWidth(DWORD style) {
     if (style & WS_THICKFRAME) return 4;
@@ -322,15 +324,22 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         }
     }
 
-    // CW_USEDEFAULT in x places a top-level window on a cascade (y is then
-    // ignored); in the width it gives the default size (the height is then
-    // ignored). Child windows take 0 for either.
+    // CW_USEDEFAULT in x places a top-level window beside the top-level
+    // windows that exist already (y is then ignored), so that a program's
+    // windows start side by side rather than on top of each other; past the
+    // right edge of a common screen it falls back to a cascade. In the width
+    // it gives the default size (the height is then ignored). Child windows
+    // take 0 for either.
     if (x == CW_USEDEFAULT) {
         if (child) {
             x = y = 0;
         } else {
-            int step = kCascadeStep * (1 + s.defaultPlacements++ % 8);
-            x = y = step;
+            int right = 0;
+            for (const auto &[handleKey, other] : s.windows)
+                if (!(other->style & WS_CHILD) && !other->destroying) right = std::max(right, int{other->rect.right});
+            const int step = kCascadeStep * (1 + s.defaultPlacements++ % 8);
+            x = right > 0 && right + kCascadeStep <= kSideBySideLimit ? right + kCascadeStep : step;
+            y = kCascadeStep;
         }
     }
     if (width == CW_USEDEFAULT) {

@@ -25,11 +25,33 @@ TEST_F(WindowLifecycle, CreationSendsItsMessagesWithTheCreationRecord) {
     EXPECT_EQ(atCreate.lpCreateParams, &marker);
     EXPECT_STREQ(atCreate.lpszName, "Title");
     EXPECT_EQ(atCreate.cx, 400);
-    EXPECT_NE(atCreate.x, CW_USEDEFAULT);  // placed on the cascade
+    EXPECT_NE(atCreate.x, CW_USEDEFAULT);  // placed by the window system
     char title[16];
     EXPECT_EQ(GetWindowTextA(w, title, sizeof title), 5);
     EXPECT_STREQ(title, "Title");
     EXPECT_FALSE(IsWindowVisible(w));  // no WS_VISIBLE: hidden until shown
+}
+
+TEST_F(WindowLifecycle, DefaultPlacedWindowsStartSideBySideThenCascade) {
+    // The program's main and snapshot windows both ask for the default
+    // place; they must not start on top of each other.
+    HWND first = CreateWindowExA(0, "probe", "first", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 660, 570, nullptr,
+                                 nullptr, nullptr, nullptr);
+    HWND second = CreateWindowExA(0, "probe", "second", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 600, 520, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_TRUE(first && second);
+    RECT a{}, b{};
+    GetWindowRect(first, &a);
+    GetWindowRect(second, &b);
+    EXPECT_GT(b.left, a.right) << "the second window starts right of the first";
+    EXPECT_EQ(a.top, b.top);
+    // A third window would start past the screen's usual width: cascade.
+    HWND third = CreateWindowExA(0, "probe", "third", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 300, 200, nullptr,
+                                 nullptr, nullptr, nullptr);
+    RECT c{};
+    GetWindowRect(third, &c);
+    EXPECT_LT(c.left, a.right);
+    EXPECT_GE(c.left, 0);
 }
 
 TEST_F(WindowLifecycle, CreationFailsCleanly) {
