@@ -49,15 +49,20 @@ QString withoutMnemonics(const std::string &text) {
 unsigned buttonType(const user::Window &w) { return w.style & 0x0F; }
 
 // Dialogs are laid out in dialog units of the template's font; Qt's font may
-// be wider. A text that does not fit its control on one line gets a smaller
-// font, down to a size that stays legible, rather than being cut off.
+// be wider. A text that does not fit its control on one line gets a narrower
+// face, then a smaller font down to a size that stays legible, rather than
+// being cut off.
 void fitText(QWidget *widget, const QString &text, int reserved) {
     QFont font = QApplication::font(widget);
     const int available = widget->width() - reserved;
     if (available <= 0 || text.isEmpty()) return widget->setFont(font);
+    // A text exactly as wide as its label still wraps, so it must be narrower.
+    const auto tooWide = [&] { return QFontMetrics(font).horizontalAdvance(text) >= available; };
+    // First a condensed face of the same family, which keeps the size.
+    if (tooWide()) font.setStretch(QFont::SemiCondensed);
     constexpr int kSmallest = 8;
     int size = QFontInfo(font).pixelSize();
-    while (size > kSmallest && QFontMetrics(font).horizontalAdvance(text) > available) font.setPixelSize(--size);
+    while (size > kSmallest && tooWide()) font.setPixelSize(--size);
     widget->setFont(font);
 }
 
