@@ -2,7 +2,7 @@
 # Installs the Debian packages that building, running and testing need.
 set -euo pipefail
 pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-w64-x86-64
-      qt6-base-dev qt6-qpa-plugins ffmpeg clang-14 libclang-rt-14-dev xvfb xauth)
+      qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
