@@ -31,7 +31,7 @@ public:
     {
         static std::atomic<int> counter{0};
         root_ = std::filesystem::temp_directory_path() /
-                ("noctil-h6-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+                ("noctil-readout-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
         plat::SessionOptions options;
         options.root = root_;
         options.virtualClock = true;

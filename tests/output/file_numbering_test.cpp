@@ -25,7 +25,7 @@ protected:
     {
         static std::atomic<int> counter{0};
         root_ = std::filesystem::temp_directory_path() /
-                ("noctil-h6-numbering-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+                ("noctil-numbering-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
         plat::SessionOptions options;
         options.root = root_;
         options.virtualClock = true;
