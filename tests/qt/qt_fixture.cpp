@@ -1,5 +1,7 @@
 #include "qt_fixture.h"
 
+#include "platform_fixture.h"
+
 #include <stdlib.h>
 
 #include <QPixmap>
@@ -9,12 +11,6 @@
 namespace noctil::test {
 
 namespace {
-
-std::filesystem::path makeTempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "noctil-qt-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary platform root");
-    return pattern;
-}
 
 std::unique_ptr<plat::Display> makeDisplay(plat::HeadlessDisplay *&pacer, plat::qt::QtDisplay *&qt) {
     auto headless = std::make_unique<plat::HeadlessDisplay>();
@@ -29,7 +25,7 @@ constexpr plat::Micros kTimeLimit = plat::Micros{10} * 60 * 1000 * 1000;
 }  // namespace
 
 QtDisplayTest::QtDisplayTest()
-    : root_(makeTempRoot()),
+    : root_(makeTempDirectory("noctil-qt")),
       session_(std::make_unique<plat::Session>(plat::SessionOptions{root_, true, makeDisplay(pacer_, qt_)})),
       user_(*pacer_) {
     pacer_->setTimeLimit(kTimeLimit);

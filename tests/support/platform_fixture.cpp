@@ -6,13 +6,13 @@
 
 namespace noctil::test {
 
-namespace {
-
-std::filesystem::path makeTempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "noctil-test-XXXXXX").string();
+std::filesystem::path makeTempDirectory(const char *prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary platform root");
     return pattern;
 }
+
+namespace {
 
 std::unique_ptr<plat::HeadlessDisplay> newDisplay(plat::HeadlessDisplay *&raw) {
     auto display = std::make_unique<plat::HeadlessDisplay>();
@@ -25,7 +25,7 @@ constexpr std::uint32_t kDefaultLimitMs = 60 * 60 * 1000;
 }  // namespace
 
 PlatformTest::PlatformTest()
-    : root_(makeTempRoot()),
+    : root_(makeTempDirectory("noctil-test")),
       session_(std::make_unique<plat::Session>(plat::SessionOptions{root_, true, newDisplay(display_)})),
       user_(*display_) {
     setTimeLimitMs(kDefaultLimitMs);

@@ -18,6 +18,10 @@
 
 namespace noctil::test {
 
+// A new, empty directory under the system's temporary directory, named
+// "<prefix>-XXXXXX": each test's platform root.
+std::filesystem::path makeTempDirectory(const char *prefix);
+
 class PlatformTest : public ::testing::Test {
 protected:
     PlatformTest();
