@@ -46,40 +46,49 @@ HINSTANCE registerModule(std::span<const std::uint8_t> resData) {
     return handle;
 }
 
-std::optional<std::vector<MenuItem>> loadMenu(HINSTANCE instance, LPCSTR name) {
+namespace {
+
+// Finds resource `name` of `type` in the instance's module and hands the
+// module file and the resource's bytes to `parse`; nothing when the module
+// or the resource is missing.
+template <class T, class Parse>
+std::optional<T> loadWith(HINSTANCE instance, LPCSTR name, unsigned type, Parse parse) {
     auto file = moduleFile(instance);
     if (!file || !name) return std::nullopt;
-    auto data = file->find(RT_MENU, ResourceKey::from(name));
-    return data ? parseMenu(*data) : std::nullopt;
+    auto data = file->find(type, ResourceKey::from(name));
+    if (!data) return std::nullopt;
+    return parse(*file, *data);
+}
+
+}  // namespace
+
+std::optional<std::vector<MenuItem>> loadMenu(HINSTANCE instance, LPCSTR name) {
+    return loadWith<std::vector<MenuItem>>(instance, name, RT_MENU,
+                                           [](const ResourceFile &, auto data) { return parseMenu(data); });
 }
 
 std::optional<std::vector<ACCEL>> loadAccelerators(HINSTANCE instance, LPCSTR name) {
-    auto file = moduleFile(instance);
-    if (!file || !name) return std::nullopt;
-    auto data = file->find(RT_ACCELERATOR, ResourceKey::from(name));
-    return data ? parseAccelerators(*data) : std::nullopt;
+    return loadWith<std::vector<ACCEL>>(instance, name, RT_ACCELERATOR,
+                                        [](const ResourceFile &, auto data) { return parseAccelerators(data); });
 }
 
 std::optional<DialogTemplate> loadDialog(HINSTANCE instance, LPCSTR name) {
-    auto file = moduleFile(instance);
-    if (!file || !name) return std::nullopt;
-    auto data = file->find(RT_DIALOG, ResourceKey::from(name));
-    return data ? parseDialog(*data) : std::nullopt;
+    return loadWith<DialogTemplate>(instance, name, RT_DIALOG,
+                                    [](const ResourceFile &, auto data) { return parseDialog(data); });
 }
 
 std::optional<std::vector<IconImage>> loadIconGroup(HINSTANCE instance, LPCSTR name) {
-    auto file = moduleFile(instance);
-    if (!file || !name) return std::nullopt;
-    auto data = file->find(RT_GROUP_ICON, ResourceKey::from(name));
-    return data ? parseIconGroup(*file, *data) : std::nullopt;
+    return loadWith<std::vector<IconImage>>(instance, name, RT_GROUP_ICON, [](const ResourceFile &file, auto data) {
+        return parseIconGroup(file, data);
+    });
 }
 
 std::optional<std::vector<std::uint8_t>> loadBitmap(HINSTANCE instance, LPCSTR name) {
-    auto file = moduleFile(instance);
-    if (!file || !name) return std::nullopt;
-    auto data = file->find(RT_BITMAP, ResourceKey::from(name));
-    if (!data || !isSoundPackedDib(*data)) return std::nullopt;
-    return std::vector<std::uint8_t>(data->begin(), data->end());
+    return loadWith<std::vector<std::uint8_t>>(
+        instance, name, RT_BITMAP, [](const ResourceFile &, auto data) -> std::optional<std::vector<std::uint8_t>> {
+            if (!isSoundPackedDib(data)) return std::nullopt;
+            return std::vector<std::uint8_t>(data.begin(), data.end());
+        });
 }
 
 }  // namespace plat::res
