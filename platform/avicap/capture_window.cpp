@@ -2,10 +2,10 @@
 // program connects a capture driver, watches its live video and streams its
 // frames, to a video-stream callback and into an AVI file.
 //
-// Streaming runs on the calling thread, nested in the message that started
-// it, paced by the platform clock; it returns once the stream has ended.
-// Messages of the capture range that the window does not implement are
-// reported on standard error and passed on to DefWindowProcA.
+// The window procedure dispatches; live video (live_video.cpp), the stream
+// (capture_stream.cpp) and the capture file (capture_file.cpp) live in files
+// of their own. Messages of the capture range that the window does not
+// implement are reported on standard error and passed on to DefWindowProcA.
 #include <windows.h>
 #include <vfw.h>
 
@@ -17,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "avicap/capture_file.h"
+#include "avicap/capture_stream.h"
 #include "avicap/driver.h"
-#include "avifile/avi_writer.h"
+#include "avicap/live_video.h"
 #include "core/session.h"
 #include "files/paths.h"
 #include "user/window_system.h"
@@ -28,8 +30,10 @@ namespace plat::avicap {
 namespace {
 
 constexpr const char *kClassName = "NoctilCaptureWindow";
-constexpr UINT_PTR kVideoTimer = 1;
 constexpr const char *kDefaultCaptureFile = "C:\\CAPTURE.AVI";
+// Posted to itself when the device failed during a stream: the user is told
+// once the stream has unwound and its caller has put everything to rest.
+constexpr UINT kReportDeviceFailure = WM_USER + 0x7F0;
 
 const char *captureMessageName(UINT message) {
     switch (message) {
@@ -91,40 +95,49 @@ BOOL copyOut(const T &record, WPARAM size, LPARAM destination) {
     return TRUE;
 }
 
-class CaptureWindow final : public StreamControl {
+// Copies `text` into a caller's buffer of `size` bytes, cut to fit, with its terminator.
+BOOL copyText(const std::string &text, WPARAM size, LPARAM destination) {
+    if (!destination || size == 0) return FALSE;
+    const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(reinterpret_cast<char *>(destination), text.data(), n);
+    reinterpret_cast<char *>(destination)[n] = '\0';
+    return TRUE;
+}
+
+class CaptureWindow {
 public:
-    explicit CaptureWindow(HWND window) : window_(window) {}
-    ~CaptureWindow() override { disconnect(); }
+    explicit CaptureWindow(HWND window) : window_(window), live_(window) {}
+    ~CaptureWindow() { disconnect(); }
 
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
-    bool deliverExtraFrame() override;
 
 private:
     bool connect(WPARAM index);
     bool disconnect();
     void sizeBuffers();
+    void onPaint();
+    void onDestroy();
     BOOL getCaps(WPARAM size, LPARAM record) const;
     BOOL getStatus(WPARAM size, LPARAM record) const;
     BOOL setSequenceSetup(WPARAM size, LPARAM record);
     BOOL setPreview(bool on);
     BOOL setOverlay(bool on);
-    void updateVideoTimer();
     void showLiveFrame();
-    void paintFrame(const std::uint8_t *frame);
     BOOL videoSourceDialog();
     BOOL videoFormatDialog();
+    BOOL getVideoFormat(WPARAM size, LPARAM record) const;
     BOOL setVideoFormat(WPARAM size, LPARAM record);
+    BOOL setCaptureFile(LPCSTR name);
     BOOL sequence(bool toFile);
     BOOL stopRequest(bool abort);
-    BOOL saveCaptureFileAs(LPCSTR name);
-    void deliver(std::uint8_t *frame, std::size_t used);
+    void reportDeviceFailure();
+    LRESULT notImplemented(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND window_;
     std::shared_ptr<Driver> driver_;
     int driverIndex_ = -1;
     CAPTUREPARMS parms_ = defaultSequenceSetup();
-    UINT previewMs_ = 66;
-    bool preview_ = false, overlay_ = false;
+    LiveVideo live_;
     CAPVIDEOCALLBACK videoCallback_ = nullptr;
     std::string captureFile_ = kDefaultCaptureFile;
 
@@ -132,21 +145,14 @@ private:
     // reused for every frame after that.
     std::vector<std::uint8_t> frame_;       // streamed and live frames
     std::vector<std::uint8_t> extraFrame_;  // a frame delivered from inside a stop request
-    std::vector<std::uint8_t> display_;     // 24-bit rows for painting frames of other formats
-    bool liveFrameShown_ = false;
 
-    // The running stream.
-    bool streaming_ = false;
-    bool stopRequested_ = false;
-    bool abortRequested_ = false;
-    bool deliveringExtra_ = false;
-    Micros streamStart_ = 0;
-    DWORD framesDelivered_ = 0;
-    DWORD elapsedMs_ = 0;
+    CaptureStream *stream_ = nullptr;  // the stream running now
+    StreamProgress progress_;
+    bool failureReported_ = false;     // the user hears of a failed device once per connection
 };
 
 bool CaptureWindow::connect(WPARAM index) {
-    if (streaming_) return false;
+    if (stream_) return false;
     // The window keeps one driver: whatever was connected goes first,
     // whether or not the new one opens.
     disconnect();
@@ -154,28 +160,40 @@ bool CaptureWindow::connect(WPARAM index) {
     driver_ = openInstalledDriver(static_cast<int>(index));
     if (!driver_) return false;
     driverIndex_ = static_cast<int>(index);
+    failureReported_ = false;
     sizeBuffers();
     return true;
 }
 
 bool CaptureWindow::disconnect() {
-    if (!driver_ || streaming_) return false;
-    preview_ = overlay_ = false;
-    updateVideoTimer();
+    if (!driver_ || stream_) return false;
+    live_.stop();
+    live_.forget();
     driver_.reset();
     driverIndex_ = -1;
-    liveFrameShown_ = false;
     return true;
 }
 
 void CaptureWindow::sizeBuffers() {
-    const BITMAPINFOHEADER &f = driver_->format();
-    const std::size_t bytes = frameBytes(f);
+    const std::size_t bytes = frameBytes(driver_->format());
     frame_.assign(bytes, 0);
     extraFrame_.assign(bytes, 0);
-    const std::size_t stride = (static_cast<std::size_t>(f.biWidth) * 3 + 3) & ~std::size_t{3};
-    display_.assign(f.biCompression == BI_RGB ? 0 : stride * static_cast<std::size_t>(std::abs(f.biHeight)), 0);
-    liveFrameShown_ = false;
+    live_.forget();
+}
+
+// WM_PAINT: the last live frame again, unless a stream owns the buffers.
+void CaptureWindow::onPaint() {
+    PAINTSTRUCT paint;
+    BeginPaint(window_, &paint);
+    if (driver_ && !stream_) live_.repaint();
+    EndPaint(window_, &paint);
+}
+
+// WM_DESTROY: live video ends; a running stream lets the driver go once it
+// has unwound.
+void CaptureWindow::onDestroy() {
+    live_.stop();
+    if (!stream_) disconnect();
 }
 
 BOOL CaptureWindow::getCaps(WPARAM size, LPARAM record) const {
@@ -198,18 +216,19 @@ BOOL CaptureWindow::getStatus(WPARAM size, LPARAM record) const {
         status.uiImageHeight = static_cast<UINT>(std::abs(f.biHeight));
         status.wNumVideoAllocated = 2;
     }
-    status.fLiveWindow = preview_;
-    status.fOverlayWindow = overlay_;
+    status.fLiveWindow = live_.preview();
+    status.fOverlayWindow = live_.overlay();
     std::error_code ignored;  // a name that cannot be tested simply does not exist
     status.fCapFileExists = std::filesystem::exists(nativePath(captureFile_), ignored);
-    status.dwCurrentVideoFrame = framesDelivered_;
-    status.dwCurrentTimeElapsedMS = streaming_ ? toMillis(session().clock().now() - streamStart_) : elapsedMs_;
-    status.fCapturingNow = streaming_;
+    status.dwCurrentVideoFrame = progress_.framesDelivered;
+    status.dwCurrentTimeElapsedMS =
+        progress_.running ? toMillis(session().clock().now() - progress_.start) : progress_.elapsedMs;
+    status.fCapturingNow = progress_.running;
     return copyOut(status, size, record);
 }
 
 BOOL CaptureWindow::setSequenceSetup(WPARAM size, LPARAM record) {
-    if (!record || size == 0 || streaming_) return FALSE;
+    if (!record || size == 0 || stream_) return FALSE;
     CAPTUREPARMS next = parms_;
     std::memcpy(&next, reinterpret_cast<const void *>(record), std::min<std::size_t>(size, sizeof next));
     // A zero frame interval would stream without end in no time at all.
@@ -220,72 +239,33 @@ BOOL CaptureWindow::setSequenceSetup(WPARAM size, LPARAM record) {
 
 BOOL CaptureWindow::setPreview(bool on) {
     if (on && !driver_) return FALSE;
-    preview_ = on;
-    if (on) overlay_ = false;  // one kind of live video at a time
-    updateVideoTimer();
+    live_.setPreview(on);
     return TRUE;
 }
 
 BOOL CaptureWindow::setOverlay(bool on) {
     if (on && (!driver_ || !driver_->caps().overlay)) return FALSE;
-    overlay_ = on;
-    if (on) preview_ = false;
-    updateVideoTimer();
+    live_.setOverlay(on);
     return TRUE;
 }
 
-// Live video, preview or overlay alike, is a timer of this window at the
-// preview rate: frames arrive through the message loop.
-void CaptureWindow::updateVideoTimer() {
-    if (preview_ || overlay_)
-        SetTimer(window_, kVideoTimer, previewMs_, nullptr);
-    else
-        KillTimer(window_, kVideoTimer);
-}
-
 void CaptureWindow::showLiveFrame() {
-    if (!driver_ || streaming_ || frame_.empty()) return;
-    driver_->captureFrame(session().clock().now(), frame_);
-    liveFrameShown_ = true;
-    paintFrame(frame_.data());
-}
-
-// Puts a frame on the window's surface. YUY2 frames are turned into 24-bit
-// rows first (top-down, like the YUY2 rows themselves).
-void CaptureWindow::paintFrame(const std::uint8_t *frame) {
-    const BITMAPINFOHEADER &f = driver_->format();
-    BITMAPINFO info{};
-    info.bmiHeader = f;
-    const std::uint8_t *bits = frame;
-    const int height = std::abs(f.biHeight);
-    if (f.biCompression != BI_RGB) {
-        if (f.biCompression != kFourccYUY2 || display_.empty()) return;
-        const std::size_t stride = display_.size() / static_cast<std::size_t>(height);
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t *in = frame + static_cast<std::size_t>(y) * static_cast<std::size_t>(f.biWidth) * 2;
-            std::uint8_t *out = display_.data() + static_cast<std::size_t>(y) * stride;
-            // Luminance only: the simulated cameras are monochrome, and a
-            // grey picture is an honest view of any YUY2 source's brightness.
-            for (int x = 0; x < f.biWidth; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[2 * x];
-        }
-        info.bmiHeader.biBitCount = 24;
-        info.bmiHeader.biCompression = BI_RGB;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biSizeImage = static_cast<DWORD>(display_.size());
-        bits = display_.data();
-    }
-    user::drawDib(window_, 0, 0, static_cast<DWORD>(f.biWidth), static_cast<DWORD>(height), 0, 0, 0,
-                  static_cast<UINT>(height), bits, &info);
+    if (!driver_ || stream_ || frame_.empty()) return;
+    std::shared_ptr<Driver> keep = driver_;
+    live_.showFrame(*keep, frame_);
 }
 
 BOOL CaptureWindow::videoSourceDialog() {
-    if (!driver_ || streaming_ || !driver_->caps().sourceDialog) return FALSE;
+    if (!driver_ || stream_ || !driver_->caps().sourceDialog) return FALSE;
     std::shared_ptr<Driver> keep = driver_;  // the dialog runs messages; the driver stays
-    return keep->videoSourceDialog(window_) ? TRUE : FALSE;
+    const bool confirmed = keep->videoSourceDialog(window_);
+    // A source (an input or a standard) may come with a frame size of its own.
+    if (confirmed && keep == driver_) sizeBuffers();
+    return confirmed ? TRUE : FALSE;
 }
 
 BOOL CaptureWindow::videoFormatDialog() {
-    if (!driver_ || streaming_ || !driver_->caps().formatDialog) return FALSE;
+    if (!driver_ || stream_ || !driver_->caps().formatDialog) return FALSE;
     std::shared_ptr<Driver> keep = driver_;
     if (!keep->videoFormatDialog(window_)) return FALSE;
     // Timers ran while the dialog was open; a driver connected meanwhile
@@ -294,8 +274,14 @@ BOOL CaptureWindow::videoFormatDialog() {
     return TRUE;
 }
 
+BOOL CaptureWindow::getVideoFormat(WPARAM size, LPARAM record) const {
+    if (!driver_) return 0;
+    if (record && size) copyOut(driver_->format(), size, record);
+    return sizeof(BITMAPINFOHEADER);
+}
+
 BOOL CaptureWindow::setVideoFormat(WPARAM size, LPARAM record) {
-    if (!driver_ || streaming_ || !record || size < sizeof(BITMAPINFOHEADER)) return FALSE;
+    if (!driver_ || stream_ || !record || size < sizeof(BITMAPINFOHEADER)) return FALSE;
     BITMAPINFOHEADER wanted;
     std::memcpy(&wanted, reinterpret_cast<const void *>(record), sizeof wanted);
     const auto formats = driver_->formats();
@@ -303,7 +289,7 @@ BOOL CaptureWindow::setVideoFormat(WPARAM size, LPARAM record) {
         const BITMAPINFOHEADER &f = formats[i];
         if (f.biWidth == wanted.biWidth && std::abs(f.biHeight) == std::abs(wanted.biHeight) &&
             f.biBitCount == wanted.biBitCount && f.biCompression == wanted.biCompression) {
-            driver_->selectFormat(i);
+            if (!driver_->selectFormat(i)) return FALSE;
             sizeBuffers();
             return TRUE;
         }
@@ -311,195 +297,92 @@ BOOL CaptureWindow::setVideoFormat(WPARAM size, LPARAM record) {
     return FALSE;
 }
 
-// Hands one captured frame to the video-stream callback.
-void CaptureWindow::deliver(std::uint8_t *frame, std::size_t used) {
-    VIDEOHDR header{};
-    header.lpData = frame;
-    header.dwBufferLength = static_cast<DWORD>(frame_.size());
-    header.dwBytesUsed = static_cast<DWORD>(used);
-    header.dwTimeCaptured = toMillis(session().clock().now() - streamStart_);
-    header.dwFlags = VHDR_DONE | VHDR_KEYFRAME;
-    ++framesDelivered_;
-    if (videoCallback_) videoCallback_(window_, &header);
+BOOL CaptureWindow::setCaptureFile(LPCSTR name) {
+    if (!name || stream_) return FALSE;
+    captureFile_ = name;
+    return TRUE;
 }
 
-// A streaming capture: frame n is captured at start + n * interval on the
-// platform clock, handed to the callback, then (into a file) written. It
-// ends after the frame whose callback asked to stop, or when the next frame
-// would fall at or past the time limit.
 BOOL CaptureWindow::sequence(bool toFile) {
-    if (!driver_ || streaming_) return FALSE;
+    if (!driver_ || stream_) return FALSE;
     if (!videoCallback_ && !parms_.fLimitEnabled) {
         std::fprintf(stderr, "capture window: a stream with neither a video-stream callback nor a time limit "
                              "could never stop; not started\n");
         return FALSE;
     }
-    std::unique_ptr<avi::Writer> writer;
-    if (toFile) {
-        const std::filesystem::path path = nativePath(captureFile_);
-        std::error_code ignored;  // a missing directory shows as the create failing below
-        std::filesystem::create_directories(path.parent_path(), ignored);
-        avi::StreamFormat format;
-        const BITMAPINFOHEADER &f = driver_->format();
-        const auto *bytes = reinterpret_cast<const std::uint8_t *>(&f);
-        format.format.assign(bytes, bytes + sizeof f);
-        format.scale = parms_.dwRequestMicroSecPerFrame;
-        format.rate = 1000000;
-        writer = avi::Writer::create(path, format);
-        if (!writer) {
-            std::fprintf(stderr, "capture window: cannot create the capture file %s\n", path.string().c_str());
-            return FALSE;
-        }
+    std::unique_ptr<avi::Writer> file;
+    if (toFile && !(file = createCaptureFile(captureFile_, driver_->format(), parms_.dwRequestMicroSecPerFrame)))
+        return FALSE;
+    // The window may be destroyed by the callback; the stream keeps the
+    // driver and this state until it has unwound.
+    CaptureStream stream(window_, driver_, videoCallback_, frame_, extraFrame_, progress_);
+    stream_ = &stream;
+    const bool ok = stream.run(parms_, file.get());
+    stream_ = nullptr;
+    if (stream.deviceFailed() && !failureReported_) {
+        failureReported_ = true;
+        if (IsWindow(window_)) PostMessageA(window_, kReportDeviceFailure, 0, 0);
     }
-
-    // The window may be destroyed by the callback; its state stays until the
-    // stream has unwound.
-    std::shared_ptr<Driver> driver = driver_;
-    Clock &clock = session().clock();
-    streaming_ = true;
-    stopRequested_ = abortRequested_ = false;
-    framesDelivered_ = 0;
-    streamStart_ = clock.now();
-    const Micros interval = parms_.dwRequestMicroSecPerFrame;
-    const bool limited = parms_.fLimitEnabled;
-    const Micros limitEnd = streamStart_ + Micros{parms_.wTimeLimit} * 1000000;
-    bool writeFailed = false;
-
-    for (Micros n = 0;; ++n) {
-        const Micros due = streamStart_ + n * interval;
-        if (limited && due >= limitEnd) {
-            clock.sleepUntil(limitEnd);
-            break;
-        }
-        clock.sleepUntil(due);
-        const std::size_t used = driver->captureFrame(clock.now(), frame_);
-        deliver(frame_.data(), used);
-        if (!IsWindow(window_)) break;
-        if (writer && !abortRequested_ && !writeFailed && !writer->append({frame_.data(), used})) {
-            writeFailed = true;
-            std::fprintf(stderr, "capture window: writing frame %u of the capture file failed\n",
-                         static_cast<unsigned>(framesDelivered_));
-        }
-        if (stopRequested_) break;
-    }
-    if (writer) writer->finish();
-    elapsedMs_ = toMillis(clock.now() - streamStart_);
-    streaming_ = false;
-    return writeFailed ? FALSE : TRUE;
+    return ok ? TRUE : FALSE;
 }
 
 // A stop request while a stream runs takes effect once the callback that
 // sent it has returned. The driver hears of it at once.
 BOOL CaptureWindow::stopRequest(bool abort) {
-    if (!streaming_) return FALSE;
-    stopRequested_ = true;
-    if (abort) abortRequested_ = true;
-    std::shared_ptr<Driver> driver = driver_;
-    driver->stopRequested(*this);
+    if (!stream_) return FALSE;
+    stream_->requestStop(abort);
     return TRUE;
 }
 
-// A frame a driver delivers from inside a stop request goes to the callback
-// only: the capture file ends with the frame the stop was asked on, so that
-// whatever the callback left in that frame is the file's last word.
-bool CaptureWindow::deliverExtraFrame() {
-    if (!streaming_ || deliveringExtra_ || extraFrame_.empty()) return false;
-    deliveringExtra_ = true;
-    const std::size_t used = driver_->captureFrame(session().clock().now(), extraFrame_);
-    deliver(extraFrame_.data(), used);
-    deliveringExtra_ = false;
-    return true;
+void CaptureWindow::reportDeviceFailure() {
+    const std::string reason = driver_ ? driver_->failure() : std::string();
+    const std::string text = "The capture device stopped delivering video" +
+                             (reason.empty() ? std::string(".") : ": " + reason) +
+                             "\n\nThe capture has ended. Every image taken before is kept.";
+    MessageBoxA(GetParent(window_), text.c_str(), "Capture device", MB_OK | MB_ICONEXCLAMATION);
 }
 
-BOOL CaptureWindow::saveCaptureFileAs(LPCSTR name) {
-    if (!name || streaming_) return FALSE;
-    const std::filesystem::path from = nativePath(captureFile_);
-    const std::filesystem::path to = nativePath(name);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(from, error)) return FALSE;
-    std::filesystem::create_directories(to.parent_path(), error);
-    if (!std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error)) {
-        std::fprintf(stderr, "capture window: cannot copy %s to %s: %s\n", from.string().c_str(),
-                     to.string().c_str(), error.message().c_str());
-        return FALSE;
-    }
-    return TRUE;
-}
-
-LRESULT CaptureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_TIMER:
-        if (wParam == kVideoTimer) showLiveFrame();
-        return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window_, &paint);
-        if (driver_ && liveFrameShown_ && !streaming_) paintFrame(frame_.data());
-        EndPaint(window_, &paint);
-        return 0;
-    }
-    case WM_DESTROY:
-        KillTimer(window_, kVideoTimer);
-        preview_ = overlay_ = false;
-        if (!streaming_) disconnect();
-        return 0;
-
-    case WM_CAP_DRIVER_CONNECT: return connect(wParam) ? TRUE : FALSE;
-    case WM_CAP_DRIVER_DISCONNECT: return disconnect() ? TRUE : FALSE;
-    case WM_CAP_DRIVER_GET_NAMEA: {
-        if (!driver_ || !lParam || wParam == 0) return FALSE;
-        const std::string name = driver_->description();
-        const std::size_t n = std::min<std::size_t>(name.size(), wParam - 1);
-        std::memcpy(reinterpret_cast<char *>(lParam), name.data(), n);
-        reinterpret_cast<char *>(lParam)[n] = '\0';
-        return TRUE;
-    }
-    case WM_CAP_DRIVER_GET_CAPS: return getCaps(wParam, lParam);
-    case WM_CAP_GET_STATUS: return getStatus(wParam, lParam);
-    case WM_CAP_GET_SEQUENCE_SETUP: return copyOut(parms_, wParam, lParam);
-    case WM_CAP_SET_SEQUENCE_SETUP: return setSequenceSetup(wParam, lParam);
-    case WM_CAP_SET_PREVIEWRATE:
-        // A rate of 0 would fire on every pass of the loop; 1 ms is the floor.
-        previewMs_ = std::max<UINT>(1, static_cast<UINT>(wParam));
-        updateVideoTimer();
-        return TRUE;
-    case WM_CAP_SET_PREVIEW: return setPreview(wParam != 0);
-    case WM_CAP_SET_OVERLAY: return setOverlay(wParam != 0);
-    case WM_CAP_DLG_VIDEOSOURCE: return videoSourceDialog();
-    case WM_CAP_DLG_VIDEOFORMAT: return videoFormatDialog();
-    case WM_CAP_GET_VIDEOFORMAT: {
-        if (!driver_) return 0;
-        if (lParam && wParam) copyOut(driver_->format(), wParam, lParam);
-        return sizeof(BITMAPINFOHEADER);
-    }
-    case WM_CAP_SET_VIDEOFORMAT: return setVideoFormat(wParam, lParam);
-    case WM_CAP_SET_CALLBACK_VIDEOSTREAM:
-        videoCallback_ = reinterpret_cast<CAPVIDEOCALLBACK>(lParam);
-        return TRUE;
-    case WM_CAP_FILE_SET_CAPTURE_FILEA:
-        if (!lParam || streaming_) return FALSE;
-        captureFile_ = reinterpret_cast<LPCSTR>(lParam);
-        return TRUE;
-    case WM_CAP_FILE_GET_CAPTURE_FILEA: {
-        if (!lParam || wParam == 0) return FALSE;
-        const std::size_t n = std::min<std::size_t>(captureFile_.size(), wParam - 1);
-        std::memcpy(reinterpret_cast<char *>(lParam), captureFile_.data(), n);
-        reinterpret_cast<char *>(lParam)[n] = '\0';
-        return TRUE;
-    }
-    case WM_CAP_FILE_SAVEASA: return saveCaptureFileAs(reinterpret_cast<LPCSTR>(lParam));
-    case WM_CAP_SEQUENCE: return sequence(true);
-    case WM_CAP_SEQUENCE_NOFILE: return sequence(false);
-    case WM_CAP_STOP: return stopRequest(false);
-    case WM_CAP_ABORT: return stopRequest(true);
-    default: break;
-    }
+LRESULT CaptureWindow::notImplemented(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message >= WM_CAP_START && message <= WM_CAP_END) {
         const char *name = captureMessageName(message);
         std::fprintf(stderr, "capture window: %s%s(WM_CAP_START+%u) is not implemented; passed to DefWindowProcA\n",
                      name ? name : "", name ? " " : "", message - WM_CAP_START);
     }
     return DefWindowProcA(window_, message, wParam, lParam);
+}
+
+LRESULT CaptureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_TIMER: if (wParam == LiveVideo::kTimerId) showLiveFrame(); return 0;
+    case WM_PAINT: onPaint(); return 0;
+    case WM_DESTROY: onDestroy(); return 0;
+    case kReportDeviceFailure: reportDeviceFailure(); return 0;
+
+    case WM_CAP_DRIVER_CONNECT: return connect(wParam) ? TRUE : FALSE;
+    case WM_CAP_DRIVER_DISCONNECT: return disconnect() ? TRUE : FALSE;
+    case WM_CAP_DRIVER_GET_NAMEA: return driver_ ? copyText(driver_->description(), wParam, lParam) : FALSE;
+    case WM_CAP_DRIVER_GET_CAPS: return getCaps(wParam, lParam);
+    case WM_CAP_GET_STATUS: return getStatus(wParam, lParam);
+    case WM_CAP_GET_SEQUENCE_SETUP: return copyOut(parms_, wParam, lParam);
+    case WM_CAP_SET_SEQUENCE_SETUP: return setSequenceSetup(wParam, lParam);
+    case WM_CAP_SET_PREVIEWRATE: live_.setRate(static_cast<UINT>(wParam)); return TRUE;
+    case WM_CAP_SET_PREVIEW: return setPreview(wParam != 0);
+    case WM_CAP_SET_OVERLAY: return setOverlay(wParam != 0);
+    case WM_CAP_DLG_VIDEOSOURCE: return videoSourceDialog();
+    case WM_CAP_DLG_VIDEOFORMAT: return videoFormatDialog();
+    case WM_CAP_GET_VIDEOFORMAT: return getVideoFormat(wParam, lParam);
+    case WM_CAP_SET_VIDEOFORMAT: return setVideoFormat(wParam, lParam);
+    case WM_CAP_SET_CALLBACK_VIDEOSTREAM: videoCallback_ = reinterpret_cast<CAPVIDEOCALLBACK>(lParam); return TRUE;
+    case WM_CAP_FILE_SET_CAPTURE_FILEA: return setCaptureFile(reinterpret_cast<LPCSTR>(lParam));
+    case WM_CAP_FILE_GET_CAPTURE_FILEA: return copyText(captureFile_, wParam, lParam);
+    case WM_CAP_FILE_SAVEASA:
+        return !stream_ && lParam && copyCaptureFile(captureFile_, reinterpret_cast<LPCSTR>(lParam)) ? TRUE : FALSE;
+    case WM_CAP_SEQUENCE: return sequence(true);
+    case WM_CAP_SEQUENCE_NOFILE: return sequence(false);
+    case WM_CAP_STOP: return stopRequest(false);
+    case WM_CAP_ABORT: return stopRequest(true);
+    default: return notImplemented(message, wParam, lParam);
+    }
 }
 
 // The window's state lives in the window's own storage; the procedure holds
@@ -527,21 +410,4 @@ extern "C" HWND WINAPI capCreateCaptureWindowA(LPCSTR windowName, DWORD style, i
     if (!plat::user::classExists(kClassName)) plat::user::registerClass(kClassName, captureWindowProc);
     return CreateWindowExA(0, kClassName, windowName, style, x, y, width, height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-}
-
-extern "C" BOOL WINAPI capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameSize, LPSTR version,
-                                                int versionSize) {
-    using namespace plat::avicap;
-    if (driverIndex >= static_cast<UINT>(kMaxDrivers)) return FALSE;
-    std::unique_ptr<Driver> driver = makeInstalledDriver(static_cast<int>(driverIndex));
-    if (!driver) return FALSE;
-    const auto copy = [](const std::string &text, LPSTR buffer, int size) {
-        if (!buffer || size <= 0) return;
-        const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(size) - 1);
-        std::memcpy(buffer, text.data(), n);
-        buffer[n] = '\0';
-    };
-    copy(driver->description(), name, nameSize);
-    copy(driver->version(), version, versionSize);
-    return TRUE;
 }

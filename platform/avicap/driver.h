@@ -1,9 +1,8 @@
 // Capture drivers behind the capture window.
 //
 // A driver is one video source: it says what it is, which frame formats it
-// offers, and fills a caller-owned buffer with the frame it captures at a
-// given platform time. The capture window owns the buffers and the pacing;
-// a driver never allocates per frame.
+// offers, and fills caller-owned buffers with its frames. The capture window
+// owns the buffers; a driver never allocates per frame.
 //
 // Drivers are made by factories registered by name. The machine's
 // configuration (<root>/windows/system.ini, [drivers32] msvideo,
@@ -16,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +34,11 @@ struct DriverCaps {
 // FourCC of packed 4:2:2 YUV (Y0 U Y1 V), always stored top-down.
 inline constexpr DWORD kFourccYUY2 = 0x32595559;  // 'Y','U','Y','2'
 
+// The largest frame a driver may deliver: 640 x 480 at 4 bytes a pixel, what
+// a capture program's buffer for one kept frame holds. Drivers offer no
+// format whose frames are larger.
+inline constexpr std::size_t kLargestFrameBytes = 1228800;
+
 // A frame format: 24-bit RGB (bottom-up rows padded to 4 bytes) or YUY2.
 BITMAPINFOHEADER makeFormat(int width, int height, int bitCount, DWORD compression);
 // Bytes of one frame in `format` (its biSizeImage when set, else computed).
@@ -49,6 +54,17 @@ public:
     // nested inside whatever the capture window is doing. Returns false when
     // no further nesting is possible.
     virtual bool deliverExtraFrame() = 0;
+};
+
+// The outcome of waiting for a stream's next frame.
+struct FrameWait {
+    enum class Outcome {
+        Frame,     // `bytesUsed` bytes of the buffer hold the next frame
+        TimedOut,  // the deadline came first; the stream may go on
+        Failed,    // the device stopped delivering; failure() says why
+    };
+    Outcome outcome = Outcome::TimedOut;
+    std::size_t bytesUsed = 0;
 };
 
 class Driver {
@@ -71,9 +87,22 @@ public:
     virtual bool selectFormat(std::size_t index) = 0;
     const BITMAPINFOHEADER &format() const { return formats()[formatIndex()]; }
 
-    // Fills `frame` (at least frameBytes(format()) bytes) with the frame
-    // captured at platform time `time`; returns the bytes used.
-    virtual std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) = 0;
+    // A streaming capture asks for frames in three steps: startStream once,
+    // nextFrame for every frame (each fills a caller-owned buffer of at
+    // least frameBytes(format()) bytes), endStream once. nextFrame waits on
+    // the platform clock until the frame is there or `deadline` passes; a
+    // driver paced by the clock makes frames at the requested interval, a
+    // device that paces itself hands over frames as it delivers them.
+    virtual bool startStream(Micros frameInterval) = 0;
+    virtual FrameWait nextFrame(std::optional<Micros> deadline, std::span<std::uint8_t> frame) = 0;
+    virtual void endStream() = 0;
+
+    // The newest frame now, for live video and for frames delivered from
+    // inside a stop request; the bytes used, 0 when there is none.
+    virtual std::size_t grabFrame(std::span<std::uint8_t> frame) = 0;
+
+    // Why the device failed, in plain words for the user; empty while it works.
+    virtual std::string failure() const { return {}; }
 
     // The driver's own modal dialogs; true when the user confirmed them.
     // Only called when caps() says the dialog exists.
@@ -82,6 +111,26 @@ public:
 
     // A stop request reached the capture window while a stream runs.
     virtual void stopRequested(StreamControl &stream) {}
+};
+
+// A driver that makes each frame when asked, at a platform time: streams
+// are paced by the platform clock (frame n at start + n x interval), live
+// frames are made at the time they are asked for.
+class ClockPacedDriver : public Driver {
+public:
+    // Fills `frame` (at least frameBytes(format()) bytes) with the frame
+    // captured at platform time `time`; returns the bytes used.
+    virtual std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) = 0;
+
+    bool startStream(Micros frameInterval) override;
+    FrameWait nextFrame(std::optional<Micros> deadline, std::span<std::uint8_t> frame) override;
+    void endStream() override {}
+    std::size_t grabFrame(std::span<std::uint8_t> frame) override;
+
+private:
+    Micros streamStart_ = 0;
+    Micros interval_ = 1;
+    Micros framesMade_ = 0;
 };
 
 using DriverFactory = std::function<std::unique_ptr<Driver>()>;

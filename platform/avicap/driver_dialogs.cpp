@@ -49,8 +49,17 @@ void addOkCancel(res::DialogTemplate &t, int y) {
 }  // namespace
 
 bool runSourceDialog(HWND owner, const std::string &title, std::span<SourceField> fields) {
+    return runSourceDialog(owner, title, {}, fields);
+}
+
+bool runSourceDialog(HWND owner, const std::string &title, std::span<SourceChoice> choices,
+                     std::span<SourceField> fields) {
     res::DialogTemplate t = dialogTemplate(title, 200, 0);
     int y = 8;
+    for (std::size_t i = 0; i < choices.size(); ++i, y += 18) {
+        addControl(t, "STATIC", choices[i].label, IDC_STATIC, SS_LEFT, 8, y + 2, 100, 10);
+        addControl(t, "COMBOBOX", "", kChoiceComboFirst + static_cast<int>(i), WS_TABSTOP, 112, y, 80, 13);
+    }
     for (std::size_t i = 0; i < fields.size(); ++i, y += 18) {
         addControl(t, "STATIC", fields[i].label, IDC_STATIC, SS_LEFT, 8, y + 2, 100, 10);
         addControl(t, "EDIT", "", kFieldEditFirst + static_cast<int>(i), ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
@@ -59,14 +68,25 @@ bool runSourceDialog(HWND owner, const std::string &title, std::span<SourceField
     addOkCancel(t, y + 6);
     t.cy = y + 26;
 
-    const auto proc = [fields](HWND dialog, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
+    const auto proc = [choices, fields](HWND dialog, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
         if (message == WM_INITDIALOG) {
+            for (std::size_t i = 0; i < choices.size(); ++i) {
+                HWND combo = GetDlgItem(dialog, kChoiceComboFirst + static_cast<int>(i));
+                for (const std::string &item : choices[i].items)
+                    SendMessageA(combo, user::kCbAddString, 0, reinterpret_cast<LPARAM>(item.c_str()));
+                SendMessageA(combo, user::kCbSetCurSel, static_cast<WPARAM>(choices[i].selected), 0);
+            }
             for (std::size_t i = 0; i < fields.size(); ++i)
                 SetDlgItemInt(dialog, kFieldEditFirst + static_cast<int>(i), static_cast<UINT>(fields[i].value), TRUE);
             return TRUE;
         }
         if (message != WM_COMMAND) return FALSE;
         if (LOWORD(wParam) == IDOK) {
+            for (std::size_t i = 0; i < choices.size(); ++i) {
+                const LRESULT chosen =
+                    SendMessageA(GetDlgItem(dialog, kChoiceComboFirst + static_cast<int>(i)), user::kCbGetCurSel, 0, 0);
+                if (chosen >= 0) choices[i].selected = static_cast<int>(chosen);
+            }
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 SourceField &f = fields[i];
                 BOOL translated = FALSE;

@@ -1,12 +1,16 @@
-// The driver registry and the machine's list of installed capture drivers.
+// The driver registry, the machine's list of installed capture drivers and
+// their descriptions.
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
 #include <vector>
+
+#include <vfw.h>
 
 #include "avicap/driver.h"
 #include "avicap/simcam.h"
@@ -165,3 +169,20 @@ std::string describeFormat(const BITMAPINFOHEADER &format) {
 }
 
 }  // namespace plat::avicap
+
+extern "C" BOOL WINAPI capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameSize, LPSTR version,
+                                                int versionSize) {
+    using namespace plat::avicap;
+    if (driverIndex >= static_cast<UINT>(kMaxDrivers)) return FALSE;
+    std::unique_ptr<Driver> driver = makeInstalledDriver(static_cast<int>(driverIndex));
+    if (!driver) return FALSE;
+    const auto copy = [](const std::string &text, LPSTR buffer, int size) {
+        if (!buffer || size <= 0) return;
+        const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    };
+    copy(driver->description(), name, nameSize);
+    copy(driver->version(), version, versionSize);
+    return TRUE;
+}

@@ -23,7 +23,7 @@ bool readingOut(std::uint8_t level) { return (level & 0x0A) == 0x08; }
 
 double seconds(Micros t) { return static_cast<double>(t) / 1e6; }
 
-class SimulatedCamera final : public Driver {
+class SimulatedCamera final : public ClockPacedDriver {
 public:
     SimulatedCamera()
         : formats_{makeFormat(640, 480, 24, BI_RGB), makeFormat(640, 480, 16, kFourccYUY2),
@@ -180,6 +180,6 @@ std::size_t SimulatedCamera::captureFrame(Micros time, std::span<std::uint8_t> f
 
 }  // namespace
 
-std::unique_ptr<Driver> makeSimulatedCamera() { return std::make_unique<SimulatedCamera>(); }
+std::unique_ptr<ClockPacedDriver> makeSimulatedCamera() { return std::make_unique<SimulatedCamera>(); }
 
 }  // namespace plat::avicap

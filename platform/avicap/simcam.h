@@ -21,6 +21,6 @@ inline constexpr std::uint8_t kReadoutOddField = 0x09;
 // Frame interval of the camera's own video: live frames integrate this long.
 inline constexpr Micros kVideoFrameMicros = 33333;
 
-std::unique_ptr<Driver> makeSimulatedCamera();
+std::unique_ptr<ClockPacedDriver> makeSimulatedCamera();
 
 }  // namespace plat::avicap

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "avicap/test_drivers.h"
+#include "test_drivers.h"
 #include "core/session.h"
 #include "files/paths.h"
 #include "port/parallel_port.h"

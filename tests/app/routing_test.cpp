@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app_test.h"
-#include "avicap/test_drivers.h"
+#include "test_drivers.h"
 #include "dialog_user.h"
 #include "files/paths.h"
 #include "port_timeline.h"

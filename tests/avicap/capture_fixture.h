@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "avicap/test_drivers.h"
+#include "test_drivers.h"
 #include "core/session.h"
 #include "platform_fixture.h"
 #include "files/paths.h"

@@ -1,6 +1,7 @@
 // The capture window's messages over test drivers: the driver list,
 // connecting, status and sequence parameters, streaming on the virtual
 // clock, live video through the message loop, capture files.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -394,6 +395,40 @@ TEST_F(CaptureTest, PreviewPaintsFramesAtThePreviewRateThroughTheLoop) {
     ASSERT_TRUE(SendMessageA(w, WM_CAP_SET_PREVIEW, FALSE, 0));
     EXPECT_FALSE(status(w).fLiveWindow);
     EXPECT_FALSE(plat::user::nextTimerDue().has_value()) << "no live video timer left";
+}
+
+// Live frames of every format reach the window through the AVI library's
+// decoder: a 24-bit bottom-up picture, packed YUV in limited-range colours.
+TEST_F(CaptureTest, PreviewOfPackedYuvPaintsTheDecodedPicture) {
+    struct Case {
+        std::uint8_t luma;
+        std::uint8_t grey;  // each of B, G, R after decoding
+    };
+    for (const Case &c : {Case{16, 0}, Case{235, 255}, Case{126, 128}}) {
+        SCOPED_TRACE(testing::Message() << "Y " << int(c.luma));
+        TestDriverPlan plan = named("Packed YUV");
+        plan.formats = {makeFormat(64, 48, 16, plat::avicap::kFourccYUY2)};
+        std::vector<std::uint8_t> frame(64 * 2 * 48);
+        for (std::size_t i = 0; i < frame.size(); i += 2) frame[i] = c.luma, frame[i + 1] = 128;
+        plan.frames = {frame};
+        installTestDrivers({{0, plan}});
+        HWND w = makeCaptureWindow();
+        ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
+        SendMessageA(w, WM_CAP_SET_PREVIEWRATE, 40, 0);
+        ASSERT_TRUE(SendMessageA(w, WM_CAP_SET_PREVIEW, TRUE, 0));
+        plat::user::runModalLoop([&] { return !plan.log->frameTimes.empty(); });
+        const plat::user::PaintSurface *surface = plat::user::paintSurface(w);
+        ASSERT_NE(surface, nullptr);
+        BITMAPINFOHEADER header;
+        ASSERT_GE(surface->info.size(), sizeof header);
+        std::memcpy(&header, surface->info.data(), sizeof header);
+        EXPECT_EQ(header.biBitCount, 24);
+        EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
+        EXPECT_EQ(header.biHeight, 48) << "bottom-up rows";
+        ASSERT_EQ(surface->bits.size(), 64u * 3 * 48);
+        EXPECT_EQ(std::count(surface->bits.begin(), surface->bits.end(), c.grey), 64 * 3 * 48);
+        DestroyWindow(w);
+    }
 }
 
 TEST_F(CaptureTest, OverlayOnlyWithADriverThatHasItAndNeverWithPreview) {

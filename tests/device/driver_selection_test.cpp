@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "avicap/test_drivers.h"
+#include "test_drivers.h"
 #include "dialog_user.h"
 #include "driver_ids.h"
 #include "files/paths.h"

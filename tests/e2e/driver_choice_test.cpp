@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app_state.h"
-#include "avicap/test_drivers.h"
+#include "test_drivers.h"
 #include "dialog_user.h"
 #include "e2e_fixture.h"
 #include "files/paths.h"

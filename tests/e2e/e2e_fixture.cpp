@@ -22,7 +22,7 @@ bool readoutLevel(std::uint8_t v) { return (v & 0x0A) == 0x08; }
 // carries. The capture window hands every frame captured during a streaming
 // capture to the video-stream callback just as it was captured, so these
 // notes are what the callback receives.
-class WatchedCamera final : public plat::avicap::Driver {
+class WatchedCamera final : public plat::avicap::ClockPacedDriver {
 public:
     explicit WatchedCamera(std::shared_ptr<WatchLog> log) : log_(std::move(log)), camera_(plat::avicap::makeSimulatedCamera()) {}
     ~WatchedCamera() override { close(); }
@@ -113,7 +113,7 @@ private:
     }
 
     std::shared_ptr<WatchLog> log_;
-    std::unique_ptr<plat::avicap::Driver> camera_;
+    std::unique_ptr<plat::avicap::ClockPacedDriver> camera_;
     bool open_ = false;
     std::unique_ptr<Scene> scene_;
     std::vector<float> sky_;

@@ -1,5 +1,6 @@
-// Drivers for tests: each is described by a TestDriverPlan and registered by
-// name, so a test lists it in the machine's system.ini like any driver.
+// Capture drivers for tests: each is described by a TestDriverPlan and
+// registered by name, so a test lists it in the machine's system.ini like any
+// driver.
 #pragma once
 
 #include <cstdint>

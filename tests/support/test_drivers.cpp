@@ -1,15 +1,16 @@
-#include "avicap/test_drivers.h"
+#include "test_drivers.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "avicap/driver_dialogs.h"
+#include "avicap/driver.h"
 
 namespace plat::avicap {
 
 namespace {
 
-class TestDriver final : public Driver {
+class TestDriver final : public ClockPacedDriver {
 public:
     explicit TestDriver(std::shared_ptr<const TestDriverPlan> plan) : plan_(std::move(plan)) {}
 

@@ -1,0 +1,82 @@
+#include "avicap/capture_stream.h"
+
+#include <cstdio>
+
+#include "core/session.h"
+
+namespace plat::avicap {
+
+CaptureStream::CaptureStream(HWND window, std::shared_ptr<Driver> driver, const CAPVIDEOCALLBACK &callback,
+                             std::span<std::uint8_t> frame, std::span<std::uint8_t> extraFrame,
+                             StreamProgress &progress)
+    : window_(window), driver_(std::move(driver)), callback_(callback), frame_(frame), extraFrame_(extraFrame),
+      progress_(progress) {}
+
+// Hands one captured frame to the video-stream callback.
+void CaptureStream::deliver(std::span<std::uint8_t> frame, std::size_t used) {
+    VIDEOHDR header{};
+    header.lpData = frame.data();
+    header.dwBufferLength = static_cast<DWORD>(frame.size());
+    header.dwBytesUsed = static_cast<DWORD>(used);
+    header.dwTimeCaptured = toMillis(session().clock().now() - progress_.start);
+    header.dwFlags = VHDR_DONE | VHDR_KEYFRAME;
+    ++progress_.framesDelivered;
+    if (callback_) callback_(window_, &header);
+}
+
+bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
+    Clock &clock = session().clock();
+    progress_.running = true;
+    progress_.framesDelivered = 0;
+    progress_.start = clock.now();
+    std::optional<Micros> deadline;
+    if (parms.fLimitEnabled) deadline = progress_.start + Micros{parms.wTimeLimit} * 1000000;
+    bool writeFailed = false;
+
+    if (!driver_->startStream(parms.dwRequestMicroSecPerFrame)) {
+        deviceFailed_ = true;
+    } else {
+        for (;;) {
+            const FrameWait wait = driver_->nextFrame(deadline, frame_);
+            if (wait.outcome == FrameWait::Outcome::TimedOut) break;
+            if (wait.outcome == FrameWait::Outcome::Failed) {
+                deviceFailed_ = true;
+                break;
+            }
+            deliver(frame_, wait.bytesUsed);
+            if (!IsWindow(window_)) break;
+            if (file && !abortRequested_ && !writeFailed && !file->append(frame_.first(wait.bytesUsed))) {
+                writeFailed = true;
+                std::fprintf(stderr, "capture window: writing frame %u of the capture file failed\n",
+                             static_cast<unsigned>(progress_.framesDelivered));
+            }
+            if (stopRequested_) break;
+        }
+        driver_->endStream();
+    }
+    if (file) file->finish();
+    progress_.elapsedMs = toMillis(clock.now() - progress_.start);
+    progress_.running = false;
+    return !writeFailed && !deviceFailed_;
+}
+
+void CaptureStream::requestStop(bool abort) {
+    stopRequested_ = true;
+    if (abort) abortRequested_ = true;
+    std::shared_ptr<Driver> driver = driver_;
+    driver->stopRequested(*this);
+}
+
+// A frame a driver delivers from inside a stop request goes to the callback
+// only: the capture file ends with the frame the stop was asked on, so that
+// whatever the callback left in that frame is the file's last word.
+bool CaptureStream::deliverExtraFrame() {
+    if (!progress_.running || deliveringExtra_ || extraFrame_.empty()) return false;
+    deliveringExtra_ = true;
+    const std::size_t used = driver_->grabFrame(extraFrame_);
+    if (used) deliver(extraFrame_, used);
+    deliveringExtra_ = false;
+    return used != 0;
+}
+
+}  // namespace plat::avicap
