@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "avicap/driver_dialogs.h"
+#include "avicap/grey_rows.h"
 #include "avicap/sky.h"
 #include "core/session.h"
 #include "port/parallel_port.h"
@@ -39,7 +40,7 @@ public:
         level_ = port_->data();
         levelSince_ = session().clock().now();
         subscription_ = port_->subscribe([this](const PortWrite &w) { portWritten(w); });
-        sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        buildSky();
         open_ = true;
         return true;
     }
@@ -58,7 +59,7 @@ public:
         if (index >= formats_.size()) return false;
         const bool resized = formats_[index].biWidth != format().biWidth || formats_[index].biHeight != format().biHeight;
         formatIndex_ = index;
-        if (open_ && resized) sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        if (open_ && resized) buildSky();
         return true;
     }
 
@@ -72,7 +73,7 @@ public:
         if (!runSourceDialog(owner, "Video Source", fields)) return false;
         settings_.gain = fields[0].value / 100.0;
         settings_.skyNumber = static_cast<std::uint64_t>(fields[1].value);
-        if (open_) sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        if (open_) buildSky();
         return true;
     }
 
@@ -83,6 +84,44 @@ public:
     }
 
 private:
+    // The noise-free levels of one charge over the whole scene, kept while
+    // frames go on using it.
+    struct ChargeLevels {
+        RowCharge charge;
+        std::vector<FineLevel> fine;
+        std::uint64_t lastUse = 0;
+        bool valid = false;
+    };
+    // Live video, amplifier on and off, a dark sensor and a released charge
+    // are the most a run alternates between.
+    static constexpr std::size_t kKeptCharges = 4;
+
+    void buildSky() {
+        sky_.build(format().biWidth, std::abs(format().biHeight), settings_);
+        for (ChargeLevels &c : levels_) {
+            c.fine.assign(static_cast<std::size_t>(sky_.width()) * static_cast<std::size_t>(sky_.height()), 0);
+            c.valid = false;
+        }
+    }
+
+    // The levels of `charge`, computed now unless kept; the least recently
+    // used ones make room.
+    const FineLevel *levelsOf(RowCharge charge) {
+        ChargeLevels *slot = &levels_[0];
+        for (ChargeLevels &c : levels_) {
+            if (c.valid && c.charge == charge) {
+                c.lastUse = frameNumber_;
+                return c.fine.data();
+            }
+            if (!c.valid || (slot->valid && c.lastUse < slot->lastUse)) slot = &c;
+        }
+        sky_.chargeLevels(charge, slot->fine);
+        slot->charge = charge;
+        slot->valid = true;
+        slot->lastUse = frameNumber_;
+        return slot->fine.data();
+    }
+
     // Integration follows the port: time at an integration level adds to the
     // charge (and to the glow while the amplifier is on); the step into a
     // readout level moves the charge of one or both fields out to the next
@@ -144,6 +183,7 @@ private:
     unsigned pendingRows_ = 0;                   // fields the next frame carries
     RowCharge pendingCharge_;
     std::uint64_t frameNumber_ = 0;
+    std::array<ChargeLevels, kKeptCharges> levels_;
     std::array<std::uint8_t, 1024> rowLevels_{};
 };
 
@@ -151,27 +191,28 @@ std::size_t SimulatedCamera::captureFrame(Micros time, std::span<std::uint8_t> f
     const BITMAPINFOHEADER &f = format();
     const std::size_t bytes = frameBytes(f);
     if (!open_ || frame.size() < bytes) return 0;
-    const int width = f.biWidth, height = std::abs(f.biHeight);
+    const int width = sky_.width(), height = sky_.height();
     const bool yuv = f.biCompression == kFourccYUY2;
     const bool bottomUp = !yuv && f.biHeight > 0;
     const std::size_t stride = bytes / static_cast<std::size_t>(height);
+    const std::size_t padding = yuv ? 0 : stride - 3 * static_cast<std::size_t>(width);
     const unsigned released = pendingRows_;
     pendingRows_ = 0;
     std::uint64_t noise = settings_.skyNumber ^ (++frameNumber_ * 0xD1B54A32D192ED03ull);
+    // A frame carries at most two charges: one per field.
+    const FineLevel *evenRows = levelsOf(chargeOfRow(0, released));
+    const FineLevel *oddRows = levelsOf(chargeOfRow(1, released));
 
-    std::span<std::uint8_t> levels(rowLevels_.data(), static_cast<std::size_t>(width));
     for (int r = 0; r < height; ++r) {
         const int sceneRow = bottomUp ? height - 1 - r : r;
-        sky_.renderRow(sceneRow, chargeOfRow(r, released), noise, levels);
+        const FineLevel *fine = (r % 2 ? oddRows : evenRows) + static_cast<std::size_t>(sceneRow) * width;
+        sky_.renderRow(fine, noise, rowLevels_.data());
         std::uint8_t *out = frame.data() + static_cast<std::size_t>(r) * stride;
         if (yuv) {
-            for (int x = 0; x < width; ++x) {
-                out[2 * x] = levels[static_cast<std::size_t>(x)];
-                out[2 * x + 1] = 128;  // a monochrome camera: no colour difference
-            }
+            greyToYuy2(rowLevels_.data(), width, out);
         } else {
-            for (int x = 0; x < width; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = levels[static_cast<std::size_t>(x)];
-            std::memset(out + 3 * width, 0, stride - 3 * static_cast<std::size_t>(width));
+            greyToRgb24(rowLevels_.data(), width, out);
+            std::memset(out + 3 * width, 0, padding);
         }
     }
     (void)time;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "avicap/grey_rows.h"
+
 namespace plat::avicap {
 
 namespace {
@@ -20,6 +22,13 @@ constexpr double kSkyRate = 3.0;           // background at the top of the scene
 constexpr double kSkyGradient = 1.5;       // extra background towards the bottom
 constexpr double kGlowRate = 40.0;         // at the glowing corner
 constexpr double kGlowReach = 0.12;        // fall-off length, fraction of the width
+
+// Noise windows a row can start at. A frame field's mean stays as steady as
+// with noise drawn afresh for every pixel only while a field (some 150,000
+// pixels) uses a small part of the table.
+constexpr std::size_t kNoiseWindows = std::size_t{1} << 20;
+// A charge this bright clips to 255 whatever the read noise adds or takes.
+constexpr FineLevel kSaturatedFine = 270 << kFineLevelShift;
 
 }  // namespace
 
@@ -82,26 +91,34 @@ void Sky::build(int width, int height, const SkySettings &settings) {
             const double d = std::hypot(width_ - 1 - x, height_ - 1 - y);
             glow_[index(x, y)] = static_cast<float>(kGlowRate * std::exp(-d / glowLength));
         }
+    buildNoise();
 }
 
-void Sky::renderRow(int y, RowCharge charge, std::uint64_t &noise, std::span<std::uint8_t> out) const {
-    const float light = static_cast<float>(charge.lightSeconds * settings_.gain);
-    const float glow = static_cast<float>(charge.glowSeconds * settings_.gain);
-    const float bias = static_cast<float>(settings_.bias);
+void Sky::buildNoise() {
     // The sum of four uniform bytes is near enough Gaussian; its standard
     // deviation is 147.8, scaled here to the read noise.
-    const float noiseScale = static_cast<float>(settings_.readNoise / 147.8);
-    const float *lightRow = &light_[index(0, y)];
-    const float *glowRow = &glow_[index(0, y)];
-    const int n = std::min<int>(width_, static_cast<int>(out.size()));
-    std::uint64_t bits = 0;
-    for (int x = 0; x < n; ++x) {
-        if ((x & 1) == 0) bits = nextRandom(noise);
-        const std::uint32_t r = static_cast<std::uint32_t>(bits >> ((x & 1) * 32));
-        const int sum = static_cast<int>((r & 0xFF) + ((r >> 8) & 0xFF) + ((r >> 16) & 0xFF) + (r >> 24)) - 510;
-        const float level = bias + lightRow[x] * light + glowRow[x] * glow + static_cast<float>(sum) * noiseScale;
-        out[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(std::clamp(level + 0.5f, 0.0f, 255.0f));
+    const double scale = settings_.readNoise / 147.8 * (1 << kFineLevelShift);
+    std::uint64_t state = settings_.skyNumber ^ 0x6E6F697365ull;
+    noise_.resize(kNoiseWindows + static_cast<std::size_t>(width_));
+    for (std::size_t i = 0; i < noise_.size(); i += 2) {
+        const std::uint64_t bits = nextRandom(state);
+        for (std::size_t half = 0; half < 2 && i + half < noise_.size(); ++half) {
+            const auto r = static_cast<std::uint32_t>(bits >> (half * 32));
+            const int sum = static_cast<int>((r & 0xFF) + ((r >> 8) & 0xFF) + ((r >> 16) & 0xFF) + (r >> 24)) - 510;
+            noise_[i + half] = static_cast<FineLevel>(std::lround(sum * scale));
+        }
     }
+}
+
+void Sky::chargeLevels(RowCharge charge, std::span<FineLevel> out) const {
+    const double fine = settings_.gain * (1 << kFineLevelShift);
+    fineLevels(light_.data(), glow_.data(), static_cast<float>(charge.lightSeconds * fine),
+               static_cast<float>(charge.glowSeconds * fine), static_cast<float>(settings_.bias * (1 << kFineLevelShift)),
+               kSaturatedFine, std::min(out.size(), light_.size()), out.data());
+}
+
+void Sky::renderRow(const FineLevel *fine, std::uint64_t &noise, std::uint8_t *out) const {
+    addNoiseAndRound(fine, noise_.data() + nextRandom(noise) % kNoiseWindows, width_, out);
 }
 
 }  // namespace plat::avicap

@@ -6,6 +6,12 @@
 // amplifier is on. A frame turns charge into 8-bit levels: bias, gain, read
 // noise, clipping. Everything is made from one sky number, so a scene and its frames
 // come out the same on every run.
+//
+// A video camera renders some thirty frames a second, nearly all of them
+// with one of a few charges (live video, a dark sensor), so a frame is made
+// in two steps: the noise-free levels of a charge in 1/64 level (computed
+// once per charge and kept by the camera), then per row, in 16-bit integers,
+// those levels plus a window of a precomputed noise table.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +33,13 @@ struct SkySettings {
 struct RowCharge {
     double lightSeconds = 0;
     double glowSeconds = 0;
+    bool operator==(const RowCharge &) const = default;
 };
+
+// Levels in 1/64 of an 8-bit level, bias included: what a charge makes of
+// each pixel before read noise.
+using FineLevel = std::int16_t;
+inline constexpr int kFineLevelShift = 6;
 
 class Sky {
 public:
@@ -40,9 +52,14 @@ public:
     float light(int x, int y) const { return light_[index(x, y)]; }
     float glow(int x, int y) const { return glow_[index(x, y)]; }
 
-    // Levels of scene row `y` for the given charge, one byte per pixel into
-    // `out` (width() bytes). `noise` is the frame's generator state, advanced.
-    void renderRow(int y, RowCharge charge, std::uint64_t &noise, std::span<std::uint8_t> out) const;
+    // The noise-free levels of the whole scene for `charge`, row by row
+    // (width() x height() entries into `out`).
+    void chargeLevels(RowCharge charge, std::span<FineLevel> out) const;
+
+    // One row's 8-bit levels: `fine` (a row of chargeLevels) plus read noise,
+    // rounded and clipped, into `out` (both at least width() entries).
+    // `noise` is the frame's generator state, advanced.
+    void renderRow(const FineLevel *fine, std::uint64_t &noise, std::uint8_t *out) const;
 
     // Number of stars and hot pixels placed (for checks of the scene).
     std::size_t starCount() const { return starCount_; }
@@ -56,9 +73,14 @@ private:
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x);
     }
 
+    void buildNoise();
+
     int width_ = 0, height_ = 0;
     SkySettings settings_;
     std::vector<float> light_, glow_;
+    // Read noise in 1/64 level, a row's worth longer than the window range,
+    // so any window of a row's length lies inside.
+    std::vector<FineLevel> noise_;
     std::size_t starCount_ = 0, hotPixelCount_ = 0;
 };
 
