@@ -2,7 +2,8 @@
 # Installs the Debian packages that building, running and testing need.
 set -euo pipefail
 pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-w64-x86-64
-      qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth)
+      qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth
+      qemu-system-x86 busybox-static kmod cpio v4l-utils xdotool)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -14,3 +15,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The distribution kernel that the hardware tests boot in a virtual machine,
+# unpacked once into a cache outside /tmp (tests/vm/README.md).
+"$(dirname "$0")/../tests/vm/vm.sh" fetch-kernel

@@ -1,0 +1,79 @@
+# Running the real program inside the guest, as a person would: on a virtual
+# X display, with its settings in Noctil.ini, its port in system.ini, and the
+# menus driven by keys. Sourced by the guest half of a case.
+#
+#   noctil_setup                  fresh platform root in $NOCTIL_ROOT
+#   noctil_system_ini <<EOF       the platform's system.ini (port backend)
+#   noctil_settings <<EOF         Noctil.ini (exposure, count, amplifier...)
+#   noctil_start                  start the program; waits for its main window
+#   noctil_menu c r               Alt+C, then R: Capture > Record
+#   noctil_wait_exit SECONDS      wait for the program to end; its status
+#   noctil_signal SIG             send the program a signal
+export NOCTIL_ROOT=${NOCTIL_ROOT:-/tmp/noctil-root}
+export DISPLAY=${DISPLAY:-:7}
+noctil_pid=
+
+noctil_setup() {
+  rm -rf "$NOCTIL_ROOT"
+  mkdir -p "$NOCTIL_ROOT/windows" "$NOCTIL_ROOT/drives/c"
+}
+noctil_system_ini() { cat >"$NOCTIL_ROOT/windows/system.ini"; }
+noctil_settings() { cat >"$NOCTIL_ROOT/windows/Noctil.ini"; }
+
+# One X server for the whole boot; a case that ends it finds a new one.
+noctil_display() {
+  local n=${DISPLAY#:}
+  [ -S /tmp/.X11-unix/X$n ] && xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
+  local i=0
+  until xdotool getdisplaygeometry >/dev/null 2>&1; do
+    i=$((i + 1)); [ $i -gt 300 ] && { echo "program.sh: Xvfb did not start"; cat /tmp/xvfb.log; return 1; }
+    sleep 0.1
+  done
+}
+
+noctil_start() {
+  noctil_display || return 1
+  QT_QPA_PLATFORM=xcb "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
+  noctil_pid=$!
+  noctil_window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Noctil$' | head -1)
+  if [ -z "$noctil_window" ]; then
+    echo "program.sh: the main window did not appear"; cat "$NOCTIL_ROOT/program.log"; return 1
+  fi
+}
+
+# Menu keys to the main window: the first with Alt (the menu's mnemonic),
+# the rest plain (the item's mnemonic).
+noctil_menu() {
+  xdotool windowfocus --sync "$noctil_window" 2>/dev/null || xdotool windowfocus "$noctil_window"
+  xdotool key --clearmodifiers "alt+$1"
+  shift
+  for k in "$@"; do xdotool key "$k"; done
+}
+
+noctil_signal() { kill -s "$1" "$noctil_pid"; }
+
+noctil_wait_exit() {
+  local i=0 limit=$((${1:-60} * 10))
+  while kill -0 "$noctil_pid" 2>/dev/null; do
+    i=$((i + 1))
+    if [ $i -gt $limit ]; then echo "program.sh: the program did not end"; kill -9 "$noctil_pid"; return 124; fi
+    sleep 0.1
+  done
+  wait "$noctil_pid"
+}
+
+# Waits until a window of the program has a title matching the pattern.
+noctil_wait_title() {
+  if ! timeout "${2:-60}" xdotool search --sync --name "$1" >/dev/null; then
+    echo "program.sh: no window title matched '$1'"; cat "$NOCTIL_ROOT/program.log"; return 1
+  fi
+}
+
+# The output file holds this many images, read through its index.
+noctil_expect_images() {
+  local file=${2:-$NOCTIL_ROOT/drives/c/Images.AVI} n
+  n=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$file")
+  if [ "$n" != "$1" ]; then echo "FAIL: $file holds '$n' images, expected $1"; return 1; fi
+  echo "$file: $n images"
+}

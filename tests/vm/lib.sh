@@ -1,0 +1,28 @@
+# The host half of a hardware case: sourced by tests/vm/cases/*.sh, which
+# ctest runs one at a time inside the one virtual machine of the suite.
+#
+#   mark=$(vm_trace_mark)          where the port trace stands now
+#   vm_guest <<'GUEST' ... GUEST   run a script as root in the guest; fails
+#                                  the case when it fails
+#   vm_check_trace "$mark" ARGS    check the camera lines written since the
+#                                  mark (tests/vm/port_trace_main.cpp: ARGS)
+set -euo pipefail
+: "${NOCTIL_VM_STATE:?run the cases through ctest}" "${VM_PORT_TRACE:?}" "${NOCTIL_SOURCE_DIR:?}"
+vm_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+vm_trace_mark() { stat -c %s "$NOCTIL_VM_STATE/qemu.trace"; }
+
+vm_guest() {
+  local script
+  script=$(mktemp "$NOCTIL_VM_STATE/case.XXXXXX")
+  cat >"$script"
+  local rc=0
+  "$vm_here/vm.sh" run "$NOCTIL_VM_STATE" "$script" "${VM_CASE_TIMEOUT:-240}" || rc=$?
+  rm -f "$script"
+  if [ $rc -ne 0 ]; then echo "FAIL: the guest half of the case exited with $rc"; return $rc; fi
+}
+
+vm_check_trace() {
+  local mark=$1; shift
+  "$VM_PORT_TRACE" "$NOCTIL_VM_STATE/qemu.trace" --from "$mark" "$@"
+}

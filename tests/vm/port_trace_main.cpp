@@ -1,0 +1,111 @@
+// Checks and measures the camera lines in QEMU's trace of the virtual
+// machine, from a byte offset on (where a case began):
+//
+//   vm_port_trace TRACE --from BYTES --exposure MS [--ampoff] [--images N]
+//       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS]
+//       [--readout-slack MS] [--quiet]
+//
+// Prints every exposure and the p50/p99/max of its error (how much longer the
+// lines held the exposure level than set). Exits 1 when the lines did not
+// start and end at rest, an exposure is wrong, or the count differs from N.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "port_trace.h"
+
+using namespace noctil::vmtrace;
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: vm_port_trace TRACE --from BYTES --exposure MS [--ampoff] [--images N]\n"
+                 "       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS] [--readout-slack MS] [--quiet]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) return usage();
+    const char *tracePath = argv[1];
+    long long from = 0;
+    int exposureMs = -1, images = -1;
+    bool ampOff = false, serial = false, quiet = false;
+    double timerSlackMs = 100, readoutSlackMs = 1000;
+    SerialMapping mapping;
+    for (int i = 2; i < argc; ++i) {
+        auto next = [&](int n = 1) { return i + n < argc; };
+        if (!std::strcmp(argv[i], "--from") && next()) from = std::atoll(argv[++i]);
+        else if (!std::strcmp(argv[i], "--exposure") && next()) exposureMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--images") && next()) images = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--ampoff")) ampOff = true;
+        else if (!std::strcmp(argv[i], "--quiet")) quiet = true;
+        else if (!std::strcmp(argv[i], "--timer-slack") && next()) timerSlackMs = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--readout-slack") && next()) readoutSlackMs = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--serial") && next(4)) {
+            serial = true;
+            mapping.dtrBit = std::atoi(argv[++i]);
+            mapping.rtsBit = std::atoi(argv[++i]);
+            mapping.dtrInverted = std::atoi(argv[++i]) != 0;
+            mapping.rtsInverted = std::atoi(argv[++i]) != 0;
+        } else return usage();
+    }
+    if (exposureMs < 0) return usage();
+
+    std::ifstream in(tracePath);
+    if (!in) {
+        std::fprintf(stderr, "vm_port_trace: cannot read %s\n", tracePath);
+        return 2;
+    }
+    in.seekg(from);
+    std::vector<LineWrite> writes;
+    for (std::string line; std::getline(in, line);) {
+        const auto w = serial ? parseSerialLine(line, mapping) : parseParallelLine(line);
+        if (w) writes.push_back(*w);
+    }
+    const std::vector<LineWrite> changes = levelChanges(writes);
+    auto view = [&](std::uint8_t v) { return serial ? serialView(v, mapping) : v; };
+    const std::uint8_t rest = view(0x00);
+
+    int failures = 0;
+    if (changes.empty()) {
+        std::printf("FAIL: no writes to the camera lines in the trace\n");
+        return 1;
+    }
+    if (writes.back().value != rest) {
+        std::printf("FAIL: the lines were left at 0x%02X, not at rest\n", writes.back().value);
+        ++failures;
+    }
+    const std::vector<Exposure> found = exposures(changes, view(0x0B), view(0x0F), rest);
+    std::vector<double> errors;
+    int n = 0;
+    for (const Exposure &e : found) {
+        ++n;
+        const double totalMs = static_cast<double>(e.endUs - e.startUs) / 1000.0;
+        errors.push_back(totalMs - exposureMs);
+        const auto problems = checkExposure(e, {exposureMs, ampOff, serial}, mapping, timerSlackMs, readoutSlackMs);
+        if (!quiet || !problems.empty()) {
+            std::printf("exposure %d: %.3f ms (error %+.3f ms)", n, totalMs, totalMs - exposureMs);
+            if (e.ampOnUs != e.startUs)
+                std::printf(", amplifier off %.3f ms", static_cast<double>(e.ampOnUs - e.startUs) / 1000.0);
+            std::printf(", levels");
+            for (std::uint8_t v : e.levels) std::printf(" 0x%02X", v);
+            std::printf("\n");
+        }
+        for (const std::string &p : problems) std::printf("FAIL: exposure %d: %s\n", n, p.c_str());
+        failures += static_cast<int>(problems.size());
+    }
+    if (images >= 0 && n != images) {
+        std::printf("FAIL: %d exposures, expected %d\n", n, images);
+        ++failures;
+    }
+    const Percentiles p = percentiles(errors);
+    std::printf("%s %d ms%s: %d exposures, error p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", serial ? "serial" : "parallel",
+                exposureMs, ampOff ? " amplifier off" : "", n, p.p50, p.p99, p.max);
+    return failures ? 1 : 0;
+}
