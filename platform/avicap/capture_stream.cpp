@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "avicap/stream_record.h"
 #include "core/session.h"
 
 namespace plat::avicap {
@@ -21,6 +22,7 @@ void CaptureStream::deliver(std::span<std::uint8_t> frame, std::size_t used) {
     header.dwTimeCaptured = toMillis(session().clock().now() - progress_.start);
     header.dwFlags = VHDR_DONE | VHDR_KEYFRAME;
     ++progress_.framesDelivered;
+    session().component<StreamRecords>().frame(session().clock().now());
     if (callback_) callback_(window_, &header);
 }
 
@@ -29,6 +31,7 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
     progress_.running = true;
     progress_.framesDelivered = 0;
     progress_.start = clock.now();
+    session().component<StreamRecords>().begin(*driver_, file != nullptr, progress_.start);
     std::optional<Micros> deadline;
     if (parms.fLimitEnabled) deadline = progress_.start + Micros{parms.wTimeLimit} * 1000000;
     bool writeFailed = false;

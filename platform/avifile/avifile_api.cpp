@@ -19,6 +19,7 @@
 #include "avifile/avi_writer.h"
 #include "core/session.h"
 #include "files/paths.h"
+#include "imagelog/image_log.h"
 
 struct IAVIFile {
     int refs = 1;
@@ -26,6 +27,7 @@ struct IAVIFile {
     std::unique_ptr<plat::avi::Writer> writer;
     std::unique_ptr<plat::avi::Reader> reader;    // a file opened for reading
     bool hasStream = false;
+    std::unique_ptr<plat::imagelog::ImageLog> imageLog;  // beside a file created for writing
     ~IAVIFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -125,6 +127,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
         if (!(mode & (OF_WRITE | OF_READWRITE))) return AVIERR_BADFLAGS;
         object->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (object->fd < 0) return AVIERR_FILEOPEN;
+        object->imageLog = plat::imagelog::ImageLog::startBeside(path);
     } else if (mode & (OF_WRITE | OF_READWRITE)) {
         return AVIERR_UNSUPPORTED;  // editing an existing file is not needed
     } else {
@@ -199,6 +202,7 @@ HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOI
     if (start >= 0 && std::uint32_t(start) < writer->frameCount()) return AVIERR_UNSUPPORTED;
     const std::span<const std::uint8_t> frame(static_cast<const std::uint8_t *>(buffer), std::size_t(bufferSize));
     if (!writer->append(frame, (flags & AVIIF_KEYFRAME) != 0)) return AVIERR_FILEWRITE;
+    if (stream->file->imageLog) stream->file->imageLog->imageAppended(writer->frameCount());
     if (samplesWritten) *samplesWritten = 1;
     if (bytesWritten) *bytesWritten = bufferSize;
     return AVIERR_OK;

@@ -1,0 +1,144 @@
+#include "imagelog/image_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "avicap/simcam.h"
+#include "core/session.h"
+#include "core/utc.h"
+
+namespace plat::imagelog {
+
+namespace {
+
+bool integrating(std::uint8_t level) { return (level & avicap::kIntegrateBits) == avicap::kIntegrateBits; }
+
+struct KillHook {
+    std::uint64_t killAfter = UINT64_MAX;
+    std::uint64_t written = 0;
+};
+
+}  // namespace
+
+std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes) {
+    // Only the data register carries the camera's lines.
+    const auto isData = [&](std::size_t i) { return writes[i].address == ParallelPort::kDataRegister; };
+    // The last write of another level that follows an integration level
+    // ends the exposure; one still running is passed over.
+    std::size_t end = writes.size();
+    std::optional<std::size_t> start;
+    for (std::size_t i = writes.size(); i-- > 0 && !start;) {
+        if (!isData(i)) continue;
+        if (!integrating(writes[i].value))
+            end = i;
+        else if (end != writes.size())
+            start = i;
+    }
+    // Back to the first integration write of its run.
+    for (std::size_t i = start.value_or(0); start && i-- > 0;) {
+        if (!isData(i)) continue;
+        if (!integrating(writes[i].value)) break;
+        start = i;
+    }
+    if (end == writes.size() || !start) return std::nullopt;
+    PortExposure e{writes[*start].time, writes[end].time, 0};
+    Micros since = e.start;
+    bool ampOff = false;
+    for (std::size_t i = *start; i <= end; ++i) {
+        if (!isData(i)) continue;
+        if (ampOff) e.ampOff += writes[i].time - since;
+        since = writes[i].time;
+        ampOff = (writes[i].value & avicap::kAmplifierOffBit) != 0;
+    }
+    return e;
+}
+
+std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
+    char text[64];
+    const long height = f.biHeight < 0 ? -long{f.biHeight} : long{f.biHeight};
+    if (f.biCompression == BI_RGB) {
+        std::snprintf(text, sizeof text, "%ldx%ld RGB%u", long{f.biWidth}, height, unsigned{f.biBitCount});
+    } else {
+        char fourcc[5] = {};
+        for (int i = 0; i < 4; ++i) {
+            const char c = static_cast<char>((f.biCompression >> (8 * i)) & 0xFF);
+            fourcc[i] = c >= 0x20 && c < 0x7F ? c : '?';
+        }
+        std::snprintf(text, sizeof text, "%ldx%ld %s", long{f.biWidth}, height, fourcc);
+    }
+    return text;
+}
+
+LogLine composeLine(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
+                    UtcMicros utcOffset) {
+    LogLine line;
+    line.image = image;
+    const std::optional<PortExposure> exposure = lastExposure(writes);
+    if (exposure) {
+        line.exposeStart = exposure->start + utcOffset;
+        line.exposeEnd = exposure->end + utcOffset;
+        line.ampOffMicros = exposure->ampOff;
+    }
+    // The readout of this exposure began while the port still held it.
+    if (readout.seen && readout.frames > 0 && (!exposure || readout.start >= exposure->start)) {
+        line.readoutFirst = readout.first + utcOffset;
+        line.readoutLast = readout.last + utcOffset;
+        line.readoutFrames = readout.frames;
+        line.driver = readout.driver;
+        line.format = describeFrameFormat(readout.format);
+    }
+    return line;
+}
+
+std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi) {
+    const std::filesystem::path path = logPathFor(avi);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "image log: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    std::unique_ptr<ImageLog> log(new ImageLog(fd, path));
+    std::string header(headerLine());
+    header += '\n';
+    log->writeText(header);
+    return log;
+}
+
+ImageLog::~ImageLog() { ::close(fd_); }
+
+void ImageLog::imageAppended(std::uint32_t image) {
+    Session &s = session();
+    const std::span<const PortWrite> writes = s.component<ParallelPort>().writes();
+    const avicap::StreamRecord &readout = s.component<avicap::StreamRecords>().last(false);
+    writeText(formatLine(composeLine(image, writes, readout, utcOffset(s.clock()))));
+}
+
+// One write per line where the kernel allows it; interrupted and partial
+// writes are continued.
+bool ImageLog::writeText(std::string_view text) {
+    KillHook &hook = session().component<KillHook>();
+    while (!text.empty() && !failed_) {
+        if (hook.written >= hook.killAfter) ::raise(SIGKILL);
+        const std::size_t n = std::min<std::uint64_t>(text.size(), hook.killAfter - hook.written);
+        const ssize_t done = ::write(fd_, text.data(), n);
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0) {
+            std::fprintf(stderr, "image log: writing %s failed: %s\n", path_.c_str(), std::strerror(errno));
+            failed_ = true;  // said once; the images go on without lines
+            break;
+        }
+        hook.written += std::size_t(done);
+        text.remove_prefix(std::size_t(done));
+    }
+    return !failed_;
+}
+
+void killAfterLogBytes(std::uint64_t bytes) { session().component<KillHook>().killAfter = bytes; }
+
+}  // namespace plat::imagelog

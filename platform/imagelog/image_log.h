@@ -1,0 +1,76 @@
+// The image log: a text file beside an output AVI file with one line per
+// image appended to it, telling when the camera port entered and left the
+// exposure level, how long the amplifier was off, when the readout frames
+// were captured, and through which driver in which frame format.
+//
+// The AVI file library starts one for every file it creates for writing
+// and writes a line after each frame it appends. Each line goes to the
+// kernel in one write as soon as its image is in the file, so a crash loses
+// at most the line being written.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "avicap/stream_record.h"
+#include "core/clock.h"
+#include "imagelog/log_format.h"
+#include "port/parallel_port.h"
+
+namespace plat::imagelog {
+
+// One exposure as the port's writes show it, on the platform clock.
+struct PortExposure {
+    Micros start = 0, end = 0;
+    Micros ampOff = 0;  // the part of it at an amplifier-off level
+};
+
+// The last exposure among `writes` (oldest first) that has ended: from the
+// write that put an integration level on the data register to the first
+// write of another level. Successive integration levels (amplifier off,
+// then on) are one exposure. Nullopt when there is none.
+std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes);
+
+// "640x480 RGB24", "720x576 YUY2".
+std::string describeFrameFormat(const BITMAPINFOHEADER &format);
+
+// The line of image `image`: its exposure from the port's writes, its
+// readout from the last stream without a file, times in UTC by `utcOffset`.
+LogLine composeLine(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
+                    UtcMicros utcOffset);
+
+class ImageLog {
+public:
+    // A new log beside `avi` (replacing one of that name) with its header
+    // line; null when it cannot be written, which is said on stderr.
+    static std::unique_ptr<ImageLog> startBeside(const std::filesystem::path &avi);
+    ~ImageLog();
+    ImageLog(const ImageLog &) = delete;
+    ImageLog &operator=(const ImageLog &) = delete;
+
+    // Image `image` (counting from 1) is in the file now: writes its line.
+    void imageAppended(std::uint32_t image);
+
+private:
+    ImageLog(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+    bool writeText(std::string_view text);
+
+    int fd_;
+    std::filesystem::path path_;
+    bool failed_ = false;
+};
+
+// Test hook: the session's logs write this many bytes in all; the write
+// that would go further kills the process with SIGKILL first (in the middle
+// of a line when the count falls there, before a line when it falls on its
+// start).
+void killAfterLogBytes(std::uint64_t bytes);
+
+}  // namespace plat::imagelog
