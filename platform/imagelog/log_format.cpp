@@ -188,8 +188,12 @@ std::optional<LogLine> parseLine(std::string_view text, std::string *error) {
 
 std::filesystem::path logPathFor(const std::filesystem::path &avi) {
     std::filesystem::path log = avi;
-    const std::string extension = avi.extension().string();
+    std::string extension = avi.extension().string();
     const bool capitals = extension.size() > 1 && std::isupper(static_cast<unsigned char>(extension[1]));
+    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // A file that itself ends in ".log" keeps its name whole: the log must
+    // never be the file it describes.
+    if (extension == ".log") return log += capitals ? ".LOG" : ".log";
     log.replace_extension(capitals ? ".LOG" : ".log");
     return log;
 }

@@ -53,7 +53,8 @@ std::string formatSeconds(std::int64_t micros);
 std::optional<std::int64_t> parseSeconds(std::string_view text);
 
 // The log beside an output file: the same name with the extension ".log"
-// (".LOG" when the file's extension is written in capitals).
+// (".LOG" when the file's extension is written in capitals); a file whose
+// extension is already ".log" gets ".log" added.
 std::filesystem::path logPathFor(const std::filesystem::path &avi);
 
 }  // namespace plat::imagelog

@@ -142,7 +142,9 @@ TEST(LogPath, SameNameBesideTheFileWithTheExtensionsCase) {
                  {"/d/c/night.avi", "/d/c/night.log"},
                  {"/d/c/Mixed.Avi", "/d/c/Mixed.LOG"},
                  {"/d/c/no-extension", "/d/c/no-extension.log"},
-                 {"/d/c/two.dots.avi", "/d/c/two.dots.log"}};
+                 {"/d/c/two.dots.avi", "/d/c/two.dots.log"},
+                 {"/d/c/odd.log", "/d/c/odd.log.log"},
+                 {"/d/c/ODD.Log", "/d/c/ODD.Log.LOG"}};
     for (const auto &c : cases) EXPECT_EQ(plat::imagelog::logPathFor(c.avi).string(), c.log) << c.avi;
 }
 

@@ -1,0 +1,30 @@
+// The image log read against the AVI file it claims to describe.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imagelog/log_format.h"
+
+namespace noctil::convert {
+
+struct LogMatch {
+    // One entry per image of the file: its line, or none.
+    std::vector<std::optional<plat::imagelog::LogLine>> lines;
+    std::vector<std::string> warnings;
+    // Set when the log does not belong to the file; nothing is converted then.
+    std::optional<std::string> error;
+};
+
+// Reads `text` (the whole log) for a file of `images` images of
+// `width` x `height`. A crash may have cut the last line short or left the
+// last image without one; anything else that disagrees with the file is an
+// error: a first line that is not the log's header, a malformed line, lines
+// out of order, more lines than images, a frame size other than the file's,
+// or more than the last image without a line.
+LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width, std::uint32_t height);
+
+}  // namespace noctil::convert
