@@ -31,9 +31,10 @@ namespace {
 
 constexpr const char *kClassName = "NoctilCaptureWindow";
 constexpr const char *kDefaultCaptureFile = "C:\\CAPTURE.AVI";
-// Posted to itself when the device failed during a stream: the user is told
-// once the stream has unwound and its caller has put everything to rest.
-constexpr UINT kReportDeviceFailure = WM_USER + 0x7F0;
+// Posted to itself when a device failed to connect or during a stream: the
+// user is told once the call has unwound and its caller has put everything
+// to rest.
+constexpr UINT kShowReport = WM_USER + 0x7F0;
 
 const char *captureMessageName(UINT message) {
     switch (message) {
@@ -130,7 +131,8 @@ private:
     BOOL setCaptureFile(LPCSTR name);
     BOOL sequence(bool toFile);
     BOOL stopRequest(bool abort);
-    void reportDeviceFailure();
+    void report(std::string text);
+    void showReport();
     LRESULT notImplemented(UINT message, WPARAM wParam, LPARAM lParam);
 
     HWND window_;
@@ -149,6 +151,7 @@ private:
     CaptureStream *stream_ = nullptr;  // the stream running now
     StreamProgress progress_;
     bool failureReported_ = false;     // the user hears of a failed device once per connection
+    std::vector<std::string> reports_; // messages for the user, shown from the message loop
 };
 
 bool CaptureWindow::connect(WPARAM index) {
@@ -157,8 +160,12 @@ bool CaptureWindow::connect(WPARAM index) {
     // whether or not the new one opens.
     disconnect();
     if (index >= static_cast<WPARAM>(kMaxDrivers)) return false;
-    driver_ = openInstalledDriver(static_cast<int>(index));
-    if (!driver_) return false;
+    std::string failure;
+    driver_ = openInstalledDriver(static_cast<int>(index), &failure);
+    if (!driver_) {
+        if (!failure.empty()) report(failure);
+        return false;
+    }
     driverIndex_ = static_cast<int>(index);
     failureReported_ = false;
     sizeBuffers();
@@ -321,7 +328,9 @@ BOOL CaptureWindow::sequence(bool toFile) {
     stream_ = nullptr;
     if (stream.deviceFailed() && !failureReported_) {
         failureReported_ = true;
-        if (IsWindow(window_)) PostMessageA(window_, kReportDeviceFailure, 0, 0);
+        const std::string reason = driver_ ? driver_->failure() : std::string();
+        report("The capture device stopped delivering video" + (reason.empty() ? std::string(".") : ":\n" + reason) +
+               "\n\nThe capture has ended. Every image taken before is kept.");
     }
     return ok ? TRUE : FALSE;
 }
@@ -334,11 +343,18 @@ BOOL CaptureWindow::stopRequest(bool abort) {
     return TRUE;
 }
 
-void CaptureWindow::reportDeviceFailure() {
-    const std::string reason = driver_ ? driver_->failure() : std::string();
-    const std::string text = "The capture device stopped delivering video" +
-                             (reason.empty() ? std::string(".") : ": " + reason) +
-                             "\n\nThe capture has ended. Every image taken before is kept.";
+// The user hears of it once whatever was running has unwound: a message box
+// shown from the message loop, not from inside the stream or the connection.
+void CaptureWindow::report(std::string text) {
+    std::fprintf(stderr, "capture window: %s\n", text.c_str());
+    reports_.push_back(std::move(text));
+    if (IsWindow(window_)) PostMessageA(window_, kShowReport, 0, 0);
+}
+
+void CaptureWindow::showReport() {
+    if (reports_.empty()) return;
+    const std::string text = std::move(reports_.front());
+    reports_.erase(reports_.begin());
     MessageBoxA(GetParent(window_), text.c_str(), "Capture device", MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -356,7 +372,7 @@ LRESULT CaptureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER: if (wParam == LiveVideo::kTimerId) showLiveFrame(); return 0;
     case WM_PAINT: onPaint(); return 0;
     case WM_DESTROY: onDestroy(); return 0;
-    case kReportDeviceFailure: reportDeviceFailure(); return 0;
+    case kShowReport: showReport(); return 0;
 
     case WM_CAP_DRIVER_CONNECT: return connect(wParam) ? TRUE : FALSE;
     case WM_CAP_DRIVER_DISCONNECT: return disconnect() ? TRUE : FALSE;

@@ -14,6 +14,7 @@
 
 #include "avicap/driver.h"
 #include "avicap/simcam.h"
+#include "avicap/v4l2/v4l2_driver.h"
 #include "core/session.h"
 #include "files/paths.h"
 #include "port/parallel_port.h"
@@ -68,9 +69,13 @@ public:
         return factories_.at(lowerCase(name))();
     }
 
-    std::shared_ptr<Driver> open(int index) {
+    std::shared_ptr<Driver> open(int index, std::string *failure) {
         std::unique_ptr<Driver> made = make(index);
-        if (!made || !made->open()) return nullptr;
+        if (!made) return nullptr;
+        if (!made->open()) {
+            if (failure) *failure = made->failure();
+            return nullptr;
+        }
         std::shared_ptr<Driver> driver(made.release(), [](Driver *d) {
             d->close();
             delete d;
@@ -104,6 +109,28 @@ private:
             (*resolved_)[static_cast<std::size_t>(i)] = name;
         }
         if (!anyConfigured) (*resolved_)[0] = std::string(kDefaultDriverName);
+        listVideoDevices();
+    }
+
+    // The machine's V4L2 capture devices take the free indexes after the
+    // configured drivers. Indexes 4, 5, 8 and 9 stay free: a program's menu
+    // ids of those driver entries are the ids of its fixed Options commands.
+    void listVideoDevices() {
+        const std::shared_ptr<v4l2::Io> io = v4l2::sessionIo();
+        int next = 0;
+        for (int i = 0; i < kMaxDrivers; ++i)
+            if (!(*resolved_)[static_cast<std::size_t>(i)].empty()) next = i + 1;
+        for (v4l2::DeviceListing &device : v4l2::listDevices(*io)) {
+            while (next < kMaxDrivers && (next == 4 || next == 5 || next == 8 || next == 9)) ++next;
+            if (next >= kMaxDrivers) {
+                std::fprintf(stderr, "capture drivers: no free index for %s (%s); not listed\n", device.node.c_str(),
+                             device.description.c_str());
+                continue;
+            }
+            const std::string name = "v4l2:" + device.node;
+            factories_[lowerCase(name)] = [io, device] { return v4l2::makeV4l2Driver(io, device); };
+            (*resolved_)[static_cast<std::size_t>(next++)] = name;
+        }
     }
 
     std::map<std::string, DriverFactory> factories_;
@@ -130,9 +157,9 @@ std::unique_ptr<Driver> makeInstalledDriver(int index) {
     return registry().make(index);
 }
 
-std::shared_ptr<Driver> openInstalledDriver(int index) {
+std::shared_ptr<Driver> openInstalledDriver(int index, std::string *failure) {
     if (index < 0 || index >= kMaxDrivers) return nullptr;
-    return registry().open(index);
+    return registry().open(index, failure);
 }
 
 BITMAPINFOHEADER makeFormat(int width, int height, int bitCount, DWORD compression) {

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
+#include "avicap/device_settings.h"
 #include "avicap/driver_dialogs.h"
 #include "avicap/grey_rows.h"
 #include "avicap/sky.h"
@@ -28,7 +32,9 @@ class SimulatedCamera final : public ClockPacedDriver {
 public:
     SimulatedCamera()
         : formats_{makeFormat(640, 480, 24, BI_RGB), makeFormat(640, 480, 16, kFourccYUY2),
-                   makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, kFourccYUY2)} {}
+                   makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, kFourccYUY2)} {
+        loadSettings();
+    }
     ~SimulatedCamera() override { close(); }
 
     std::string description() const override { return "Simulated CCTV camera"; }
@@ -73,6 +79,8 @@ public:
         if (!runSourceDialog(owner, "Video Source", fields)) return false;
         settings_.gain = fields[0].value / 100.0;
         settings_.skyNumber = static_cast<std::uint64_t>(fields[1].value);
+        saveDeviceSettings(description(), {{kGainKey, std::to_string(fields[0].value)},
+                                           {kSkyNumberKey, std::to_string(fields[1].value)}});
         if (open_) buildSky();
         return true;
     }
@@ -84,6 +92,23 @@ public:
     }
 
 private:
+    static constexpr const char *kGainKey = "gain percent";
+    static constexpr const char *kSkyNumberKey = "sky number";
+
+    // The gain and sky the user chose last, within the dialog's ranges.
+    void loadSettings() {
+        const auto number = [this](const char *key, long minimum, long maximum) -> std::optional<long> {
+            const std::optional<std::string> text = savedDeviceSetting(description(), key);
+            if (!text) return std::nullopt;
+            char *end = nullptr;
+            const long value = std::strtol(text->c_str(), &end, 10);
+            if (end == text->c_str() || *end || value < minimum || value > maximum) return std::nullopt;
+            return value;
+        };
+        if (const auto gain = number(kGainKey, 10, 1600)) settings_.gain = static_cast<double>(*gain) / 100.0;
+        if (const auto sky = number(kSkyNumberKey, 0, 0x7FFFFFFF)) settings_.skyNumber = static_cast<std::uint64_t>(*sky);
+    }
+
     // The noise-free levels of one charge over the whole scene, kept while
     // frames go on using it.
     struct ChargeLevels {

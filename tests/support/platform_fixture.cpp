@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "avicap/v4l2/v4l2_io.h"
+#include "fake_v4l2.h"
+
 namespace noctil::test {
 
 std::filesystem::path makeTempDirectory(const char *prefix) {
@@ -29,6 +32,9 @@ PlatformTest::PlatformTest()
       session_(std::make_unique<plat::Session>(plat::SessionOptions{root_, true, newDisplay(display_)})),
       user_(*display_) {
     setTimeLimitMs(kDefaultLimitMs);
+    // The machine's own video devices stay out of tests; a test that wants
+    // devices puts a scripted fake in place.
+    plat::avicap::v4l2::setSessionIo(noVideoDevices());
 }
 
 PlatformTest::~PlatformTest() {
