@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The real program starts on the simulated camera, the user chooses the
+# kernel's vivid device in the Options menu (its webcam input at the
+# progressive 640x360 kept in capture.ini) and records two images in
+# whole-frame mode; the output file holds them at the device's size.
+. "$(dirname "$0")/../lib.sh"
+mark=$(vm_trace_mark)
+vm_guest <<'GUEST'
+. "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
+lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid || exit 1
+device='vivid (platform:vivid-000)'
+noctil_setup
+noctil_system_ini <<INI
+[parallel]
+backend=ppdev
+device=/dev/parport0
+INI
+cat >"$NOCTIL_ROOT/windows/capture.ini" <<INI
+[$device]
+input=Webcam 0
+format=YUYV 640x360
+INI
+noctil_settings <<INI
+[Capture]
+Exposure=1000
+Count=2
+INI
+noctil_start || exit 1
+noctil_menu o 1                      # Options > 1 vivid (platform:vivid-000)
+sleep 2
+noctil_menu c r
+noctil_wait_title ' - 2/2$' 120 || exit 1
+noctil_menu f x
+noctil_wait_exit 60 || exit 1
+noctil_expect_images 2 || exit 1
+size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI")
+[ "$size" = "640,360" ] || { echo "FAIL: images of $size, expected 640,360"; exit 1; }
+grep -q "^Name=$device\$" "$NOCTIL_ROOT/windows/Noctil.ini" || { echo "FAIL: the chosen device was not saved"; exit 1; }
+GUEST
+# The camera lines: each exposure as long as set, ended by the first readout
+# frame (its excess is the time from the exposure timer to that frame).
+vm_check_trace "$mark" --exposure 1000 --images 2
