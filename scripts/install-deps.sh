@@ -5,6 +5,8 @@ pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-
       qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth
       qemu-system-x86 busybox-static kmod cpio v4l-utils xdotool
       libcfitsio-dev python3-astropy linux-libc-dev)
+# The Qt display asks the X server whether a window manager runs.
+pkgs+=(libxcb1-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 namespace plat::avi {
 
@@ -9,5 +13,15 @@ namespace plat::avi {
 int libraryUseCount();
 // Files, streams and frame readers handed out and not yet released.
 std::size_t openObjectCount();
+
+// A file the program is writing images into, as a display shows it.
+struct FileBeingWritten {
+    std::string name;             // as the program named it ("C:\\Images.AVI")
+    std::filesystem::path path;   // where it lies on this machine
+    std::uint32_t frames = 0;     // images appended so far
+    std::uint64_t frameBytes = 0; // bytes one more image takes, headers and index included
+};
+// Every file open for writing whose stream format is set, oldest first.
+std::vector<FileBeingWritten> filesBeingWritten();
 
 }  // namespace plat::avi

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -28,6 +29,7 @@ struct IAVIFile {
     std::unique_ptr<plat::avi::Reader> reader;    // a file opened for reading
     bool hasStream = false;
     std::unique_ptr<plat::imagelog::ImageLog> imageLog;  // beside a file created for writing
+    std::string name;                             // as the program gave it, for the displays
     ~IAVIFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -101,6 +103,24 @@ std::size_t openObjectCount() {
     return lib.files.size() + lib.streams.size() + lib.frameReaders.size();
 }
 
+std::vector<FileBeingWritten> filesBeingWritten() {
+    std::vector<FileBeingWritten> out;
+    for (const auto &file : library().files) {
+        if (!file->writer) continue;
+        const auto format = file->writer->format();
+        BITMAPINFOHEADER header{};
+        std::memcpy(&header, format.data(), std::min(format.size(), sizeof header));
+        // A frame's chunk header and its two index entries come with it.
+        constexpr std::uint64_t kPerFrame = 8 + 16 + 8;
+        std::uint64_t image = header.biSizeImage;
+        if (image == 0)
+            image = ((std::uint64_t(std::abs(header.biWidth)) * header.biBitCount + 31) / 32) * 4 *
+                    std::uint64_t(std::abs(header.biHeight));
+        out.push_back({file->name, plat::nativePath(file->name), file->writer->frameCount(), image + kPerFrame});
+    }
+    return out;
+}
+
 }  // namespace plat::avi
 
 using plat::avi::library;
@@ -134,6 +154,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
         object->reader = plat::avi::Reader::open(path);
         if (!object->reader) return AVIERR_FILEOPEN;
     }
+    object->name = fileName;
     *file = object.get();
     lib.files.push_back(std::move(object));
     return AVIERR_OK;

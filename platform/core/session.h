@@ -50,6 +50,14 @@ public:
         components_.emplace_back(std::type_index(typeid(T)), std::move(owned));
         return ref;
     }
+    // The component when it has been made, else null (a reader that must not
+    // bring a subsystem up, like a display showing the port).
+    template <class T>
+    T *findComponent() {
+        for (auto &[type, ptr] : components_)
+            if (type == std::type_index(typeid(T))) return static_cast<T *>(ptr.get());
+        return nullptr;
+    }
 
 private:
     std::filesystem::path root_;

@@ -19,13 +19,7 @@ namespace {
 std::unique_ptr<plat::Display> chooseDisplay() {
 #if NOCTIL_WITH_QT
     if (plat::qtDisplayAvailable()) return plat::makeQtDisplay();
-    std::fprintf(stderr,
-                 "noctil: there is no display to show the windows on.\n"
-                 "Start it from a desktop session (DISPLAY or WAYLAND_DISPLAY set), or on a machine\n"
-                 "without one:\n"
-                 "  xvfb-run scripts/run.sh                 a virtual X display (nothing visible)\n"
-                 "  QT_QPA_PLATFORM=vnc scripts/run.sh      a VNC server on port 5900; connect a VNC viewer\n"
-                 "                                          to this machine to see and use the windows\n");
+    std::fprintf(stderr, "noctil: there is no display to show the windows on.\n%s", plat::displayHelp());
 #else
     std::fprintf(stderr, "noctil: this build has no display for windows (configured with NOCTIL_WITH_QT=OFF).\n");
 #endif

@@ -52,6 +52,8 @@ struct BaseUnits {
 };
 BaseUnits dialogBaseUnits(const res::DialogTemplate &dialog);
 RECT dialogUnitsToPixels(const BaseUnits &units, int x, int y, int cx, int cy);
+// The base units a dialog was laid out in; none for a window that is not a dialog.
+std::optional<BaseUnits> dialogUnitsOf(HWND dialog);
 
 bool isDialog(HWND window);
 // The dialogs open now, oldest first (nested modal dialogs follow their owners).

@@ -27,6 +27,7 @@ struct DialogData {
     bool ended = false;
     INT_PTR result = 0;
     HWND disabledOwner = nullptr;  // the owner a modal dialog disabled, to enable again
+    BaseUnits units;               // of the template's font, for the displays
 };
 
 struct DialogClasses {
@@ -171,6 +172,7 @@ HWND createDialog(const res::DialogTemplate &t, HINSTANCE instance, HWND owner, 
     }
 
     windowData<DialogData>(dialog)->proc = std::move(proc);
+    windowData<DialogData>(dialog)->units = units;
     std::vector<HWND> stops = tabStops(dialog);
     HWND first = stops.empty() ? nullptr : stops.front();
     INT_PTR setFocus = SendMessageA(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param);
@@ -204,6 +206,11 @@ RECT dialogUnitsToPixels(const BaseUnits &units, int x, int y, int cx, int cy) {
     auto h = [&](int v) { return static_cast<LONG>(std::lround(v * units.x / 4.0)); };
     auto v = [&](int d) { return static_cast<LONG>(std::lround(d * units.y / 8.0)); };
     return RECT{h(x), v(y), h(x) + h(cx), v(y) + v(cy)};
+}
+
+std::optional<BaseUnits> dialogUnitsOf(HWND dialog) {
+    if (DialogData *d = dialogData(dialog)) return d->units;
+    return std::nullopt;
 }
 
 bool isDialog(HWND window) { return isClass(window, kDialogClass) && !find(window)->destroying; }

@@ -146,6 +146,9 @@ void unsubscribe(int token);
 // ---- Loop internals the platform shares ---------------------------------------------
 // The earliest time a timer falls due, if any timer runs.
 std::optional<Micros> nextTimerDue();
+// The earliest time a timer of this very window (not of its children) falls
+// due: what a display can say about the window's next step.
+std::optional<Micros> nextTimerDueOf(HWND window);
 // Icon handle details (LoadIconA): the module and resource it came from.
 struct IconInfo {
     HINSTANCE instance = nullptr;

@@ -5,9 +5,12 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
 
 #include <cstdlib>
@@ -18,34 +21,11 @@
 #include "display/qt/qt_display_impl.h"
 #include "user/dialog_system.h"
 
-namespace plat {
-
-bool qtDisplayAvailable() {
-    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-        if (const char *value = std::getenv(name); value && *value) return true;
-    return false;
-}
-
-std::unique_ptr<Display> makeQtDisplay() { return std::make_unique<qt::QtDisplay>(); }
-
-}  // namespace plat
-
 namespace plat::qt {
 
 namespace {
 
 constexpr const char *kWindowProperty = "noctilWindow";
-
-// The one Qt application of the process. It outlives every session (tests
-// run many) and is left to the process exit.
-void ensureApplication() {
-    if (QApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "noctil";
-    static char *argv[] = {name, nullptr};
-    auto *app = new QApplication(argc, argv);
-    app->setQuitOnLastWindowClosed(false);
-}
 
 QSize sizeOf(const RECT &r) { return QSize(r.right - r.left, r.bottom - r.top); }
 
@@ -88,7 +68,19 @@ public:
         client_ = client;
         layoutParts();
     }
+    void setTitleBar(QWidget *title) {
+        title_ = title;
+        layoutParts();
+    }
+    void setStatusLine(QWidget *status) {
+        status_ = status;
+        layoutParts();
+    }
     int menuHeight() const { return bar_ && bar_->isVisible() ? bar_->sizeHint().height() : 0; }
+    int titleHeight() const { return title_ ? title_->height() : 0; }
+    int statusHeight() const { return status_ ? status_->sizeHint().height() : 0; }
+    // What the frame adds above and below the client area.
+    int extraHeight() const { return titleHeight() + menuHeight() + statusHeight(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override {
@@ -137,18 +129,24 @@ protected:
 
 private:
     void layoutParts() {
-        const int top = menuHeight();
-        if (bar_) bar_->setGeometry(0, 0, width(), top);
-        if (client_) client_->setGeometry(0, top, width(), std::max(0, height() - top));
+        const int title = titleHeight();
+        const int top = title + menuHeight();
+        const int bottom = statusHeight();
+        if (title_) title_->setGeometry(0, 0, width(), title);
+        if (bar_) bar_->setGeometry(0, title, width(), top - title);
+        if (client_) client_->setGeometry(0, top, width(), std::max(0, height() - top - bottom));
+        if (status_) status_->setGeometry(0, std::max(top, height() - bottom), width(), bottom);
     }
 
     QtDisplay &display_;
     HWND window_;
     QPointer<QMenuBar> bar_;
     QPointer<QWidget> client_;
+    QPointer<QWidget> title_;
+    QPointer<QWidget> status_;
 };
 
-Qt::WindowFlags frameFlags(const user::Window &w) {
+Qt::WindowFlags frameFlags(const user::Window &w, bool ownTitleBars) {
     Qt::WindowFlags flags = w.owner || user::isDialog(w.handle) ? Qt::Dialog : Qt::Window;
     if ((w.style & WS_CAPTION) != WS_CAPTION) return flags | Qt::FramelessWindowHint;
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
@@ -158,6 +156,8 @@ Qt::WindowFlags frameFlags(const user::Window &w) {
         if (w.style & WS_MINIMIZEBOX) flags |= Qt::WindowMinimizeButtonHint;
         if (w.style & WS_MAXIMIZEBOX) flags |= Qt::WindowMaximizeButtonHint;
     }
+    // The display's own title bar stands in for the one nobody else draws.
+    if (ownTitleBars) flags |= Qt::FramelessWindowHint;
     return flags;
 }
 
@@ -165,6 +165,15 @@ Qt::WindowFlags frameFlags(const user::Window &w) {
 
 QtDisplay::QtDisplay(std::unique_ptr<Display> pacer) : pacer_(std::move(pacer)) {
     ensureApplication();
+    ownTitleBars_ = !windowManagerDecorates();
+    // On the real clock the status line's times run on between the loop's
+    // wake-ups; under a pacer each catching-up brings it to the virtual time.
+    if (!pacer_) {
+        statusTimer_ = std::make_unique<QTimer>();
+        statusTimer_->setInterval(200);
+        QObject::connect(statusTimer_.get(), &QTimer::timeout, statusTimer_.get(), [this] { refreshStatusLine(); });
+        statusTimer_->start();
+    }
     // Keyboard focus moved by a person (a click, Tab inside Qt) moves the
     // model's focus to the control.
     focusConnection_ = QObject::connect(qApp, &QApplication::focusChanged, qApp, [this](QWidget *, QWidget *now) {
@@ -289,6 +298,7 @@ void QtDisplay::sync() {
             if (!views_.contains(window)) createView(window);
     }
     for (auto &[window, view] : views_) updateView(view);
+    fitDialogs();
     if (menusDirty_) {
         menusDirty_ = false;
         for (auto &[window, view] : views_)
@@ -310,9 +320,29 @@ void QtDisplay::sync() {
     }
     painted_.clear();
     syncFocus();
+    refreshStatusLine();
     // Qt defers some deletions to its event loop, which never runs as a
     // whole here (the window system's loop does): carry them out now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A new dialog, once its controls show their texts: one font for all of
+// them, and a message box grown to its text. A message box's window sits in
+// the message box log while it is open.
+void QtDisplay::fitDialogs() {
+    bool resized = false;
+    for (auto &[window, view] : views_) {
+        if (view.kind != ViewKind::Frame || view.fitted || !user::isDialog(window)) continue;
+        view.fitted = true;
+        applyDialogFont(view.client, window);
+        for (const user::MessageBoxRecord &box : user::messageBoxes())
+            if (box.window == window) {
+                fitMessageBox(*this, window);
+                resized = true;
+            }
+    }
+    if (!resized) return;
+    for (auto &[window, view] : views_) updateView(view);
 }
 
 void QtDisplay::createView(HWND window) {
@@ -322,12 +352,19 @@ void QtDisplay::createView(HWND window) {
     view.window = window;
     if (!(w->style & WS_CHILD)) {
         QWidget *owner = w->owner ? widgetOf(w->owner) : nullptr;
-        auto *frame = new Frame(*this, window, frameFlags(*w), owner);
+        const bool titled = (w->style & WS_CAPTION) == WS_CAPTION;
+        auto *frame = new Frame(*this, window, frameFlags(*w, ownTitleBars_), owner);
         view.kind = ViewKind::Frame;
         view.widget = frame;
         view.client = new Surface(view, frame);
         frame->setParts(nullptr, view.client);
+        if (ownTitleBars_ && titled) {
+            view.titleBar = makeTitleBar(*this, window, frame);
+            frame->setTitleBar(view.titleBar);
+        }
         rebuildMenuBar(view);
+        // The main window: the first window of its own with a menu bar.
+        if (!statusWindow_ && !w->owner && w->menu && !user::isDialog(window)) addStatusLine(view);
     } else {
         auto parent = views_.find(w->parent);
         if (parent == views_.end() || !parent->second.client) {
@@ -364,13 +401,14 @@ void QtDisplay::updateFrame(View &view, const user::Window &w) {
     auto *frame = static_cast<Frame *>(view.widget.data());
     const QString title = QString::fromLocal8Bit(w.text.c_str());
     if (frame->windowTitle() != title) frame->setWindowTitle(title);
+    if (view.titleBar) updateTitleBar(view.titleBar, title);
     if (!view.hasPlaced || !sameRect(view.placed, w.rect)) {
         view.placed = w.rect;
         view.hasPlaced = true;
         RECT client{};
         GetClientRect(view.window, &client);
-        frame->move(w.rect.left, w.rect.top);
-        frame->resize(client.right, client.bottom + frame->menuHeight());
+        frame->resize(client.right, client.bottom + frame->extraHeight());
+        placeOnScreen(view, w);
     }
     frame->setEnabled(!(w.style & WS_DISABLED));
     const bool visible = w.style & WS_VISIBLE;
@@ -380,6 +418,8 @@ void QtDisplay::updateFrame(View &view, const user::Window &w) {
     }
     const bool minimized = w.style & WS_MINIMIZE;
     if (!frame->isVisible() || frame->isMinimized() != minimized) {
+        // Showing a window may activate it; the model says which is active.
+        shownActive_ = nullptr;
         if (minimized)
             frame->showMinimized();
         else
@@ -387,7 +427,73 @@ void QtDisplay::updateFrame(View &view, const user::Window &w) {
     }
 }
 
+// Keeps a top-level window within the screen's available area. The model
+// window moves with it, so dialogs centred on it and the program's own
+// positions agree with what is shown.
+void QtDisplay::placeOnScreen(View &view, const user::Window &w) {
+    QWidget *frame = view.widget;
+    const QPoint wanted(w.rect.left, w.rect.top);
+    QScreen *screen = QGuiApplication::screenAt(wanted);
+    if (!screen) screen = frame->screen() ? frame->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return frame->move(wanted);
+    // A window manager's decoration counts too, once it is known.
+    const QSize decorated = frame->frameGeometry().size().expandedTo(frame->size());
+    const QPoint placed = placeWithin(wanted, decorated, screen->availableGeometry());
+    frame->move(placed);
+    if (placed == wanted) return;
+    SetWindowPos(view.window, nullptr, placed.x(), placed.y(), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (const user::Window *moved = user::find(view.window)) view.placed = moved->rect;
+}
+
+void QtDisplay::addStatusLine(View &view) {
+    auto *frame = static_cast<Frame *>(view.widget.data());
+    auto *line = new QLabel(frame);
+    line->setObjectName("noctilStatusLine");
+    line->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    line->setContentsMargins(4, 1, 4, 1);
+    line->setTextFormat(Qt::PlainText);
+    line->setAutoFillBackground(true);
+    line->setText(" ");
+    view.statusLine = line;
+    statusWindow_ = view.window;
+    frame->setStatusLine(line);
+    line->show();
+}
+
+QLabel *QtDisplay::statusLineOf(HWND window) const {
+    auto it = views_.find(window);
+    return it == views_.end() ? nullptr : it->second.statusLine.data();
+}
+
+void QtDisplay::refreshStatusLine() {
+    if (!statusWindow_ || !hasSession()) return;
+    auto it = views_.find(statusWindow_);
+    if (it == views_.end() || !it->second.statusLine || !user::find(statusWindow_)) return;
+    QLabel *line = it->second.statusLine;
+    const status::Line shown = status::compose(statusWatcher_.gather(statusWindow_));
+    const QString text = QString::fromLocal8Bit(shown.text.c_str());
+    if (line->text() != text) line->setText(text);
+    const QColor ink = shown.warning ? QColor(176, 0, 0) : line->style()->standardPalette().color(QPalette::WindowText);
+    QPalette palette = line->palette();
+    if (palette.color(QPalette::WindowText) != ink) {
+        palette.setColor(QPalette::WindowText, ink);
+        line->setPalette(palette);
+    }
+}
+
 void QtDisplay::syncFocus() {
+    // The window the model has active is the one that takes the keys, also
+    // right after start, when the window shown last would otherwise have them.
+    if (HWND active = user::activeWindow(); active != shownActive_) {
+        auto it = views_.find(active);
+        QWidget *frame = it == views_.end() ? nullptr : it->second.widget.data();
+        if (frame && frame->isVisible()) {
+            shownActive_ = active;
+            settingFocus_ = true;
+            if (!frame->isActiveWindow()) frame->activateWindow();
+            settingFocus_ = false;
+        }
+    }
     HWND focus = user::focus();
     if (focus == shownFocus_) return;
     shownFocus_ = focus;

@@ -13,6 +13,10 @@ namespace plat {
 // vnc ...).
 bool qtDisplayAvailable();
 
+// How to start the program where there is no display to use, for the
+// messages of a start that cannot show its windows.
+const char *displayHelp();
+
 // The Qt display on the real clock: wait() runs Qt's event processing until a
 // person acts or the deadline passes. Creates the Qt application object on
 // first use.

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <QFont>
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
@@ -26,10 +27,14 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/status_line.h"
+#include "user/dialog_system.h"
 #include "user/window_system.h"
 
+class QLabel;
 class QMenu;
 class QMenuBar;
+class QTimer;
 
 namespace plat::qt {
 
@@ -41,12 +46,15 @@ struct View {
     QPointer<QWidget> widget;  // the frame, or the control itself
     QPointer<QWidget> client;  // where child windows go and painting shows
     QPointer<QMenuBar> menuBar;
+    QPointer<QWidget> titleBar;   // frames where no window manager draws one
+    QPointer<QLabel> statusLine;  // the main window's frame
     HMENU menu = nullptr;  // the menu the bar was built from
     QImage canvas;         // the client area's pixels, kept between paints
     std::uint64_t serial = 0;
     RECT placed{};  // the model rectangle last given to the widget
     bool hasPlaced = false;
     int toolbarButtons = -1;  // toolbars: the buttons the widget was built for
+    bool fitted = false;      // dialogs: font chosen, message box sized to its text
 };
 
 class QtDisplay final : public Display {
@@ -77,6 +85,14 @@ public:
     // Rebuilds an opening pop-up from the model (after its WM_INITMENU).
     void refreshMenu(HWND window, QMenu *menu, HMENU source);
 
+    // True when the display draws the title bars itself: no window manager
+    // decorates the windows (VNC, offscreen, a bare X server).
+    bool drawsTitleBars() const { return ownTitleBars_; }
+    // The status line under the main window, or null.
+    QLabel *statusLineOf(HWND window) const;
+    // Brings the status line up to date with the platform clock.
+    void refreshStatusLine();
+
 private:
     void subscribeOnce();
     void createView(HWND window);
@@ -84,6 +100,9 @@ private:
     void updateFrame(View &view, const user::Window &w);
     void rebuildMenuBar(View &view);
     void syncFocus();
+    void placeOnScreen(View &view, const user::Window &w);
+    void fitDialogs();
+    void addStatusLine(View &view);
 
     std::unique_ptr<Display> pacer_;
     QMetaObject::Connection focusConnection_;
@@ -95,13 +114,40 @@ private:
     std::vector<std::function<void()>> actions_;
     bool acted_ = false;  // actions ran during this wait: the loop has work
     HWND shownFocus_ = nullptr;
+    HWND shownActive_ = nullptr;
+    bool ownTitleBars_ = false;
+    HWND statusWindow_ = nullptr;  // the window whose frame carries the status line
+    status::Watcher statusWatcher_;
+    std::unique_ptr<QTimer> statusTimer_;
     bool settingFocus_ = false;
     unsigned beeps_ = 0;
 };
+
+// Makes the process's Qt application on first use (qt_start.cpp).
+void ensureApplication();
 
 // Views of dialog controls and the toolbar (qt_controls.cpp).
 ViewKind controlKind(const user::Window &w);
 QWidget *createControl(QtDisplay &display, View &view, const user::Window &w, QWidget *parent);
 void updateControl(QtDisplay &display, View &view, const user::Window &w);
+// One font for every control of a dialog: the face Qt has, at the size whose
+// cell matches the dialog's base units, so the templates look as laid out.
+QFont dialogFont(const user::BaseUnits &units);
+void applyDialogFont(QWidget *client, HWND window);
+// Grows a message box until its text shows whole (qt_controls.cpp).
+void fitMessageBox(QtDisplay &display, HWND box);
+
+// Where a top-level window of `size` (its decorations included) goes so it
+// lies within the screen's available area: as near as possible to `wanted`,
+// its top-left corner on the screen when it is larger than the area.
+QPoint placeWithin(QPoint wanted, QSize size, QRect available);
+
+// The bar the display draws on top of a frame when no window manager does:
+// the title, a close box when the window has one, dragging moves the window
+// (title_bar.cpp).
+QWidget *makeTitleBar(QtDisplay &display, HWND window, QWidget *frame);
+void updateTitleBar(QWidget *bar, const QString &title);
+// True when a window manager decorates top-level windows on this platform.
+bool windowManagerDecorates();
 
 }  // namespace plat::qt

@@ -1,0 +1,67 @@
+// The status line a display shows under the main window: what the camera's
+// port lines are doing and since when, when the window's next timed step is
+// due, the images written and the file they go to, and whether that file's
+// drive will hold the rest of the run. Composed from facts the platform
+// already has (port log, armed timers, the file being written), so the
+// program knows nothing of it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/clock.h"
+
+namespace plat::status {
+
+struct PortFacts {
+    std::uint8_t value = 0;  // the level the data lines hold now
+    Micros since = 0;        // when that level was first written
+};
+
+struct OutputFacts {
+    std::string name;                      // the file as the program named it
+    std::uint32_t frames = 0;              // images in it
+    bool open = true;                      // false: the run has ended, the file is finished
+    std::optional<std::uint32_t> limit;    // images the run is to write, when known
+    std::optional<std::uint64_t> freeBytes;  // free space on the file's drive
+    std::uint64_t frameBytes = 0;          // what one more image takes
+};
+
+struct Facts {
+    Micros now = 0;
+    std::optional<PortFacts> port;      // none before the port's first write
+    std::optional<Micros> nextStepDue;  // the main window's earliest timer
+    std::optional<OutputFacts> output;  // the file of this run or the last one
+};
+
+struct Line {
+    std::string text;
+    bool warning = false;  // the drive will not hold the rest of the run
+};
+
+Line compose(const Facts &facts);
+
+// "12.4 s", "3 min 05 s", "2 h 10 min": how long, for people.
+std::string duration(Micros span);
+// "512 KB", "3.4 MB", "12.3 GB".
+std::string bytes(std::uint64_t count);
+
+// Gathers the facts from the current session for a window's status line.
+// It remembers the file of a run that has ended, so the line still says
+// where the images went, and looks at the drive's free space at most once
+// a second of the platform clock or when an image was added.
+class Watcher {
+public:
+    Facts gather(HWND window);
+
+private:
+    std::optional<OutputFacts> output_;
+    std::filesystem::path path_;
+    Micros spaceCheckedAt_ = 0;
+};
+
+}  // namespace plat::status

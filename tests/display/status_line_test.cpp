@@ -1,0 +1,161 @@
+// The status line's text: its phrases from given facts, and the facts the
+// platform gathers while the real program records on the virtual clock.
+#include "display/status_line.h"
+
+#include <string>
+
+#include "app_test.h"
+#include "port/parallel_port.h"
+#include "user/window_system.h"
+
+namespace noctil::test {
+namespace {
+
+using plat::status::Facts;
+using plat::status::OutputFacts;
+using plat::status::PortFacts;
+
+constexpr plat::Micros kSecond = 1'000'000;
+constexpr std::uint64_t kImage = 921'632;  // a 640 x 480 image with its chunk header and index entries
+
+OutputFacts output(std::uint32_t frames, std::optional<std::uint32_t> limit, std::optional<std::uint64_t> free,
+                   bool open = true) {
+    return OutputFacts{"C:\\night.avi", frames, open, limit, free, kImage};
+}
+
+struct ComposeCase {
+    const char *name;
+    Facts facts;
+    const char *text;
+    bool warning;
+};
+
+const ComposeCase kComposeCases[] = {
+    {"NothingWrittenYet", {}, "at rest", false},
+    {"AmplifierOff",
+     {20 * kSecond, PortFacts{0x0F, 7'600'000}, 23 * kSecond, std::nullopt},
+     "integrating, amplifier off - 12.4 s  |  amplifier on in 3.0 s", false},
+    {"AmplifierOn",
+     {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 20 * kSecond, std::nullopt},
+     "integrating, amplifier on - 1.0 s  |  readout due now", false},
+    {"ReadingOut480", {20 * kSecond, PortFacts{0x09, 20 * kSecond}, std::nullopt, std::nullopt}, "reading out", false},
+    {"ReadingOut", {20 * kSecond, PortFacts{0x08, 19 * kSecond}, std::nullopt, std::nullopt}, "reading out", false},
+    {"DelayAfterFirstImage",
+     {20 * kSecond, PortFacts{0x00, 18 * kSecond}, 25 * kSecond, output(1, 10, 50 * kImage)},
+     "at rest  |  next exposure in 5.0 s  |  1 of 10 images written to C:\\night.avi  |  "
+     "43.9 MB free, room for 50 images",
+     false},
+    {"NoLimitYet",
+     {20 * kSecond, PortFacts{0x0B, 0}, std::nullopt, output(0, std::nullopt, 3 * kImage)},
+     "integrating, amplifier on - 20.0 s  |  recording to C:\\night.avi, no image yet  |  2.6 MB free, room for 3 images",
+     false},
+    {"RoomForExactlyTheRest",
+     {0, std::nullopt, std::nullopt, output(3, 10, 7 * kImage)},
+     "at rest  |  3 of 10 images written to C:\\night.avi  |  6.2 MB free, room for 7 images", false},
+    {"OneImageShort",
+     {0, std::nullopt, std::nullopt, output(3, 10, 7 * kImage - 1)},
+     "at rest  |  3 of 10 images written to C:\\night.avi  |  "
+     "WARNING: 6.2 MB free, room for 6 of the 7 images still to come",
+     true},
+    {"DriveFull",
+     {0, std::nullopt, std::nullopt, output(1, std::nullopt, 100)},
+     "at rest  |  1 image written to C:\\night.avi  |  1 KB free, room for 0 images", false},
+    {"RunEnded",
+     {0, PortFacts{0x00, 0}, std::nullopt, output(12, std::nullopt, 0, false)},
+     "at rest  |  12 images written to C:\\night.avi", false},
+    {"UnknownLevel",
+     {90 * kSecond, PortFacts{0x42, 0}, std::nullopt, std::nullopt}, "port lines at 0x42 - 1 min 30 s", false},
+};
+
+TEST(StatusLineText, PhrasesFollowTheFacts) {
+    for (const ComposeCase &c : kComposeCases) {
+        const plat::status::Line line = plat::status::compose(c.facts);
+        EXPECT_EQ(line.text, c.text) << c.name;
+        EXPECT_EQ(line.warning, c.warning) << c.name;
+    }
+}
+
+TEST(StatusLineText, DurationsAndSizesReadAsPeopleSayThem) {
+    const struct {
+        plat::Micros span;
+        const char *text;
+    } durations[] = {{-5, "0.0 s"},         {99'999, "0.0 s"},           {12'499'999, "12.4 s"},
+                     {59'999'999, "59.9 s"}, {60 * kSecond, "1 min 00 s"}, {3599 * kSecond, "59 min 59 s"},
+                     {3600 * kSecond, "1 h 00 min"}, {(7 * 3600 + 125) * kSecond, "7 h 02 min"}};
+    for (const auto &d : durations) EXPECT_EQ(plat::status::duration(d.span), d.text) << d.span;
+    const struct {
+        std::uint64_t count;
+        const char *text;
+    } sizes[] = {{0, "0 KB"},           {1, "1 KB"},          {1024 * 1024 - 1, "1024 KB"},
+                 {1024 * 1024, "1.0 MB"}, {1536 * 1024, "1.5 MB"}, {5ull << 30, "5.0 GB"}};
+    for (const auto &s : sizes) EXPECT_EQ(plat::status::bytes(s.count), s.text) << s.count;
+}
+
+// The facts the platform gathers during a run, at each step of the cycle.
+class StatusLineRunTest : public AppTest {
+protected:
+    std::string now() { return plat::status::compose(watcher_.gather(mainWindow())).text; }
+    // The line without its free-space part, which depends on this machine's drive.
+    std::string nowWithoutSpace() {
+        std::string text = now();
+        const std::size_t space = text.find(" free, room for ");
+        if (space == std::string::npos) return text;
+        return text.substr(0, text.rfind("  |  ", space));
+    }
+    plat::status::Watcher watcher_;
+};
+
+TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndAStop) {
+    installCamera(Camera::Test240);
+    writeSettingsFile(
+        "[Filenames]\r\nImageFile=C:\\night.avi\r\n[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=4000\r\nDelay=3000\r\n"
+        "Count=2\r\n");
+    std::vector<std::string> seen;
+    std::string atReadout, withSpace;
+    int listener = 0, observer = 0;
+
+    user().at(500, [&] { seen.push_back(nowWithoutSpace()); });
+    user().at(1000, [&] {
+        choose(IDM_RECORD);
+        listener = session().component<plat::ParallelPort>().subscribe([&](const plat::PortWrite &w) {
+            if ((w.value == 0x08 || w.value == 0x09) && atReadout.empty()) atReadout = nowWithoutSpace();
+        });
+        // The snapshot title counts the first image; the delay starts then.
+        observer = plat::user::subscribe([&](HWND window, plat::user::Change change) {
+            if (window != snapshotWindow() || change != plat::user::Change::Text || observer == 0) return;
+            plat::user::unsubscribe(observer);
+            observer = 0;
+            const std::uint32_t delayStartMs = nowMs();
+            user().at(delayStartMs + 1000, [&] { seen.push_back(nowWithoutSpace()); });
+            user().at(delayStartMs + 1500, [&] {
+                choose(IDM_STOP);
+                seen.push_back(nowWithoutSpace());
+                exitProgram();
+            });
+        });
+    });
+    user().at(1500, [&] {
+        withSpace = now();
+        seen.push_back(nowWithoutSpace());
+    });
+    user().at(4500, [&] { seen.push_back(nowWithoutSpace()); });
+
+    EXPECT_EQ(runProgram(), 0);
+    session().component<plat::ParallelPort>().unsubscribe(listener);
+    if (observer) plat::user::unsubscribe(observer);
+
+    const std::vector<std::string> expected = {
+        "at rest",
+        "integrating, amplifier off - 0.5 s  |  amplifier on in 2.5 s  |  recording to C:\\night.avi, no image yet",
+        "integrating, amplifier on - 0.5 s  |  readout in 0.5 s  |  recording to C:\\night.avi, no image yet",
+        "at rest  |  next exposure in 2.0 s  |  1 of 2 images written to C:\\night.avi",
+        "at rest  |  1 of 2 images written to C:\\night.avi",
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(atReadout, "reading out  |  recording to C:\\night.avi, no image yet");
+    // The drive the file lies on has room, and the line says how much.
+    EXPECT_NE(withSpace.find(" free, room for "), std::string::npos) << withSpace;
+}
+
+}  // namespace
+}  // namespace noctil::test
