@@ -90,13 +90,14 @@ std::string bytes(std::uint64_t count) {
 
 Line compose(const Facts &facts) {
     Line line;
-    line.text = portPhrase(facts);
-    if (facts.nextStepDue) line.text += kSeparator + nextStepPhrase(facts);
+    line.camera = portPhrase(facts);
+    if (facts.nextStepDue) line.camera += kSeparator + nextStepPhrase(facts);
     if (facts.output) {
-        line.text += kSeparator + imagesPhrase(*facts.output);
+        line.output = imagesPhrase(*facts.output);
         if (facts.output->open && facts.output->freeBytes)
-            line.text += kSeparator + spacePhrase(*facts.output, line.warning);
+            line.output += kSeparator + spacePhrase(*facts.output, line.warning);
     }
+    line.text = line.output.empty() ? line.camera : line.camera + kSeparator + line.output;
     return line;
 }
 

@@ -39,7 +39,9 @@ struct Facts {
 };
 
 struct Line {
-    std::string text;
+    std::string camera;  // the port's lines and the next step
+    std::string output;  // the images, their file and its drive; empty before the first run
+    std::string text;    // both on one line, as a log or a test reads them
     bool warning = false;  // the drive will not hold the rest of the run
 };
 

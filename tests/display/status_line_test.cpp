@@ -127,8 +127,8 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
             observer = 0;
             const std::uint32_t delayStartMs = nowMs();
             user().at(delayStartMs + 1000, [&] { seen.push_back(nowWithoutSpace()); });
-            user().at(delayStartMs + 1500, [&] {
-                choose(IDM_STOP);
+            user().at(delayStartMs + 1500, [&] { choose(IDM_STOP); });
+            user().at(delayStartMs + 1600, [&] {
                 seen.push_back(nowWithoutSpace());
                 exitProgram();
             });

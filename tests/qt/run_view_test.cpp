@@ -7,11 +7,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "files/paths.h"
@@ -47,7 +52,8 @@ public:
         if (catchUp) qt().sync();
         QLabel *line = qt().statusLineOf(mainWindow());
         if (!line) return "<no status line>";
-        const std::string text = line->text().toStdString();
+        // Its two rows (the camera; the images) read as one line.
+        std::string text = line->text().trimmed().replace("\n", "  |  ").toStdString();
         const std::size_t space = text.find(" free, room for ");
         return space == std::string::npos ? text : text.substr(0, text.rfind("  |  ", space));
     }
@@ -67,6 +73,21 @@ public:
         return widgetOf(GetDlgItem(mainWindow(), IDC_TOOLBAR))->findChildren<QToolButton *>().at(index);
     }
 
+    // The whole screen as a VNC viewer would show it: every window at its
+    // place over an empty desktop.
+    void saveScreen(const std::string &name) {
+        const char *dir = std::getenv("NOCTIL_SCREENSHOT_DIR");
+        if (!dir || !*dir) return;
+        QImage screen(QGuiApplication::primaryScreen()->size(), QImage::Format_RGB32);
+        screen.fill(QColor(0, 96, 96));
+        QPainter painter(&screen);
+        for (HWND window : plat::user::topLevelWindows())
+            if (QWidget *frame = widgetOf(window); frame && frame->isVisible())
+                painter.drawImage(frame->pos(), frame->grab().toImage());
+        painter.end();
+        screen.save(QString::fromStdString((std::filesystem::path(dir) / (name + ".png")).string()));
+    }
+
     static HWND topDialog() {
         auto open = plat::user::openDialogs();
         return open.empty() ? nullptr : open.back();
@@ -76,7 +97,7 @@ public:
 TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
     writeSettings(
         "[Filenames]\r\nImageFile=C:\\night.avi\r\n[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=4000\r\nDelay=3000\r\n"
-        "Count=2\r\n");
+        "Count=2\r\n[Driver]\r\nPreviewMode=2\r\n");
     std::vector<std::string> seen;
     std::string atReadout;
     int listener = 0, observer = 0;
@@ -95,7 +116,7 @@ TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
     });
     user().at(1000, [&] {
         toolbarButton(0)->click();  // Record
-        listener = session().component<plat::ParallelPort>().subscribe([&](const plat::PortWrite &w) {
+        listener = plat::session().component<plat::ParallelPort>().subscribe([&](const plat::PortWrite &w) {
             if ((w.value == 0x08 || w.value == 0x09) && atReadout.empty()) {
                 qt().refreshStatusLine();
                 atReadout = statusShown(false);
@@ -123,11 +144,12 @@ TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
     user().at(3500, [&] {
         saveScreenshot(mainWindow(), "main-window-exposing");
         saveScreenshot(snapshotWindow(), "snapshot-window-title-bar");
+        saveScreen("screen-own-title-bars");
     });
     user().at(4500, [&] { seen.push_back(statusShown()); });
 
     EXPECT_EQ(runProgram(), 0);
-    session().component<plat::ParallelPort>().unsubscribe(listener);
+    plat::session().component<plat::ParallelPort>().unsubscribe(listener);
     if (observer) plat::user::unsubscribe(observer);
 
     const std::vector<std::string> expected = {
@@ -161,7 +183,9 @@ const KeyCase kAboutKeys[] = {
 TEST_F(QtRunViewTest, MainWindowHasTheKeysFromTheStartAndEachAcceleratorOpensAbout) {
     bool mainActive = false;
     std::vector<std::string> opened;
-    user().at(500, [&] { mainActive = QApplication::activeWindow() == widgetOf(mainWindow()); });
+    user().at(500, [&] {
+        mainActive = QApplication::activeWindow() == widgetOf(mainWindow());
+    });
     std::uint32_t at = 600;
     for (const KeyCase &k : kAboutKeys) {
         user().at(at, [&k] { sendKey(keyTarget(), k.key, k.modifiers, k.text); });

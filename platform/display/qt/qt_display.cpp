@@ -319,6 +319,7 @@ void QtDisplay::sync() {
         view.client->update();
     }
     painted_.clear();
+    focusMainWindowOnce();
     syncFocus();
     refreshStatusLine();
     // Qt defers some deletions to its event loop, which never runs as a
@@ -453,7 +454,7 @@ void QtDisplay::addStatusLine(View &view) {
     line->setContentsMargins(4, 1, 4, 1);
     line->setTextFormat(Qt::PlainText);
     line->setAutoFillBackground(true);
-    line->setText(" ");
+    line->setText(" \n ");  // two rows from the start: the frame keeps its height
     view.statusLine = line;
     statusWindow_ = view.window;
     frame->setStatusLine(line);
@@ -470,15 +471,32 @@ void QtDisplay::refreshStatusLine() {
     auto it = views_.find(statusWindow_);
     if (it == views_.end() || !it->second.statusLine || !user::find(statusWindow_)) return;
     QLabel *line = it->second.statusLine;
+    // Two rows: the camera, then where the images go; the whole as a tooltip
+    // for a window too narrow to show a long file name.
     const status::Line shown = status::compose(statusWatcher_.gather(statusWindow_));
-    const QString text = QString::fromLocal8Bit(shown.text.c_str());
-    if (line->text() != text) line->setText(text);
+    const QString text = QString::fromLocal8Bit((shown.camera + "\n" + (shown.output.empty() ? " " : shown.output)).c_str());
+    if (line->text() != text) {
+        line->setText(text);
+        line->setToolTip(QString::fromLocal8Bit(shown.text.c_str()));
+    }
     const QColor ink = shown.warning ? QColor(176, 0, 0) : line->style()->standardPalette().color(QPalette::WindowText);
     QPalette palette = line->palette();
     if (palette.color(QPalette::WindowText) != ink) {
         palette.setColor(QPalette::WindowText, ink);
         line->setPalette(palette);
     }
+}
+
+// The program shows its snapshot window after the main window, which leaves
+// the snapshot window active and the menus' keys without effect until a
+// click. The first time the main window shows, the display gives it the
+// keys, as a person's click on it would.
+void QtDisplay::focusMainWindowOnce() {
+    if (mainFocused_ || !statusWindow_) return;
+    const user::Window *w = user::find(statusWindow_);
+    if (!w || !(w->style & WS_VISIBLE) || (w->style & WS_DISABLED)) return;
+    mainFocused_ = true;
+    if (!user::isDescendant(user::focus(), statusWindow_)) user::activate(statusWindow_);
 }
 
 void QtDisplay::syncFocus() {

@@ -100,6 +100,7 @@ private:
     void updateFrame(View &view, const user::Window &w);
     void rebuildMenuBar(View &view);
     void syncFocus();
+    void focusMainWindowOnce();
     void placeOnScreen(View &view, const user::Window &w);
     void fitDialogs();
     void addStatusLine(View &view);
@@ -116,7 +117,8 @@ private:
     HWND shownFocus_ = nullptr;
     HWND shownActive_ = nullptr;
     bool ownTitleBars_ = false;
-    HWND statusWindow_ = nullptr;  // the window whose frame carries the status line
+    HWND statusWindow_ = nullptr;  // the main window: its frame carries the status line
+    bool mainFocused_ = false;
     status::Watcher statusWatcher_;
     std::unique_ptr<QTimer> statusTimer_;
     bool settingFocus_ = false;
