@@ -37,11 +37,26 @@ enum CameraPortValue : BYTE {
 };
 #define CAMERA_PORT_ADDRESS 0x378
 
+// States of the readout selection (SelectionState). Between the two named
+// ends it counts the frames of the readout stream being measured.
+enum {
+    SELECTION_ARMED = -1,  // waiting for the first frame, which ends the exposure
+    SELECTION_RENDER = 0,  // a frame is kept: the final image stamps it onto every frame
+};
+
 // Exposure cycle timers of the main window, each used as a one-shot.
 enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
 
 // The largest frame the readout selection keeps: 640 x 480 at 4 bytes a pixel.
 #define BEST_FRAME_BYTES (640 * 480 * 4)
+
+// A failure of the running cycle, told to the user from the main window's
+// queue (wParam: which of the kinds below, each with its own text).
+#define WM_RUNFAILURE (WM_APP + 0)
+enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_KINDS = 2 };
+// A failure's text: what failed (up to a file name and some words), then the
+// system's reason on a second line.
+#define FAILURE_TEXT_SIZE (MAX_PATH + 320)
 
 struct AppState {
     HINSTANCE instanceHandle;
@@ -68,7 +83,8 @@ struct AppState {
     PAVIFILE outputFile;
     PAVISTREAM outputStream;
     INT sampleIndex;
-    INT writeFailureShown;  // the output file's write failure has been reported
+    INT imageFailureReported;  // this run has told the user that an image could not be made
+    char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];  // texts of the posted failure boxes
 };
 
 extern AppState app;
@@ -86,6 +102,15 @@ INT_PTR CALLBACK SetupDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 HWND CreateToolbar(HWND parent);
 void SetCaptureState(INT state);
 LRESULT SaveImagesIn(void);
+// "<what>" and, when `error` is not ERROR_SUCCESS, the system's text for it
+// on a second line.
+void ComposeFailureText(char *text, size_t size, const char *what, DWORD error);
+// A modal "Error" box with that text; for failures of a command the user chose.
+void ShowFailure(const char *what, DWORD error);
+// Tells the user of a failure of the running cycle without holding the cycle
+// up: the box opens once the current handler has returned (WM_RUNFAILURE).
+void ReportRunFailure(INT kind, const char *what, DWORD error);
+LRESULT ShowRunFailure(WPARAM kind);
 
 // device/
 // Sends to the capture window only while it exists (tested anew each time);
@@ -110,8 +135,11 @@ void StopRecording(void);
 void TogglePause(void);
 void HandleExposureTimer(UINT_PTR timerId);
 LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header);
-void MakeFinalImage(void);
-void LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot);
+// TRUE when lastImage is an image made this cycle; FALSE when it could not
+// be made (the user has been told, once a run), lastImage then unchanged.
+BOOL MakeFinalImage(void);
+// TRUE when frame 0 of the file replaced *imageSlot.
+BOOL LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot);
 // PackedDib layout: colour table (or bit-field masks) in bytes, bytes per
 // row (padded to 4), the whole block (0 for a header no block can match),
 // and where the pixel rows begin.
@@ -123,8 +151,8 @@ BYTE *PackedDibBits(PackedDib *dib);
 // output/
 INT OpenImageFile(void);
 // TRUE when the image is in the file. FALSE when nothing was written: no
-// file open, no image, or a failed write (reported once per file); the
-// exposure cycle then neither counts the image nor changes the title.
+// file open, no image, or a failed write, which it reports with
+// ReportRunFailure; the exposure cycle then ends the run.
 BOOL AppendImage(PackedDib *dib, BYTE *bits);
 void CloseImageFile(void);
 // Called when the main window is destroyed: finishes an output file that a

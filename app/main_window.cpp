@@ -123,6 +123,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(wParam);
     case WM_INITMENU: return OnInitMenu(window, wParam, lParam);
+    case WM_RUNFAILURE: return ShowRunFailure(wParam);
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -4,8 +4,8 @@
 // The state of a run is which timer is armed:
 //   Idle -> (Record) Amplifier off | Exposing -> Readout -> Delay -> ...
 // Everything here runs on the GUI thread from the main window procedure, so
-// the cycle needs no lock; the timer path allocates nothing and touches no
-// file of its own.
+// the cycle needs no lock. A failure met here is never shown from inside a
+// handler (a message box's loop would hold the cycle up); it is posted.
 #include <stdio.h>
 #include <string.h>
 
@@ -86,23 +86,27 @@ void ComposeSnapshotTitle(char *title, size_t size)
     snprintf(title, size, "%s%s%s", ellipsis, name + (nameLength - room), count);
 }
 
-// Shows the new image and, unless paused, writes and counts it. An image
-// that did not reach the file is not counted, so a run with a limit still
-// ends with that many images in the file.
-static void ShowAndWriteImage(void)
+// Makes, shows and, unless paused, writes and counts the new image. An
+// image that was not made this cycle is neither written nor counted, and
+// the run goes on. A failed write ends the run as Stop does, so the file
+// keeps every image written before; the user hears of it once the handler
+// has returned. FALSE when the run has ended.
+static BOOL ShowAndWriteImage(void)
 {
-    MakeFinalImage();
-    // The repaint runs before UpdateWindow returns and publishes where the
-    // new image's rows begin, which AppendImage needs.
+    if (!MakeFinalImage()) return TRUE;  // it has told the user, once a run
     InvalidateRect(app.snapshotWindow, NULL, FALSE);
     UpdateWindow(app.snapshotWindow);
-    if (app.paused) return;
+    if (app.paused) return TRUE;
 
-    if (!AppendImage(app.lastImage, app.lastImageBits)) return;  // it has said why
+    if (!AppendImage(app.lastImage, app.lastImageBits)) {
+        StopRecording();
+        return FALSE;
+    }
     app.framesWritten++;
     char title[TITLE_SIZE];
     ComposeSnapshotTitle(title, sizeof title);
     SetWindowTextA(app.snapshotWindow, title);
+    return TRUE;
 }
 
 // Turns the live view back on as the settings ask.
@@ -126,7 +130,7 @@ static void OnAmpOnTimer(void)
 static void OnExposureTimer(void)
 {
     KillTimer(app.mainWindow, IDT_EXPOSURE);
-    app.SelectionState = -1;
+    app.SelectionState = SELECTION_ARMED;
     SendCaptureMessage(WM_CAP_SET_PREVIEW, 0, 0);
     SendCaptureMessage(WM_CAP_SET_OVERLAY, 0, 0);
     SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
@@ -137,8 +141,10 @@ static void OnExposureTimer(void)
     WriteCameraPort(PORT_IDLE);
     SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
 
-    if (app.SelectionState == 0) ShowAndWriteImage();
+    BOOL goOn = app.SelectionState == SELECTION_RENDER ? ShowAndWriteImage() : TRUE;
     RestoreView();
+    // A run that has ended arms nothing more.
+    if (!goOn || !app.recording) return;
 
     if (app.settings.frameCount != 0 && app.framesWritten >= app.settings.frameCount)
         PostMessageA(app.mainWindow, WM_COMMAND, IDM_STOP, 0);
@@ -158,6 +164,7 @@ void StartRecording(void)
     FillOutputFormat();
     if (OpenImageFile()) {
         app.framesWritten = 0;
+        app.imageFailureReported = 0;
         StartExposure();
     }
     // Even without a file the run shows as started, so Record stays disabled
@@ -172,7 +179,7 @@ void StopRecording(void)
     KillTimer(app.mainWindow, IDT_EXPOSURE);
     KillTimer(app.mainWindow, IDT_DELAY);
     CloseImageFile();
-    app.SelectionState = -1;
+    app.SelectionState = SELECTION_ARMED;
     SetCaptureState(CAPSTATE_IDLE);
 }
 

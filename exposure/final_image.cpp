@@ -3,6 +3,7 @@
 // the AVI library, becomes the current image lastImage. The program never
 // interprets the driver's own frame layout.
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -59,48 +60,89 @@ BYTE *PackedDibBits(PackedDib *dib)
 // Copies frame 0 of the reader into a new block that replaces *imageSlot.
 // The new block is allocated before the old one is freed, so an image that
 // cannot be sized or allocated leaves the current image as it was.
-static void CopyFrameZero(PGETFRAME reader, PackedDib **imageSlot)
+static BOOL CopyFrameZero(PGETFRAME reader, PackedDib **imageSlot)
 {
     const BITMAPINFOHEADER *frame = (const BITMAPINFOHEADER *)AVIStreamGetFrame(reader, 0);
-    if (frame == NULL) return;
+    if (frame == NULL) return FALSE;
     size_t size = PackedDibSize(frame);
-    if (size == 0) return;
+    if (size == 0) return FALSE;
     PackedDib *image = (PackedDib *)malloc(size);
-    if (image == NULL) return;
+    if (image == NULL) return FALSE;
     memcpy(image, frame, size);
 
-    // lastImageBits must never point into a freed block: it follows the
-    // new image at once, whether or not the snapshot window repaints.
+    // This is the one place that sets lastImageBits: it follows the new
+    // image at once, so it never points into a freed block.
     BOOL isLastImage = imageSlot == &app.lastImage;
     free(*imageSlot);
     *imageSlot = image;
     if (isLastImage) app.lastImageBits = PackedDibBits(image);
+    return TRUE;
 }
 
-void LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot)
+BOOL LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot)
 {
+    BOOL loaded = FALSE;
     AVIFileInit();
     PAVISTREAM stream = NULL;
     if (AVIStreamOpenFromFileA(&stream, fileName, streamtypeVIDEO, 0, OF_READ, NULL) == AVIERR_OK) {
         PGETFRAME reader = AVIStreamGetFrameOpen(stream, NULL);
         if (reader != NULL) {
-            CopyFrameZero(reader, imageSlot);
+            loaded = CopyFrameZero(reader, imageSlot);
             AVIStreamGetFrameClose(reader);
         }
         AVIStreamRelease(stream);
     }
     AVIFileExit();
+    return loaded;
 }
 
-void MakeFinalImage(void)
+// Tells the user, once a run, that an image could not be made; the cycle
+// goes on and tries again with the next exposure.
+static BOOL ImageFailed(const char *what, LPCSTR fileName, DWORD error)
 {
-    SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
-    SendCaptureMessage(WM_CAP_FILE_SET_CAPTURE_FILEA, 0, (LPARAM)CAPTURE_FILE);
+    if (app.imageFailureReported) return FALSE;
+    app.imageFailureReported = 1;
+    char text[FAILURE_TEXT_SIZE];
+    snprintf(text, sizeof text, what, fileName);
+    ReportRunFailure(RUN_FAILURE_IMAGE, text, error);
+    return FALSE;
+}
+
+// Deletes a temporary file of an earlier image; FALSE when something of that
+// name is still there (a folder, a file that cannot be deleted).
+static BOOL ClearTemporaryFile(LPCSTR fileName)
+{
+    SetLastError(ERROR_SUCCESS);
+    remove(fileName);
+    return GetFileAttributesA(fileName) == INVALID_FILE_ATTRIBUTES;
+}
+
+BOOL MakeFinalImage(void)
+{
     // The render state: the callback stamps the kept image onto every frame
     // and stops the capture, so the file's frame 0 is the kept image.
-    app.SelectionState = 0;
-    SendCaptureMessage(WM_CAP_SEQUENCE, 0, 0);
+    app.SelectionState = SELECTION_RENDER;
+    // An earlier image's files must never stand in for this one, so both go
+    // first, and each step below must succeed for the image to count.
+    if (!ClearTemporaryFile(CAPTURE_FILE)) return ImageFailed("Can't delete AVI file %s", CAPTURE_FILE, GetLastError());
+    if (!ClearTemporaryFile(CAPTURE_COPY_FILE))
+        return ImageFailed("Can't delete AVI file %s", CAPTURE_COPY_FILE, GetLastError());
+
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)ReadoutFrameCallback);
+    SendCaptureMessage(WM_CAP_FILE_SET_CAPTURE_FILEA, 0, (LPARAM)CAPTURE_FILE);
+    SetLastError(ERROR_SUCCESS);
+    BOOL captured = (BOOL)SendCaptureMessage(WM_CAP_SEQUENCE, 0, 0);
+    DWORD error = GetLastError();
     SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
-    SendCaptureMessage(WM_CAP_FILE_SAVEASA, 0, (LPARAM)CAPTURE_COPY_FILE);
-    LoadFrameFromAvi(CAPTURE_COPY_FILE, &app.lastImage);
+    if (!captured) return ImageFailed("Can't capture to AVI file %s", CAPTURE_FILE, error);
+
+    SetLastError(ERROR_SUCCESS);
+    BOOL saved = (BOOL)SendCaptureMessage(WM_CAP_FILE_SAVEASA, 0, (LPARAM)CAPTURE_COPY_FILE);
+    error = GetLastError();
+    if (!saved) return ImageFailed("Can't save AVI file %s", CAPTURE_COPY_FILE, error);
+
+    SetLastError(ERROR_SUCCESS);
+    if (!LoadFrameFromAvi(CAPTURE_COPY_FILE, &app.lastImage))
+        return ImageFailed("Can't read AVI file %s", CAPTURE_COPY_FILE, GetLastError());
+    return TRUE;
 }

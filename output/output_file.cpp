@@ -59,7 +59,6 @@ static HRESULT SetStreamFormat(void)
 INT OpenImageFile(void)
 {
     AVIFileInit();
-    app.writeFailureShown = 0;
     if (app.settings.autoIncrement && app.settings.imageFile[0] != '\0' &&
         !NumberImageFile(app.settings.imageFile, sizeof app.settings.imageFile)) {
         // No free number, or no room for one: never overwrite an earlier run.
@@ -108,13 +107,13 @@ static BOOL RowsLieInside(const PackedDib *dib, const BYTE *bits, size_t bytes)
     return offset <= blockSize && bytes <= blockSize - offset;
 }
 
-// The first image of a file that cannot be written is reported; the run
-// goes on and the images already in the file stay readable.
-static void ReportWriteFailure(void)
+// A failed write ends the run (the exposure cycle stops it); the user hears
+// why once the cycle's handler has returned.
+static void ReportWriteFailure(const char *reason, DWORD error)
 {
-    if (app.writeFailureShown) return;
-    app.writeFailureShown = 1;
-    ShowErrorWithName("Can't write image to AVI file %s");
+    char what[FAILURE_TEXT_SIZE];
+    snprintf(what, sizeof what, "Can't write image to AVI file %s%s", app.settings.imageFile, reason);
+    ReportRunFailure(RUN_FAILURE_WRITE, what, error);
 }
 
 BOOL AppendImage(PackedDib *dib, BYTE *bits)
@@ -123,12 +122,13 @@ BOOL AppendImage(PackedDib *dib, BYTE *bits)
     size_t bytes = ImageBytes(dib);
     // Rows of another size than the stream's images would break the file.
     if (!RowsLieInside(dib, bits, bytes) || bytes != app.outputFormat.biSizeImage) {
-        ReportWriteFailure();
+        ReportWriteFailure("\nThe image is not the size of the file's images.", ERROR_SUCCESS);
         return FALSE;
     }
+    SetLastError(ERROR_SUCCESS);
     if (AVIStreamWrite(app.outputStream, app.sampleIndex, 1, bits, (LONG)bytes, AVIIF_KEYFRAME, NULL, NULL) !=
         AVIERR_OK) {
-        ReportWriteFailure();
+        ReportWriteFailure("", GetLastError());
         return FALSE;
     }
     app.sampleIndex++;

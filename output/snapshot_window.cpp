@@ -1,5 +1,5 @@
 // The snapshot window: the latest image at its natural size in the top-left
-// corner. Its painting also publishes where the image's rows begin.
+// corner.
 #include "app_state.h"
 
 static void PaintSnapshot(HWND window)
@@ -8,7 +8,6 @@ static void PaintSnapshot(HWND window)
     HDC dc = BeginPaint(window, &paint);
     PackedDib *image = app.lastImage;
     if (image != NULL) {
-        app.lastImageBits = PackedDibBits(image);
         SetDIBitsToDevice(dc, 0, 0, (DWORD)image->biWidth, (DWORD)image->biHeight, 0, 0, 0, (UINT)image->biHeight,
                           app.lastImageBits, (const BITMAPINFO *)image, DIB_RGB_COLORS);
     }

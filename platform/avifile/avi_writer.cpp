@@ -11,6 +11,8 @@
 
 #include "avifile/dib_decode.h"
 #include "avifile/riff.h"
+#include "files/drive_space.h"
+#include "files/last_error.h"
 
 namespace plat::avi {
 
@@ -43,7 +45,10 @@ struct Bytes {
 std::unique_ptr<Writer> Writer::create(const std::filesystem::path &path, const StreamFormat &format,
                                        const WriterOptions &options) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        setLastErrorFromErrno(errno, &path);
+        return nullptr;
+    }
     return createOnDescriptor(fd, format, options);
 }
 
@@ -173,11 +178,20 @@ bool Writer::writeAt(std::uint64_t pos, std::span<const std::span<const std::uin
         count = kept;
         killNow = true;
     }
+    // A drive of set size that these bytes would overfill fails the write as
+    // a full disk does.
+    if (!driveHasRoom(fd_, pos + total)) {
+        setLastErrorFromErrno(ENOSPC);
+        return false;
+    }
     iovec *cur = iov;
     while (count > 0) {
         const ssize_t n = ::pwritev(fd_, cur, count, off_t(pos));
         if (n < 0 && errno == EINTR) continue;  // interrupted before writing: try again
-        if (n <= 0) return false;
+        if (n <= 0) {
+            setLastErrorFromErrno(n < 0 ? errno : EIO);
+            return false;
+        }
         pos += std::uint64_t(n);
         bytesWritten_ += std::uint64_t(n);
         std::size_t left = std::size_t(n);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "avifile/avi_reader.h"
 #include "avifile/avi_writer.h"
 #include "core/session.h"
+#include "files/last_error.h"
 #include "files/paths.h"
 #include "imagelog/image_log.h"
 
@@ -143,10 +145,13 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
     auto object = std::make_unique<IAVIFile>();
     const auto path = plat::nativePath(fileName);
     if (mode & OF_CREATE) {
-        // A new file for writing; the stream's format starts the writer on it.
-        if (!(mode & (OF_WRITE | OF_READWRITE))) return AVIERR_BADFLAGS;
+        // A new file for writing (OF_CREATE alone means that too); the
+        // stream's format starts the writer on it.
         object->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (object->fd < 0) return AVIERR_FILEOPEN;
+        if (object->fd < 0) {
+            plat::setLastErrorFromErrno(errno, &path);
+            return AVIERR_FILEOPEN;
+        }
         object->imageLog = plat::imagelog::ImageLog::startBeside(path);
     } else if (mode & (OF_WRITE | OF_READWRITE)) {
         return AVIERR_UNSUPPORTED;  // editing an existing file is not needed

@@ -1,8 +1,11 @@
 // The standard-library file calls of the program, on Windows names. The link
 // wraps fopen and remove (-Wl,--wrap), so every call the program makes
 // arrives here and goes on to the C library with the native name. Without a
-// session (test runners, tools) the names pass through unchanged.
+// session (test runners, tools) the names pass through unchanged. A failing
+// call also leaves its reason in GetLastError, as the system's runtime does.
 #include <windows.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +13,7 @@
 #include <string>
 
 #include "core/session.h"
+#include "files/last_error.h"
 #include "files/paths.h"
 
 extern "C" {
@@ -39,14 +43,60 @@ extern "C" FILE *__wrap_fopen(const char *name, const char *mode) {
     if (!name || !plat::hasSession()) return __real_fopen(name, mode);
     std::string mapped;
     if (!mapName(name, mapped)) return nullptr;
-    return __real_fopen(mapped.c_str(), mode);
+    FILE *file = __real_fopen(mapped.c_str(), mode);
+    if (!file) {
+        const std::filesystem::path path(mapped);
+        plat::setLastErrorFromErrno(errno, &path);
+    }
+    return file;
 }
 
+// remove deletes files only: a folder of that name stays, and the call fails
+// with EACCES, as the system's runtime does.
 extern "C" int __wrap_remove(const char *name) {
     if (!name || !plat::hasSession()) return __real_remove(name);
     std::string mapped;
     if (!mapName(name, mapped)) return -1;
-    return __real_remove(mapped.c_str());
+    struct stat st {};
+    int result = -1;
+    if (::lstat(mapped.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        errno = EACCES;
+    else
+        result = ::unlink(mapped.c_str());
+    if (result != 0) {
+        const int error = errno;
+        const std::filesystem::path path(mapped);
+        plat::setLastErrorFromErrno(error, &path);
+        errno = error;
+    }
+    return result;
+}
+
+// What the name is: a folder, a file (read-only when it cannot be written),
+// or a device for anything else the host has there (pipes, sockets, links
+// that lead nowhere).
+extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+    if (!name || !*name || !plat::hasSession()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string mapped;
+    if (!mapName(name, mapped)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    struct stat st {};
+    if (::lstat(mapped.c_str(), &st) != 0) {
+        const std::filesystem::path path(mapped);
+        plat::setLastErrorFromErrno(errno, &path);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    // A link counts as what it leads to; one that leads nowhere is still an
+    // entry of that name.
+    if (S_ISLNK(st.st_mode) && ::stat(mapped.c_str(), &st) != 0) return FILE_ATTRIBUTE_DEVICE;
+    if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+    if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
 }
 
 // The Windows directory as a native path. Returns the length copied without

@@ -78,6 +78,7 @@
 
 #ifndef RC_INVOKED
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -294,6 +295,7 @@ typedef struct tagACCEL {
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
 #define WM_USER 0x0400
+#define WM_APP 0x8000
 
 #define SC_CLOSE 0xF060
 
@@ -468,6 +470,39 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
 UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+
+// Errors of the last failed call, and their texts.
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_GEN_FAILURE 31
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INVALID_NAME 123
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_FILE_TOO_LARGE 223
+#define ERROR_IO_DEVICE 1117
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD error);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                            DWORD size, va_list *arguments);
+
+// File attributes; INVALID_FILE_ATTRIBUTES when nothing of that name exists
+// (GetLastError says why).
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_DEVICE 0x00000040
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 
 }  // extern "C"
 

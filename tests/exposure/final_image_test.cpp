@@ -92,18 +92,28 @@ TEST_F(FinalImage, AReplacedImageTakesTheRowLocationWithIt)
               std::vector<BYTE>(kStride * kHeight, 2));
 }
 
-TEST_F(FinalImage, WithoutACaptureWindowTheImageComesFromTheLastCopy)
+TEST_F(FinalImage, WithoutACaptureWindowTheLastCopyNeverStandsIn)
 {
+    WriteAvi("C:\\a.avi", {7});
+    LoadFrameFromAvi("C:\\a.avi", &app.lastImage);
+    PackedDib *image = app.lastImage;
+    WriteAvi("C:\\_NOCTIL2.AVI", {42});
+
     app.captureWindow = nullptr;
     app.SelectionState = 4;
-    MakeFinalImage();
-    EXPECT_EQ(app.SelectionState, 0);
-    EXPECT_EQ(app.lastImage, nullptr) << "nothing after start-up";
+    EXPECT_FALSE(MakeFinalImage());
+    EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
+    EXPECT_EQ(app.lastImage, image);
+    EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 7));
+}
 
-    WriteAvi("C:\\_NOCTIL2.AVI", {42});
-    MakeFinalImage();
-    ASSERT_NE(app.lastImage, nullptr);
-    EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 42));
+TEST_F(FinalImage, ReadingReportsWhetherTheImageWasReplaced)
+{
+    WriteAvi("C:\\good.avi", {5});
+    EXPECT_FALSE(LoadFrameFromAvi("C:\\missing.avi", &app.lastImage));
+    EXPECT_TRUE(LoadFrameFromAvi("C:\\good.avi", &app.lastImage));
+    EXPECT_FALSE(LoadFrameFromAvi("C:\\missing.avi", &app.lastImage));
+    EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 5));
 }
 
 }  // namespace

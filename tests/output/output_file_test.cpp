@@ -93,7 +93,6 @@ TEST_F(OutputFile, NothingIsWrittenWithoutAnOpenFileOrAnImage)
     CloseImageFile();
     EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image)))) << "after the close";
     EXPECT_EQ(app.sampleIndex, -1);
-    EXPECT_EQ(app.writeFailureShown, 0) << "none of these is a failed write";
     CloseImageFile();  // closing twice is safe
 }
 
