@@ -77,7 +77,7 @@ class OutputNamesTest : public AppTest, public ::testing::WithParamInterface<Nam
 
 TEST_P(OutputNamesTest, RecordKeepsWhatItMustNotReplace) {
     const NameCase &c = GetParam();
-    installCamera(Camera::None);
+    installCamera(Camera::Test240);
     writeSettingsFile(std::string("[Filenames]\r\nImageFile=") + c.imageFile + "\r\n[Flags]\r\nAutoIncrement=" +
                       (c.autoIncrement ? "1" : "0") + "\r\n");
     if (c.existing) makeEntry(c.existing, c.kind);
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Names, OutputNamesTest, ::testing::ValuesIn(kNameCases)
 
 // A full drive: the open succeeds, the stream's format cannot be written.
 TEST_F(AppTest, AFullDriveIsNamedAsTheReason) {
-    installCamera(Camera::None);
+    installCamera(Camera::Test240);
     writeSettingsFile("[Filenames]\r\nImageFile=D:\\night.avi\r\n");
     user().at(400, [&] { plat::setDriveSize('d', 0); });
     user().at(500, [&] { choose(IDM_RECORD); });
