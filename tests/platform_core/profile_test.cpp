@@ -180,7 +180,7 @@ TEST_F(ProfileTest, OverlongLinesSurviveAWrite) {
     const std::string before = "[A]\nK=" + std::string(100000, 'x') + "\n" + std::string(70000, ';') + "\n";
     putIni(before);
     EXPECT_TRUE(WritePrivateProfileStringA("B", "K", "v", "Noctil.ini"));
-    EXPECT_EQ(iniText(), before + "[B]\nK=v\n");
+    EXPECT_EQ(iniText(), before + "[B]\r\nK=v\r\n");
     char buffer[16];
     EXPECT_EQ(GetPrivateProfileStringA("A", "K", "", buffer, sizeof buffer, "Noctil.ini"), 15u);
 }
@@ -197,7 +197,7 @@ TEST_F(ProfileTest, FindsTheFileWhateverItsCase) {
 
 TEST_F(ProfileTest, NamesWithADirectoryGoThroughTheDriveMapping) {
     EXPECT_TRUE(WritePrivateProfileStringA("A", "K", "v", "C:\\settings.ini"));
-    EXPECT_EQ(readAll(root() / "drives/c/settings.ini"), "[A]\nK=v\n");
+    EXPECT_EQ(readAll(root() / "drives/c/settings.ini"), "[A]\r\nK=v\r\n");
     EXPECT_EQ(GetPrivateProfileIntA("A", "K", 7, "C:\\no such dir\\x.ini"), 7u);
 }
 
