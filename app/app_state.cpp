@@ -10,7 +10,7 @@ void InitAppState(void)
     // cleared in place rather than assigned from a temporary.
     memset(&app, 0, sizeof app);
     app.driverIndex = -1;
-    app.SelectionState = -1;
+    app.SelectionState = SELECTION_ARMED;
     app.bestScore = 0;
     app.callbackDepth = -1;
     app.sampleIndex = -1;

@@ -37,11 +37,16 @@ enum CameraPortValue : BYTE {
 };
 #define CAMERA_PORT_ADDRESS 0x378
 
-// States of the readout selection (SelectionState). Between the two named
-// ends it counts the frames of the readout stream being measured.
+// States of the readout selection (SelectionState). From the first frame on
+// it counts the frames of the readout stream: whole frames, frames 2 and 3
+// compete; fields, frames 2 and 3 for the odd rows, then 4 and 5 for the even.
 enum {
-    SELECTION_ARMED = -1,  // waiting for the first frame, which ends the exposure
-    SELECTION_RENDER = 0,  // a frame is kept: the final image stamps it onto every frame
+    SELECTION_ARMED = -1,          // waiting for the first frame, which ends the exposure
+    SELECTION_RENDER = 0,          // a frame is kept: the final image stamps it onto every frame
+    SELECTION_ARMED_ON_FRAME = 1,  // the first frame came: the camera reads out
+    SELECTION_WHOLE_FRAME_DONE = 3,   // whole frames: the count at which the best is kept
+    SELECTION_FIELD_SECOND_PASS = 3,  // fields: the count at which the second pass begins
+    SELECTION_FIELD_DONE = 5,         // fields: the count at which both fields are kept
 };
 
 // Exposure cycle timers of the main window, each used as a one-shot.
@@ -59,32 +64,40 @@ enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_KINDS = 2 };
 #define FAILURE_TEXT_SIZE (MAX_PATH + 320)
 
 struct AppState {
+    // Windows of the program (start-up, toolbar, Setup dialog while open).
     HINSTANCE instanceHandle;
     HWND mainWindow;
     HWND snapshotWindow;
-    CaptureSettings settings;
     HWND toolbarWindow;
-    INT recording;
     HWND setupDialog;
+    // Persistent settings.
+    CaptureSettings settings;
+    // The capture device: its window, the connected driver and what it reports.
     HWND captureWindow;
     INT driverIndex;
     CAPDRIVERCAPS driverCaps;
     CAPSTATUS captureStatus;
     CAPTUREPARMS captureParms;
+    // The run: whether one is on, images written, the paused flag, the output format.
+    INT recording;
     INT framesWritten;
     INT paused;
     BITMAPINFOHEADER outputFormat;
+    // The readout selection: its state, the best score, the callback's nesting, the kept frame.
     INT SelectionState;
     INT bestScore;
     INT callbackDepth;
     BYTE BestFrameBuffer[BEST_FRAME_BYTES];
+    // The current image and where its pixel rows begin (set only with the image).
     PackedDib *lastImage;
     BYTE *lastImageBits;
+    // The output file: file and stream interfaces, the next stream position.
     PAVIFILE outputFile;
     PAVISTREAM outputStream;
     INT sampleIndex;
-    INT imageFailureReported;  // this run has told the user that an image could not be made
-    char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];  // texts of the posted failure boxes
+    // Failures of the running cycle: told once a run, texts of the posted boxes.
+    INT imageFailureReported;
+    char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
 };
 
 extern AppState app;

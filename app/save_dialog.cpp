@@ -28,11 +28,13 @@ BOOL AskImageFileName(HWND owner, LPSTR name)
     return GetSaveFileNameA(&ofn);
 }
 
-// File menu: a confirmed name replaces imageFile at once. Only while no
-// readout selection is under way.
+// File menu: a confirmed name replaces imageFile at once. Only while the
+// selection state is armed: at start, after Stop, and in a run until its
+// first image is made (the state then stays at its render value until Stop),
+// so once a run has an image the name it writes to stays shown.
 LRESULT SaveImagesIn(void)
 {
-    if (app.SelectionState != -1) return 0;
+    if (app.SelectionState != SELECTION_ARMED) return 0;
     AskImageFileName(app.mainWindow, app.settings.imageFile);
     return 0;
 }

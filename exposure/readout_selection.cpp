@@ -12,14 +12,6 @@
 
 #include "app_state.h"
 
-// The selection states besides the measuring ones.
-#define SELECT_ARM (-1)
-#define SELECT_RENDER 0
-// Whole frames: frames 2 and 3 compete. Fields: frames 2 and 3 for the odd
-// rows, then frames 4 and 5 for the even rows.
-#define WHOLE_FRAME_DONE 3
-#define FIELD_SECOND_PASS 3
-#define FIELD_DONE 5
 
 #define FIELD_MODE_HEIGHT 480
 #define FIELD_ROWS (FIELD_MODE_HEIGHT / 2)
@@ -74,7 +66,7 @@ static void StopStream(void)
 // becomes part of the image.
 static void Arm(const VIDEOHDR *header, BOOL fieldMode)
 {
-    app.SelectionState = 1;
+    app.SelectionState = SELECTION_ARMED_ON_FRAME;
     app.bestScore = 0;
     WriteCameraPort(fieldMode ? PORT_READOUT_480 : PORT_READOUT);
     memset(app.BestFrameBuffer, 0, header->dwBufferLength);
@@ -85,7 +77,7 @@ static void Finish(VIDEOHDR *header)
 {
     memcpy(header->lpData, app.BestFrameBuffer, header->dwBufferLength);
     MessageBeep(SIMPLE_BEEP);
-    app.SelectionState = SELECT_RENDER;
+    app.SelectionState = SELECTION_RENDER;
     StopStream();
 }
 
@@ -98,7 +90,7 @@ static void MeasureFrame(VIDEOHDR *header, DWORD rowLength)
         app.bestScore = score;
         memcpy(app.BestFrameBuffer, header->lpData, header->dwBufferLength);
     }
-    if (++app.SelectionState >= WHOLE_FRAME_DONE) Finish(header);
+    if (++app.SelectionState >= SELECTION_WHOLE_FRAME_DONE) Finish(header);
 }
 
 // Copies the 240 rows of one parity of the frame into the rows of the
@@ -115,7 +107,7 @@ static void CopyField(const BYTE *frame, DWORD rowLength, int sourceParity, int 
 static void MeasureFields(VIDEOHDR *header, DWORD rowLength)
 {
     WindowSums sums = SumWindow(header->lpData, rowLength);
-    int targetParity = app.SelectionState <= 2 ? 1 : 0;
+    int targetParity = app.SelectionState < SELECTION_FIELD_SECOND_PASS ? 1 : 0;
     if (sums.odd > app.bestScore + sums.even) {
         app.bestScore = sums.odd - sums.even;
         CopyField(header->lpData, rowLength, 1, targetParity);
@@ -124,12 +116,12 @@ static void MeasureFields(VIDEOHDR *header, DWORD rowLength)
         CopyField(header->lpData, rowLength, 0, targetParity);
     }
     app.SelectionState++;
-    if (app.SelectionState == FIELD_SECOND_PASS) {
+    if (app.SelectionState == SELECTION_FIELD_SECOND_PASS) {
         // The second pass reads the other half of the charge at its own
         // level and starts its own contest.
         WriteCameraPort(PORT_READOUT);
         app.bestScore = 0;
-    } else if (app.SelectionState >= FIELD_DONE) {
+    } else if (app.SelectionState >= SELECTION_FIELD_DONE) {
         Finish(header);
     }
 }
@@ -154,9 +146,9 @@ LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header)
     }
     if (IsUsableFrame(header, rowLength)) {
         BOOL fieldMode = height == FIELD_MODE_HEIGHT;
-        if (app.SelectionState == SELECT_RENDER)
+        if (app.SelectionState == SELECTION_RENDER)
             Render(header);
-        else if (app.SelectionState == SELECT_ARM)
+        else if (app.SelectionState == SELECTION_ARMED)
             Arm(header, fieldMode);
         else if (fieldMode)
             MeasureFields(header, rowLength);

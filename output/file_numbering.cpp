@@ -12,13 +12,14 @@
 #define NUMBER_FIELD_LENGTH 4
 #define MAX_NUMBER 999
 
-// A name is taken when a file of that name can be opened for reading.
+// A name is taken when anything of that name is there: a file whatever its
+// owner or mode, a folder, a link. Only a name the system says is missing is
+// free, so numbering never hands out a name that Record would replace.
 static BOOL NameIsTaken(const char *name)
 {
-    FILE *file = fopen(name, "rb");
-    if (file == NULL) return FALSE;
-    fclose(file);
-    return TRUE;
+    if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return TRUE;
+    DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 // Compares a tail of the name with the extension without regard to the
@@ -57,6 +58,7 @@ BOOL NumberImageFile(char *name, size_t size)
     if (dot < 0) return TRUE;  // not an AVI name: used as it is
 
     char candidate[MAX_PATH];
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
     if (length >= sizeof candidate) return FALSE;
     memcpy(candidate, name, length + 1);
     int number = 0;
@@ -71,7 +73,10 @@ BOOL NumberImageFile(char *name, size_t size)
     }
 
     while (NameIsTaken(candidate)) {
-        if (++number > MAX_NUMBER) return FALSE;  // every number is in use
+        if (++number > MAX_NUMBER) {
+            SetLastError(ERROR_FILE_EXISTS);  // every number is in use
+            return FALSE;
+        }
         char digits[12];  // room for any int, though number stays within 0..999
         snprintf(digits, sizeof digits, "%03d", number);
         memcpy(candidate + dot - 3, digits, 3);

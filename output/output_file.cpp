@@ -9,9 +9,11 @@
 #define MAX_COLOR_ENTRIES 256
 #define MESSAGE_SIZE (MAX_PATH + 64)
 
+// The user's command failed: the box says what, and why when the system
+// gave a reason.
 static void ShowError(const char *text)
 {
-    MessageBoxA(NULL, text, "Error", MB_OK);
+    ShowFailure(text, GetLastError());
 }
 
 static void ShowErrorWithName(const char *format)
@@ -19,6 +21,16 @@ static void ShowErrorWithName(const char *format)
     char text[MESSAGE_SIZE];
     snprintf(text, sizeof text, format, app.settings.imageFile);
     ShowError(text);
+}
+
+// Record replaces a file of the name, and only a file: a folder or anything
+// else of that name stays, for the open to refuse.
+static void RemoveOldFile(const char *name)
+{
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return;
+    remove(name);  // a failure here is left for the open to decide
 }
 
 static void FillStreamHeader(AVISTREAMINFOA *info)
@@ -65,8 +77,9 @@ INT OpenImageFile(void)
         ShowErrorWithName("Can't open AVI file %s");
         return 0;
     }
-    remove(app.settings.imageFile);  // a failure here is left for the open to decide
+    RemoveOldFile(app.settings.imageFile);
 
+    SetLastError(ERROR_SUCCESS);
     if (AVIFileOpenA(&app.outputFile, app.settings.imageFile, OF_WRITE | OF_CREATE, NULL) != AVIERR_OK) {
         app.outputFile = NULL;
         ShowErrorWithName("Can't open AVI file %s");
@@ -74,11 +87,13 @@ INT OpenImageFile(void)
     }
     AVISTREAMINFOA info;
     FillStreamHeader(&info);
+    SetLastError(ERROR_SUCCESS);
     if (AVIFileCreateStreamA(app.outputFile, &app.outputStream, &info) != AVIERR_OK) {
         app.outputStream = NULL;
         ShowError("Can't create AVI stream");
         return 0;
     }
+    SetLastError(ERROR_SUCCESS);
     if (SetStreamFormat() != AVIERR_OK) {
         ShowError("Can't set AVI stream format");
         return 0;

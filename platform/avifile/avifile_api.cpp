@@ -146,7 +146,12 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
     const auto path = plat::nativePath(fileName);
     if (mode & OF_CREATE) {
         // A new file for writing (OF_CREATE alone means that too); the
-        // stream's format starts the writer on it.
+        // stream's format starts the writer on it. Only a file is replaced:
+        // a folder, a device or a link that leads nowhere refuses the open.
+        if (!plat::replaceableAsFile(path)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return AVIERR_FILEOPEN;
+        }
         object->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (object->fd < 0) {
             plat::setLastErrorFromErrno(errno, &path);

@@ -99,17 +99,13 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
 }
 
-// The Windows directory as a native path. Returns the length copied without
-// the terminator, or the size needed with the terminator when `buffer` is too
-// small, or 0 when there is no platform.
+// The Windows directory as the program's world names it, a drive letter and
+// backslashes, which the file calls map back to the platform's directory.
+// Returns the length copied without the terminator, or the size needed with
+// the terminator when `buffer` is too small, or 0 when there is no platform.
 extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     if (!plat::hasSession()) return 0;
-    std::string dir;
-    try {
-        dir = plat::windowsDirectory().string();
-    } catch (...) {
-        return 0;
-    }
+    const std::string dir = plat::kWindowsDirectoryName;
     if (!buffer || size <= dir.size()) return static_cast<UINT>(dir.size() + 1);
     std::memcpy(buffer, dir.c_str(), dir.size() + 1);
     return static_cast<UINT>(dir.size());

@@ -1,6 +1,7 @@
 #include "files/paths.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,6 +13,8 @@ namespace plat {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::string_view kWindowsFolder = "WINDOWS";
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -59,13 +62,22 @@ std::string findEntry(const fs::path &dir, std::string_view name) {
 }
 
 fs::path resolveOnDrive(char letter, std::string_view rest) {
-    fs::path result = driveDirectory(letter);
+    const std::vector<std::string_view> parts = components(rest);
     std::error_code ec;
-    // Every drive letter is a drive of this machine: its directory is made
-    // the first time a name on it is used.
-    fs::create_directories(result, ec);  // a failure shows in the file call that follows
+    fs::path result;
+    std::size_t first = 0;
+    if (lowerAscii(letter) == 'c' && !parts.empty() && equalsIgnoringCase(parts[0], kWindowsFolder)) {
+        // C:\WINDOWS is the Windows directory, which lives beside the drives.
+        result = windowsDirectory();
+        first = 1;
+    } else {
+        result = driveDirectory(letter);
+        // Every drive letter is a drive of this machine: its directory is
+        // made the first time a name on it is used.
+        fs::create_directories(result, ec);  // a failure shows in the file call that follows
+    }
     bool searching = true;
-    for (std::string_view part : components(rest)) {
+    for (std::string_view part : std::span(parts).subspan(first)) {
         if (searching) {
             std::string entry = findEntry(result, part);
             result /= entry;
@@ -80,6 +92,12 @@ fs::path resolveOnDrive(char letter, std::string_view rest) {
 }  // namespace
 
 fs::path entryIgnoringCase(const fs::path &dir, std::string_view name) { return dir / findEntry(dir, name); }
+
+bool replaceableAsFile(const fs::path &file) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(file, ec))) return true;
+    return fs::is_regular_file(fs::status(file, ec));
+}
 
 fs::path driveDirectory(char letter) { return session().root() / "drives" / std::string(1, lowerAscii(letter)); }
 

@@ -21,8 +21,12 @@ namespace plat {
 // itself, and so does every name while no session runs.
 std::filesystem::path nativePath(std::string_view windowsOrNativeName);
 
-// <root>/windows, created when missing.
+// <root>/windows, created when missing. The program knows it as C:\WINDOWS
+// (GetWindowsDirectoryA), which nativePath maps back here.
 std::filesystem::path windowsDirectory();
+
+// The Windows directory as the program names it.
+inline constexpr const char *kWindowsDirectoryName = "C:\\WINDOWS";
 
 // Creates the directories a fresh platform root needs (drive C and the
 // Windows directory); failures are left for the file calls to report.
@@ -32,6 +36,10 @@ void prepareRoot(const std::filesystem::path &root);
 // it exists, else the first (in byte order) of the names that differ from it
 // only in case, else `name` itself (a file about to be created).
 std::filesystem::path entryIgnoringCase(const std::filesystem::path &dir, std::string_view name);
+
+// Whether a file may be created under that native name: nothing is there,
+// or a file (or a link to one) that the new file replaces.
+bool replaceableAsFile(const std::filesystem::path &file);
 
 // The directory of a drive letter ('c' or 'C') under the session's root.
 std::filesystem::path driveDirectory(char letter);

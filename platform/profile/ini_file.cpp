@@ -80,10 +80,10 @@ template <class Visit>
 void scan(std::string_view text, Visit visit) {
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t lf = text.find('\n', pos);
-        std::size_t end = lf == npos ? text.size() : lf;
-        const std::size_t next = lf == npos ? text.size() : lf + 1;
-        if (lf != npos && end > pos && text[end - 1] == '\r') --end;
+        // A line ends at CR LF, LF or a CR alone (files of older tools).
+        const std::size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+        std::size_t next = end;
+        if (next < text.size()) next += (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
         if (visit(parseLine(text, pos, end, next))) return;
         pos = next;
     }
@@ -145,15 +145,14 @@ std::vector<std::string_view> Document::keys(std::string_view section) const {
     return names;
 }
 
-std::string_view Document::newline() const {
-    const std::size_t lf = text_.find('\n');
-    return lf != npos && lf > 0 && text_[lf - 1] == '\r' ? "\r\n" : "\n";
-}
+// Lines the profile functions add end in CR LF, as the system writes them
+// and its tools expect, whatever the file's other lines end in.
+std::string_view Document::newline() const { return "\r\n"; }
 
 void Document::insertLine(std::size_t at, std::string_view line) {
     std::string piece;
     // Only the last line of a file can lack its line end.
-    if (at > 0 && text_[at - 1] != '\n') piece += newline();
+    if (at > 0 && text_[at - 1] != '\n' && text_[at - 1] != '\r') piece += newline();
     piece += line;
     piece += newline();
     text_.insert(at, piece);

@@ -48,7 +48,7 @@ public:
 
     // Replaces the key's line in place, or adds the key after the last
     // non-blank line of its section, or adds the section with the key at the
-    // end of the file. New lines end the way the file's first line does.
+    // end of the file. New lines end in CR LF.
     void set(std::string_view section, std::string_view key, std::string_view value);
     // Removes the key's line (the first, if the key is there twice).
     void removeKey(std::string_view section, std::string_view key);

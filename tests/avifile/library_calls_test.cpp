@@ -227,6 +227,44 @@ TEST_F(AviLibraryCalls, FailuresTheProgramSees) {
     EXPECT_EQ(plat::avi::openObjectCount(), 0u);
 }
 
+// The open modes of a file for writing, and the reason a failed open leaves.
+TEST_F(AviLibraryCalls, OpeningForWritingAsTheSystemDoes) {
+    struct Case {
+        const char *what;
+        const char *name;
+        UINT mode;
+        HRESULT result;
+        DWORD lastError;  // after a failure
+    } cases[] = {
+        {"OF_CREATE alone creates the file", "C:\\alone.avi", OF_CREATE, AVIERR_OK, 0},
+        {"with OF_WRITE", "C:\\write.avi", OF_WRITE | OF_CREATE, AVIERR_OK, 0},
+        {"a missing folder", "C:\\no such dir\\x.avi", OF_WRITE | OF_CREATE, AVIERR_FILEOPEN, ERROR_PATH_NOT_FOUND},
+        {"a folder of the name", "C:\\folder.avi", OF_WRITE | OF_CREATE, AVIERR_FILEOPEN, ERROR_ACCESS_DENIED},
+    };
+    std::filesystem::create_directories(plat::nativePath("C:\\folder.avi"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(ERROR_SUCCESS);
+        PAVIFILE file = nullptr;
+        ASSERT_EQ(AVIFileOpenA(&file, c.name, c.mode, nullptr), c.result);
+        if (c.result != AVIERR_OK) {
+            EXPECT_EQ(GetLastError(), c.lastError);
+            continue;
+        }
+        BITMAPINFOHEADER bi = header24(4, 4);
+        AVISTREAMINFOA info = streamInfo(bi);
+        PAVISTREAM stream = nullptr;
+        ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+        ASSERT_EQ(AVIStreamSetFormat(stream, 0, &bi, sizeof bi), AVIERR_OK);
+        AVIStreamRelease(stream);
+        AVIFileRelease(file);
+        auto reader = plat::avi::Reader::open(plat::nativePath(c.name));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->frameCount(), 0u);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(plat::nativePath("C:\\folder.avi")));
+}
+
 TEST_F(AviLibraryCalls, UseCountIsBalancedAndGatesOpening) {
     EXPECT_EQ(plat::avi::libraryUseCount(), 1);
     AVIFileInit();

@@ -103,7 +103,7 @@ TEST(ReadoutSelectionCases, WholeFrameModeKeepsTheBrighterOfFramesTwoAndThree)
 
         std::vector<BYTE> expected = c.kept ? frames[c.kept - 1].original : std::vector<BYTE>(length, 0);
         EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout});
-        EXPECT_EQ(app.SelectionState, 0);
+        EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
         EXPECT_EQ(program.beeps(), 1u);
         EXPECT_EQ(capture.stops, 1);
         EXPECT_EQ(frames[0].bytes, frames[0].original) << "the arming frame is not changed";
@@ -120,7 +120,7 @@ TEST_F(ReadoutSelection, ArmingClearsWhatAnEarlierSelectionKept)
     memset(app.BestFrameBuffer, 0xAB, sizeof app.BestFrameBuffer);
     TestFrame arming(1920, 240, 1, 9, 9);
     Deliver(arming);
-    EXPECT_EQ(app.SelectionState, 1);
+    EXPECT_EQ(app.SelectionState, SELECTION_ARMED_ON_FRAME);
     EXPECT_EQ(app.bestScore, 0);
     EXPECT_TRUE(BestFrame(arming.bytes.size()) == std::vector<BYTE>(arming.bytes.size(), 0));
     // Only the frame's length is cleared.
@@ -130,7 +130,7 @@ TEST_F(ReadoutSelection, ArmingClearsWhatAnEarlierSelectionKept)
 TEST_F(ReadoutSelection, ArmingStartsAFreshContestAfterAnEarlierOne)
 {
     UseHeight(240);
-    app.SelectionState = -1;
+    app.SelectionState = SELECTION_ARMED;
     app.bestScore = 400000;  // left from an earlier readout
     TestFrame arming(1920, 240, 1, 0, 0), dim(1920, 240, 2, 1, 1);
     Deliver(arming);
@@ -187,7 +187,7 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
         Deliver(f4);
         Deliver(f5);
 
-        EXPECT_EQ(app.SelectionState, 0);
+        EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
         EXPECT_EQ(program.beeps(), 1u);
         EXPECT_EQ(capture.stops, 1);
         EXPECT_EQ(program.portValues().size(), 2u);
@@ -222,7 +222,7 @@ TEST_F(ReadoutSelection, RenderStampsTheKeptImageOnEveryFrame)
 {
     UseHeight(240);
     UseCaptureWindow();
-    app.SelectionState = 0;
+    app.SelectionState = SELECTION_RENDER;
     for (size_t i = 0; i < sizeof app.BestFrameBuffer; i++) app.BestFrameBuffer[i] = (BYTE)(i * 7);
     TestFrame frames[] = {{960, 240, 1, 9, 9}, {960, 240, 2, 0, 0}, {960, 240, 3, 4, 4}};
     int n = 0;
@@ -231,7 +231,7 @@ TEST_F(ReadoutSelection, RenderStampsTheKeptImageOnEveryFrame)
         EXPECT_TRUE(frame.bytes == BestFrame(frame.bytes.size()));
         EXPECT_EQ(capture.stops, ++n) << "every rendered frame asks for a stop";
     }
-    EXPECT_EQ(app.SelectionState, 0);
+    EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
     EXPECT_EQ(program.beeps(), 0u);
     EXPECT_TRUE(program.portValues().empty());
 }
@@ -242,14 +242,14 @@ TEST_F(ReadoutSelection, WithoutACaptureWindowNoStopIsRequested)
     app.captureWindow = nullptr;
     TestFrame frames[] = {{768, 576, 1, 0, 0}, {768, 576, 2, 3, 3}, {768, 576, 3, 1, 1}};
     for (TestFrame &frame : frames) Deliver(frame);
-    EXPECT_EQ(app.SelectionState, 0);
+    EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
     EXPECT_EQ(program.beeps(), 1u);
     EXPECT_EQ(capture.stops, 0);
 }
 
 TEST(ReadoutSelectionCases, AFrameDeliveredDuringTheStopRequestIsIgnored)
 {
-    for (int startState : {1, 0}) {  // Finish of a selection, and Render
+    for (int startState : {SELECTION_ARMED_ON_FRAME, SELECTION_RENDER}) {  // Finish of a selection, and Render
         SCOPED_TRACE(startState ? "Finish" : "Render");
         ProgramSession program;
         StopRecorder capture;
@@ -273,7 +273,7 @@ TEST(ReadoutSelectionCases, AFrameDeliveredDuringTheStopRequestIsIgnored)
         EXPECT_EQ(depthInside, 0);
         EXPECT_EQ(nested.bytes, nested.original) << "neither scored, copied nor overwritten";
         EXPECT_EQ(app.callbackDepth, -1);
-        EXPECT_EQ(app.SelectionState, 0);
+        EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
         EXPECT_EQ(program.beeps(), startState ? 1u : 0u);
     }
 }
@@ -290,7 +290,7 @@ TEST(ReadoutSelectionCases, ACaptureThatEndsEarlyLeavesNoImage)
         {240, 1, 1, {kPortReadout}},
         {480, 4, 4, {kPortReadout480, kPortReadout}},
         {480, 2, 2, {kPortReadout480}},
-        {480, 0, -1, {}},
+        {480, 0, SELECTION_ARMED, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.height << " lines, " << c.frames << " frames");
@@ -326,7 +326,7 @@ TEST(ReadoutSelectionCases, FramesThatCannotBeScoredAreRefusedWhole)
         {"no bytes", 240, 0},
     };
     for (const Case &c : cases) {
-        for (int state : {-1, 1, 0}) {
+        for (int state : {SELECTION_ARMED, SELECTION_ARMED_ON_FRAME, SELECTION_RENDER}) {
             SCOPED_TRACE(::testing::Message() << c.name << ", state " << state);
             ProgramSession program;
             StopRecorder capture;
@@ -383,7 +383,7 @@ TEST_F(ReadoutSelection, FramesArriveWithoutAnyAllocation)
     Deliver(frames[0]);  // the port's first write may set up its log
     alloc_counter::start();
     for (size_t i = 1; i < 4; i++) Deliver(frames[i]);
-    app.SelectionState = 0;
+    app.SelectionState = SELECTION_RENDER;
     Deliver(render);
     EXPECT_EQ(alloc_counter::stop(), 0u);
     EXPECT_EQ(program.portValues().size(), 2u);

@@ -139,8 +139,10 @@ TEST_F(OutputFailure, FilesThatCannotBeOpenedAreReported)
         int autoIncrement;
         std::string message;
     } cases[] = {
-        {"C:\\no\\such\\folder\\x.avi", 0, "Can't open AVI file C:\\no\\such\\folder\\x.avi"},
-        {"C:\\" + std::string(252, 'n') + ".avi", 1, "Can't open AVI file C:\\" + std::string(252, 'n') + ".avi"},
+        {"C:\\no\\such\\folder\\x.avi", 0,
+         "Can't open AVI file C:\\no\\such\\folder\\x.avi\nThe system cannot find the path specified."},
+        {"C:\\" + std::string(252, 'n') + ".avi", 1,
+         "Can't open AVI file C:\\" + std::string(252, 'n') + ".avi\nThe filename or extension is too long."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name.size());

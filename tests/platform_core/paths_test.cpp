@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "files/paths.h"
@@ -117,12 +118,63 @@ TEST_F(PathsTest, WithoutASessionNamesAreUnchanged) {
     EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 0u);
 }
 
-TEST_F(PathsTest, GetWindowsDirectoryReportsTheNativeDirectory) {
-    const std::string expected = (root() / "windows").string();
-    char buffer[4096];
+// What the program learns of an entry, and what remove does to it; each
+// failure leaves the system's reason, whose text FormatMessageA gives.
+TEST_F(PathsTest, EntriesAndReasonsAsTheSystemReportsThem) {
+    fs::create_directories(root() / "drives" / "c" / "folder");
+    std::ofstream(root() / "drives" / "c" / "file.avi") << "x";
+    fs::create_symlink(root() / "drives" / "c" / "gone", root() / "drives" / "c" / "broken.avi");
+    struct Case {
+        const char *name;
+        DWORD attributes;
+        int removed;       // remove's result
+        DWORD lastError;   // after remove
+        const char *text;  // FormatMessageA of that error, without its CR LF
+    } cases[] = {
+        {"C:\\file.avi", FILE_ATTRIBUTE_NORMAL, 0, ERROR_SUCCESS, "The operation completed successfully."},
+        {"C:\\folder", FILE_ATTRIBUTE_DIRECTORY, -1, ERROR_ACCESS_DENIED, "Access is denied."},
+        {"C:\\broken.avi", FILE_ATTRIBUTE_DEVICE, 0, ERROR_SUCCESS, "The operation completed successfully."},
+        {"C:\\missing.avi", INVALID_FILE_ATTRIBUTES, -1, ERROR_FILE_NOT_FOUND,
+         "The system cannot find the file specified."},
+        {"C:\\no\\such\\x.avi", INVALID_FILE_ATTRIBUTES, -1, ERROR_PATH_NOT_FOUND,
+         "The system cannot find the path specified."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(GetFileAttributesA(c.name), c.attributes);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(remove(c.name), c.removed);
+        EXPECT_EQ(GetLastError(), c.lastError);
+        char text[256];
+        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                            GetLastError(), 0, text, sizeof text, nullptr);
+        EXPECT_EQ(std::string(text, length), std::string(c.text) + "\r\n");
+    }
+    EXPECT_TRUE(fs::is_directory(root() / "drives" / "c" / "folder")) << "remove leaves folders alone";
+    char tooSmall[8];
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_DISK_FULL, 0, tooSmall, sizeof tooSmall,
+                             nullptr), 0u);
+}
+
+TEST_F(PathsTest, GetWindowsDirectoryNamesADirectoryTheFileCallsReach) {
+    const std::string expected = "C:\\WINDOWS";
+    char buffer[MAX_PATH];
     std::memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), expected.size());
     EXPECT_EQ(std::string(buffer), expected);
+
+    // A program joins it with a backslash and a name, in any letter case.
+    for (const char *name : {"\\joined.ini", "\\..\\windows\\Joined.ini"}) {
+        SCOPED_TRACE(name);
+        FILE *f = fopen((std::string(buffer) + name).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fclose(f);
+        EXPECT_TRUE(fs::exists(root() / "windows" / "joined.ini"));
+    }
+    EXPECT_EQ(WritePrivateProfileStringA("S", "k", "v", (std::string(buffer) + "\\joined.ini").c_str()), TRUE);
+    char value[8] = "";
+    GetPrivateProfileStringA("S", "k", "", value, sizeof value, "joined.ini");
+    EXPECT_STREQ(value, "v") << "a name without a folder is in the same directory";
 
     // Too small: nothing copied, the size needed (with terminator) returned.
     char small[4] = {'x', 'x', 'x', 'x'};

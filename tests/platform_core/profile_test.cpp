@@ -47,6 +47,8 @@ TEST_F(ProfileTest, ReadsStringsLikeWindows) {
         {"null default", std::nullopt, "A", "K", nullptr, 16, "", 0},
         {"default loses trailing blanks", std::nullopt, "A", "K", "abc  ", 16, "abc", 3},
         {"CRLF", "[Driver]\r\nName=Sim Cam\r\n", "Driver", "Name", "d", 64, "Sim Cam", 7},
+        {"CR-only lines", "[Flags]\rAmpOff=1\r[Driver]\rName=Sim Cam\r", "Driver", "Name", "d", 64, "Sim Cam", 7},
+        {"CR-only, a key of another section", "[A]\rK=a\r[B]\rK=b\r", "A", "K", "d", 64, "a", 1},
         {"quotes removed", "[A]\nK=\" quoted \"\n", "A", "K", "d", 64, " quoted ", 8},
         {"unmatched quote kept", "[A]\nK=\"half\n", "A", "K", "d", 64, "\"half", 5},
         {"empty value", "[A]\nK=\n", "A", "K", "d", 64, "", 0},
@@ -121,10 +123,10 @@ TEST_F(ProfileTest, FirstSaveCreatesTheFileWithSectionsInOrder) {
     };
     for (const auto &w : writes) EXPECT_TRUE(WritePrivateProfileStringA(w[0], w[1], w[2], "Noctil.ini")) << w[1];
     EXPECT_EQ(iniText(),
-              "[Filenames]\nImageFile=C:\\Images.AVI\n"
-              "[Flags]\nAutoIncrement=0\nAmpOff=0\n"
-              "[Capture]\nExposure=2000\nDelay=0\nCount=0\n"
-              "[Driver]\nName=<none>\nPreviewMode=-1\n");
+              "[Filenames]\r\nImageFile=C:\\Images.AVI\r\n"
+              "[Flags]\r\nAutoIncrement=0\r\nAmpOff=0\r\n"
+              "[Capture]\r\nExposure=2000\r\nDelay=0\r\nCount=0\r\n"
+              "[Driver]\r\nName=<none>\r\nPreviewMode=-1\r\n");
     EXPECT_EQ(static_cast<INT>(GetPrivateProfileIntA("Driver", "PreviewMode", 0, "Noctil.ini")), -1);
     // Only the file itself: no temporary file is left beside it.
     std::vector<std::string> names;
@@ -148,21 +150,23 @@ TEST_F(ProfileTest, WritesChangeOnlyWhatTheyMust) {
         {"replace keeps the file's spelling and indent", "[capture]\n  exposure = 1 \n", "Capture", "EXPOSURE", "2",
          "[capture]\n  exposure=2\n"},
         {"new key at the end of its section", settings, "Capture", "Count", "3",
-         "; Noctil settings\n[Capture]\n; in milliseconds\nExposure=100\nDelay = 5\nCount=3\n\n[Driver]\nName=x\n"},
-        {"new section at the end", settings, "Flags", "AmpOff", "1", settings + "[Flags]\nAmpOff=1\n"},
+         "; Noctil settings\n[Capture]\n; in milliseconds\nExposure=100\nDelay = 5\nCount=3\r\n\n[Driver]\nName=x\n"},
+        {"new section at the end", settings, "Flags", "AmpOff", "1", settings + "[Flags]\r\nAmpOff=1\r\n"},
         {"CRLF file stays CRLF", "[A]\r\nK=1\r\n", "A", "J", "2", "[A]\r\nK=1\r\nJ=2\r\n"},
         {"CRLF replace", "[A]\r\nK=1\r\nL=0\r\n", "A", "K", "22", "[A]\r\nK=22\r\nL=0\r\n"},
-        {"no final line end", "[A]\nK=v", "A", "J", "w", "[A]\nK=v\nJ=w\n"},
-        {"no final line end, new section", "[A]\nK=v", "B", "J", "w", "[A]\nK=v\n[B]\nJ=w\n"},
+        {"no final line end", "[A]\nK=v", "A", "J", "w", "[A]\nK=v\r\nJ=w\r\n"},
+        {"no final line end, new section", "[A]\nK=v", "B", "J", "w", "[A]\nK=v\r\n[B]\r\nJ=w\r\n"},
+        {"CR-only lines are lines", "[A]\rK=1\rL=2\r", "A", "L", "3", "[A]\rK=1\rL=3\r"},
+        {"CR-only file gets a key in its section", "[A]\rK=1\r[B]\r", "A", "J", "2", "[A]\rK=1\rJ=2\r\n[B]\r"},
         {"first copy of a section gets the key", "[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Z", "3",
-         "[A]\nX=1\nZ=3\n[B]\n[A]\nY=2\n"},
+         "[A]\nX=1\nZ=3\r\n[B]\n[A]\nY=2\n"},
         {"key in a later copy replaced there", "[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Y", "9",
          "[A]\nX=1\n[B]\n[A]\nY=9\n"},
         {"delete a key", settings, "Capture", "Delay", nullptr,
          "; Noctil settings\n[Capture]\n; in milliseconds\nExposure=100\n\n[Driver]\nName=x\n"},
         {"delete a section", settings, "Capture", nullptr, nullptr, "; Noctil settings\n[Driver]\nName=x\n"},
-        {"garbage kept", "\x01\x02garbage\n[[[\n====\n", "A", "K", "v", "\x01\x02garbage\n[[[\n====\n[A]\nK=v\n"},
-        {"binary kept", "\0\xff\0\n\0"s, "A", "K", "v", "\0\xff\0\n\0\n[A]\nK=v\n"s},
+        {"garbage kept", "\x01\x02garbage\n[[[\n====\n", "A", "K", "v", "\x01\x02garbage\n[[[\n====\n[A]\r\nK=v\r\n"},
+        {"binary kept", "\0\xff\0\n\0"s, "A", "K", "v", "\0\xff\0\n\0\r\n[A]\r\nK=v\r\n"s},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -176,7 +180,7 @@ TEST_F(ProfileTest, OverlongLinesSurviveAWrite) {
     const std::string before = "[A]\nK=" + std::string(100000, 'x') + "\n" + std::string(70000, ';') + "\n";
     putIni(before);
     EXPECT_TRUE(WritePrivateProfileStringA("B", "K", "v", "Noctil.ini"));
-    EXPECT_EQ(iniText(), before + "[B]\nK=v\n");
+    EXPECT_EQ(iniText(), before + "[B]\r\nK=v\r\n");
     char buffer[16];
     EXPECT_EQ(GetPrivateProfileStringA("A", "K", "", buffer, sizeof buffer, "Noctil.ini"), 15u);
 }
@@ -193,7 +197,7 @@ TEST_F(ProfileTest, FindsTheFileWhateverItsCase) {
 
 TEST_F(ProfileTest, NamesWithADirectoryGoThroughTheDriveMapping) {
     EXPECT_TRUE(WritePrivateProfileStringA("A", "K", "v", "C:\\settings.ini"));
-    EXPECT_EQ(readAll(root() / "drives/c/settings.ini"), "[A]\nK=v\n");
+    EXPECT_EQ(readAll(root() / "drives/c/settings.ini"), "[A]\r\nK=v\r\n");
     EXPECT_EQ(GetPrivateProfileIntA("A", "K", 7, "C:\\no such dir\\x.ini"), 7u);
 }
 
