@@ -6,6 +6,7 @@
 
 #include "app_test.h"
 #include "port/parallel_port.h"
+#include "status_run.h"
 #include "user/window_system.h"
 
 namespace noctil::test {
@@ -95,21 +96,13 @@ TEST(StatusLineText, DurationsAndSizesReadAsPeopleSayThem) {
 class StatusLineRunTest : public AppTest {
 protected:
     std::string now() { return plat::status::compose(watcher_.gather(mainWindow())).text; }
-    // The line without its free-space part, which depends on this machine's drive.
-    std::string nowWithoutSpace() {
-        std::string text = now();
-        const std::size_t space = text.find(" free, room for ");
-        if (space == std::string::npos) return text;
-        return text.substr(0, text.rfind("  |  ", space));
-    }
+    std::string nowWithoutSpace() { return withoutFreeSpace(now()); }
     plat::status::Watcher watcher_;
 };
 
 TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndAStop) {
     installCamera(Camera::Test240);
-    writeSettingsFile(
-        "[Filenames]\r\nImageFile=C:\\night.avi\r\n[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=4000\r\nDelay=3000\r\n"
-        "Count=2\r\n");
+    writeSettingsFile(kStatusRunSettings);
     std::vector<std::string> seen;
     std::string atReadout, withSpace;
     int listener = 0, observer = 0;
@@ -144,15 +137,8 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
     session().component<plat::ParallelPort>().unsubscribe(listener);
     if (observer) plat::user::unsubscribe(observer);
 
-    const std::vector<std::string> expected = {
-        "at rest",
-        "integrating, amplifier off - 0.5 s  |  amplifier on in 2.5 s  |  recording to C:\\night.avi, no image yet",
-        "integrating, amplifier on - 0.5 s  |  readout in 0.5 s  |  recording to C:\\night.avi, no image yet",
-        "at rest  |  next exposure in 2.0 s  |  1 of 2 images written to C:\\night.avi",
-        "at rest  |  1 of 2 images written to C:\\night.avi",
-    };
-    EXPECT_EQ(seen, expected);
-    EXPECT_EQ(atReadout, "reading out  |  recording to C:\\night.avi, no image yet");
+    EXPECT_EQ(seen, kStatusRunLines);
+    EXPECT_EQ(atReadout, kStatusAtReadout);
     // The drive the file lies on has room, and the line says how much.
     EXPECT_NE(withSpace.find(" free, room for "), std::string::npos) << withSpace;
 }

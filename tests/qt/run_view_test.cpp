@@ -24,6 +24,7 @@
 #include "qt_fixture.h"
 #include "resource.h"
 #include "resources/resources.h"
+#include "status_run.h"
 #include "user/dialog_system.h"
 #include "user/window_system.h"
 
@@ -53,9 +54,8 @@ public:
         QLabel *line = qt().statusLineOf(mainWindow());
         if (!line) return "<no status line>";
         // Its two rows (the camera; the images) read as one line.
-        std::string text = line->text().trimmed().replace("\n", "  |  ").toStdString();
-        const std::size_t space = text.find(" free, room for ");
-        return space == std::string::npos ? text : text.substr(0, text.rfind("  |  ", space));
+        const std::string text = line->text().trimmed().replace("\n", "  |  ").toStdString();
+        return withoutFreeSpace(text);
     }
 
     static void sendKey(QWidget *widget, int key, Qt::KeyboardModifiers modifiers, const QString &text) {
@@ -95,9 +95,7 @@ public:
 };
 
 TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
-    writeSettings(
-        "[Filenames]\r\nImageFile=C:\\night.avi\r\n[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=4000\r\nDelay=3000\r\n"
-        "Count=2\r\n[Driver]\r\nPreviewMode=2\r\n");
+    writeSettings(kStatusRunSettings);
     std::vector<std::string> seen;
     std::string atReadout;
     int listener = 0, observer = 0;
@@ -152,15 +150,8 @@ TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
     plat::session().component<plat::ParallelPort>().unsubscribe(listener);
     if (observer) plat::user::unsubscribe(observer);
 
-    const std::vector<std::string> expected = {
-        "at rest",
-        "integrating, amplifier off - 0.5 s  |  amplifier on in 2.5 s  |  recording to C:\\night.avi, no image yet",
-        "integrating, amplifier on - 0.5 s  |  readout in 0.5 s  |  recording to C:\\night.avi, no image yet",
-        "at rest  |  next exposure in 2.0 s  |  1 of 2 images written to C:\\night.avi",
-        "at rest  |  1 of 2 images written to C:\\night.avi",
-    };
-    EXPECT_EQ(seen, expected);
-    EXPECT_EQ(atReadout, "reading out  |  recording to C:\\night.avi, no image yet");
+    EXPECT_EQ(seen, kStatusRunLines);
+    EXPECT_EQ(atReadout, kStatusAtReadout);
     EXPECT_TRUE(belowClient);
 }
 

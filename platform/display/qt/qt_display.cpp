@@ -509,6 +509,7 @@ void QtDisplay::syncFocus() {
             shownActive_ = active;
             settingFocus_ = true;
             if (!frame->isActiveWindow()) frame->activateWindow();
+            if (ownTitleBars_) frame->raise();  // without a window manager nobody else does
             settingFocus_ = false;
         }
     }

@@ -63,10 +63,16 @@ protected:
         if (close_) close_->setGeometry(width() - height() + 2, 2, height() - 4, height() - 4);
     }
 
+    void changeEvent(QEvent *event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::ActivationChange) update();  // the colour of an active bar
+    }
+
     void mousePressEvent(QMouseEvent *event) override {
         if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
         grab_ = event->globalPosition().toPoint() - window()->pos();
         dragging_ = true;
+        window()->raise();  // nobody else brings it forward
         HWND window = window_;
         display_.act([window] {
             if (user::activeWindow() != window) user::activate(window);
