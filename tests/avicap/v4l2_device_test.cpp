@@ -142,7 +142,9 @@ TEST_F(V4l2DeviceTest, InputsStandardsAndControlsWithTheirRanges) {
                      FakeControl{V4L2_CID_AUTOGAIN, "Gain, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0, 1, 1, 1, 1, {}, false},
                      FakeControl{V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", V4L2_CTRL_TYPE_MENU, 0, 2, 1, 1, 2,
                                  {"Disabled", "50 Hz", "60 Hz"}, false},
-                     FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true}};
+                     FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true},
+                     FakeControl{V4L2_CID_USER_BASE + 0x1000, "Test Pattern Seed", V4L2_CTRL_TYPE_INTEGER, 0, 9, 1, 0, 0, {}, false},
+                     FakeControl{V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", V4L2_CTRL_TYPE_INTEGER, 1, 5000, 1, 100, 100, {}, false}};
     auto fake = std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{plan});
     Device d(fake, "/dev/video0");
     ASSERT_TRUE(d.open());
@@ -163,7 +165,9 @@ TEST_F(V4l2DeviceTest, InputsStandardsAndControlsWithTheirRanges) {
     EXPECT_EQ(d.error(), std::string("VIDIOC_S_INPUT: ") + std::strerror(EINVAL));
 
     const std::vector<Control> controls = d.controls();
-    ASSERT_EQ(controls.size(), 4u);
+    // A driver's private control is left out; a camera control is not.
+    ASSERT_EQ(controls.size(), 5u);
+    EXPECT_EQ(controls[4].name, "Exposure Time, Absolute");
     EXPECT_EQ(controls[0].name, "Brightness");
     EXPECT_EQ(controls[0].maximum, 255);
     EXPECT_EQ(controls[1].type, static_cast<std::uint32_t>(V4L2_CTRL_TYPE_BOOLEAN));

@@ -436,7 +436,10 @@ std::vector<Control> Device::controls() {
     int code;
     while (list.size() < 256 && xioctlQuiet(VIDIOC_QUERYCTRL, &q, code)) {
         const std::uint32_t id = q.id;
-        const bool usable = !(q.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)) &&
+        // The standard picture and camera controls; a driver's private ones
+        // (a test driver has dozens) stay out of the dialog.
+        const bool standard = id < V4L2_CID_LASTP1 || V4L2_CTRL_ID2CLASS(id) == V4L2_CTRL_CLASS_CAMERA;
+        const bool usable = standard && !(q.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)) &&
                             (q.type == V4L2_CTRL_TYPE_INTEGER || q.type == V4L2_CTRL_TYPE_BOOLEAN ||
                              q.type == V4L2_CTRL_TYPE_MENU);
         if (usable) {
