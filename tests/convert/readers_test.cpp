@@ -14,11 +14,10 @@
 
 namespace {
 
+using convtest::astropyRead;
 using convtest::shellQuoted;
 using noctil::convert::Picture;
 
-// Debian's python3, where python3-astropy installs itself.
-constexpr const char *kPython = "/usr/bin/python3";
 constexpr std::uint32_t kWidth = 7, kHeight = 5;  // rows of 21 bytes: padded in the AVI
 constexpr std::size_t kImages = 3;
 
@@ -69,34 +68,6 @@ struct Colour {
 void PrintTo(const Colour &c, std::ostream *os) { *os << c.name; }
 
 class ConvertedFiles : public ConverterTest, public ::testing::WithParamInterface<Colour> {};
-
-// What astropy printed, by file: "shape", "dtype", "data" and "key NAME".
-std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
-                                                                       std::string &messages) {
-    std::string command = std::string(kPython) + " " + shellQuoted(std::string(NOCTIL_CONVERT_TEST_DIR) + "/read_fits.py");
-    for (const auto &f : files) command += " " + shellQuoted(f);
-    std::string text;
-    const int code = convtest::runCommand(command, text, messages);
-    if (code != 0) messages += "\nexit code " + std::to_string(code);
-    std::map<std::string, std::map<std::string, std::string>> result;
-    std::string current;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t space = line.find(' ');
-        std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
-        if (key == "file") {
-            current = value;
-            continue;
-        }
-        if (key == "key") {
-            const std::size_t next = value.find(' ');
-            key += " " + value.substr(0, next);
-            value = next == std::string::npos ? "" : value.substr(next + 1);
-        }
-        result[current][key] = value;
-    }
-    return result;
-}
 
 TEST_P(ConvertedFiles, FitsAsAstropyReadsThem) {
     const bool grey = GetParam().grey;
