@@ -121,6 +121,34 @@ int runCommand(const std::string &command, std::string &out, std::string &err) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
+                                                                       std::string &messages) {
+    // Debian's python3, where python3-astropy installs itself.
+    std::string command = "/usr/bin/python3 " + shellQuoted(std::string(NOCTIL_CONVERT_TEST_DIR) + "/read_fits.py");
+    for (const auto &f : files) command += " " + shellQuoted(f);
+    std::string text;
+    const int code = runCommand(command, text, messages);
+    if (code != 0) messages += "\nexit code " + std::to_string(code);
+    std::map<std::string, std::map<std::string, std::string>> result;
+    std::string current;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t space = line.find(' ');
+        std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "file") {
+            current = value;
+            continue;
+        }
+        if (key == "key") {
+            const std::size_t next = value.find(' ');
+            key += " " + value.substr(0, next);
+            value = next == std::string::npos ? "" : value.substr(next + 1);
+        }
+        result[current][key] = value;
+    }
+    return result;
+}
+
 std::vector<std::uint8_t> readBytes(const std::filesystem::path &file) {
     const std::string text = readText(file);
     return {text.begin(), text.end()};

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,12 @@ void writeAviOfFormat(const std::filesystem::path &file, std::uint32_t compressi
 // after 2000-01-01T00:00:00 UTC and lasts 2.5 s, 1.5 s of it amplifier-off.
 std::vector<plat::imagelog::LogLine> logLines(std::size_t lines, std::uint32_t width, std::uint32_t height);
 void writeLog(const std::filesystem::path &file, const std::vector<plat::imagelog::LogLine> &lines);
+
+// What astropy reads from FITS files, by file name: "shape", "dtype", "data"
+// (every value in storage order) and "key NAME" for the header cards the
+// tests check; `messages` gets anything astropy complained of.
+std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
+                                                                       std::string &messages);
 
 // Runs a shell command; gives its exit status, stdout and stderr.
 int runCommand(const std::string &command, std::string &out, std::string &err);

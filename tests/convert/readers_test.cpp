@@ -1,6 +1,7 @@
 // Converted files as other programs read them: FITS by astropy, SER by
 // ffmpeg's SER demuxer; and what the converter says about bad input.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -14,11 +15,10 @@
 
 namespace {
 
+using convtest::astropyRead;
 using convtest::shellQuoted;
 using noctil::convert::Picture;
 
-// Debian's python3, where python3-astropy installs itself.
-constexpr const char *kPython = "/usr/bin/python3";
 constexpr std::uint32_t kWidth = 7, kHeight = 5;  // rows of 21 bytes: padded in the AVI
 constexpr std::size_t kImages = 3;
 
@@ -69,34 +69,6 @@ struct Colour {
 void PrintTo(const Colour &c, std::ostream *os) { *os << c.name; }
 
 class ConvertedFiles : public ConverterTest, public ::testing::WithParamInterface<Colour> {};
-
-// What astropy printed, by file: "shape", "dtype", "data" and "key NAME".
-std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
-                                                                       std::string &messages) {
-    std::string command = std::string(kPython) + " " + shellQuoted(std::string(NOCTIL_CONVERT_TEST_DIR) + "/read_fits.py");
-    for (const auto &f : files) command += " " + shellQuoted(f);
-    std::string text;
-    const int code = convtest::runCommand(command, text, messages);
-    if (code != 0) messages += "\nexit code " + std::to_string(code);
-    std::map<std::string, std::map<std::string, std::string>> result;
-    std::string current;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t space = line.find(' ');
-        std::string key = line.substr(0, space), value = space == std::string::npos ? "" : line.substr(space + 1);
-        if (key == "file") {
-            current = value;
-            continue;
-        }
-        if (key == "key") {
-            const std::size_t next = value.find(' ');
-            key += " " + value.substr(0, next);
-            value = next == std::string::npos ? "" : value.substr(next + 1);
-        }
-        result[current][key] = value;
-    }
-    return result;
-}
 
 TEST_P(ConvertedFiles, FitsAsAstropyReadsThem) {
     const bool grey = GetParam().grey;
@@ -325,14 +297,38 @@ TEST_F(ConverterTest, NothingIsReplacedUnlessTheUserSaysSo) {
     EXPECT_NE(err.find("M42_003.ser exists; nothing was written"), std::string::npos) << err;
 }
 
+// Run by root, the conversion runs in a child process as the unprivileged
+// user "nobody", for whom permissions count.
 TEST_F(ConverterTest, AnOutputDirectoryWithoutWritePermissionIsRefused) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
     makeRun(true);
-    std::filesystem::create_directory(file("locked"));
-    std::filesystem::permissions(file("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    EXPECT_EQ(convert({"-o", file("locked").string(), file("M42_003.AVI").string()}), 1);
-    EXPECT_NE(err.find("cannot write in "), std::string::npos) << err;
-    EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
+    namespace fs = std::filesystem;
+    fs::create_directory(file("locked"));
+    fs::permissions(file("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(file(""), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+        const int code = convert({"-o", file("locked").string(), file("M42_003.AVI").string()});
+        const bool written = ::write(fds[1], err.data(), err.size()) == ssize_t(err.size());
+        ::_exit(written ? code : 4);
+    }
+    ::close(fds[1]);
+    std::string message;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, std::size_t(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(message.find("cannot write in " + file("locked").string() + ": Permission denied"), std::string::npos)
+        << message;
+    EXPECT_TRUE(fs::is_empty(file("locked")));
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include "port/parallel_port.h"
 #include "port_timeline.h"
 #include "../imagelog/utc_oracle.h"
+#include "conversion.h"
+#include "convert_test_support.h"
 
 namespace noctil::e2e {
 namespace {
@@ -193,6 +195,64 @@ TEST_F(ImageLogTest, EveryImageButAtMostTheLastHasItsLineAfterAKill) {
     }
     EXPECT_GE(lastWithoutLine, 3u);
     EXPECT_GE(cutLines, 6u);
+}
+
+// Whole-frame video (a 320 x 240 test driver): three readout frames; and the
+// log's times carried by the converter into FITS and SER files.
+TEST_F(ImageLogTest, WholeFrameTimesReachTheConvertedFiles) {
+    installCamera(noctil::test::Camera::Test240);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\run.avi\r\n[Capture]\r\nExposure=2000\r\nCount=2\r\n");
+    user().at(500, [&] { choose(IDM_RECORD); });
+    onTitle = [&](const std::string &) {
+        if (titles.size() == 2) user().after(300, [&] { exitProgram(); });
+    };
+    setTimeLimitMs(60000);
+    ASSERT_EQ(runProgram(), 0);
+
+    std::vector<plat::Micros> starts, ends;
+    for (const plat::PortWrite &w : noctil::test::cameraPortWrites()) {
+        if (w.value == 0x0B) starts.push_back(w.time);
+        if (w.value == 0x08 && ends.size() < starts.size()) ends.push_back(w.time);
+    }
+    ASSERT_EQ(starts.size(), 2u);
+    ASSERT_EQ(ends.size(), 2u);
+    const std::vector<std::string> lines = completeLines(readText(plat::nativePath("C:\\run.log")));
+    ASSERT_EQ(lines.size(), 3u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::string prefix = std::to_string(k + 1) + "\t" + utc(starts[k]) + "\t" + utc(ends[k]) +
+                                   "\t2.000000\t0.000000\t" + utc(ends[k]) + "\t";
+        EXPECT_EQ(lines[k + 1].substr(0, prefix.size()), prefix);
+        EXPECT_NE(lines[k + 1].find("\t3\tTest capture driver\t320x240 RGB24\n"), std::string::npos) << lines[k + 1];
+    }
+
+    const std::filesystem::path avi = plat::nativePath("C:\\run.avi");
+    std::ostringstream out, err;
+    noctil::convert::Options fits;
+    fits.input = avi;
+    ASSERT_EQ(noctil::convert::convert(fits, out, err), 0) << err.str();
+    std::string messages;
+    auto read = convtest::astropyRead({avi.parent_path() / "run_0001.fits", avi.parent_path() / "run_0002.fits"},
+                                      messages);
+    EXPECT_EQ(messages, "");
+    for (std::size_t k = 0; k < 2; ++k) {
+        auto &f = read[(avi.parent_path() / ("run_000" + std::to_string(k + 1) + ".fits")).string()];
+        EXPECT_EQ(f["shape"], "240 320") << "the test driver's frames are grey";
+        EXPECT_EQ(f["key DATE-OBS"], utc(starts[k]));
+        EXPECT_EQ(f["key DATE-END"], utc(ends[k]));
+        EXPECT_EQ(f["key EXPTIME"], "2.0");
+        EXPECT_EQ(f["key INSTRUME"], "Test capture driver");
+    }
+
+    noctil::convert::Options ser = fits;
+    ser.kind = noctil::convert::OutputKind::Ser;
+    ASSERT_EQ(noctil::convert::convert(ser, out, err), 0) << err.str();
+    const std::vector<std::uint8_t> bytes = convtest::readBytes(avi.parent_path() / "run.ser");
+    ASSERT_EQ(bytes.size(), 178u + 2 * 320 * 240 + 2 * 8);
+    for (std::size_t k = 0; k < 2; ++k) {
+        std::int64_t ticks = 0;
+        for (int i = 7; i >= 0; --i) ticks = ticks << 8 | bytes[178 + 2 * 320 * 240 + 8 * k + std::size_t(i)];
+        EXPECT_EQ(ticks, (plat::kVirtualClockUtcOrigin + starts[k] + 62'135'596'800'000'000) * 10) << k;
+    }
 }
 
 }  // namespace
