@@ -8,7 +8,8 @@ vm_guest <<'GUEST'
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# One run: record, wait for the phase's level, send the signal.
+# One run: record; once the first image is written, wait for the phase's
+# level of the second and send the signal.
 ended_by() {
   local sig=$1 phase=$2 levels
   case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
@@ -17,6 +18,7 @@ ended_by() {
   printf '[Capture]\nExposure=2000\nCount=3\n' | noctil_settings
   noctil_start || return 1
   noctil_menu c r
+  noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }
   noctil_probe wait $levels 60 >/dev/null || { fail "$sig/$phase: the port never held $levels"; return 1; }
   noctil_signal "$sig"
   noctil_wait_exit 60
