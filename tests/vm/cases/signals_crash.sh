@@ -39,7 +39,8 @@ for run in SEGV:exposure SEGV:readout BUS:exposure BUS:readout ABRT:exposure ABR
       case $n in [0-9]*) ;; *) fail "$sig/$phase: the output file is not readable: $n" ;; esac
       grep -q '^PreviewMode=' "$NOCTIL_ROOT/windows/Noctil.ini" || fail "$sig/$phase: settings not saved" ;;
     *)
-      want=$((128 + $(kill -l "$sig")))
+      case $sig in SEGV) num=11 ;; BUS) num=7 ;; ABRT) num=6 ;; FPE) num=8 ;; QUIT) num=3 ;; esac
+      want=$((128 + num))
       [ "$status" = "$want" ] || fail "$sig/$phase: exit status $status, not $want"
       grep -q 'camera port put to rest' "$NOCTIL_ROOT/program.log" || fail "$sig/$phase: no word of the rest" ;;
   esac
