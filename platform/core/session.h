@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <typeindex>
 #include <utility>
 #include <vector>
@@ -57,6 +58,18 @@ public:
         for (auto &[type, ptr] : components_)
             if (type == std::type_index(typeid(T))) return static_cast<T *>(ptr.get());
         return nullptr;
+    }
+
+    // Makes the component T from `args` (the process start hands the port the
+    // backend it opened before the session); there must be none yet.
+    template <class T, class... Args>
+    T &emplace(Args &&...args) {
+        for (auto &[type, ptr] : components_)
+            if (type == std::type_index(typeid(T))) throw std::logic_error("the session already has this component");
+        auto owned = std::make_shared<T>(std::forward<Args>(args)...);
+        T &ref = *owned;
+        components_.emplace_back(std::type_index(typeid(T)), std::move(owned));
+        return ref;
     }
 
 private:

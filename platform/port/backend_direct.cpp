@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,55 +12,67 @@
 #endif
 
 #include "port/port_backend.h"
+#include "port/signal_rest.h"
 
 namespace plat {
 
 namespace {
 
+std::string addressName(std::uint16_t address) {
+    char text[32];
+    std::snprintf(text, sizeof text, "I/O address 0x%X", address);
+    return text;
+}
+
 // Output instructions straight to the port's registers, for machines whose
-// kernel has no ppdev. Needs the privilege to raise the I/O permission.
+// kernel has no ppdev or whose port card ppdev does not know. Needs the
+// privilege to raise the I/O permission (root or CAP_SYS_RAWIO).
 class DirectBackend final : public PortBackend {
 public:
-    DirectBackend(std::uint16_t dataRegister, PortFailureSink report)
-        : base_(dataRegister), failure_(std::move(report)) {}
+    DirectBackend(std::uint16_t base, PortFailureSink report) : PortBackend(std::move(report)), base_(base) {}
+
+    ~DirectBackend() override {
+        if (permitted_) clearSignalRest();
+    }
 
     std::string_view name() const override { return "direct"; }
 
     void write(std::uint16_t address, std::uint8_t value) override {
-        if (failure_.failed()) return;
-        if (address < base_ || address > base_ + 2) {
-            fail("write to I/O address " + std::to_string(address) + ", which is no register of this port");
-            return;
-        }
+        if (failed()) return;
+        if (address < kProgramDataRegister || address > kProgramDataRegister + 2) return;  // no register of this port
+        const auto target = static_cast<std::uint16_t>(base_ + (address - kProgramDataRegister));
 #if NOCTIL_HAS_PORT_IO
         if (!permitted_) {
             if (::ioperm(base_, 3, 1) != 0) {
-                fail("ioperm(" + std::to_string(base_) + ", 3, 1) failed: " + std::strerror(errno));
+                const int error = errno;
+                char call[48];
+                std::snprintf(call, sizeof call, "ioperm(0x%X, 3, 1)", base_);
+                fail({addressName(base_), failureReason(error), std::string(call) + " failed: " + std::strerror(error)});
                 return;
             }
             permitted_ = true;
+            SignalRest rest;
+            rest.kind = SignalRest::OutputByte;
+            rest.address = base_;
+            setSignalRest(rest);
         }
-        ::outb(value, address);
+        ::outb(value, target);
 #else
         (void)value;
-        fail("this processor has no I/O port instructions");
+        (void)target;
+        fail({addressName(base_), "this processor has no I/O instructions", "no port I/O on this architecture"});
 #endif
     }
 
 private:
-    void fail(const std::string &what) {
-        failure_.report("parallel port (direct I/O): " + what + "; port writes are only logged from now on");
-    }
-
     std::uint16_t base_;
-    FailureOnce failure_;
     bool permitted_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t dataRegister, PortFailureSink report) {
-    return std::make_unique<DirectBackend>(dataRegister, std::move(report));
+std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t baseAddress, PortFailureSink report) {
+    return std::make_unique<DirectBackend>(baseAddress, std::move(report));
 }
 
 }  // namespace plat

@@ -4,12 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "port/port_backend.h"
+#include "port/signal_rest.h"
 
 namespace plat {
 
@@ -23,14 +23,15 @@ int ioctlRetrying(int fd, unsigned long request, void *arg) {
 }
 
 // The parallel port through the kernel's ppdev driver, which needs no
-// special privilege beyond access to the device file.
+// special privilege beyond access to the device file (group lp).
 class PpdevBackend final : public PortBackend {
 public:
-    PpdevBackend(std::filesystem::path device, std::uint16_t dataRegister, PortFailureSink report)
-        : device_(std::move(device)), dataRegister_(dataRegister), failure_(std::move(report)) {}
+    PpdevBackend(std::filesystem::path device, PortFailureSink report)
+        : PortBackend(std::move(report)), device_(std::move(device)) {}
 
     ~PpdevBackend() override {
         if (fd_ < 0) return;
+        clearSignalRest();
         ioctlRetrying(fd_, PPRELEASE, nullptr);  // closing releases it anyway; the result does not matter
         ::close(fd_);
     }
@@ -38,59 +39,71 @@ public:
     std::string_view name() const override { return "ppdev"; }
 
     void write(std::uint16_t address, std::uint8_t value) override {
-        if (failure_.failed() || !open()) return;
+        if (failed() || !open()) return;
         unsigned long request;
         const char *call;
-        if (address == dataRegister_) {
+        if (address == kProgramDataRegister) {
             request = PPWDATA;
-            call = "ioctl(PPWDATA)";
-        } else if (address == dataRegister_ + 2) {
+            call = "PPWDATA";
+        } else if (address == kProgramDataRegister + 2) {
             request = PPWCONTROL;
-            call = "ioctl(PPWCONTROL)";
+            call = "PPWCONTROL";
         } else {
-            fail("write to I/O address " + std::to_string(address) + ", which is no register of this port");
-            return;
+            return;  // the status register is read-only; other addresses are no register of this port
         }
         unsigned char byte = value;
-        if (ioctlRetrying(fd_, request, &byte) < 0) fail(std::string(call) + " failed: " + std::strerror(errno));
+        if (ioctlRetrying(fd_, request, &byte) < 0) {
+            const int error = errno;
+            fail({device_.string(), failureReason(error),
+                  "ioctl(" + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
+        }
     }
 
 private:
-    // Opens and claims the device at the first write, so that a machine whose
-    // port is never written never touches it.
+    // Opens and claims the device at the first write (the rest level the
+    // process start writes), so a failure shows at start.
     bool open() {
         if (fd_ >= 0) return true;
         int fd;
         do fd = ::open(device_.c_str(), O_RDWR | O_CLOEXEC);
         while (fd < 0 && errno == EINTR);
         if (fd < 0) {
-            fail("open(" + device_.string() + ") failed: " + std::strerror(errno));
+            const int error = errno;
+            fail({device_.string(), failureReason(error),
+                  "open(" + device_.string() + ") failed: " + std::strerror(error)});
             return false;
         }
-        if (ioctlRetrying(fd, PPCLAIM, nullptr) < 0) {
-            fail("ioctl(" + device_.string() + ", PPCLAIM) failed: " + std::strerror(errno));
+        // Exclusive: no other driver may move the camera lines, and a port
+        // that another program holds is refused at once instead of waited for.
+        for (auto [request, call] : {std::pair{PPEXCL, "PPEXCL"}, std::pair{PPCLAIM, "PPCLAIM"}}) {
+            if (ioctlRetrying(fd, request, nullptr) == 0) continue;
+            const int error = errno;
+            // ppdev registers with the port at the claim; a port that another
+            // program or driver holds refuses the registration with ENXIO.
+            const std::string reason = error == ENOTTY || error == EINVAL   ? "not a parallel port"
+                                       : request == PPCLAIM && error == ENXIO ? failureReason(EBUSY)
+                                                                             : failureReason(error);
+            fail({device_.string(), reason,
+                  std::string("ioctl(") + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
             ::close(fd);
             return false;
         }
         fd_ = fd;
+        SignalRest rest;
+        rest.kind = SignalRest::PpdevData;
+        rest.fd = fd_;
+        setSignalRest(rest);
         return true;
     }
 
-    void fail(const std::string &what) {
-        failure_.report("parallel port (ppdev): " + what + "; port writes are only logged from now on");
-    }
-
     std::filesystem::path device_;
-    std::uint16_t dataRegister_;
-    FailureOnce failure_;
     int fd_ = -1;
 };
 
 }  // namespace
 
-std::unique_ptr<PortBackend> makePpdevPortBackend(std::filesystem::path device, std::uint16_t dataRegister,
-                                                  PortFailureSink report) {
-    return std::make_unique<PpdevBackend>(std::move(device), dataRegister, std::move(report));
+std::unique_ptr<PortBackend> makePpdevPortBackend(std::filesystem::path device, PortFailureSink report) {
+    return std::make_unique<PpdevBackend>(std::move(device), std::move(report));
 }
 
 }  // namespace plat

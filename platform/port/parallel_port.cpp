@@ -1,6 +1,11 @@
 #include "port/parallel_port.h"
 
+#include <windows.h>
+
+#include <cstdio>
+
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "core/session.h"
@@ -8,15 +13,57 @@
 
 namespace plat {
 
-ParallelPort::ParallelPort()
-    : ParallelPort(makeConfiguredPortBackend(entryIgnoringCase(windowsDirectory(), "system.ini"), kDataRegister,
-                                             stderrFailureSink())) {}
+struct ParallelPort::Configured {
+    std::unique_ptr<PortBackend> backend;
+    std::vector<PortFailure> failures;
+};
 
-ParallelPort::ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity)
+// The backend that system.ini names, with what it reported while being made.
+ParallelPort::Configured ParallelPort::configuredBackend() {
+    auto failures = std::make_shared<std::vector<PortFailure>>();
+    Configured c;
+    c.backend = makeConfiguredPortBackend(ParallelPort::systemIni(session().root()),
+                                          [failures](const PortFailure &f) { failures->push_back(f); });
+    c.failures = *failures;
+    return c;
+}
+
+std::filesystem::path ParallelPort::systemIni(const std::filesystem::path &root) {
+    return entryIgnoringCase(root / "windows", "system.ini");
+}
+
+ParallelPort::ParallelPort() : ParallelPort(configuredBackend()) {}
+
+ParallelPort::ParallelPort(Configured &&c) : ParallelPort(std::move(c.backend), kLogCapacity, std::move(c.failures)) {}
+
+ParallelPort::ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity,
+                           std::vector<PortFailure> earlier)
     : clock_(session().clock()),
       backend_(backend ? std::move(backend) : makeSimulatedPortBackend()),
       capacity_(std::max<std::size_t>(logCapacity, 1)) {
     log_.reserve(2 * capacity_);
+    backend_->setFailureSink([this](const PortFailure &f) { failed(f); });
+    for (const PortFailure &f : earlier) failed(f);
+}
+
+void ParallelPort::setBackend(std::unique_ptr<PortBackend> backend) {
+    backend_ = backend ? std::move(backend) : makeSimulatedPortBackend();
+    backend_->setFailureSink([this](const PortFailure &f) { failed(f); });
+}
+
+void ParallelPort::failed(const PortFailure &failure) {
+    std::fprintf(stderr, "noctil: camera port %s: %s (%s)\n", failure.device.c_str(), failure.reason.c_str(),
+                 failure.detail.c_str());
+    if (!failureMessage_.empty()) return;  // the person hears of the first failure only
+    failureMessage_ = "The camera port cannot be used.\n\n" + failure.device + ": " + failure.reason +
+                      ".\n\nThe camera is not controlled: exposures are not made as set until the port works "
+                      "and Noctil is started again.";
+}
+
+void ParallelPort::showPendingFailure() {
+    if (failureMessage_.empty() || failureShown_) return;
+    failureShown_ = true;
+    MessageBoxA(nullptr, failureMessage_.c_str(), "Error", MB_OK | MB_ICONSTOP);
 }
 
 void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
@@ -44,6 +91,7 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
         if (it->active) it->call(entry);
 
     backend_->write(address, value);
+    if (!failureShown_ && !failureMessage_.empty()) showPendingFailure();
 }
 
 std::span<const PortWrite> ParallelPort::writes() const {

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <list>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/clock.h"
@@ -31,8 +33,10 @@ public:
     // The port of the current session, with the backend that the session's
     // <root>/windows/system.ini names.
     ParallelPort();
-    // The port of the current session with a given backend and log size.
-    explicit ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity = kLogCapacity);
+    // The port of the current session with a given backend and log size, and
+    // the failures the backend reported before the port took it over.
+    explicit ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity = kLogCapacity,
+                          std::vector<PortFailure> earlier = {});
     ParallelPort(const ParallelPort &) = delete;
     ParallelPort &operator=(const ParallelPort &) = delete;
 
@@ -54,8 +58,25 @@ public:
     void unsubscribe(int id);
 
     const PortBackend &backend() const { return *backend_; }
+    // Carries the writes from now on to `backend` (a test's device).
+    void setBackend(std::unique_ptr<PortBackend> backend);
+
+    // A backend's failure: its details go to standard error at once; the
+    // person sees it in a message box titled "Error", once per port, at the
+    // end of the write that failed (or at showPendingFailure).
+    void failed(const PortFailure &failure);
+    void showPendingFailure();
+    // The text of that message box ("" while nothing failed).
+    const std::string &failureMessage() const { return failureMessage_; }
+
+    // <root>/windows/system.ini of the platform root `root`.
+    static std::filesystem::path systemIni(const std::filesystem::path &root);
 
 private:
+    struct Configured;
+    static Configured configuredBackend();
+    explicit ParallelPort(Configured &&configured);
+
     struct Listener {
         int id;
         std::function<void(const PortWrite &)> call;
@@ -72,6 +93,8 @@ private:
     std::uint64_t total_ = 0;
     std::uint8_t data_ = 0;
     std::list<Listener> listeners_;
+    std::string failureMessage_;
+    bool failureShown_ = false;
     int nextListenerId_ = 1;
     int notifying_ = 0;
 };

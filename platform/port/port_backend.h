@@ -2,9 +2,12 @@
 // shown to listeners by ParallelPort whatever the backend; a backend only
 // carries the byte on to hardware (or, simulated, nowhere).
 //
-// A backend that cannot reach its hardware says so once, naming the call that
-// failed, and from then on carries nothing; the program is never told, just as
-// a port write on the real machine cannot fail.
+// The program addresses the port at its classic place (data register 0x378,
+// control register 0x37A); each backend maps those registers onto its own
+// device. A backend that cannot reach its hardware reports it once, naming the
+// device and the reason, and from then on carries nothing: a port write on the
+// real machine cannot fail, so the program is never told, but the person is
+// (ParallelPort shows the report in a message box).
 #pragma once
 
 #include <cstdint>
@@ -16,54 +19,90 @@
 
 namespace plat {
 
-// Receives a backend's failure report (one line, no line end).
-using PortFailureSink = std::function<void(const std::string &)>;
-
-// The default sink: the line on stderr.
-PortFailureSink stderrFailureSink();
-
-class PortBackend {
-public:
-    virtual ~PortBackend() = default;
-    virtual std::string_view name() const = 0;
-    // Called on every port write; must not allocate once the backend is set up.
-    virtual void write(std::uint16_t address, std::uint8_t value) = 0;
+struct PortFailure {
+    std::string device;  // "/dev/parport0", "I/O address 0x378", "system.ini"
+    std::string reason;  // for a person: "permission denied", "busy (claimed by another program)"
+    std::string detail;  // for standard error: the call that failed and the system's words
 };
 
-// Writes go nowhere: the log and the listeners (the simulated camera) are all.
-std::unique_ptr<PortBackend> makeSimulatedPortBackend();
+using PortFailureSink = std::function<void(const PortFailure &)>;
 
-// Linux ppdev: the device (such as /dev/parport0) is opened and claimed on the
-// first write; the data register goes out with PPWDATA, the control register
-// (data register + 2) with PPWCONTROL.
-std::unique_ptr<PortBackend> makePpdevPortBackend(std::filesystem::path device, std::uint16_t dataRegister,
-                                                  PortFailureSink report);
-
-// Direct I/O instructions, for machines without ppdev: ioperm on the port's
-// three registers at the first write, then outb.
-std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t dataRegister, PortFailureSink report);
-
-// The backend that the platform configuration names: [parallel] backend=
-// simulated|ppdev|direct and device=... in `systemIni`. A missing file or key
-// gives the simulated port; an unknown backend name is reported and also gives
-// the simulated port.
-std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni,
-                                                       std::uint16_t dataRegister, PortFailureSink report);
+// The few words a person needs for a failed system call's errno.
+std::string failureReason(int error);
 
 // Reports the first failure of a backend and drops the later ones.
 class FailureOnce {
 public:
-    explicit FailureOnce(PortFailureSink sink) : sink_(std::move(sink)) {}
+    explicit FailureOnce(PortFailureSink sink = {}) : sink_(std::move(sink)) {}
     bool failed() const { return failed_; }
-    void report(const std::string &line) {
+    void setSink(PortFailureSink sink) { sink_ = std::move(sink); }
+    void report(PortFailure failure) {
         if (failed_) return;
         failed_ = true;
-        if (sink_) sink_(line);
+        if (sink_) sink_(failure);
     }
 
 private:
     PortFailureSink sink_;
     bool failed_ = false;
 };
+
+class PortBackend {
+public:
+    virtual ~PortBackend() = default;
+    virtual std::string_view name() const = 0;
+    // Called on every port write (address 0x378 to 0x37A); must not allocate
+    // once the backend is set up.
+    virtual void write(std::uint16_t address, std::uint8_t value) = 0;
+    // Where failures go from now on (ParallelPort sets it when it takes the
+    // backend over).
+    void setFailureSink(PortFailureSink sink) { failure_.setSink(std::move(sink)); }
+    bool failed() const { return failure_.failed(); }
+
+protected:
+    explicit PortBackend(PortFailureSink sink = {}) : failure_(std::move(sink)) {}
+    void fail(PortFailure failure) { failure_.report(std::move(failure)); }
+
+private:
+    FailureOnce failure_;
+};
+
+// The program's data register; the control register is two above it.
+inline constexpr std::uint16_t kProgramDataRegister = 0x378;
+
+// Writes go nowhere: the log and the listeners (the simulated camera) are all.
+std::unique_ptr<PortBackend> makeSimulatedPortBackend();
+
+// Linux ppdev: the device (such as /dev/parport0) is opened, claimed
+// exclusively on the first write; the data register goes out with PPWDATA,
+// the control register with PPWCONTROL.
+std::unique_ptr<PortBackend> makePpdevPortBackend(std::filesystem::path device, PortFailureSink report);
+
+// Direct I/O instructions at `baseAddress` (the card's data register: 0x378,
+// 0x278, 0x3BC or a PCI card's address): ioperm on its three registers at the
+// first write, then outb.
+std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t baseAddress, PortFailureSink report);
+
+// A serial port's DTR and RTS lines follow one data bit each.
+struct SerialLines {
+    int dtrBit = 1;  // set while integrating (0x0B, 0x0F)
+    int rtsBit = 2;  // set while the amplifier is off (0x0F)
+    bool dtrInverted = false;
+    bool rtsInverted = false;
+};
+std::unique_ptr<PortBackend> makeSerialPortBackend(std::filesystem::path device, SerialLines lines,
+                                                   PortFailureSink report);
+
+// The backend that the platform configuration names in the [parallel] section
+// of `systemIni`:
+//   backend = simulated | ppdev | direct | serial
+//   device = /dev/parport0 (ppdev) or /dev/ttyS0 (serial)
+//   address = 0x378 (direct; hexadecimal with 0x, or decimal)
+//   dtr = 1, rts = 2, dtr_inverted = 0, rts_inverted = 0 (serial)
+// A missing file or key gives the simulated port; a configuration it cannot
+// use (unknown backend, malformed address or bit) is reported and gives the
+// simulated port, which drives no hardware at all.
+std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni,
+                                                       PortFailureSink report);
 
 }  // namespace plat

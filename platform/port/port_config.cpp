@@ -1,4 +1,7 @@
-#include <cstdio>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "port/port_backend.h"
@@ -6,23 +9,102 @@
 
 namespace plat {
 
-PortFailureSink stderrFailureSink() {
-    return [](const std::string &line) { std::fprintf(stderr, "noctil: %s\n", line.c_str()); };
+namespace {
+
+std::string lower(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A whole number in decimal, or in hexadecimal after 0x; nothing else.
+std::optional<unsigned long> parseNumber(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    unsigned long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// Reads the serial line settings; a bad one is reported by name.
+std::optional<SerialLines> serialLines(const std::filesystem::path &ini, std::string &bad) {
+    SerialLines lines;
+    struct Bit {
+        const char *key;
+        int *bit;
+    };
+    for (Bit b : {Bit{"dtr", &lines.dtrBit}, Bit{"rts", &lines.rtsBit}}) {
+        const auto text = readIniValue(ini, "parallel", b.key);
+        if (!text) continue;
+        const auto n = parseNumber(*text);
+        if (!n || *n > 7) {
+            bad = std::string(b.key) + "=" + *text + " (a data bit from 0 to 7)";
+            return std::nullopt;
+        }
+        *b.bit = static_cast<int>(*n);
+    }
+    struct Flag {
+        const char *key;
+        bool *on;
+    };
+    for (Flag f : {Flag{"dtr_inverted", &lines.dtrInverted}, Flag{"rts_inverted", &lines.rtsInverted}}) {
+        const auto text = readIniValue(ini, "parallel", f.key);
+        if (!text) continue;
+        if (*text != "0" && *text != "1") {
+            bad = std::string(f.key) + "=" + *text + " (0 or 1)";
+            return std::nullopt;
+        }
+        *f.on = *text == "1";
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string failureReason(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOENT: return "no such device";
+    case ENODEV:
+    case ENXIO: return "the device is not there";
+    case EBUSY: return "busy (claimed by another program)";
+    case EIO: return "input/output error (was the device unplugged?)";
+    case ENOTTY: return "not a device of this kind";
+    default: return std::strerror(error);
+    }
 }
 
 std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni,
-                                                       std::uint16_t dataRegister, PortFailureSink report) {
-    std::string backend = readIniValue(systemIni, "parallel", "backend").value_or("simulated");
-    for (char &c : backend)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (backend == "ppdev")
-        return makePpdevPortBackend(readIniValue(systemIni, "parallel", "device").value_or("/dev/parport0"),
-                                    dataRegister, std::move(report));
-    if (backend == "direct") return makeDirectPortBackend(dataRegister, std::move(report));
-    if (backend != "simulated" && report)
-        report("parallel port: unknown backend \"" + backend + "\" in " + systemIni.string() +
-               " (simulated, ppdev or direct); using the simulated port");
-    return makeSimulatedPortBackend();
+                                                       PortFailureSink report) {
+    const std::string backend = lower(readIniValue(systemIni, "parallel", "backend").value_or("simulated"));
+    const auto device = readIniValue(systemIni, "parallel", "device");
+    auto bad = [&](const std::string &what) {
+        const std::string where = systemIni.string() + " [parallel]";
+        if (report) report({where, what, "the camera port drives no hardware"});
+        return makeSimulatedPortBackend();
+    };
+    if (backend == "simulated") return makeSimulatedPortBackend();
+    if (backend == "ppdev") return makePpdevPortBackend(device.value_or("/dev/parport0"), std::move(report));
+    if (backend == "direct") {
+        const std::string text = readIniValue(systemIni, "parallel", "address").value_or("0x378");
+        const auto address = parseNumber(text);
+        // The port has three registers, all within the 16-bit I/O space.
+        if (!address || *address == 0 || *address > 0xFFFD)
+            return bad("address=" + text + " is no I/O address (such as 0x378, 0x278, 0x3BC or a card's 0xE800)");
+        return makeDirectPortBackend(static_cast<std::uint16_t>(*address), std::move(report));
+    }
+    if (backend == "serial") {
+        std::string what;
+        const auto lines = serialLines(systemIni, what);
+        if (!lines) return bad("bad line setting " + what);
+        return makeSerialPortBackend(device.value_or("/dev/ttyS0"), *lines, std::move(report));
+    }
+    return bad("unknown backend \"" + backend + "\" (simulated, ppdev, direct or serial)");
 }
 
 }  // namespace plat

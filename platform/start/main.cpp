@@ -1,12 +1,18 @@
-// The process start: one platform session for the program's run, on the
-// real clock, with the display that can show its windows; then WinMain.
+// The process start: the camera port put to rest before anything else, the
+// signal handlers that keep it from being left integrating, one platform
+// session for the program's run on the real clock with the display that can
+// show its windows; then WinMain.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "core/session.h"
+#include "core/signals.h"
 #include "display/display.h"
+#include "port/parallel_port.h"
 #include "resources/resources.h"
 #if NOCTIL_WITH_QT
 #include "display/qt/qt_display.h"
@@ -29,9 +35,36 @@ std::unique_ptr<plat::Display> chooseDisplay() {
 }  // namespace
 
 int main() {
+    static plat::SignalHandlers signalHandlers;
+
+    // A run that ended by SIGKILL or a power cut may have left the camera
+    // integrating: the lines go to rest before the display is even looked for.
+    std::vector<plat::PortFailure> portFailures;
+    auto portBackend = plat::makeConfiguredPortBackend(
+        plat::ParallelPort::systemIni(plat::defaultRoot()),
+        [&portFailures](const plat::PortFailure &f) { portFailures.push_back(f); });
+    portBackend->write(plat::ParallelPort::kDataRegister, 0x00);
+
     std::unique_ptr<plat::Display> display = chooseDisplay();
-    if (!display) return 2;
+    if (!display) {
+        for (const plat::PortFailure &f : portFailures)
+            std::fprintf(stderr, "noctil: camera port %s: %s (%s)\n", f.device.c_str(), f.reason.c_str(),
+                         f.detail.c_str());
+        return 2;
+    }
     plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
+    auto &port = session.emplace<plat::ParallelPort>(std::move(portBackend), plat::ParallelPort::kLogCapacity,
+                                                     std::move(portFailures));
+    port.showPendingFailure();
     static char commandLine[] = "";
-    return WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
+    const int exitCode = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
+#if NOCTIL_WITH_QT
+    // The program has ended as File > Exit ends it; Qt, left in the middle of
+    // its event processing when the X server went away, is not torn down.
+    if (plat::qtDisplayLost()) {
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+#endif
+    return exitCode;
 }

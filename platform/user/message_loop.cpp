@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "core/session.h"
+#include "core/signals.h"
 #include "display/display.h"
 #include "user/user_state.h"
 
@@ -140,6 +141,7 @@ void WINAPI PostQuitMessage(int exitCode) {
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     WindowSystem &s = state();
     for (;;) {
+        answerTerminationRequest();  // a signal asked the program to end: close the main window
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;
             if (isKeyMessage(msg->message)) {

@@ -1,5 +1,6 @@
 #include <conio.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,8 @@ protected:
         auto &clock = plat::session().clock();
         clock.sleepUntil(clock.now() + ms * 1000);
     }
-    static plat::PortFailureSink recorder(std::vector<std::string> &reports) {
-        return [&reports](const std::string &line) { reports.push_back(line); };
+    static plat::PortFailureSink recorder(std::vector<plat::PortFailure> &reports) {
+        return [&reports](const plat::PortFailure &f) { reports.push_back(f); };
     }
 };
 
@@ -145,17 +146,36 @@ TEST_F(PortTest, OutpWithoutASessionDoesNothing) {
 struct BackendCase {
     const char *systemIni;  // null: no file
     const char *backend;
-    std::size_t reports;
+    const char *complaint;  // in the reason of the one report; null: no report
 };
 
-TEST_F(PortTest, SystemIniChoosesTheBackend) {
+TEST_F(PortTest, SystemIniChoosesTheBackendAndRefusesWhatItCannotUse) {
     const BackendCase cases[] = {
-        {nullptr, "simulated", 0},
-        {"[drivers32]\nmsvideo=simcam\n", "simulated", 0},
-        {"[parallel]\nbackend=simulated\n", "simulated", 0},
-        {"[Parallel]\r\nBackend = PPDEV\r\ndevice=/dev/null-port\r\n", "ppdev", 0},
-        {"[parallel]\nbackend=direct\n", "direct", 0},
-        {"[parallel]\nbackend=usb\n", "simulated", 1},
+        {nullptr, "simulated", nullptr},
+        {"[drivers32]\nmsvideo=simcam\n", "simulated", nullptr},
+        {"[parallel]\nbackend=simulated\n", "simulated", nullptr},
+        {"[Parallel]\r\nBackend = PPDEV\r\ndevice=/dev/null-port\r\n", "ppdev", nullptr},
+        {"[parallel]\nbackend=direct\n", "direct", nullptr},
+        {"[parallel]\nbackend=direct\naddress=0x278\n", "direct", nullptr},
+        {"[parallel]\nbackend=direct\naddress=888\n", "direct", nullptr},
+        {"[parallel]\nbackend=direct\naddress=0xE800\n", "direct", nullptr},
+        {"[parallel]\nbackend=serial\ndevice=/dev/ttyUSB0\n", "serial", nullptr},
+        {"[parallel]\nbackend=serial\ndtr=0\nrts=7\ndtr_inverted=1\nrts_inverted=0\n", "serial", nullptr},
+        // What it cannot use gives the port that drives nothing, and says why.
+        {"[parallel]\nbackend=usb\n", "simulated", "unknown backend \"usb\""},
+        {"[parallel]\nbackend=\n", "simulated", "unknown backend \"\""},
+        {"[parallel]\nbackend=direct\naddress=0x37G\n", "simulated", "address=0x37G"},
+        {"[parallel]\nbackend=direct\naddress=\n", "simulated", "address="},
+        {"[parallel]\nbackend=direct\naddress=-1\n", "simulated", "address=-1"},
+        {"[parallel]\nbackend=direct\naddress=0\n", "simulated", "address=0"},
+        {"[parallel]\nbackend=direct\naddress=0xFFFE\n", "simulated", "address=0xFFFE"},
+        {"[parallel]\nbackend=direct\naddress=0x10378\n", "simulated", "address=0x10378"},
+        {"[parallel]\nbackend=direct\naddress=0x\n", "simulated", "address=0x"},
+        {"[parallel]\nbackend=serial\ndtr=8\n", "simulated", "dtr=8"},
+        {"[parallel]\nbackend=serial\nrts=-1\n", "simulated", "rts=-1"},
+        {"[parallel]\nbackend=serial\nrts=two\n", "simulated", "rts=two"},
+        {"[parallel]\nbackend=serial\ndtr_inverted=yes\n", "simulated", "dtr_inverted=yes"},
+        {"[parallel]\nbackend=serial\nrts_inverted=2\n", "simulated", "rts_inverted=2"},
     };
     const auto file = plat::windowsDirectory() / "system.ini";
     for (const auto &c : cases) {
@@ -163,10 +183,16 @@ TEST_F(PortTest, SystemIniChoosesTheBackend) {
         std::error_code ec;
         std::filesystem::remove(file, ec);
         if (c.systemIni) writeAll(file, c.systemIni);
-        std::vector<std::string> reports;
-        auto backend = plat::makeConfiguredPortBackend(file, kData, recorder(reports));
+        std::vector<plat::PortFailure> reports;
+        auto backend = plat::makeConfiguredPortBackend(file, recorder(reports));
         EXPECT_EQ(backend->name(), c.backend);
-        EXPECT_EQ(reports.size(), c.reports);
+        if (!c.complaint) {
+            EXPECT_TRUE(reports.empty());
+            continue;
+        }
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_NE(reports[0].reason.find(c.complaint), std::string::npos) << reports[0].reason;
+        EXPECT_NE(reports[0].device.find("system.ini [parallel]"), std::string::npos) << reports[0].device;
     }
     // The session's port reads the same file.
     writeAll(file, "[parallel]\nbackend=ppdev\n");
@@ -176,38 +202,58 @@ TEST_F(PortTest, SystemIniChoosesTheBackend) {
 struct FailureCase {
     const char *what;
     std::string device;
+    bool serial;
+    const char *reason;
     const char *namedCall;
 };
 
-TEST_F(PortTest, PpdevFailureIsReportedOnceAndWritesAreStillLogged) {
+TEST_F(PortTest, ABackendThatCannotOpenItsDeviceSaysWhichAndWhyOnce) {
     writeAll(root() / "not-a-port", "");
     const FailureCase cases[] = {
-        {"missing device", (root() / "no-parport0").string(), "open("},
-        {"device that is no port", (root() / "not-a-port").string(), "PPCLAIM"},
+        {"missing parallel device", (root() / "no-parport0").string(), false, "no such device", "open("},
+        {"parallel device that is no port", (root() / "not-a-port").string(), false, "not a parallel port", "PPEXCL"},
+        {"a character device that is no port", "/dev/null", false, "not a parallel port", "PPEXCL"},
+        {"missing serial device", (root() / "no-ttyUSB0").string(), true, "no such device", "open("},
+        {"serial device that is a file", (root() / "not-a-port").string(), true, "not a serial port", "TIOCMGET"},
+        {"serial device that is no tty", "/dev/null", true, "not a serial port", "TIOCMGET"},
+        {"a directory", root().string(), true, "Is a directory", "open("},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> reports;
-        ParallelPort port(plat::makePpdevPortBackend(c.device, kData, recorder(reports)));
+        std::vector<plat::PortFailure> reports;
+        auto backend = c.serial ? plat::makeSerialPortBackend(c.device, {}, recorder(reports))
+                                : plat::makePpdevPortBackend(c.device, recorder(reports));
         EXPECT_TRUE(reports.empty()) << "the device is opened at the first write, not before";
-        port.write(kData, 0x0B);
-        port.write(kData, 0x08);
-        port.write(kData, 0x00);
+        backend->write(kData, 0x00);
+        backend->write(kData, 0x0B);
+        backend->write(kData, 0x00);
         ASSERT_EQ(reports.size(), 1u);
-        EXPECT_NE(reports[0].find(c.namedCall), std::string::npos) << reports[0];
-        EXPECT_NE(reports[0].find(c.device), std::string::npos) << reports[0];
-        EXPECT_EQ(port.writes().size(), 3u);
-        EXPECT_EQ(port.data(), 0x00);
+        EXPECT_EQ(reports[0].device, c.device);
+        EXPECT_EQ(reports[0].reason, c.reason);
+        EXPECT_NE(reports[0].detail.find(c.namedCall), std::string::npos) << reports[0].detail;
+        EXPECT_NE(reports[0].detail.find(c.device), std::string::npos) << reports[0].detail;
+        EXPECT_TRUE(backend->failed());
     }
 }
 
-TEST_F(PortTest, DirectBackendRefusesAddressesOutsideThePort) {
-    std::vector<std::string> reports;
-    auto backend = plat::makeDirectPortBackend(kData, recorder(reports));
+TEST(PortFailureReason, NamesWhatAPersonCanActOn) {
+    const std::pair<int, const char *> cases[] = {
+        {EACCES, "permission denied"}, {EPERM, "permission denied"},
+        {ENOENT, "no such device"},    {ENODEV, "the device is not there"},
+        {ENXIO, "the device is not there"}, {EBUSY, "busy (claimed by another program)"},
+        {EIO, "input/output error (was the device unplugged?)"},
+    };
+    for (auto [error, reason] : cases) EXPECT_EQ(plat::failureReason(error), reason) << error;
+}
+
+TEST_F(PortTest, DirectBackendIgnoresAddressesOutsideThePort) {
+    std::vector<plat::PortFailure> reports;
+    auto backend = plat::makeDirectPortBackend(0x278, recorder(reports));
     backend->write(0x80, 1);
     backend->write(0x3F8, 2);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("I/O address 128"), std::string::npos) << reports[0];
+    backend->write(0x37B, 3);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_FALSE(backend->failed());
 }
 
 }  // namespace

@@ -16,8 +16,19 @@ while :; do
     [ -e "$f" ] || continue
     n=$(basename "$f" .sh)
     mv "$f" $box/out/$n.sh
-    (cd /tmp && exec sh $box/out/$n.sh) >$box/out/$n.log 2>&1 </dev/null
-    echo $? >$box/out/.$n.rc
+    # In a session of its own, so that a case the host gave up on is ended
+    # with everything it started.
+    (cd /tmp && exec setsid sh $box/out/$n.sh) >$box/out/$n.log 2>&1 </dev/null &
+    pid=$!
+    while kill -0 $pid 2>/dev/null; do
+      if [ -e $box/q/$n.cancel ]; then kill -9 -- -$pid 2>/dev/null; kill -9 $pid 2>/dev/null; fi
+      sleep 0.2
+    done
+    wait $pid
+    rc=$?
+    kill -9 -- -$pid 2>/dev/null  # what the case left running
+    echo $rc >$box/out/.$n.rc
+    rm -f $box/q/$n.cancel
     mv $box/out/.$n.rc $box/out/$n.rc
   done
   if [ -e $box/q/halt ]; then

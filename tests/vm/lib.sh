@@ -17,7 +17,7 @@ vm_guest() {
   script=$(mktemp "$NOCTIL_VM_STATE/case.XXXXXX")
   cat >"$script"
   local rc=0
-  "$vm_here/vm.sh" run "$NOCTIL_VM_STATE" "$script" "${VM_CASE_TIMEOUT:-240}" || rc=$?
+  "$vm_here/vm.sh" run "$NOCTIL_VM_STATE" "$script" "${VM_CASE_TIMEOUT:-540}" || rc=$?
   rm -f "$script"
   if [ $rc -ne 0 ]; then echo "FAIL: the guest half of the case exited with $rc"; return $rc; fi
 }

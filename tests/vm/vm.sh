@@ -130,6 +130,7 @@ run() {
   while [ ! -f "$state/share/out/$n.rc" ]; do
     qemu_alive "$state" || { cat "$state/share/out/$n.log" 2>/dev/null; die "the virtual machine died during the case"; }
     if [ $waited -ge $((timeout * 5)) ]; then
+      : >"$state/share/q/$n.cancel"  # the guest ends the case and all it started
       cat "$state/share/out/$n.log" 2>/dev/null
       die "the case did not finish within ${timeout}s"
     fi

@@ -11,11 +11,16 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/session.h"
+#include "core/signals.h"
 #include "display/qt/dib_image.h"
 #include "display/qt/keys.h"
 #include "display/qt/qt_display_impl.h"
@@ -26,6 +31,29 @@ namespace plat::qt {
 namespace {
 
 constexpr const char *kWindowProperty = "noctilWindow";
+
+// When the X server goes away, Qt says so and calls exit() from inside its
+// event processing. The wait that runs that processing leaves it here
+// instead, so that the program can end as File > Exit does; Qt is not
+// called again afterwards.
+sigjmp_buf *displayLostJump = nullptr;
+bool displayLost = false;
+QtMessageHandler qtHandler = nullptr;
+
+void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QString &text) {
+    if (displayLostJump && text.startsWith(QLatin1String("The X11 connection broke"))) {
+        std::fprintf(stderr, "noctil: %s\n", qPrintable(text));
+        siglongjmp(*displayLostJump, 1);
+    }
+    if (qtHandler) qtHandler(type, context, text);
+}
+
+void watchForDisplayLoss() {
+    static bool watching = false;
+    if (watching) return;
+    watching = true;
+    qtHandler = qInstallMessageHandler(onQtMessage);
+}
 
 QSize sizeOf(const RECT &r) { return QSize(r.right - r.left, r.bottom - r.top); }
 
@@ -188,7 +216,10 @@ QtDisplay::QtDisplay(std::unique_ptr<Display> pacer) : pacer_(std::move(pacer)) 
     });
 }
 
+bool displayLostNow() { return displayLost; }
+
 QtDisplay::~QtDisplay() {
+    if (displayLost) return;  // Qt is left as the lost display left it
     // The session has already let go of the window model: only widgets here.
     QObject::disconnect(focusConnection_);
     for (auto &[window, view] : views_)
@@ -220,6 +251,7 @@ bool QtDisplay::runActions() {
 
 void QtDisplay::beep(unsigned type) {
     ++beeps_;
+    if (displayLost) return;
     QApplication::beep();
 }
 
@@ -241,7 +273,35 @@ HWND QtDisplay::windowOf(const QWidget *widget) const {
     return nullptr;
 }
 
+// A signal that asks the program to end writes to a pipe; reading it wakes
+// the wait, so that the message loop closes the main window at once.
+void QtDisplay::watchTermination() {
+    static QSocketNotifier *notifier = nullptr;
+    if (notifier || terminationWakeFd() < 0) return;
+    notifier = new QSocketNotifier(terminationWakeFd(), QSocketNotifier::Read);  // left to the process exit
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { drainTerminationWake(); });
+}
+
 void QtDisplay::wait(std::optional<Micros> deadline) {
+    if (displayLost) {
+        // Only the program's own timers are left to wait for.
+        if (deadline && !terminationSignal()) session().clock().sleepUntil(*deadline);
+        return;
+    }
+    sigjmp_buf lost;
+    if (sigsetjmp(lost, 0)) {
+        displayLostJump = nullptr;
+        displayLost = true;
+        requestTermination(SIGHUP);
+        return;
+    }
+    watchForDisplayLoss();
+    displayLostJump = &lost;
+    waitForEvents(deadline);
+    displayLostJump = nullptr;
+}
+
+void QtDisplay::waitForEvents(std::optional<Micros> deadline) {
     subscribeOnce();
     acted_ = false;
     sync();
@@ -255,8 +315,9 @@ void QtDisplay::wait(std::optional<Micros> deadline) {
     }
     Clock &clock = session().clock();
     QEventLoop loop;
+    watchTermination();
     for (;;) {
-        if (runActions() || acted_) return;
+        if (runActions() || acted_ || terminationSignal()) return;
         std::optional<Micros> left;
         if (deadline) {
             const Micros now = clock.now();
@@ -279,6 +340,7 @@ void QtDisplay::wait(std::optional<Micros> deadline) {
 // ---- Bringing the widgets up to date -----------------------------------------------
 
 void QtDisplay::sync() {
+    if (displayLost) return;
     subscribeOnce();
     // What a person has just done goes to the model first, so that showing
     // the model does not undo it (an edit box's typed text).
@@ -621,3 +683,9 @@ void QtDisplay::rebuildMenuBar(View &view) {
 }
 
 }  // namespace plat::qt
+
+namespace plat {
+
+bool qtDisplayLost() { return qt::displayLostNow(); }
+
+}  // namespace plat

@@ -22,4 +22,9 @@ const char *displayHelp();
 // first use.
 std::unique_ptr<Display> makeQtDisplay();
 
+// True once the window system went away under the display (the X server
+// ended). The display then asks the program to end as File > Exit does and
+// shows nothing more; Qt is not to be torn down.
+bool qtDisplayLost();
+
 }  // namespace plat

@@ -57,6 +57,9 @@ struct View {
     bool fitted = false;      // dialogs: font chosen, message box sized to its text
 };
 
+// The X server went away under the display (see qtDisplayLost).
+bool displayLostNow();
+
 class QtDisplay final : public Display {
 public:
     // Without a pacer the display waits on the real clock. With one (tests
@@ -66,6 +69,8 @@ public:
     ~QtDisplay() override;
 
     void wait(std::optional<Micros> deadline) override;
+    void watchTermination();
+    void waitForEvents(std::optional<Micros> deadline);
     void beep(unsigned type) override;
 
     // Brings every widget up to date with the model now.

@@ -77,3 +77,24 @@ noctil_expect_images() {
   if [ "$n" != "$1" ]; then echo "FAIL: $file holds '$n' images, expected $1"; return 1; fi
   echo "$file: $n images"
 }
+
+# The emulated port as a second program sees it (tests/vm/port_probe.cpp).
+noctil_probe() { "$NOCTIL_BUILD_DIR/tests/vm/vm_port_probe" "$@"; }
+# Fails unless the data register holds `value` now.
+noctil_port_is() {
+  local now; now=$(noctil_probe read)
+  if [ "$now" != "$1" ]; then echo "FAIL: the port holds $now, expected $1"; return 1; fi
+}
+
+# Writes the usual platform configuration for a backend: ppdev, direct, or
+# serial with its extra lines given as arguments.
+noctil_port_backend() {
+  local backend=$1; shift
+  case $backend in
+    ppdev) printf '[parallel]\nbackend=ppdev\ndevice=/dev/parport0\n' ;;
+    direct) printf '[parallel]\nbackend=direct\naddress=0x378\n' ;;
+    serial) printf '[parallel]\nbackend=serial\ndevice=/dev/ttyS0\n' ;;
+    *) printf '[parallel]\nbackend=%s\n' "$backend" ;;
+  esac | noctil_system_ini
+  for line in "$@"; do echo "$line" >>"$NOCTIL_ROOT/windows/system.ini"; done
+}

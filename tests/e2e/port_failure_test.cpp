@@ -1,0 +1,101 @@
+// A camera port that fails is never silent: the person sees a message box
+// naming the device and the reason, once, at start or at the write that
+// failed, and standard error keeps the details. The program then goes on as
+// it would without a port: the run continues, every write is still logged,
+// and nothing else is shown.
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dialog_user.h"
+#include "e2e_fixture.h"
+#include "files/paths.h"
+#include "port/parallel_port.h"
+
+namespace noctil::e2e {
+namespace {
+
+// A port device that works for `goodWrites` writes, then fails as an
+// unplugged USB adapter does.
+class UnpluggedBackend final : public plat::PortBackend {
+public:
+    explicit UnpluggedBackend(int goodWrites) : left_(goodWrites) {}
+    std::string_view name() const override { return "unplugged"; }
+    void write(std::uint16_t, std::uint8_t) override {
+        if (failed() || left_-- > 0) return;
+        fail({"/dev/ttyUSB0", plat::failureReason(EIO), "ioctl(/dev/ttyUSB0, TIOCMSET) failed: Input/output error"});
+    }
+
+private:
+    int left_;
+};
+
+class PortFailureTest : public EndToEndTest {
+protected:
+    // Records two images of 1 s, closing every message box as it comes.
+    int recordTwoImages() {
+        writeSettingsFile("[Filenames]\r\nImageFile=C:\\run.avi\r\n[Capture]\r\nExposure=1000\r\nCount=2\r\n");
+        closeBoxes();
+        user().at(500, [&] { choose(IDM_RECORD); });
+        onTitle = [&](const std::string &title) {
+            if (title == "C:\\run.avi - 2/2") user().after(100, [&] { exitProgram(); });
+        };
+        setTimeLimitMs(60000);
+        ::testing::internal::CaptureStderr();
+        const int code = runProgram();
+        stderrText = ::testing::internal::GetCapturedStderr();
+        return code;
+    }
+    void closeBoxes(std::uint32_t afterMs = 0) {
+        user().after(afterMs, [&] {
+            if (noctil::test::findDialog("Error")) {
+                boxTimesMs.push_back(nowMs());
+                noctil::test::pressEnter();
+            }
+            if (titles.size() < 2) closeBoxes(50);
+        });
+    }
+    std::vector<std::uint32_t> boxTimesMs;
+    std::string stderrText;
+};
+
+TEST_F(PortFailureTest, AMissingDeviceIsShownAtStartAndTheRunGoesOn) {
+    installWatchedCamera();
+    const std::string device = plat::nativePath("C:\\parport7").string();
+    plat::session().component<plat::ParallelPort>().setBackend(plat::makePpdevPortBackend(device, {}));
+    ASSERT_EQ(recordTwoImages(), 0);
+    const auto &boxes = noctil::test::messageBoxLog();
+    ASSERT_EQ(boxes.size(), 1u) << "one box, however many writes fail";
+    EXPECT_EQ(boxTimesMs, std::vector<std::uint32_t>{0});
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_NE(boxes[0].text.find(device + ": no such device"), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(boxes[0].time, 0) << "shown at start, at the first write";
+    EXPECT_NE(stderrText.find("open(" + device + ") failed: No such file or directory"), std::string::npos)
+        << stderrText;
+    // The run went on: both images, and every level logged.
+    EXPECT_EQ(titles.back(), "C:\\run.avi - 2/2");
+    EXPECT_EQ(portLevel(), 0x00);
+}
+
+TEST_F(PortFailureTest, AWriteThatFailsMidRunIsShownAtThatWrite) {
+    installWatchedCamera();
+    // The start writes two rest levels; the device goes at the fourth write,
+    // the readout level of the first image.
+    plat::session().component<plat::ParallelPort>().setBackend(std::make_unique<UnpluggedBackend>(3));
+    ASSERT_EQ(recordTwoImages(), 0);
+    const auto &boxes = noctil::test::messageBoxLog();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxTimesMs.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("/dev/ttyUSB0: input/output error (was the device unplugged?)"), std::string::npos)
+        << boxes[0].text;
+    EXPECT_GT(boxes[0].time, 500000) << "not before the run";
+    EXPECT_NE(stderrText.find("TIOCMSET) failed"), std::string::npos) << stderrText;
+    EXPECT_EQ(titles.back(), "C:\\run.avi - 2/2");
+    const auto writes = plat::session().component<plat::ParallelPort>().writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back().value, 0x00);
+}
+
+}  // namespace
+}  // namespace noctil::e2e

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Benchmark: the same exposures as port_timing.sh, on this machine's own
+# clock: the real program on a virtual X display with the simulated port,
+# the exposures read from the image log beside the output file (the port's
+# log, timed on the platform's monotonic clock). Prints p50, p99 and max of
+# (exposure as the port held it - the setting).
+#
+#   tests/vm/bench/host_timing.sh BUILD [COUNT]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: host_timing.sh BUILD [COUNT]}" && pwd)
+count=${2:-20}
+export NOCTIL_BUILD_DIR=$build NOCTIL_ROOT=$build/bench-root DISPLAY=:57
+. "$here/guest/program.sh"
+noctil_display
+trap 'kill "$(tr -d " " </tmp/.X57-lock)"' EXIT  # the X server started above, by its pid
+for exposure in 500 2000; do
+  for ampoff in 0 1; do
+    noctil_setup
+    printf '[Capture]\nExposure=%s\nCount=%s\nDelay=0\n[Flags]\nAmpOff=%s\n' "$exposure" "$count" "$ampoff" | noctil_settings
+    noctil_start
+    noctil_menu c r
+    noctil_wait_title " - $count/$count\$" $((count * 10 + 60))
+    noctil_menu f x
+    noctil_wait_exit 60
+    log=$(ls "$NOCTIL_ROOT"/drives/c/*.LOG "$NOCTIL_ROOT"/drives/c/*.log 2>/dev/null | head -1)
+    awk -F'\t' -v set="$exposure" -v amp="$ampoff" '
+      NR == 1 { for (i = 1; i <= NF; i++) if ($i == "exposure_s") col = i; next }
+      { e[++n] = $col * 1000 - set }
+      END {
+        asort(e)
+        p50 = e[int(n * 0.50 + 0.999999)]; p99 = e[int(n * 0.99 + 0.999999)]
+        printf "host    simulated %d ms%s: %d exposures, error p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+               set, amp == 1 ? " amplifier off" : "", n, p50, p99, e[n]
+      }' "$log"
+  done
+done

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The crash signals and SIGQUIT, during an exposure and during a readout,
+# rest the port (camera on ppdev) and die by their signal; after SIGKILL the
+# next start rests the port before its window appears.
+. "$(dirname "$0")/../lib.sh"
+vm_guest <<'GUEST'
+. "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# One run: record; once the first image is written, wait for the phase's
+# level of the second and send the signal.
+ended_by() {
+  local sig=$1 phase=$2 levels
+  case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
+  noctil_setup
+  noctil_port_backend ppdev
+  printf '[Capture]\nExposure=2000\nCount=3\n' | noctil_settings
+  noctil_start || return 1
+  noctil_menu c r
+  noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }
+  noctil_probe wait $levels 60 >/dev/null || { fail "$sig/$phase: the port never held $levels"; return 1; }
+  noctil_signal "$sig"
+  noctil_wait_exit 60
+  status=$?
+}
+
+for run in SEGV:exposure SEGV:readout BUS:exposure BUS:readout ABRT:exposure ABRT:readout \
+           FPE:exposure FPE:readout QUIT:exposure; do
+  sig=${run%%:*}; phase=${run#*:}
+  ended_by "$sig" "$phase" || continue
+  now=$(noctil_probe read)
+  [ "$now" = 0x00 ] || fail "$sig/$phase: the port was left at $now"
+  case $sig in
+    TERM|INT|HUP)
+      [ "$status" = 0 ] || fail "$sig/$phase: exit status $status, not 0"
+      n=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+          "$NOCTIL_ROOT/drives/c/Images.AVI" 2>&1)
+      case $n in [0-9]*) ;; *) fail "$sig/$phase: the output file is not readable: $n" ;; esac
+      grep -q '^PreviewMode=' "$NOCTIL_ROOT/windows/Noctil.ini" || fail "$sig/$phase: settings not saved" ;;
+    *)
+      case $sig in SEGV) num=11 ;; BUS) num=7 ;; ABRT) num=6 ;; FPE) num=8 ;; QUIT) num=3 ;; esac
+      want=$((128 + num))
+      [ "$status" = "$want" ] || fail "$sig/$phase: exit status $status, not $want"
+      grep -q 'camera port put to rest' "$NOCTIL_ROOT/program.log" || fail "$sig/$phase: no word of the rest" ;;
+  esac
+  echo "$sig during $phase: port $now, exit status $status, images ${n:--}"
+  n=
+done
+
+# SIGKILL leaves the camera integrating; the next start rests it before the
+# window appears.
+ended_by KILL exposure
+now=$(noctil_probe read)
+[ "$now" = 0x0B ] || fail "KILL: the port holds $now after SIGKILL, expected the exposure level"
+QT_QPA_PLATFORM=xcb "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
+noctil_pid=$!
+noctil_probe wait 0x00 60 >/dev/null || fail "KILL: the next start did not rest the port"
+window=$(xdotool search --name '^Noctil$' 2>/dev/null | head -1)
+[ -z "$window" ] || fail "KILL: the window was up before the port was at rest"
+noctil_signal TERM
+noctil_wait_exit 60
+echo "KILL during exposure: port $now; the next start rested it first"
+[ $failures -eq 0 ]
+GUEST
