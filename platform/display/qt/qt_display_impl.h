@@ -66,6 +66,7 @@ public:
     ~QtDisplay() override;
 
     void wait(std::optional<Micros> deadline) override;
+    void poll() override;
     void beep(unsigned type) override;
 
     // Brings every widget up to date with the model now.
