@@ -22,6 +22,12 @@ public:
     // blocking forever.
     virtual void wait(std::optional<Micros> deadline) = 0;
 
+    // Called by the message loop before it makes a timer message that fell
+    // due while the loop was busy: delivers what a person has done by now
+    // (as messages), without waiting. Input comes before timers, so timers
+    // that are due on every turn (a zero duration) cannot shut a person out.
+    virtual void poll() = 0;
+
     // MessageBeep.
     virtual void beep(unsigned type) { (void)type; }
 };

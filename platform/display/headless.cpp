@@ -46,6 +46,13 @@ void HeadlessDisplay::wait(std::optional<Micros> deadline) {
                " with no timer running and no scripted user action left");
 }
 
+void HeadlessDisplay::poll() {
+    if (actions_.empty() || actions_.front().when > session().clock().now()) return;
+    Action next = std::move(actions_.front());
+    actions_.erase(actions_.begin());
+    next.run();
+}
+
 void HeadlessDisplay::beep(unsigned type) { beeps_.push_back({session().clock().now(), type}); }
 
 }  // namespace plat

@@ -32,6 +32,8 @@ public:
     };
 
     void wait(std::optional<Micros> deadline) override;
+    // Runs the earliest action that is due by now, if any.
+    void poll() override;
     void beep(unsigned type) override;
 
     // Runs `action` when the loop first waits at or after `when` (clock time).

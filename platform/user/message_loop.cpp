@@ -1,8 +1,9 @@
 // Messages and the loop: sent messages are calls, posted ones wait in the
 // queue. GetMessageA hands out, in this order, posted messages, the quit
 // request, WM_PAINT for a window that needs painting and WM_TIMER for a timer
-// that is due; with nothing to hand out it lets the display wait until the
-// next timer falls due (on the virtual clock, time jumps there).
+// that is due (after the display has delivered what a person did meanwhile);
+// with nothing to hand out it lets the display wait until the next timer
+// falls due (on the virtual clock, time jumps there).
 #include <windows.h>
 
 #include <algorithm>
@@ -140,6 +141,7 @@ void WINAPI PostQuitMessage(int exitCode) {
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     WindowSystem &s = state();
+    s.inputChecked = false;  // the last message handed out may have taken a while
     for (;;) {
         answerTerminationRequest();  // a signal asked the program to end: close the main window
         if (auto q = takePosted(window, filterMin, filterMax)) {
@@ -163,12 +165,21 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         Timer *t = earliestTimer(window);
         const Micros now = clockNow();
         if (t && t->due <= now) {
+            // A timer message is made only when no input is waiting: unless
+            // the display has just waited, it delivers what a person did
+            // first, so timers due on every turn never shut input out.
+            if (!s.inputChecked) {
+                session().display().poll();
+                s.inputChecked = true;
+                continue;
+            }
             // The period runs again from the moment the timer message is made.
             t->due = now + t->period;
             *msg = makeMessage(t->window, WM_TIMER, t->id, reinterpret_cast<LPARAM>(t->proc));
             return TRUE;
         }
         session().display().wait(t ? std::optional<Micros>(t->due) : std::nullopt);
+        s.inputChecked = true;
     }
 }
 

@@ -88,6 +88,10 @@ public:
     std::vector<Timer> timers;
     std::uint64_t nextTimerOrder = 0;
     UINT_PTR nextThreadTimerId = 1;
+    // Whether the display has delivered what a person did (in a wait or a
+    // poll) since the loop last handed out a message: a timer message is made
+    // only then.
+    bool inputChecked = false;
 
     HWND focus = nullptr;
     HWND active = nullptr;

@@ -43,6 +43,9 @@ public:
         if (!deadline) deadline = plat::session().clock().now() + 20'000;
         inner_->wait(deadline);
     }
+    void poll() override {
+        if (!act()) inner_->poll();
+    }
     void beep(unsigned type) override { inner_->beep(type); }
 
 private:

@@ -160,6 +160,32 @@ TEST_F(MessageLoop, ScriptedActionsRunInOrderAtTheirVirtualTimes) {
                                                                          {"c", 350}}));
 }
 
+TEST_F(MessageLoop, WhatAPersonDidComesBeforeATimerThatIsDueOnEveryTurn) {
+    HWND w = make();
+    // A zero timer is due again at once; each of its messages keeps the
+    // loop busy for 10 ms, so the loop never waits for the person.
+    SetTimer(w, 1, 0, nullptr);
+    std::vector<std::uint32_t> timers;
+    std::uint32_t closedAt = 0;
+    handler = [&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (m == WM_TIMER) {
+            timers.push_back(nowMs());
+            plat::session().clock().sleepUntil(plat::session().clock().now() + 10'000);
+        }
+        if (m == WM_CLOSE) {
+            closedAt = nowMs();
+            KillTimer(h, 1);
+            PostQuitMessage(0);
+            return 0;
+        }
+        return std::nullopt;
+    };
+    user().at(45, [&] { PostMessageA(w, WM_CLOSE, 0, 0); });
+    EXPECT_EQ(runMessageLoop(), 0);
+    EXPECT_EQ(closedAt, 50u) << "the first turn after the person acted";
+    EXPECT_EQ(timers, (std::vector<std::uint32_t>{0, 10, 20, 30, 40}));
+}
+
 // What the hang said when GetMessageA hung; empty when it returned.
 std::string hangOfGetMessage() {
     try {

@@ -273,6 +273,18 @@ HWND QtDisplay::windowOf(const QWidget *widget) const {
     return nullptr;
 }
 
+namespace {
+
+// Qt's wait for events wakes late by up to a thousandth of its length (the
+// kernel's slack for timed polls), and whatever it handles just before the
+// deadline (a paint) holds the due timer back. So it is asked to wake this
+// much early, and the rest is slept to the deadline on the platform clock,
+// whose sleep is as fine as the system offers.
+constexpr Micros kFinalStretch = 3000;
+Micros wakeLead(Micros left) { return kFinalStretch + left / 500; }
+
+}  // namespace
+
 // A signal that asks the program to end writes to a pipe; reading it wakes
 // the wait, so that the message loop closes the main window at once.
 void QtDisplay::watchTermination() {
@@ -288,6 +300,14 @@ void QtDisplay::wait(std::optional<Micros> deadline) {
         if (deadline && !terminationSignal()) session().clock().sleepUntil(*deadline);
         return;
     }
+    guardAgainstDisplayLoss(&QtDisplay::waitForEvents, deadline);
+}
+
+// Runs one step of Qt's event handling so that a broken X connection, which
+// Qt reports as fatal from anywhere inside it, ends the program like File >
+// Exit instead of aborting it.
+void QtDisplay::guardAgainstDisplayLoss(void (QtDisplay::*step)(std::optional<Micros>),
+                                        std::optional<Micros> deadline) {
     sigjmp_buf lost;
     if (sigsetjmp(lost, 0)) {
         displayLostJump = nullptr;
@@ -297,14 +317,16 @@ void QtDisplay::wait(std::optional<Micros> deadline) {
     }
     watchForDisplayLoss();
     displayLostJump = &lost;
-    waitForEvents(deadline);
+    (this->*step)(deadline);
     displayLostJump = nullptr;
 }
 
 void QtDisplay::waitForEvents(std::optional<Micros> deadline) {
     subscribeOnce();
     acted_ = false;
-    sync();
+    Clock &clock = session().clock();
+    const auto roomToShow = [&] { return !deadline || *deadline - clock.now() > kFinalStretch; };
+    if (pacer_ || roomToShow()) sync();
     if (pacer_) {
         QApplication::processEvents();
         if (runActions() || acted_) return;
@@ -313,28 +335,46 @@ void QtDisplay::waitForEvents(std::optional<Micros> deadline) {
         runActions();
         return;
     }
-    Clock &clock = session().clock();
     QEventLoop loop;
     watchTermination();
     for (;;) {
         if (runActions() || acted_ || terminationSignal()) return;
-        std::optional<Micros> left;
+        std::optional<Micros> wake;
         if (deadline) {
-            const Micros now = clock.now();
-            if (now >= *deadline) return;
-            left = *deadline - now;
+            const Micros left = *deadline - clock.now();
+            if (left <= 0) return;
+            if (left <= wakeLead(left) + 1000) {
+                clock.sleepUntil(*deadline);
+                return;
+            }
+            wake = left - wakeLead(left);
         }
-        // Qt wakes for the deadline like for any other event; rounding up
-        // keeps the wake from coming before the timer is due.
         QTimer timer;
-        if (left) {
+        if (wake) {
             timer.setSingleShot(true);
             timer.setTimerType(Qt::PreciseTimer);
-            timer.start(static_cast<int>((*left + 999) / 1000));
+            timer.start(static_cast<int>(*wake / 1000));
         }
         loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        if (structureDirty_ || !painted_.empty() || menusDirty_) sync();
+        if ((structureDirty_ || !painted_.empty() || menusDirty_) && roomToShow()) sync();
     }
+}
+
+// What a person did while the loop was busy, without showing the model
+// anew: the loop is about to hand out a timer message that is already due.
+void QtDisplay::poll() {
+    if (displayLost) return;
+    guardAgainstDisplayLoss(&QtDisplay::pollEvents, std::nullopt);
+}
+
+void QtDisplay::pollEvents(std::optional<Micros>) {
+    subscribeOnce();
+    QApplication::processEvents();
+    if (pacer_) {
+        pacer_->poll();
+        QApplication::processEvents();
+    }
+    runActions();
 }
 
 // ---- Bringing the widgets up to date -----------------------------------------------

@@ -71,6 +71,10 @@ public:
     void wait(std::optional<Micros> deadline) override;
     void watchTermination();
     void waitForEvents(std::optional<Micros> deadline);
+    void pollEvents(std::optional<Micros> unused);
+    void guardAgainstDisplayLoss(void (QtDisplay::*step)(std::optional<Micros>),
+                                 std::optional<Micros> deadline);
+    void poll() override;
     void beep(unsigned type) override;
 
     // Brings every widget up to date with the model now.

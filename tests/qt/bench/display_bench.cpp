@@ -78,6 +78,7 @@ public:
         if (deadline) until = std::min(until, *deadline);
         qt_->wait(until);
     }
+    void poll() override { qt_->poll(); }
     void beep(unsigned type) override { qt_->beep(type); }
 
     void report() const;
