@@ -93,8 +93,9 @@ TEST_P(OutputNamesTest, RecordKeepsWhatItMustNotReplace) {
         EXPECT_EQ(messageBoxTexts(), std::vector<std::string>{c.message});
     else
         EXPECT_EQ(messageBoxTexts(), std::vector<std::string>{});
-    if (c.existing && (!c.written || std::string(c.written) != c.existing))
+    if (c.existing && (!c.written || std::string(c.written) != c.existing)) {
         EXPECT_TRUE(entryIs(c.existing, c.kind)) << c.existing << " is left as it was";
+    }
     if (c.written) {
         std::ifstream file(plat::nativePath(c.written), std::ios::binary);
         char riff[4] = {};
