@@ -35,7 +35,8 @@ noctil_wait_exit 60 || exit 1
 noctil_expect_images 2 || exit 1
 size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI")
 [ "$size" = "640,360" ] || { echo "FAIL: images of $size, expected 640,360"; exit 1; }
-grep -q "^Name=$device\$" "$NOCTIL_ROOT/windows/Noctil.ini" || { echo "FAIL: the chosen device was not saved"; exit 1; }
+# The profile functions end lines in CR LF.
+tr -d '\r' < "$NOCTIL_ROOT/windows/Noctil.ini" | grep -q "^Name=$device\$" || { echo "FAIL: the chosen device was not saved"; exit 1; }
 GUEST
 # The camera lines: each exposure as long as set, ended by the first readout
 # frame (its excess is the time from the exposure timer to that frame).
