@@ -4,14 +4,9 @@
 #include <memory>
 #include <string>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <sys/io.h>
-#define NOCTIL_HAS_PORT_IO 1
-#else
-#define NOCTIL_HAS_PORT_IO 0
-#endif
 
 #include "port/port_backend.h"
+#include "port/port_io.h"
 #include "port/signal_rest.h"
 
 namespace plat {

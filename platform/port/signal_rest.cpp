@@ -7,12 +7,7 @@
 #include <atomic>
 #include <csignal>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <sys/io.h>
-#define NOCTIL_HAS_PORT_IO 1
-#else
-#define NOCTIL_HAS_PORT_IO 0
-#endif
+#include "port/port_io.h"
 
 namespace plat {
 

@@ -143,7 +143,7 @@ TEST_F(V4l2DeviceTest, InputsStandardsAndControlsWithTheirRanges) {
                      FakeControl{V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", V4L2_CTRL_TYPE_MENU, 0, 2, 1, 1, 2,
                                  {"Disabled", "50 Hz", "60 Hz"}, false},
                      FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true},
-                     FakeControl{V4L2_CID_USER_BASE + 0x1000, "Test Pattern Seed", V4L2_CTRL_TYPE_INTEGER, 0, 9, 1, 0, 0, {}, false},
+                     FakeControl{V4L2_CID_USER_BASE + 0x1000, "Private Setting", V4L2_CTRL_TYPE_INTEGER, 0, 9, 1, 0, 0, {}, false},
                      FakeControl{V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", V4L2_CTRL_TYPE_INTEGER, 1, 5000, 1, 100, 100, {}, false}};
     auto fake = std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{plan});
     Device d(fake, "/dev/video0");
