@@ -6,29 +6,9 @@
 . "$(dirname "$0")/../lib.sh"
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# One run: record; once the first image is written, wait for the phase's
-# level of the second and send the signal.
-ended_by() {
-  local sig=$1 phase=$2 levels
-  case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
-  noctil_setup
-  noctil_port_backend ppdev
-  printf '[Capture]\nExposure=2000\nCount=3\n' | noctil_settings
-  noctil_start || return 1
-  noctil_menu c r
-  noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }
-  noctil_probe wait $levels 60 >/dev/null || { fail "$sig/$phase: the port never held $levels"; return 1; }
-  noctil_signal "$sig"
-  noctil_wait_exit 60
-  status=$?
-}
-
 for run in TERM:exposure TERM:readout INT:exposure INT:readout HUP:exposure HUP:readout; do
   sig=${run%%:*}; phase=${run#*:}
-  ended_by "$sig" "$phase" || continue
+  noctil_signalled_run "$sig" "$phase" || continue
   now=$(noctil_probe read)
   [ "$now" = 0x00 ] || fail "$sig/$phase: the port was left at $now"
   case $sig in

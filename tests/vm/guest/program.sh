@@ -98,3 +98,50 @@ noctil_port_backend() {
   esac | noctil_system_ini
   for line in "$@"; do echo "$line" >>"$NOCTIL_ROOT/windows/system.ini"; done
 }
+
+# Failures of a case with several checks: each is said, the case fails at the end.
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Starts the program (as `$runas`, when set), expects the box titled "Error"
+# with `text` and `detail` on stderr, closes the box and ends the program
+# with SIGTERM. Counts a failure through `fail`.
+noctil_expect_error_box() {
+  local what=$1 text=$2 detail=$3
+  noctil_display || return 1
+  $runas env -u XDG_RUNTIME_DIR HOME=/tmp QT_QPA_PLATFORM=xcb "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
+  noctil_pid=$!
+  box=$(timeout 60 xdotool search --sync --onlyvisible --name '^Error$' | head -1)
+  if [ -z "$box" ]; then fail "$what: no message box"; cat "$NOCTIL_ROOT/program.log"
+  else
+    # Enter answers the box once it has the keyboard.
+    for try in 1 2 3 4 5; do
+      xdotool windowfocus "$box" 2>/dev/null; xdotool key Return
+      xdotool search --onlyvisible --name '^Error$' >/dev/null || break
+      sleep 0.5
+    done
+  fi
+  grep -qF "$detail" "$NOCTIL_ROOT/program.log" || { fail "$what: '$detail' not on stderr"; cat "$NOCTIL_ROOT/program.log"; }
+  # What the box says (device and reason) goes to stderr with the details.
+  grep -qF "$text" "$NOCTIL_ROOT/program.log" || { fail "$what: '$text' not said"; cat "$NOCTIL_ROOT/program.log"; }
+  timeout 60 xdotool search --sync --name '^Noctil$' >/dev/null || fail "$what: the program did not go on"
+  kill -TERM $noctil_pid; noctil_wait_exit 60 >/dev/null
+  echo "$what: box shown; $(grep -m1 'camera port' "$NOCTIL_ROOT/program.log")"
+}
+
+# One run: record; once the first image is written, wait for the phase's
+# level of the second and send the signal.
+noctil_signalled_run() {
+  local sig=$1 phase=$2 levels
+  case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
+  noctil_setup
+  noctil_port_backend ppdev
+  printf '[Capture]\nExposure=2000\nCount=3\n' | noctil_settings
+  noctil_start || return 1
+  noctil_menu c r
+  noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }
+  noctil_probe wait $levels 60 >/dev/null || { fail "$sig/$phase: the port never held $levels"; return 1; }
+  noctil_signal "$sig"
+  noctil_wait_exit 60
+  status=$?
+}
