@@ -9,11 +9,7 @@ noctil_setup
 noctil_port_backend direct
 printf '[Capture]\nExposure=2500\nCount=2\n[Flags]\nAmpOff=1\n' | noctil_settings
 noctil_start || exit 1
-noctil_menu c r
-noctil_wait_title ' - 2/2$' 120 || exit 1
-noctil_menu f x
-noctil_wait_exit 60 || exit 1
-noctil_port_is 0x00 || exit 1
-noctil_expect_images 2
+noctil_record_and_exit 2 || exit 1
+noctil_port_is 0x00
 GUEST
 vm_check_trace "$mark" --exposure 2500 --ampoff --images 2

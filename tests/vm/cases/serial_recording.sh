@@ -9,11 +9,7 @@ noctil_setup
 noctil_port_backend serial dtr=1 rts=2 dtr_inverted=1 rts_inverted=0
 printf '[Capture]\nExposure=2500\nCount=2\n[Flags]\nAmpOff=1\n' | noctil_settings
 noctil_start || exit 1
-noctil_menu c r
-noctil_wait_title ' - 2/2$' 120 || exit 1
-noctil_menu f x
-noctil_wait_exit 60 || exit 1
-noctil_expect_images 2
+noctil_record_and_exit 2 || exit 1
 # At rest DTR is high (inverted) and RTS low: MCR bit 0 set, bit 1 clear.
 mcr=$(noctil_probe --address 0x3FC read)
 [ $((mcr & 3)) -eq 1 ] || { echo "FAIL: modem-control register $mcr at rest"; exit 1; }

@@ -7,14 +7,10 @@
 mark=$(vm_trace_mark)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid || exit 1
+noctil_load_vivid || exit 1
 device='vivid (platform:vivid-000)'
 noctil_setup
-noctil_system_ini <<INI
-[parallel]
-backend=ppdev
-device=/dev/parport0
-INI
+noctil_port_backend ppdev
 cat >"$NOCTIL_ROOT/windows/capture.ini" <<INI
 [$device]
 input=S-Video 0
@@ -29,16 +25,12 @@ Count=2
 Name=$device
 INI
 noctil_start || exit 1
-noctil_menu c r
-noctil_wait_title ' - 2/2$' 120 || exit 1
-noctil_menu f x
-noctil_wait_exit 60 || exit 1
-noctil_expect_images 2 || exit 1
+noctil_record_and_exit 2 || exit 1
 size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI")
 [ "$size" = "640,480" ] || { echo "FAIL: images of $size, expected 640,480"; exit 1; }
 field=$(v4l2-ctl -d /dev/video0 --get-fmt-video | sed -n 's/^\s*Field\s*: //p')
 echo "device field layout: $field"
-grep -q "^Name=$device\$" "$NOCTIL_ROOT/windows/Noctil.ini" || { echo "FAIL: the device's name was not kept"; exit 1; }
+tr -d '\r' < "$NOCTIL_ROOT/windows/Noctil.ini" | grep -q "^Name=$device\$" || { echo "FAIL: the device's name was not kept"; exit 1; }
 echo "nominal: $(v4l2-ctl -d /dev/video0 --get-parm | grep 'Frames per second')"
 "$NOCTIL_BUILD_DIR/tests/vm/vm_v4l2_figures" "$device" 30
 GUEST

@@ -7,14 +7,10 @@
 mark=$(vm_trace_mark)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid || exit 1
+noctil_load_vivid || exit 1
 device='vivid (platform:vivid-000)'
 noctil_setup
-noctil_system_ini <<INI
-[parallel]
-backend=ppdev
-device=/dev/parport0
-INI
+noctil_port_backend ppdev
 cat >"$NOCTIL_ROOT/windows/capture.ini" <<INI
 [$device]
 input=Webcam 0
@@ -28,11 +24,7 @@ INI
 noctil_start || exit 1
 noctil_menu o 1                      # Options > 1 vivid (platform:vivid-000)
 sleep 2
-noctil_menu c r
-noctil_wait_title ' - 2/2$' 120 || exit 1
-noctil_menu f x
-noctil_wait_exit 60 || exit 1
-noctil_expect_images 2 || exit 1
+noctil_record_and_exit 2 || exit 1
 size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI")
 [ "$size" = "640,360" ] || { echo "FAIL: images of $size, expected 640,360"; exit 1; }
 # The profile functions end lines in CR LF.

@@ -145,3 +145,19 @@ noctil_signalled_run() {
   noctil_wait_exit 60
   status=$?
 }
+
+# Loads the kernel's vivid driver once per machine.
+noctil_load_vivid() {
+  lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid
+}
+
+# Records a run of `count` images through Capture > Record, ends the program
+# through File > Exit and expects the output file to hold them.
+noctil_record_and_exit() {
+  local count=$1
+  noctil_menu c r
+  noctil_wait_title " - $count/$count\$" 120 || return 1
+  noctil_menu f x
+  noctil_wait_exit 60 || return 1
+  noctil_expect_images "$count"
+}
