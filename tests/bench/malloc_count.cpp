@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
+#include <execinfo.h>
+#include <unistd.h>
 
 extern "C" {
 void *__libc_malloc(std::size_t);
@@ -14,15 +17,38 @@ namespace {
 std::atomic<bool> counting{false};
 std::atomic<std::uint64_t> blocks{0}, bytes{0};
 
+// NOCTIL_BENCH_ALLOC_TRACE set: every counted allocation also writes its
+// call stack to standard error (module and offset, for addr2line), to find
+// where the blocks come from.
+bool tracing = false;
+thread_local bool inTrace = false;
+
+void trace() {
+    if (inTrace) return;
+    inTrace = true;
+    void *frames[24];
+    const int n = backtrace(frames, 24);
+    static const char mark[] = "-- allocation\n";
+    (void)!write(2, mark, sizeof mark - 1);
+    backtrace_symbols_fd(frames, n, 2);
+    inTrace = false;
+}
+
 void note(std::size_t size) {
     if (!counting.load(std::memory_order_relaxed)) return;
     blocks.fetch_add(1, std::memory_order_relaxed);
     bytes.fetch_add(size, std::memory_order_relaxed);
+    if (tracing) trace();
 }
 }  // namespace
 
 namespace bench {
 void startHeapCount() {
+    if (std::getenv("NOCTIL_BENCH_ALLOC_TRACE")) {
+        void *warm[2];
+        backtrace(warm, 2);  // loads the unwinder now, not inside a counted allocation
+        tracing = true;
+    }
     blocks = 0;
     bytes = 0;
     counting = true;
