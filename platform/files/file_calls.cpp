@@ -25,15 +25,17 @@ int __wrap_remove(const char *name);
 
 namespace {
 
-// The native name for a C file call, or false when it cannot be made (no
-// memory); errno is then set for the caller.
-bool mapName(const char *name, std::string &mapped) {
+// The native name for a C file call, in a buffer of the thread's that keeps
+// its room, so a call allocates nothing once the buffer has grown; null when
+// it cannot be made (no memory), with errno set for the caller.
+const char *mapName(const char *name) {
+    thread_local std::string mapped;
     try {
-        mapped = plat::nativePath(name).string();
-        return true;
+        plat::nativePathInto(name, mapped);
+        return mapped.c_str();
     } catch (...) {
         errno = ENOMEM;
-        return false;
+        return nullptr;
     }
 }
 
@@ -41,13 +43,10 @@ bool mapName(const char *name, std::string &mapped) {
 
 extern "C" FILE *__wrap_fopen(const char *name, const char *mode) {
     if (!name || !plat::hasSession()) return __real_fopen(name, mode);
-    std::string mapped;
-    if (!mapName(name, mapped)) return nullptr;
-    FILE *file = __real_fopen(mapped.c_str(), mode);
-    if (!file) {
-        const std::filesystem::path path(mapped);
-        plat::setLastErrorFromErrno(errno, &path);
-    }
+    const char *mapped = mapName(name);
+    if (!mapped) return nullptr;
+    FILE *file = __real_fopen(mapped, mode);
+    if (!file) plat::setLastErrorFromErrno(errno, mapped);
     return file;
 }
 
@@ -55,18 +54,17 @@ extern "C" FILE *__wrap_fopen(const char *name, const char *mode) {
 // with EACCES, as the system's runtime does.
 extern "C" int __wrap_remove(const char *name) {
     if (!name || !plat::hasSession()) return __real_remove(name);
-    std::string mapped;
-    if (!mapName(name, mapped)) return -1;
+    const char *mapped = mapName(name);
+    if (!mapped) return -1;
     struct stat st {};
     int result = -1;
-    if (::lstat(mapped.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::lstat(mapped, &st) == 0 && S_ISDIR(st.st_mode))
         errno = EACCES;
     else
-        result = ::unlink(mapped.c_str());
+        result = ::unlink(mapped);
     if (result != 0) {
         const int error = errno;
-        const std::filesystem::path path(mapped);
-        plat::setLastErrorFromErrno(error, &path);
+        plat::setLastErrorFromErrno(error, mapped);
         errno = error;
     }
     return result;
@@ -80,20 +78,19 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
-    std::string mapped;
-    if (!mapName(name, mapped)) {
+    const char *mapped = mapName(name);
+    if (!mapped) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_FILE_ATTRIBUTES;
     }
     struct stat st {};
-    if (::lstat(mapped.c_str(), &st) != 0) {
-        const std::filesystem::path path(mapped);
-        plat::setLastErrorFromErrno(errno, &path);
+    if (::lstat(mapped, &st) != 0) {
+        plat::setLastErrorFromErrno(errno, mapped);
         return INVALID_FILE_ATTRIBUTES;
     }
     // A link counts as what it leads to; one that leads nowhere is still an
     // entry of that name.
-    if (S_ISLNK(st.st_mode) && ::stat(mapped.c_str(), &st) != 0) return FILE_ATTRIBUTE_DEVICE;
+    if (S_ISLNK(st.st_mode) && ::stat(mapped, &st) != 0) return FILE_ATTRIBUTE_DEVICE;
     if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
     if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;

@@ -1,9 +1,11 @@
 // GetLastError, SetLastError and FormatMessageA over the system's own texts.
 #include "files/last_error.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <climits>
 #include <cstring>
-#include <system_error>
 
 namespace {
 
@@ -41,15 +43,30 @@ constexpr SystemMessage kMessages[] = {
 
 namespace plat {
 
-DWORD win32Error(int errnoValue, const std::filesystem::path *file) {
+namespace {
+
+// Whether the folder a native file name lies in is there (a name without a
+// folder lies in the current one). Checked in a buffer of its own, as the
+// file calls that ask must not allocate.
+bool folderOfFileThere(const char *file) {
+    const char *slash = std::strrchr(file, '/');
+    if (!slash) return true;
+    if (slash == file) return true;  // the top of the file system
+    char folder[PATH_MAX];
+    const auto length = static_cast<std::size_t>(slash - file);
+    if (length >= sizeof folder) return false;
+    std::memcpy(folder, file, length);
+    folder[length] = '\0';
+    struct stat st {};
+    return ::stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+DWORD win32Error(int errnoValue, const char *file) {
     switch (errnoValue) {
     case 0: return ERROR_SUCCESS;
-    case ENOENT: {
-        if (!file) return ERROR_FILE_NOT_FOUND;
-        std::error_code ec;
-        const bool folderThere = file->parent_path().empty() || std::filesystem::is_directory(file->parent_path(), ec);
-        return folderThere ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    }
+    case ENOENT: return !file || folderOfFileThere(file) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     // The system refuses to open a folder as a file with "access denied".
     case EACCES: case EPERM: case EISDIR: case EBUSY: case ETXTBSY: return ERROR_ACCESS_DENIED;
@@ -66,6 +83,12 @@ DWORD win32Error(int errnoValue, const std::filesystem::path *file) {
     default: return ERROR_GEN_FAILURE;
     }
 }
+
+DWORD win32Error(int errnoValue, const std::filesystem::path *file) {
+    return win32Error(errnoValue, file ? file->c_str() : nullptr);
+}
+
+void setLastErrorFromErrno(int errnoValue, const char *file) { SetLastError(win32Error(errnoValue, file)); }
 
 void setLastErrorFromErrno(int errnoValue, const std::filesystem::path *file) {
     SetLastError(win32Error(errnoValue, file));

@@ -1,10 +1,15 @@
 #include "files/paths.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <span>
+#include <climits>
+#include <cstring>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "core/session.h"
 
@@ -27,71 +32,143 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
-// The components of a Windows name after its drive, with "." dropped and ".."
-// taking the previous component away; at the top of the drive ".." stays
-// there, as it does on Windows.
-std::vector<std::string_view> components(std::string_view rest) {
-    std::vector<std::string_view> parts;
+// The components of a Windows name after its drive, joined by '/' into
+// `out`, with "." dropped and ".." taking the previous component away; at
+// the top of the drive ".." stays there, as it does on Windows.
+void normalizeComponents(std::string_view rest, std::string &out) {
+    out.clear();
     std::size_t i = 0;
     while (i < rest.size()) {
         while (i < rest.size() && isSeparator(rest[i])) ++i;
         std::size_t end = i;
         while (end < rest.size() && !isSeparator(rest[end])) ++end;
-        std::string_view part = rest.substr(i, end - i);
+        const std::string_view part = rest.substr(i, end - i);
         i = end;
         if (part.empty() || part == ".") continue;
         if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
+            const std::size_t slash = out.rfind('/');
+            out.erase(slash == std::string::npos ? 0 : slash);
             continue;
         }
-        parts.push_back(part);
+        if (!out.empty()) out += '/';
+        out.append(part);
     }
-    return parts;
 }
 
-std::string findEntry(const fs::path &dir, std::string_view name) {
-    std::error_code ec;
-    std::string exact(name);
-    if (fs::exists(fs::symlink_status(dir / exact, ec))) return exact;
-    std::string best;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string candidate = it->path().filename().string();
-        if (equalsIgnoringCase(candidate, name) && (best.empty() || candidate < best)) best = std::move(candidate);
-    }
-    return best.empty() ? exact : best;
+bool entryExists(const char *path) {
+    struct stat st {};
+    return ::lstat(path, &st) == 0;
 }
 
-fs::path resolveOnDrive(char letter, std::string_view rest) {
-    const std::vector<std::string_view> parts = components(rest);
-    std::error_code ec;
-    fs::path result;
-    std::size_t first = 0;
-    if (lowerAscii(letter) == 'c' && !parts.empty() && equalsIgnoringCase(parts[0], kWindowsFolder)) {
-        // C:\WINDOWS is the Windows directory, which lives beside the drives.
-        result = windowsDirectory();
-        first = 1;
+bool isDirectory(const char *path) {
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Makes the directory `path` and those above it that are missing; failures
+// show in the file call that follows.
+void ensureDirectory(std::string &path) {
+    if (isDirectory(path.c_str())) return;
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        path[slash] = '\0';
+        ::mkdir(path.c_str(), 0777);
+        path[slash] = '/';
+    }
+    ::mkdir(path.c_str(), 0777);
+}
+
+// `path` ends in a component starting at `nameStart`. When no entry of that
+// name exists, the component becomes the first (in byte order) of the
+// directory's entries that differ from it only in letter case, if any. The
+// directory is read with getdents64 into a buffer on the stack: the file
+// calls ask this for every name and must not allocate.
+void matchCase(std::string &path, std::size_t nameStart) {
+    if (entryExists(path.c_str())) return;
+    const std::string_view name(path.data() + nameStart, path.size() - nameStart);
+    if (name.size() > NAME_MAX) return;
+    int dir;
+    if (nameStart <= 1) {
+        dir = ::open(nameStart == 1 ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     } else {
-        result = driveDirectory(letter);
-        // Every drive letter is a drive of this machine: its directory is
-        // made the first time a name on it is used.
-        fs::create_directories(result, ec);  // a failure shows in the file call that follows
+        path[nameStart - 1] = '\0';
+        dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        path[nameStart - 1] = '/';
     }
-    bool searching = true;
-    for (std::string_view part : std::span(parts).subspan(first)) {
-        if (searching) {
-            std::string entry = findEntry(result, part);
-            result /= entry;
-            searching = fs::is_directory(result, ec);
-        } else {
-            result /= std::string(part);
+    if (dir < 0) return;
+    char best[NAME_MAX + 1];
+    std::size_t bestLength = 0;
+    alignas(8) char entries[8192];
+    for (;;) {
+        const ssize_t got = ::getdents64(dir, entries, sizeof entries);
+        if (got <= 0) break;
+        for (ssize_t at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(entries + at);
+            at += entry->d_reclen;
+            const std::string_view candidate(entry->d_name);
+            if (!equalsIgnoringCase(candidate, name)) continue;
+            if (bestLength != 0 && candidate >= std::string_view(best, bestLength)) continue;
+            std::memcpy(best, candidate.data(), candidate.size());
+            bestLength = candidate.size();
         }
     }
-    return result;
+    ::close(dir);
+    if (bestLength != 0) path.replace(nameStart, path.size() - nameStart, best, bestLength);
+}
+
+// Appends `/part` to `path`, found apart from letter case.
+void appendEntry(std::string &path, std::string_view part) {
+    path += '/';
+    const std::size_t nameStart = path.size();
+    path.append(part);
+    matchCase(path, nameStart);
+}
+
+void resolveOnDrive(char letter, std::string_view rest, std::string &out) {
+    thread_local std::string parts;  // keeps its room from name to name
+    normalizeComponents(rest, parts);
+    std::string_view remaining = parts;
+    const std::string &root = session().root().native();
+    out.assign(root);
+    const std::size_t firstEnd = std::min(remaining.find('/'), remaining.size());
+    if (lowerAscii(letter) == 'c' && equalsIgnoringCase(remaining.substr(0, firstEnd), kWindowsFolder)) {
+        // C:\WINDOWS is the Windows directory, which lives beside the drives.
+        out += "/windows";
+        remaining.remove_prefix(std::min(firstEnd + 1, remaining.size()));
+    } else {
+        // Every drive letter is a drive of this machine: its directory is
+        // made the first time a name on it is used.
+        out += "/drives/";
+        out += lowerAscii(letter);
+    }
+    ensureDirectory(out);
+    bool searching = true;
+    while (!remaining.empty()) {
+        const std::size_t end = std::min(remaining.find('/'), remaining.size());
+        const std::string_view part = remaining.substr(0, end);
+        remaining.remove_prefix(std::min(end + 1, remaining.size()));
+        if (searching) {
+            appendEntry(out, part);
+            searching = isDirectory(out.c_str());
+        } else {
+            out += '/';
+            out.append(part);
+        }
+    }
 }
 
 }  // namespace
 
-fs::path entryIgnoringCase(const fs::path &dir, std::string_view name) { return dir / findEntry(dir, name); }
+fs::path entryIgnoringCase(const fs::path &dir, std::string_view name) {
+    std::string path = dir.native();
+    if (path.empty()) {
+        path.append(name);
+        matchCase(path, 0);
+    } else {
+        if (path.back() == '/') path.pop_back();
+        appendEntry(path, name);
+    }
+    return fs::path(std::move(path));
+}
 
 bool replaceableAsFile(const fs::path &file) {
     std::error_code ec;
@@ -101,21 +178,31 @@ bool replaceableAsFile(const fs::path &file) {
 
 fs::path driveDirectory(char letter) { return session().root() / "drives" / std::string(1, lowerAscii(letter)); }
 
-fs::path nativePath(std::string_view name) {
-    if (!hasSession() || name.empty()) return fs::path(std::string(name));
+void nativePathInto(std::string_view name, std::string &out) {
+    if (!hasSession() || name.empty()) {
+        out.assign(name);
+        return;
+    }
     // "C:\x", "c:/x", "C:x" (relative to the drive, whose current directory
     // is its top) and "C:".
-    if (name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == ':') return resolveOnDrive(name[0], name.substr(2));
+    if (name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == ':') return resolveOnDrive(name[0], name.substr(2), out);
     // "\\server\share" and "\\?\..." name network shares and devices, which
     // this machine does not have.
-    if (name.size() >= 2 && name[0] == '\\' && isSeparator(name[1])) return fs::path(std::string(name));
+    if (name.size() >= 2 && name[0] == '\\' && isSeparator(name[1])) {
+        out.assign(name);
+        return;
+    }
     // "\x": the top of the current drive, which is C.
-    if (name[0] == '\\') return resolveOnDrive('c', name);
+    if (name[0] == '\\') return resolveOnDrive('c', name, out);
     // A native absolute path is used as it is.
-    if (name[0] == '/') return fs::path(std::string(name));
-    std::string relative(name);
-    std::replace(relative.begin(), relative.end(), '\\', '/');
-    return fs::path(relative);
+    out.assign(name);
+    if (name[0] != '/') std::replace(out.begin(), out.end(), '\\', '/');
+}
+
+fs::path nativePath(std::string_view name) {
+    std::string out;
+    nativePathInto(name, out);
+    return fs::path(std::move(out));
 }
 
 fs::path windowsDirectory() {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace plat {
@@ -20,6 +21,11 @@ namespace plat {
 // directories. A name that cannot be mapped (UNC and device names) maps to
 // itself, and so does every name while no session runs.
 std::filesystem::path nativePath(std::string_view windowsOrNativeName);
+
+// The same mapping into `out`, which keeps its room from call to call: the
+// file calls map every name through one such buffer and allocate nothing
+// once it has grown to the longest name.
+void nativePathInto(std::string_view windowsOrNativeName, std::string &out);
 
 // <root>/windows, created when missing. The program knows it as C:\WINDOWS
 // (GetWindowsDirectoryA), which nativePath maps back here.

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "alloc_counter.h"
 #include "files/paths.h"
 #include "platform_fixture.h"
 
@@ -56,6 +57,38 @@ TEST_F(PathsTest, FindsExistingEntriesWhateverTheirCase) {
     // The exact name wins over a case variant.
     writeAll(root() / "drives/c/Astro/images.avi", "y");
     EXPECT_EQ(plat::nativePath("C:\\astro\\images.avi"), root() / "drives/c/Astro/images.avi");
+}
+
+// A directory whose entries take many reads, with the wanted name among
+// several case variants: the first in byte order is the one used.
+TEST_F(PathsTest, FindsACaseVariantInACrowdedDirectory) {
+    const fs::path dir = root() / "drives/c/Night";
+    fs::create_directories(dir);
+    for (int i = 0; i < 600; ++i) writeAll(dir / ("frame_with_a_long_name_" + std::to_string(i) + ".avi"), "");
+    for (const char *variant : {"m42_003.avi", "M42_003.avi", "M42_003.AVI"}) writeAll(dir / variant, "");
+    EXPECT_EQ(plat::nativePath("C:\\night\\m42_003.Avi"), dir / "M42_003.AVI");
+    EXPECT_EQ(plat::nativePath("C:\\NIGHT\\FRAME_WITH_A_LONG_NAME_599.AVI"), dir / "frame_with_a_long_name_599.avi");
+    EXPECT_EQ(plat::nativePath("C:\\night\\absent.avi"), dir / "absent.avi");
+    // A name that continues past a file keeps the rest as it is given.
+    EXPECT_EQ(plat::nativePath("C:\\NIGHT\\M42_003.avi\\..\\X\\Y"), dir / "X/Y");
+    EXPECT_EQ(plat::nativePath("C:\\NIGHT\\m42_003.Avi\\X\\Y"), dir / "M42_003.AVI/X/Y");
+}
+
+// The cycle deletes, checks and opens its temporary files for every image:
+// once the thread's name buffer has grown, those calls allocate nothing,
+// whether the name exists, exists under another case, or is missing.
+TEST_F(PathsTest, FileCallsOnWindowsNamesAllocateNothing) {
+    writeAll(root() / "drives/c/_Noctil1.avi", "x");
+    const char *names[] = {"C:\\_NOCTIL1.AVI", "C:\\_NOCTIL2.AVI", "C:\\no\\such\\x.avi", "C:\\WINDOWS\\capture.ini"};
+    for (const char *name : names) GetFileAttributesA(name);  // grows the buffer to these names
+    alloc_counter::Scope count;
+    for (const char *name : names) {
+        GetFileAttributesA(name);
+        remove(name);
+        GetFileAttributesA(name);
+    }
+    EXPECT_EQ(count.count(), 0u);
+    EXPECT_FALSE(fs::exists(root() / "drives/c/_Noctil1.avi"));
 }
 
 TEST_F(PathsTest, SessionStartCreatesDriveCAndTheWindowsDirectory) {
