@@ -7,6 +7,12 @@
 //                                                 the values; prints it
 //   vm_port_probe hold DEVICE                     claims a ppdev port and
 //                                                 keeps it until killed
+//   vm_port_probe pulse DEVICE MS COUNT           through ppdev, COUNT times:
+//                                                 0x0B, clock_nanosleep to
+//                                                 MS later, 0x08, 0x00 - the
+//                                                 exposures of a program that
+//                                                 does nothing else, to show
+//                                                 what the emulator adds
 //
 // The address is the parallel data register (0x378) unless given; the
 // 16550's modem-control register is 0x3FC.
@@ -14,6 +20,7 @@
 #include <linux/ppdev.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,7 +34,8 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: vm_port_probe [--address A] read | wait V[,V...] SECONDS | hold DEVICE\n");
+    std::fprintf(stderr, "usage: vm_port_probe [--address A] read | wait V[,V...] SECONDS | hold DEVICE |\n"
+                         "       pulse DEVICE MS COUNT\n");
     return 2;
 }
 
@@ -35,6 +43,49 @@ double monotonicSeconds() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+int claim(const char *device) {
+    const int fd = ::open(device, O_RDWR);
+    if (fd < 0 || ::ioctl(fd, PPEXCL) < 0 || ::ioctl(fd, PPCLAIM) < 0) {
+        std::fprintf(stderr, "vm_port_probe: cannot claim %s: %s\n", device, std::strerror(errno));
+        return -1;
+    }
+    return fd;
+}
+
+void addNanoseconds(timespec &t, long long ns) {
+    ns += t.tv_nsec;
+    t.tv_sec += static_cast<time_t>(ns / 1000000000);
+    t.tv_nsec = static_cast<long>(ns % 1000000000);
+}
+
+// Exposures timed by nothing but an absolute clock_nanosleep, with the
+// finest timer slack, as the program's own clock asks for.
+int pulse(const char *device, long long ms, int count) {
+    const int fd = claim(device);
+    if (fd < 0) return 1;
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    auto put = [fd](unsigned char value) { return ::ioctl(fd, PPWDATA, &value) == 0; };
+    // At rest first, as the program starts: an exposure counts from rest.
+    if (!put(0x00)) return 1;
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    addNanoseconds(t, 100000000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {}
+    for (int n = 0; n < count; ++n) {
+        if (!put(0x0B)) return 1;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        addNanoseconds(t, ms * 1000000);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {}
+        if (!put(0x08)) return 1;
+        addNanoseconds(t, 100000000);  // a readout's length
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {}
+        if (!put(0x00)) return 1;
+        addNanoseconds(t, 100000000);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {}
+    }
+    return 0;
 }
 
 }  // namespace
@@ -48,12 +99,9 @@ int main(int argc, char **argv) {
     }
     if (i >= argc) return usage();
     const std::string command = argv[i];
+    if (command == "pulse" && i + 3 < argc) return pulse(argv[i + 1], std::atoll(argv[i + 2]), std::atoi(argv[i + 3]));
     if (command == "hold" && i + 1 < argc) {
-        const int fd = ::open(argv[i + 1], O_RDWR);
-        if (fd < 0 || ::ioctl(fd, PPEXCL) < 0 || ::ioctl(fd, PPCLAIM) < 0) {
-            std::fprintf(stderr, "vm_port_probe: cannot claim %s: %s\n", argv[i + 1], std::strerror(errno));
-            return 1;
-        }
+        if (claim(argv[i + 1]) < 0) return 1;
         std::printf("holding %s\n", argv[i + 1]);
         std::fflush(stdout);
         for (;;) ::pause();

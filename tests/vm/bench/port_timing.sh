@@ -3,7 +3,10 @@
 # on the emulated port's trace in the virtual machine. For ppdev and direct
 # I/O, exposures of 0.5 s and 2 s with the amplifier on and off, COUNT each
 # (default 20): prints p50, p99 and max of (time the lines left the exposure
-# level - time they entered it - the setting).
+# level - time they entered it - the setting). Beside each length, its
+# anchor: a guest program that does nothing but write the port through ppdev
+# around an absolute clock_nanosleep (vm_port_probe pulse), measured on the
+# same trace - what the emulator itself adds.
 #
 #   tests/vm/bench/port_timing.sh BUILD [COUNT]
 set -euo pipefail
@@ -16,6 +19,14 @@ export NOCTIL_VM_STATE=$state NOCTIL_SOURCE_DIR=$(cd "$here/../.." && pwd) VM_PO
 trap '"$here/vm.sh" stop "$state" >/dev/null' EXIT
 . "$here/lib.sh"
 set +e
+for exposure in 500 2000; do
+  mark=$(vm_trace_mark)
+  vm_guest >/dev/null <<GUEST
+"\$NOCTIL_BUILD_DIR/tests/vm/vm_port_probe" pulse /dev/parport0 $exposure $count
+GUEST
+  printf '%-7s ' anchor
+  vm_check_trace "$mark" --exposure "$exposure" --quiet --readout-slack 100000 | tail -1
+done
 for backend in ppdev direct; do
   for exposure in 500 2000; do
     for ampoff in 0 1; do
