@@ -23,15 +23,17 @@ for exposure in 500 2000; do
     noctil_wait_title " - $count/$count\$" $((count * 10 + 60))
     noctil_menu f x
     noctil_wait_exit 60
-    log=$(ls "$NOCTIL_ROOT"/drives/c/*.LOG "$NOCTIL_ROOT"/drives/c/*.log 2>/dev/null | head -1)
-    awk -F'\t' -v set="$exposure" -v amp="$ampoff" '
+    log=$(ls "$NOCTIL_ROOT"/drives/c/*.LOG "$NOCTIL_ROOT"/drives/c/*.log 2>/dev/null | head -1 || true)
+    # Errors in ms, sorted, then nearest-rank percentiles (plain awk: no asort).
+    awk -F'\t' -v set="$exposure" '
       NR == 1 { for (i = 1; i <= NF; i++) if ($i == "exposure_s") col = i; next }
-      { e[++n] = $col * 1000 - set }
-      END {
-        asort(e)
-        p50 = e[int(n * 0.50 + 0.999999)]; p99 = e[int(n * 0.99 + 0.999999)]
-        printf "host    simulated %d ms%s: %d exposures, error p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-               set, amp == 1 ? " amplifier off" : "", n, p50, p99, e[n]
-      }' "$log"
+      { printf "%.3f\n", $col * 1000 - set }' "$log" | sort -n |
+      awk -v set="$exposure" -v amp="$ampoff" '
+        { e[++n] = $1 }
+        END {
+          p50 = e[int(n * 0.50 + 0.999999)]; p99 = e[int(n * 0.99 + 0.999999)]
+          printf "host    simulated %d ms%s: %d exposures, error p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                 set, amp == 1 ? " amplifier off" : "", n, p50, p99, e[n]
+        }'
   done
 done
