@@ -31,6 +31,8 @@ public:
         unsigned type;
     };
 
+    HeadlessDisplay();
+
     void wait(std::optional<Micros> deadline) override;
     // Runs the earliest action that is due by now, if any.
     void poll() override;

@@ -23,7 +23,13 @@ constexpr UINT kIconMask = 0x000000F0;
 constexpr int kIdiHand = 32513, kIdiQuestion = 32514, kIdiExclamation = 32515, kIdiAsterisk = 32516;
 constexpr int kIconControlId = 20;
 
+// A capture program beeps once an image, from inside the stream's frame
+// callback: room for a long night's beeps is made when the log is, so
+// recording one allocates nothing.
+constexpr std::size_t kBeepRoom = 4096;
+
 struct MessageLog {
+    MessageLog() { beeps.reserve(kBeepRoom); }
     std::vector<MessageBoxRecord> boxes;
     std::vector<BeepRecord> beeps;
 };

@@ -26,6 +26,16 @@ std::size_t colourTableBytes(const BITMAPINFOHEADER &h) {
     return 0;
 }
 
+// Copies `size` bytes into `to`, reusing its storage. The bytes may be the
+// surface's own (a window painted again with what it shows); such a range
+// is never longer than the vector, so they are moved before it shrinks and
+// it only grows for bytes that lie elsewhere.
+void copyInto(std::vector<std::uint8_t> &to, const void *from, std::size_t size) {
+    if (size > to.size()) to.resize(size);
+    if (size) std::memmove(to.data(), from, size);
+    to.resize(size);
+}
+
 RECT unite(const RECT &a, const RECT &b) {
     return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
                 std::max(a.bottom, b.bottom)};
@@ -66,7 +76,10 @@ int drawDib(HWND window, int xDest, int yDest, DWORD width, DWORD height, int xS
     std::size_t bitsBytes = rowBytes * scanLines;
     if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4) bitsBytes = h.biSizeImage;
 
-    PaintSurface surface;
+    // The surface is kept from paint to paint: an image of the same size
+    // reuses its storage, so live video and repaints allocate nothing.
+    if (!w->surface) w->surface.emplace();
+    PaintSurface &surface = *w->surface;
     surface.xDest = xDest;
     surface.yDest = yDest;
     surface.width = static_cast<int>(width);
@@ -75,12 +88,9 @@ int drawDib(HWND window, int xDest, int yDest, DWORD width, DWORD height, int xS
     surface.ySrc = ySrc;
     surface.startScan = startScan;
     surface.scanLines = scanLines;
-    const auto *infoBytes = reinterpret_cast<const std::uint8_t *>(info);
-    surface.info.assign(infoBytes, infoBytes + h.biSize + colourTableBytes(h));
-    const auto *bitBytes = static_cast<const std::uint8_t *>(bits);
-    surface.bits.assign(bitBytes, bitBytes + bitsBytes);
-    surface.serial = w->surface ? w->surface->serial + 1 : 1;
-    w->surface = std::move(surface);
+    copyInto(surface.info, info, h.biSize + colourTableBytes(h));
+    copyInto(surface.bits, bits, bitsBytes);
+    ++surface.serial;
     notify(window, Change::Painted);
     return static_cast<int>(scanLines);
 }

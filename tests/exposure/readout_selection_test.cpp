@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "alloc_counter.h"
+#include "avicap/driver.h"
+#include "avicap/stream_record.h"
 #include "readout_test_support.h"
 
 namespace {
@@ -387,6 +389,75 @@ TEST_F(ReadoutSelection, FramesArriveWithoutAnyAllocation)
     Deliver(render);
     EXPECT_EQ(alloc_counter::stop(), 0u);
     EXPECT_EQ(program.portValues().size(), 2u);
+}
+
+// The program's readout through a real capture window and the simulated
+// camera: from the first streamed frame to the last, nothing is allocated,
+// the port writes, the beep and the stop request included. The first
+// readout brings up what every readout shares.
+const plat::avicap::StreamRecord *lastReadout() { return &plat::session().component<plat::avicap::StreamRecords>().last(false); }
+
+struct HeapAtFrames {
+    int frames = 0;
+    size_t atFirst = 0, atLast = 0;
+};
+HeapAtFrames heapAtFrames;
+
+LRESULT CALLBACK CountingReadout(HWND window, LPVIDEOHDR header)
+{
+    if (heapAtFrames.frames++ == 0) heapAtFrames.atFirst = alloc_counter::counted();
+    LRESULT result = ReadoutFrameCallback(window, header);
+    heapAtFrames.atLast = alloc_counter::counted();
+    return result;
+}
+
+TEST(ReadoutSelectionCases, AReadoutThroughTheCaptureWindowAllocatesNothingPerFrame)
+{
+    struct Case {
+        const char *name;
+        LONG width, height;
+        int frames;  // the selection's frames: arming, scored, finishing
+        std::vector<std::uint8_t> port;
+    } cases[] = {
+        {"field mode", 640, 480, 5, {0x09, 0x08}},
+        {"whole frames", 320, 240, 3, {0x08}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramSession program;
+        app.captureWindow = capCreateCaptureWindowA("capture", WS_VISIBLE, 0, 0, 160, 120, nullptr, 0);
+        ASSERT_TRUE(SendMessageA(app.captureWindow, WM_CAP_DRIVER_CONNECT, 0, 0));
+        BITMAPINFOHEADER format = plat::avicap::makeFormat(c.width, c.height, 24, BI_RGB);
+        ASSERT_TRUE(SendMessageA(app.captureWindow, WM_CAP_SET_VIDEOFORMAT, sizeof format, (LPARAM)&format));
+        SendMessageA(app.captureWindow, WM_CAP_GET_STATUS, sizeof app.captureStatus, (LPARAM)&app.captureStatus);
+        CAPTUREPARMS parms{};
+        SendMessageA(app.captureWindow, WM_CAP_GET_SEQUENCE_SETUP, sizeof parms, (LPARAM)&parms);
+        parms.fLimitEnabled = TRUE;
+        parms.wTimeLimit = 2;
+        SendMessageA(app.captureWindow, WM_CAP_SET_SEQUENCE_SETUP, sizeof parms, (LPARAM)&parms);
+        SendMessageA(app.captureWindow, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, (LPARAM)CountingReadout);
+
+        for (int readout = 0; readout < 2; readout++) {
+            SCOPED_TRACE(readout ? "second readout" : "first readout");
+            app.SelectionState = SELECTION_ARMED;
+            heapAtFrames = HeapAtFrames{};
+            const size_t portWrites = program.portValues().size();
+            {
+                alloc_counter::Scope scope;
+                SendMessageA(app.captureWindow, WM_CAP_SEQUENCE_NOFILE, 0, 0);
+            }
+            EXPECT_EQ(heapAtFrames.frames, c.frames);
+            EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
+            EXPECT_EQ(program.beeps(), size_t(readout + 1));
+            const std::vector<std::uint8_t> port = program.portValues();
+            EXPECT_EQ(std::vector<std::uint8_t>(port.begin() + (long)portWrites, port.end()), c.port);
+            EXPECT_EQ(lastReadout()->frames, std::uint32_t(c.frames));
+            if (readout) {
+                EXPECT_EQ(heapAtFrames.atLast - heapAtFrames.atFirst, 0u);
+            }
+        }
+        DestroyWindow(app.captureWindow);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "alloc_counter.h"
 #include "probe_window.h"
 
 namespace noctil::test {
@@ -98,6 +99,64 @@ TEST_F(Painting, SetDIBitsToDeviceKeepsTheImageWithItsPalette) {
               2);
     EXPECT_EQ(surface->serial, 2u);
     EXPECT_EQ(surface->bits.size(), 16u);
+}
+
+// A window keeps one surface: an image of a size it has held before reuses
+// its storage, and a window may be painted with the very image it shows.
+TEST_F(Painting, ImagesOfAKnownSizeAllocateNothingAndAWindowCanRepaintItsOwnImage) {
+    HWND w = make(WS_POPUP | WS_VISIBLE);
+    Dib8 info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = 6;
+    info.header.biHeight = 3;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 8;
+    info.palette[7] = RGBQUAD{7, 8, 9, 0};
+    std::vector<std::uint8_t> first(8 * 3, 0x11), second(8 * 3, 0x22);
+    const auto *dib = reinterpret_cast<const BITMAPINFO *>(&info);
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(w, &ps);
+    EndPaint(w, &ps);
+    ASSERT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 3, 0, 0, 0, 3, first.data(), dib, DIB_RGB_COLORS), 3);
+    const plat::user::PaintSurface *surface = plat::user::paintSurface(w);
+    ASSERT_NE(surface, nullptr);
+
+    struct Step {
+        const char *what;
+        UINT lines;
+        const std::vector<std::uint8_t> *bits;
+        std::uint8_t expected;
+    };
+    const Step steps[] = {
+        {"the same size, new rows", 3, &second, 0x22},
+        {"fewer rows", 1, &first, 0x11},
+        {"back to the size it held", 3, &second, 0x22},
+    };
+    std::uint64_t serial = surface->serial;
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        alloc_counter::Scope scope;
+        EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, step.lines, 0, 0, 0, step.lines, step.bits->data(), dib,
+                                    DIB_RGB_COLORS),
+                  static_cast<int>(step.lines));
+        EXPECT_EQ(scope.count(), 0u);
+        EXPECT_EQ(surface->serial, ++serial);
+        EXPECT_EQ(surface->bits, std::vector<std::uint8_t>(8 * step.lines, step.expected));
+    }
+
+    // Its own image, header and rows alike, painted on it again.
+    const std::vector<std::uint8_t> shown = surface->bits, shownInfo = surface->info;
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 3, 0, 0, 0, 3, surface->bits.data(),
+                                reinterpret_cast<const BITMAPINFO *>(surface->info.data()), DIB_RGB_COLORS),
+              3);
+    EXPECT_EQ(surface->bits, shown);
+    EXPECT_EQ(surface->info, shownInfo);
+    // And only its top rows, which move down to the start.
+    std::vector<std::uint8_t> rows(8 * 3);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::uint8_t>(i);
+    ASSERT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 3, 0, 0, 0, 3, rows.data(), dib, DIB_RGB_COLORS), 3);
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 2, 0, 0, 0, 2, surface->bits.data() + 8, dib, DIB_RGB_COLORS), 2);
+    EXPECT_EQ(surface->bits, std::vector<std::uint8_t>(rows.begin() + 8, rows.end()));
 }
 
 TEST_F(Painting, SetDIBitsToDeviceRefusesWhatItCannotDraw) {
