@@ -101,6 +101,10 @@ struct ToolbarButtonView {
     RECT rect{};       // in the toolbar's client area
 };
 std::vector<ToolbarButtonView> toolbarButtons(HWND toolbar);
+// A number that changes whenever the toolbar's buttons, their states or
+// texts may have changed (0: not a toolbar), so a display can skip reading
+// an unchanged one.
+std::uint64_t toolbarRevision(HWND toolbar);
 // The packed DIB (header, colour table, rows) of the toolbar's images and
 // the size of one image in it.
 struct ToolbarImages {

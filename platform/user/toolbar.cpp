@@ -32,6 +32,7 @@ struct ToolbarData {
     int imageCount = 0;
     int maxTextRows = 1;
     int pressedIndex = -1;  // the button under a mouse press
+    std::uint64_t revision = 1;  // changes with every message that may change the above
 };
 
 struct CommonControls {
@@ -137,6 +138,7 @@ LRESULT autosize(HWND window) {
 
 LRESULT toolbarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ToolbarData &t = *windowData<ToolbarData>(window);
+    ++t.revision;
     switch (message) {
     case TB_BUTTONSTRUCTSIZE: t.structSize = wParam; return 0;
     case TB_ADDSTRINGA: return addStrings(t, wParam, lParam);
@@ -216,6 +218,11 @@ std::vector<ToolbarButtonView> toolbarButtons(HWND window) {
         out.push_back({b.iBitmap, b.idCommand, b.fsState, b.fsStyle, buttonText(*t, b), rects[i]});
     }
     return out;
+}
+
+std::uint64_t toolbarRevision(HWND window) {
+    ToolbarData *t = toolbar(window);
+    return t ? t->revision : 0;
 }
 
 std::optional<ToolbarImages> toolbarImages(HWND window) {

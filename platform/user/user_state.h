@@ -101,7 +101,8 @@ public:
 
     int defaultPlacements = 0;
 
-    std::map<int, Observer> observers;
+    // Shared, so that one notified can unsubscribe itself safely.
+    std::map<int, std::shared_ptr<const Observer>> observers;
     int nextObserver = 1;
 
     std::uintptr_t newHandle() {

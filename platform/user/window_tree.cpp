@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <limits>
 
 #include "core/session.h"
 #include "resources/resources.h"
@@ -142,9 +143,16 @@ std::string lowerCase(std::string_view text) {
 
 void notify(HWND window, Change change) {
     WindowSystem &s = state();
-    if (s.observers.empty()) return;
-    auto observers = s.observers;  // an observer may unsubscribe while notified
-    for (auto &[token, observer] : observers) observer(window, change);
+    // Observers may subscribe and unsubscribe while notified, so each is
+    // found by the token after the last one called. A display hears of
+    // every live video frame: nothing here allocates.
+    for (int last = std::numeric_limits<int>::min();;) {
+        auto it = s.observers.upper_bound(last);
+        if (it == s.observers.end()) return;
+        last = it->first;
+        const std::shared_ptr<const Observer> observer = it->second;
+        (*observer)(window, change);
+    }
 }
 
 LRESULT callWindowProc(const std::shared_ptr<WindowRecord> &w, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -244,7 +252,7 @@ HWND activeWindow() { return state().active; }
 int subscribe(Observer observer) {
     WindowSystem &s = state();
     int token = s.nextObserver++;
-    s.observers.emplace(token, std::move(observer));
+    s.observers.emplace(token, std::make_shared<const Observer>(std::move(observer)));
     return token;
 }
 

@@ -66,14 +66,30 @@ struct Dib8 {
     std::array<RGBQUAD, 256> palette;
 };
 
-TEST_F(Painting, SetDIBitsToDeviceKeepsTheImageWithItsPalette) {
-    HWND w = make(WS_POPUP | WS_VISIBLE);
+// 6 x 3 pixels of 8 bits, rows padded to 8 bytes; the colour table all black.
+Dib8 sixByThree() {
     Dib8 info{};
     info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = 6;  // rows padded to 8 bytes
+    info.header.biWidth = 6;
     info.header.biHeight = 3;
     info.header.biPlanes = 1;
     info.header.biBitCount = 8;
+    return info;
+}
+
+BITMAPINFO rgb24(LONG width, LONG height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    return info;
+}
+
+TEST_F(Painting, SetDIBitsToDeviceKeepsTheImageWithItsPalette) {
+    HWND w = make(WS_POPUP | WS_VISIBLE);
+    Dib8 info = sixByThree();
     info.palette[255] = RGBQUAD{1, 2, 3, 0};
     std::vector<std::uint8_t> bits(8 * 3);
     for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<std::uint8_t>(i);
@@ -105,12 +121,7 @@ TEST_F(Painting, SetDIBitsToDeviceKeepsTheImageWithItsPalette) {
 // its storage, and a window may be painted with the very image it shows.
 TEST_F(Painting, ImagesOfAKnownSizeAllocateNothingAndAWindowCanRepaintItsOwnImage) {
     HWND w = make(WS_POPUP | WS_VISIBLE);
-    Dib8 info{};
-    info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = 6;
-    info.header.biHeight = 3;
-    info.header.biPlanes = 1;
-    info.header.biBitCount = 8;
+    Dib8 info = sixByThree();
     info.palette[7] = RGBQUAD{7, 8, 9, 0};
     std::vector<std::uint8_t> first(8 * 3, 0x11), second(8 * 3, 0x22);
     const auto *dib = reinterpret_cast<const BITMAPINFO *>(&info);
@@ -120,6 +131,11 @@ TEST_F(Painting, ImagesOfAKnownSizeAllocateNothingAndAWindowCanRepaintItsOwnImag
     ASSERT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 3, 0, 0, 0, 3, first.data(), dib, DIB_RGB_COLORS), 3);
     const plat::user::PaintSurface *surface = plat::user::paintSurface(w);
     ASSERT_NE(surface, nullptr);
+    // A display watches the window, as the Qt display does.
+    int paintsSeen = 0;
+    const int token = plat::user::subscribe([&](HWND, plat::user::Change change) {
+        if (change == plat::user::Change::Painted) ++paintsSeen;
+    });
 
     struct Step {
         const char *what;
@@ -143,6 +159,8 @@ TEST_F(Painting, ImagesOfAKnownSizeAllocateNothingAndAWindowCanRepaintItsOwnImag
         EXPECT_EQ(surface->serial, ++serial);
         EXPECT_EQ(surface->bits, std::vector<std::uint8_t>(8 * step.lines, step.expected));
     }
+    EXPECT_EQ(paintsSeen, 3);
+    plat::user::unsubscribe(token);
 
     // Its own image, header and rows alike, painted on it again.
     const std::vector<std::uint8_t> shown = surface->bits, shownInfo = surface->info;
@@ -159,17 +177,32 @@ TEST_F(Painting, ImagesOfAKnownSizeAllocateNothingAndAWindowCanRepaintItsOwnImag
     EXPECT_EQ(surface->bits, std::vector<std::uint8_t>(rows.begin() + 8, rows.end()));
 }
 
+// An observer may leave, or bring another, while it is told of a change.
+TEST_F(Painting, ObserversMayComeAndGoWhileTheyAreNotified) {
+    HWND w = make(WS_POPUP | WS_VISIBLE);
+    const BITMAPINFO info = rgb24(1, 1);
+    const std::uint8_t bits[4] = {};
+    int leaver = 0, stayer = 0, latecomer = 0, leaverToken = 0, latecomerToken = 0;
+    leaverToken = plat::user::subscribe([&](HWND, plat::user::Change) {
+        ++leaver;
+        plat::user::unsubscribe(leaverToken);
+        if (!latecomerToken) latecomerToken = plat::user::subscribe([&](HWND, plat::user::Change) { ++latecomer; });
+    });
+    const int stayerToken = plat::user::subscribe([&](HWND, plat::user::Change) { ++stayer; });
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(plat::user::drawDib(w, 0, 0, 1, 1, 0, 0, 0, 1, bits, &info), 1);
+    EXPECT_EQ(leaver, 1);
+    EXPECT_EQ(stayer, 2);
+    EXPECT_EQ(latecomer, 2) << "one who comes during a notice hears it too";
+    plat::user::unsubscribe(stayerToken);
+    plat::user::unsubscribe(latecomerToken);
+}
+
 TEST_F(Painting, SetDIBitsToDeviceRefusesWhatItCannotDraw) {
     HWND w = make(WS_POPUP | WS_VISIBLE);
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(w, &ps);
     EndPaint(w, &ps);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = 2;
-    info.bmiHeader.biHeight = 2;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    const BITMAPINFO info = rgb24(2, 2);
     std::uint8_t bits[16] = {};
     BITMAPINFO broken = info;
     broken.bmiHeader.biWidth = 0;

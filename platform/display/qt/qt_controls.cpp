@@ -147,6 +147,9 @@ void buildToolbar(QtDisplay &display, View &view) {
 }
 
 void updateToolbar(QtDisplay &display, View &view) {
+    const std::uint64_t revision = user::toolbarRevision(view.window);
+    if (revision != 0 && revision == view.toolbarRevision) return;
+    view.toolbarRevision = revision;
     const std::vector<user::ToolbarButtonView> buttons = user::toolbarButtons(view.window);
     if (static_cast<int>(buttons.size()) != view.toolbarButtons) {
         // Rebuilt from scratch: drop the old stretch too.

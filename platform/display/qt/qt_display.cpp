@@ -231,11 +231,16 @@ void QtDisplay::subscribeOnce() {
     if (observer_) return;
     observer_ = user::subscribe([this](HWND window, user::Change change) {
         switch (change) {
-            case user::Change::Painted: painted_.insert(window); break;
+            case user::Change::Painted: markPainted(window); break;
             case user::Change::Menu: menusDirty_ = true; break;
             default: structureDirty_ = true; break;
         }
     });
+}
+
+// Video-rate paints of one window mark it once; the list keeps its room.
+void QtDisplay::markPainted(HWND window) {
+    if (std::find(painted_.begin(), painted_.end(), window) == painted_.end()) painted_.push_back(window);
 }
 
 void QtDisplay::act(std::function<void()> action) { actions_.push_back(std::move(action)); }
@@ -335,7 +340,13 @@ void QtDisplay::waitForEvents(std::optional<Micros> deadline) {
         runActions();
         return;
     }
-    QEventLoop loop;
+    // The loop and its wake-up timer are kept from wait to wait.
+    if (!eventLoop_) {
+        eventLoop_ = std::make_unique<QEventLoop>();
+        wakeTimer_ = std::make_unique<QTimer>();
+        wakeTimer_->setSingleShot(true);
+        wakeTimer_->setTimerType(Qt::PreciseTimer);
+    }
     watchTermination();
     for (;;) {
         if (runActions() || acted_ || terminationSignal()) return;
@@ -349,13 +360,9 @@ void QtDisplay::waitForEvents(std::optional<Micros> deadline) {
             }
             wake = left - wakeLead(left);
         }
-        QTimer timer;
-        if (wake) {
-            timer.setSingleShot(true);
-            timer.setTimerType(Qt::PreciseTimer);
-            timer.start(static_cast<int>(*wake / 1000));
-        }
-        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        if (wake) wakeTimer_->start(static_cast<int>(*wake / 1000));
+        eventLoop_->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        wakeTimer_->stop();
         if ((structureDirty_ || !painted_.empty() || menusDirty_) && roomToShow()) sync();
     }
 }
@@ -385,6 +392,9 @@ void QtDisplay::sync() {
     // What a person has just done goes to the model first, so that showing
     // the model does not undo it (an edit box's typed text).
     runActions();
+    // A wake-up for a new video frame alone shows the frame: the status line
+    // keeps to its own timer then, as it does between wake-ups.
+    const bool reshaped = pacer_ || structureDirty_ || menusDirty_;
     if (structureDirty_) {
         structureDirty_ = false;
         for (auto it = views_.begin(); it != views_.end();) {
@@ -398,6 +408,7 @@ void QtDisplay::sync() {
         // Handles grow with creation, so a parent comes before its children.
         for (HWND window : user::windows())
             if (!views_.contains(window)) createView(window);
+        for (auto &[window, view] : views_) view.toolbarRevision = 0;  // a style may have changed
     }
     for (auto &[window, view] : views_) updateView(view);
     fitDialogs();
@@ -423,7 +434,7 @@ void QtDisplay::sync() {
     painted_.clear();
     focusMainWindowOnce();
     syncFocus();
-    refreshStatusLine();
+    if (reshaped) refreshStatusLine();
     // Qt defers some deletions to its event loop, which never runs as a
     // whole here (the window system's loop does): carry them out now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -435,8 +446,9 @@ void QtDisplay::sync() {
 void QtDisplay::fitDialogs() {
     bool resized = false;
     for (auto &[window, view] : views_) {
-        if (view.kind != ViewKind::Frame || view.fitted || !user::isDialog(window)) continue;
+        if (view.kind != ViewKind::Frame || view.fitted) continue;
         view.fitted = true;
+        if (!user::isDialog(window)) continue;
         applyDialogFont(view.client, window);
         for (const user::MessageBoxRecord &box : user::messageBoxes())
             if (box.window == window) {
@@ -483,7 +495,7 @@ void QtDisplay::createView(HWND window) {
         }
     }
     view.widget->setProperty(kWindowProperty, QVariant::fromValue(reinterpret_cast<quintptr>(window)));
-    if (user::paintSurface(window)) painted_.insert(window);
+    if (user::paintSurface(window)) markPainted(window);
 }
 
 void QtDisplay::updateView(View &view) {
@@ -502,9 +514,12 @@ void QtDisplay::updateView(View &view) {
 
 void QtDisplay::updateFrame(View &view, const user::Window &w) {
     auto *frame = static_cast<Frame *>(view.widget.data());
-    const QString title = QString::fromLocal8Bit(w.text.c_str());
-    if (frame->windowTitle() != title) frame->setWindowTitle(title);
-    if (view.titleBar) updateTitleBar(view.titleBar, title);
+    if (!view.shownTitle || *view.shownTitle != w.text) {
+        view.shownTitle = w.text;
+        const QString title = QString::fromLocal8Bit(w.text.c_str());
+        if (frame->windowTitle() != title) frame->setWindowTitle(title);
+        if (view.titleBar) updateTitleBar(view.titleBar, title);
+    }
     if (!view.hasPlaced || !sameRect(view.placed, w.rect)) {
         view.placed = w.rect;
         view.hasPlaced = true;

@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "display/display.h"
@@ -31,6 +32,7 @@
 #include "user/dialog_system.h"
 #include "user/window_system.h"
 
+class QEventLoop;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -54,6 +56,8 @@ struct View {
     RECT placed{};  // the model rectangle last given to the widget
     bool hasPlaced = false;
     int toolbarButtons = -1;  // toolbars: the buttons the widget was built for
+    std::uint64_t toolbarRevision = 0;  // toolbars: the state the widget shows (0: none yet)
+    std::optional<std::string> shownTitle;  // frames: the title the widget shows
     bool fitted = false;      // dialogs: font chosen, message box sized to its text
 };
 
@@ -104,6 +108,7 @@ public:
 
 private:
     void subscribeOnce();
+    void markPainted(HWND window);
     void createView(HWND window);
     void updateView(View &view);
     void updateFrame(View &view, const user::Window &w);
@@ -120,7 +125,7 @@ private:
     int observer_ = 0;
     bool structureDirty_ = true;
     bool menusDirty_ = true;
-    std::set<HWND> painted_;
+    std::vector<HWND> painted_;  // windows painted since the last showing
     std::vector<std::function<void()>> actions_;
     bool acted_ = false;  // actions ran during this wait: the loop has work
     HWND shownFocus_ = nullptr;
@@ -130,6 +135,8 @@ private:
     bool mainFocused_ = false;
     status::Watcher statusWatcher_;
     std::unique_ptr<QTimer> statusTimer_;
+    std::unique_ptr<QEventLoop> eventLoop_;  // the wait's, kept between waits
+    std::unique_ptr<QTimer> wakeTimer_;
     bool settingFocus_ = false;
     unsigned beeps_ = 0;
 };
