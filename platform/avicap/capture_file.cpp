@@ -1,39 +1,102 @@
 #include "avicap/capture_file.h"
 
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
+#include "files/drive_space.h"
+#include "files/last_error.h"
 #include "files/paths.h"
 
 namespace plat::avicap {
 
-std::unique_ptr<avi::Writer> createCaptureFile(const std::string &name, const BITMAPINFOHEADER &format,
-                                               DWORD microsPerFrame) {
-    const std::filesystem::path path = nativePath(name);
-    std::error_code ignored;  // a missing directory shows as the create failing below
-    std::filesystem::create_directories(path.parent_path(), ignored);
-    avi::StreamFormat stream;
+namespace {
+
+// Opens a new file at the native name `path`. A file of that name goes
+// first rather than being truncated: truncating a file that has data makes
+// the file system flush the new data when it is closed, which would hold
+// every image up. Only a missing directory on the way is made, and only
+// when the open says it is missing.
+int createReplacing(const std::string &path) {
+    // What cannot be unlinked (a folder) refuses the open too, which says why.
+    ::unlink(path.c_str());
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    int fd = ::open(path.c_str(), kFlags, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        std::error_code ignored;  // a directory that cannot be made shows as the open failing again
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+        fd = ::open(path.c_str(), kFlags, 0644);
+    }
+    if (fd < 0) setLastErrorFromErrno(errno, path.c_str());
+    return fd;
+}
+
+// Copies `size` bytes from `in` to `out`, inside the kernel: the file
+// system may share the blocks or copy them without a trip through this
+// process. Where it cannot between these files, sendfile does the same.
+bool copyBytes(int in, int out, std::uint64_t size) {
+    std::uint64_t left = size;
+    bool sharedCopy = true;
+    while (left > 0) {
+        const std::size_t chunk = std::size_t(std::min<std::uint64_t>(left, 1u << 30));
+        ssize_t n = sharedCopy ? ::copy_file_range(in, nullptr, out, nullptr, chunk, 0) : -1;
+        if (n < 0 && sharedCopy && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+            sharedCopy = false;
+            continue;
+        }
+        if (!sharedCopy) n = ::sendfile(out, in, nullptr, chunk);
+        if (n < 0 && errno == EINTR) continue;  // interrupted before copying: try again
+        if (n <= 0) {
+            setLastErrorFromErrno(n < 0 ? errno : EIO);
+            return false;
+        }
+        left -= std::uint64_t(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool createCaptureFile(const std::string &name, const BITMAPINFOHEADER &format, DWORD microsPerFrame,
+                       avi::Writer &file) {
+    thread_local std::string path;  // keep their room from image to image
+    thread_local avi::StreamFormat stream;
+    nativePathInto(name, path);
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(&format);
     stream.format.assign(bytes, bytes + sizeof format);
     stream.scale = microsPerFrame;
     stream.rate = 1000000;
-    std::unique_ptr<avi::Writer> writer = avi::Writer::create(path, stream);
-    if (!writer) std::fprintf(stderr, "capture window: cannot create the capture file %s\n", path.string().c_str());
-    return writer;
+    const int fd = createReplacing(path);
+    if (fd >= 0 && file.start(fd, stream)) return true;
+    std::fprintf(stderr, "capture window: cannot create the capture file %s\n", path.c_str());
+    return false;
 }
 
 bool copyCaptureFile(const std::string &from, const char *to) {
-    const std::filesystem::path source = nativePath(from);
-    const std::filesystem::path target = nativePath(to);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(source, error)) return false;
-    std::filesystem::create_directories(target.parent_path(), error);
-    if (!std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, error)) {
-        std::fprintf(stderr, "capture window: cannot copy %s to %s: %s\n", source.string().c_str(),
-                     target.string().c_str(), error.message().c_str());
+    thread_local std::string source, target;
+    nativePathInto(from, source);
+    nativePathInto(to, target);
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (in >= 0) ::close(in);
         return false;
     }
-    return true;
+    const int out = createReplacing(target);
+    // A drive of set size that the copy would overfill fails it as a full disk does.
+    bool ok = out >= 0 && driveHasRoom(out, std::uint64_t(st.st_size));
+    if (out >= 0 && !ok) setLastErrorFromErrno(ENOSPC);
+    if (ok) ok = copyBytes(in, out, std::uint64_t(st.st_size));
+    if (!ok) std::fprintf(stderr, "capture window: cannot copy %s to %s\n", source.c_str(), target.c_str());
+    ::close(in);
+    if (out >= 0) ::close(out);
+    return ok;
 }
 
 }  // namespace plat::avicap

@@ -31,7 +31,7 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
     progress_.running = true;
     progress_.framesDelivered = 0;
     progress_.start = clock.now();
-    session().component<StreamRecords>().begin(*driver_, file != nullptr, progress_.start);
+    session().component<StreamRecords>().begin(driver_, file != nullptr, progress_.start);
     std::optional<Micros> deadline;
     if (parms.fLimitEnabled) deadline = progress_.start + Micros{parms.wTimeLimit} * 1000000;
     bool writeFailed = false;

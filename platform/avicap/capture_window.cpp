@@ -142,6 +142,7 @@ private:
     LiveVideo live_;
     CAPVIDEOCALLBACK videoCallback_ = nullptr;
     std::string captureFile_ = kDefaultCaptureFile;
+    avi::Writer captureWriter_;  // one file after another, its buffers kept
 
     // Frame buffers, sized when a driver connects or changes its format and
     // reused for every frame after that.
@@ -317,14 +318,13 @@ BOOL CaptureWindow::sequence(bool toFile) {
                              "could never stop; not started\n");
         return FALSE;
     }
-    std::unique_ptr<avi::Writer> file;
-    if (toFile && !(file = createCaptureFile(captureFile_, driver_->format(), parms_.dwRequestMicroSecPerFrame)))
+    if (toFile && !createCaptureFile(captureFile_, driver_->format(), parms_.dwRequestMicroSecPerFrame, captureWriter_))
         return FALSE;
     // The window may be destroyed by the callback; the stream keeps the
     // driver and this state until it has unwound.
     CaptureStream stream(window_, driver_, videoCallback_, frame_, extraFrame_, progress_);
     stream_ = &stream;
-    const bool ok = stream.run(parms_, file.get());
+    const bool ok = stream.run(parms_, toFile ? &captureWriter_ : nullptr);
     stream_ = nullptr;
     if (stream.deviceFailed() && !failureReported_) {
         failureReported_ = true;

@@ -7,13 +7,18 @@
 
 namespace plat::avicap {
 
-void StreamRecords::begin(const Driver &driver, bool toFile, Micros start) {
+void StreamRecords::begin(const std::shared_ptr<Driver> &driver, bool toFile, Micros start) {
+    if (described_.lock() != driver) {
+        const std::string name = driver->description();
+        std::fill(std::begin(description_), std::end(description_), '\0');
+        std::copy_n(name.begin(), std::min(name.size(), sizeof description_ - 1), description_);
+        described_ = driver;
+    }
     StreamRecord &r = records_[toFile ? 1 : 0];
     r = StreamRecord{};
     r.seen = true;
-    const std::string name = driver.description();
-    std::copy_n(name.begin(), std::min(name.size(), sizeof r.driver - 1), r.driver);
-    r.format = driver.format();
+    std::copy(std::begin(description_), std::end(description_), r.driver);
+    r.format = driver->format();
     r.start = start;
     current_ = &r;
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "core/clock.h"
 
@@ -25,7 +26,7 @@ struct StreamRecord {
 
 class StreamRecords {
 public:
-    void begin(const Driver &driver, bool toFile, Micros start);
+    void begin(const std::shared_ptr<Driver> &driver, bool toFile, Micros start);
     void frame(Micros captured);
     // The last stream into a file, or without one (a readout).
     const StreamRecord &last(bool toFile) const { return records_[toFile ? 1 : 0]; }
@@ -33,6 +34,10 @@ public:
 private:
     StreamRecord records_[2];
     StreamRecord *current_ = nullptr;
+    // The description of the driver that streamed last: a driver's never
+    // changes while it lives, and asking for it allocates.
+    std::weak_ptr<Driver> described_;
+    char description_[sizeof StreamRecord::driver] = {};
 };
 
 }  // namespace plat::avicap

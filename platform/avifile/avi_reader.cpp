@@ -22,8 +22,26 @@ constexpr std::uint32_t kMaxSide = 1u << 15;
 
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    ~FileSource() override { ::close(fd_); }
+    ~FileSource() override { close(); }
+    // False, with nothing open, unless `path` is a regular file that opens.
+    bool open(const char *path) {
+        close();
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return false;
+        }
+        fd_ = fd;
+        size_ = std::uint64_t(st.st_size);
+        return true;
+    }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        size_ = 0;
+    }
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, std::span<std::uint8_t> out) const override {
         if (offset > size_ || out.size() > size_ - offset) return false;
@@ -38,8 +56,8 @@ public:
     }
 
 private:
-    int fd_;
-    std::uint64_t size_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
 };
 
 class MemorySource final : public ByteSource {
@@ -90,14 +108,34 @@ std::uint64_t nextChunk(std::uint64_t pos, const ChunkHeader &chunk) { return po
 }  // namespace
 
 std::unique_ptr<Reader> Reader::open(const std::filesystem::path &path, unsigned videoStream) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
+    return open(path.c_str(), videoStream);
+}
+
+std::unique_ptr<Reader> Reader::open(const char *path, unsigned videoStream) {
+    auto source = std::make_unique<FileSource>();
+    if (!source->open(path)) return nullptr;
+    return open(std::move(source), videoStream);
+}
+
+bool Reader::reopen(const char *path, unsigned videoStream) {
+    auto *file = dynamic_cast<FileSource *>(source_.get());
+    if (!file) {
+        source_ = std::make_unique<FileSource>();
+        file = static_cast<FileSource *>(source_.get());
     }
-    return open(std::make_unique<FileSource>(fd, std::uint64_t(st.st_size)), videoStream);
+    close();
+    if (file->open(path) && parse(videoStream)) return true;
+    close();
+    return false;
+}
+
+void Reader::close() {
+    if (auto *file = dynamic_cast<FileSource *>(source_.get())) file->close();
+    format_.clear();
+    header_ = StreamHeader{};
+    width_ = height_ = 0;
+    chunkDb_ = chunkDc_ = 0;
+    frames_.clear();
 }
 
 std::unique_ptr<Reader> Reader::openMemory(std::span<const std::uint8_t> bytes, unsigned videoStream) {
@@ -235,6 +273,19 @@ bool Reader::decodeToDib24(std::size_t index, std::vector<std::uint8_t> &dib) co
     SourceLayout layout;
     if (index >= frames_.size() || !sourceLayout(format_, layout) || frames_[index].size < layout.frameBytes)
         return false;
+    if (layout.kind == SourceLayout::Kind::Bgr24 && layout.bottomUp) {
+        // The stored rows are already the image's rows: read them into place.
+        dib.resize(kDib24HeaderBytes + layout.frameBytes);
+        putDib24Header(dib.data(), layout.width, layout.height);
+        std::uint8_t *rows = dib.data() + kDib24HeaderBytes;
+        if (!source_->read(frames_[index].offset, {rows, layout.frameBytes})) return false;
+        // The padding of each row is the image's, never what the file had there.
+        const std::size_t used = std::size_t(layout.width) * 3;
+        if (used != layout.stride)
+            for (std::uint32_t row = 0; row < layout.height; ++row)
+                std::fill(rows + row * layout.stride + used, rows + (row + 1) * layout.stride, 0);
+        return true;
+    }
     return readFrame(index, scratch_) && plat::avi::decodeToDib24(format_, scratch_, dib);
 }
 

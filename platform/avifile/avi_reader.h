@@ -38,9 +38,16 @@ public:
     // The `videoStream`-th video stream (from 0) of the file; null when the
     // file cannot be read or has no such stream with a usable format.
     static std::unique_ptr<Reader> open(const std::filesystem::path &path, unsigned videoStream = 0);
+    static std::unique_ptr<Reader> open(const char *path, unsigned videoStream = 0);
     static std::unique_ptr<Reader> open(std::unique_ptr<ByteSource> source, unsigned videoStream = 0);
     // Over bytes in memory, which must outlive the reader.
     static std::unique_ptr<Reader> openMemory(std::span<const std::uint8_t> bytes, unsigned videoStream = 0);
+
+    // Reads the file at `path` from now on, as open() would, keeping this
+    // reader's buffers; false, with no file open, when open() would fail.
+    bool reopen(const char *path, unsigned videoStream = 0);
+    // Closes the file; the reader has no frames until it is reopened.
+    void close();
 
     std::size_t frameCount() const { return frames_.size(); }
     // BITMAPINFOHEADER and the colour table as the file gives them.

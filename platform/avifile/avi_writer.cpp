@@ -21,6 +21,9 @@ namespace {
 constexpr std::uint32_t kIndexHeader = 24;  // the fields of indx and ix00 before their entries
 constexpr std::uint32_t kDmlhSize = 248;
 constexpr std::uint32_t kOdmlSize = 4 + 8 + kDmlhSize;  // 'odml' and its dmlh chunk
+// Index entries reserved at most at once: a RIFF of large frames is indexed
+// without growing its index; one of tiny frames grows it past this.
+constexpr std::uint64_t kIndexReserve = 4096;
 
 // Appends little-endian fields to a byte buffer.
 struct Bytes {
@@ -53,18 +56,29 @@ std::unique_ptr<Writer> Writer::create(const std::filesystem::path &path, const 
 }
 
 std::unique_ptr<Writer> Writer::createOnDescriptor(int fd, const StreamFormat &format, const WriterOptions &options) {
-    if (fd < 0) return nullptr;
-    std::unique_ptr<Writer> writer(new Writer(fd, options));
-    if (!writer->writeHeader(format)) {
-        ::close(writer->fd_);  // nothing to finish: the descriptor is just closed
-        writer->fd_ = -1;
-        writer->finished_ = true;
-        return nullptr;
-    }
+    std::unique_ptr<Writer> writer(new Writer);
+    if (!writer->start(fd, format, options)) return nullptr;
     return writer;
 }
 
-Writer::Writer(int fd, const WriterOptions &options) : fd_(fd), options_(options) {}
+bool Writer::start(int fd, const StreamFormat &format, const WriterOptions &options) {
+    finish();
+    options_ = options;
+    fd_ = fd;
+    avihTotalPos_ = avihBufferPos_ = strhLengthPos_ = strhBufferPos_ = 0;
+    indxPos_ = odmlPos_ = dmlhTotalPos_ = 0;
+    riffStart_ = moviStart_ = end_ = 0;
+    firstRiff_ = true;
+    openDml_ = failed_ = finished_ = false;
+    totalFrames_ = largestChunk_ = superEntries_ = 0;
+    bytesWritten_ = 0;
+    riffIndex_.clear();
+    if (fd_ >= 0 && writeHeader(format)) return true;
+    if (fd_ >= 0) ::close(fd_);  // nothing to finish: the descriptor is just closed
+    fd_ = -1;
+    finished_ = true;
+    return false;
+}
 
 Writer::~Writer() { finish(); }
 
@@ -94,7 +108,8 @@ bool Writer::writeHeader(const StreamFormat &format) {
         rect[3] = std::int16_t(std::min<std::uint32_t>(h, 32767));
     }
 
-    std::vector<std::uint8_t> v;
+    std::vector<std::uint8_t> &v = scratch_;
+    v.clear();
     Bytes b{v};
     b.u32(kRiff), b.u32(0), b.u32(kAvi);
     const std::uint64_t hdrl = b.pos();
@@ -249,6 +264,14 @@ bool Writer::append(std::span<const std::uint8_t> frame, bool keyFrame) {
         cutBackTo(end_);
         return false;
     }
+    // Room for as many more frames of this size as the RIFF can take, so an
+    // append allocates nothing until the index outgrows that; past it the
+    // index doubles.
+    if (riffIndex_.size() == riffIndex_.capacity()) {
+        const std::uint64_t fitting = (options_.riffLimit - (end_ - riffStart_)) / chunk + 1;
+        const std::size_t more = std::size_t(std::min(kIndexReserve, fitting));
+        riffIndex_.reserve(riffIndex_.size() + std::max(riffIndex_.size(), more));
+    }
     riffIndex_.push_back({pos, size, keyFrame});
     end_ = pos + chunk;
     ++totalFrames_;
@@ -323,7 +346,8 @@ bool Writer::startNextRiff() {
     // Everything new goes past the end first: the closing RIFF's ix00 (the end
     // of its movi) and idx1 (first RIFF only), then the next RIFF's headers.
     // Only when all of it is written are the sizes and indexes patched in.
-    std::vector<std::uint8_t> tail;
+    std::vector<std::uint8_t> &tail = scratch_;
+    tail.clear();
     appendIx00(tail);
     const std::uint64_t ix00Size = tail.size();
     if (firstRiff_) appendIdx1(tail);
@@ -360,14 +384,16 @@ bool Writer::finish() {
     finished_ = true;
     bool ok = !failed_;
     if (ok && !openDml_) {
-        std::vector<std::uint8_t> tail;
+        std::vector<std::uint8_t> &tail = scratch_;
+        tail.clear();
         appendIdx1(tail);
         const std::span<const std::uint8_t> part(tail);
         ok = writeAt(end_, {&part, 1});
         if (ok) ok = patch32(riffStart_ + 4, std::uint32_t(end_ + tail.size() - riffStart_ - 8));
         else cutBackTo(end_);
     } else if (ok && !riffIndex_.empty()) {
-        std::vector<std::uint8_t> tail;
+        std::vector<std::uint8_t> &tail = scratch_;
+        tail.clear();
         appendIx00(tail);
         const std::span<const std::uint8_t> part(tail);
         ok = writeAt(end_, {&part, 1});

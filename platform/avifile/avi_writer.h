@@ -38,6 +38,8 @@ struct WriterOptions {
 
 class Writer {
 public:
+    // A writer with no file: append and finish fail until start() gives it one.
+    Writer() = default;
     // A new file (replacing any file of the name); null on failure.
     static std::unique_ptr<Writer> create(const std::filesystem::path &path, const StreamFormat &format,
                                           const WriterOptions &options = {});
@@ -47,6 +49,11 @@ public:
                                                       const WriterOptions &options = {});
     ~Writer();
     Writer(const Writer &) = delete;
+    // Finishes the file written so far and begins a new one on `fd`, owned
+    // from now on (closed on failure too). The writer's buffers stay, so a
+    // writer that makes one file after another allocates nothing once they
+    // have grown to the largest file's needs.
+    bool start(int fd, const StreamFormat &format, const WriterOptions &options = {});
     Writer &operator=(const Writer &) = delete;
 
     // Appends one frame. False on failure: the file then still holds every
@@ -73,7 +80,6 @@ private:
         std::uint32_t size, frames;
     };
 
-    Writer(int fd, const WriterOptions &options);
     bool writeHeader(const StreamFormat &format);
     bool writeAt(std::uint64_t pos, std::span<const std::span<const std::uint8_t>> parts);
     bool patch32(std::uint64_t pos, std::uint32_t value);
@@ -85,7 +91,7 @@ private:
     void appendIdx1(std::vector<std::uint8_t> &out) const;
     void cutBackTo(std::uint64_t end);
 
-    int fd_;
+    int fd_ = -1;
     WriterOptions options_;
     std::vector<std::uint8_t> format_;
     // Positions of the fields patched as frames arrive.
@@ -93,10 +99,11 @@ private:
     std::uint64_t indxPos_ = 0, odmlPos_ = 0, dmlhTotalPos_ = 0;
     // The RIFF being written: its start, its 'movi' list, the end of what is complete.
     std::uint64_t riffStart_ = 0, moviStart_ = 0, end_ = 0;
-    bool firstRiff_ = true, openDml_ = false, failed_ = false, finished_ = false;
+    bool firstRiff_ = true, openDml_ = false, failed_ = false, finished_ = true;
     std::uint32_t totalFrames_ = 0, largestChunk_ = 0;
     std::uint64_t bytesWritten_ = 0;
     std::vector<Entry> riffIndex_;  // frames of the RIFF being written
+    std::vector<std::uint8_t> scratch_;  // headers and indexes on their way to the file
     std::uint32_t superEntries_ = 0;
 };
 

@@ -57,6 +57,11 @@ struct Library {
     std::vector<std::unique_ptr<IAVIFile>> files;
     std::vector<std::unique_ptr<IAVIStream>> streams;
     std::vector<std::unique_ptr<IGetFrame>> frameReaders;
+    // The last read stream and frame reader released, with their buffers, for
+    // the next open: reading back an image after every exposure then
+    // allocates nothing. Neither is handed out, so their handles are refused.
+    std::unique_ptr<IAVIStream> spareStream;
+    std::unique_ptr<IGetFrame> spareFrameReader;
     // A session that ends with files still held finishes them: what was
     // written stays a complete file.
     ~Library() {
@@ -78,6 +83,22 @@ void destroy(std::vector<std::unique_ptr<T>> &list, const T *p) {
     std::erase_if(list, [p](const auto &o) { return o.get() == p; });
 }
 
+// Takes `p` out of `list` into `spare` when that is free, else destroys it.
+template <class T>
+void retire(std::vector<std::unique_ptr<T>> &list, const T *p, std::unique_ptr<T> &spare) {
+    const auto it = std::find_if(list.begin(), list.end(), [p](const auto &o) { return o.get() == p; });
+    if (it == list.end()) return;
+    std::unique_ptr<T> object = std::move(*it);
+    list.erase(it);
+    if (!spare) spare = std::move(object);
+}
+
+// A spare object, or a new one.
+template <class T>
+std::unique_ptr<T> reuse(std::unique_ptr<T> &spare) {
+    return spare ? std::move(spare) : std::make_unique<T>();
+}
+
 ULONG releaseFile(IAVIFile *file) {
     Library &lib = library();
     if (!owns(lib.files, file)) return 0;
@@ -91,7 +112,15 @@ ULONG releaseStream(IAVIStream *stream) {
     if (!owns(lib.streams, stream)) return 0;
     if (--stream->refs > 0) return ULONG(stream->refs);
     IAVIFile *file = stream->file;
-    destroy(lib.streams, stream);
+    if (stream->reader) {
+        // A read stream keeps its reader's buffers for the next file read.
+        stream->reader->close();
+        stream->info = AVISTREAMINFOA{};
+        stream->refs = 1;
+        retire(lib.streams, stream, lib.spareStream);
+    } else {
+        destroy(lib.streams, stream);
+    }
     if (file) releaseFile(file);
     return 0;
 }
@@ -249,9 +278,17 @@ HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD
     if (lib.useCount == 0 || !fileName || param < 0) return AVIERR_BADPARAM;
     if (mode & (OF_WRITE | OF_READWRITE | OF_CREATE)) return AVIERR_UNSUPPORTED;
     if (fccType != streamtypeVIDEO && fccType != 0) return AVIERR_NODATA;  // only video streams are read
-    auto reader = plat::avi::Reader::open(plat::nativePath(fileName), unsigned(param));
-    if (!reader) return AVIERR_FILEOPEN;
-    auto object = std::make_unique<IAVIStream>();
+    thread_local std::string path;  // keeps its room from file to file
+    plat::nativePathInto(fileName, path);
+    std::unique_ptr<IAVIStream> object = plat::avi::reuse(lib.spareStream);
+    if (!object->reader) object->reader = plat::avi::Reader::open(path.c_str(), unsigned(param));
+    else if (!object->reader->reopen(path.c_str(), unsigned(param))) object->reader.reset();
+    const bool opened = object->reader != nullptr;
+    if (!opened) {
+        lib.spareStream = std::move(object);
+        return AVIERR_FILEOPEN;
+    }
+    const plat::avi::Reader *reader = object->reader.get();
     const plat::avi::StreamHeader &h = reader->header();
     AVISTREAMINFOA &info = object->info;
     info.fccType = streamtypeVIDEO;
@@ -261,7 +298,6 @@ HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD
     info.dwLength = DWORD(reader->frameCount());
     info.dwSuggestedBufferSize = h.suggestedBufferSize;
     info.rcFrame = {h.frame[0], h.frame[1], h.frame[2], h.frame[3]};
-    object->reader = std::move(reader);
     *stream = object.get();
     lib.streams.push_back(std::move(object));
     return AVIERR_OK;
@@ -278,7 +314,7 @@ PGETFRAME WINAPI AVIStreamGetFrameOpen(PAVISTREAM stream, LPBITMAPINFOHEADER wan
                             (wanted->biHeight == 0 || wanted->biHeight == LONG(r.height()));
         if (wanted->biBitCount != 24 || wanted->biCompression != 0 || !sizeOk) return nullptr;
     }
-    auto object = std::make_unique<IGetFrame>();
+    std::unique_ptr<IGetFrame> object = plat::avi::reuse(lib.spareFrameReader);
     object->stream = stream;
     ++stream->refs;
     PGETFRAME result = object.get();
@@ -297,7 +333,8 @@ HRESULT WINAPI AVIStreamGetFrameClose(PGETFRAME reader) {
     auto &lib = library();
     if (!owns(lib.frameReaders, reader)) return AVIERR_BADPARAM;
     IAVIStream *stream = reader->stream;
-    plat::avi::destroy(lib.frameReaders, reader);
+    reader->stream = nullptr;
+    plat::avi::retire(lib.frameReaders, reader, lib.spareFrameReader);
     plat::avi::releaseStream(stream);
     return AVIERR_OK;
 }

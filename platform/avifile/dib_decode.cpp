@@ -29,6 +29,17 @@ void yuvToBgr(int y, int u, int v, std::uint8_t *out) {
 
 std::uint64_t dib24Stride(std::uint32_t width) { return (std::uint64_t(width) * 3 + 3) & ~std::uint64_t(3); }
 
+void putDib24Header(std::uint8_t *out, std::uint32_t width, std::uint32_t height) {
+    std::fill_n(out, kDib24HeaderBytes, 0);
+    put32(out, kDib24HeaderBytes);
+    put32(out + 4, width);
+    put32(out + 8, height);
+    put16(out + 12, 1);
+    put16(out + 14, 24);
+    put32(out + 16, kBiRgb);
+    put32(out + 20, std::uint32_t(dib24Stride(width) * height));
+}
+
 bool sourceLayout(std::span<const std::uint8_t> format, SourceLayout &layout) {
     if (format.size() < 40) return false;
     const std::uint8_t *h = format.data();
@@ -97,21 +108,18 @@ bool decodeToDib24(std::span<const std::uint8_t> format, std::span<const std::ui
     }
 
     const std::uint64_t outStride = dib24Stride(src.width);
-    dib.assign(40 + outStride * src.height, 0);
+    // Every byte is written below, the rows' padding included, so the
+    // storage's earlier contents need no clearing first.
+    dib.resize(kDib24HeaderBytes + outStride * src.height);
     std::uint8_t *out = dib.data();
-    put32(out, 40);
-    put32(out + 4, src.width);
-    put32(out + 8, src.height);
-    put16(out + 12, 1);
-    put16(out + 14, 24);
-    put32(out + 16, kBiRgb);
-    put32(out + 20, std::uint32_t(outStride * src.height));
+    putDib24Header(out, src.width, src.height);
 
     for (std::uint32_t row = 0; row < src.height; ++row) {
         // Output rows are bottom-up: row 0 is the bottom line of the picture.
         const std::uint32_t srcRow = src.bottomUp ? row : src.height - 1 - row;
         const std::uint8_t *s = frame.data() + srcRow * src.stride;
-        std::uint8_t *d = out + 40 + row * outStride;
+        std::uint8_t *d = out + kDib24HeaderBytes + row * outStride;
+        std::fill(d + std::size_t(src.width) * 3, d + outStride, 0);
         switch (src.kind) {
         case SourceLayout::Kind::Palette8:
             for (std::uint32_t x = 0; x < src.width; ++x, d += 3) std::copy_n(table[s[x]].data(), 3, d);

@@ -9,6 +9,7 @@
 // grey formats are top-down with unpadded rows whatever the sign of biHeight.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -30,6 +31,10 @@ bool sourceLayout(std::span<const std::uint8_t> format, SourceLayout &layout);
 
 // Bytes per row of a 24-bit DIB `width` pixels wide.
 std::uint64_t dib24Stride(std::uint32_t width);
+
+// The BITMAPINFOHEADER at the start of a packed 24-bit DIB.
+inline constexpr std::size_t kDib24HeaderBytes = 40;
+void putDib24Header(std::uint8_t *out, std::uint32_t width, std::uint32_t height);
 
 // Decodes `frame` (in `format`) into `dib`, reusing its storage. False, with
 // `dib` unspecified, when the format is unknown or the frame is too short.

@@ -59,8 +59,10 @@ std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes) {
     return e;
 }
 
-std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
-    char text[64];
+namespace {
+
+// The frame format's text into `text`: "640x480 RGB24", "720x576 YUY2".
+void describeFrameFormatTo(const BITMAPINFOHEADER &f, char (&text)[64]) {
     const long height = f.biHeight < 0 ? -long{f.biHeight} : long{f.biHeight};
     if (f.biCompression == BI_RGB) {
         std::snprintf(text, sizeof text, "%ldx%ld RGB%u", long{f.biWidth}, height, unsigned{f.biBitCount});
@@ -72,13 +74,34 @@ std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
         }
         std::snprintf(text, sizeof text, "%ldx%ld %s", long{f.biWidth}, height, fourcc);
     }
+}
+
+}  // namespace
+
+std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
+    char text[64];
+    describeFrameFormatTo(f, text);
     return text;
 }
 
 LogLine composeLine(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
                     UtcMicros utcOffset) {
     LogLine line;
+    composeLineInto(image, writes, readout, utcOffset, line);
+    return line;
+}
+
+void composeLineInto(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
+                     UtcMicros utcOffset, LogLine &line) {
     line.image = image;
+    line.exposeStart.reset();
+    line.exposeEnd.reset();
+    line.ampOffMicros = 0;
+    line.readoutFirst.reset();
+    line.readoutLast.reset();
+    line.readoutFrames = 0;
+    line.driver.clear();
+    line.format.clear();
     const std::optional<PortExposure> exposure = lastExposure(writes);
     if (exposure) {
         line.exposeStart = exposure->start + utcOffset;
@@ -90,10 +113,11 @@ LogLine composeLine(std::uint32_t image, std::span<const PortWrite> writes, cons
         line.readoutFirst = readout.first + utcOffset;
         line.readoutLast = readout.last + utcOffset;
         line.readoutFrames = readout.frames;
-        line.driver = readout.driver;
-        line.format = describeFrameFormat(readout.format);
+        line.driver.assign(readout.driver, strnlen(readout.driver, sizeof readout.driver));
+        char format[64];
+        describeFrameFormatTo(readout.format, format);
+        line.format.assign(format);
     }
-    return line;
 }
 
 std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi) {
@@ -116,7 +140,9 @@ void ImageLog::imageAppended(std::uint32_t image) {
     Session &s = session();
     const std::span<const PortWrite> writes = s.component<ParallelPort>().writes();
     const avicap::StreamRecord &readout = s.component<avicap::StreamRecords>().last(false);
-    writeText(formatLine(composeLine(image, writes, readout, utcOffset(s.clock()))));
+    composeLineInto(image, writes, readout, utcOffset(s.clock()), line_);
+    formatLineInto(line_, text_);
+    writeText(text_);
 }
 
 // One write per line where the kernel allows it; interrupted and partial

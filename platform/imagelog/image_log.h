@@ -45,6 +45,9 @@ std::string describeFrameFormat(const BITMAPINFOHEADER &format);
 // readout from the last stream without a file, times in UTC by `utcOffset`.
 LogLine composeLine(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
                     UtcMicros utcOffset);
+// The same into `line`, whose texts keep their room.
+void composeLineInto(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
+                     UtcMicros utcOffset, LogLine &line);
 
 class ImageLog {
 public:
@@ -65,6 +68,9 @@ private:
     int fd_;
     std::filesystem::path path_;
     bool failed_ = false;
+    // The line being written and its text, reused for every image.
+    LogLine line_;
+    std::string text_;
 };
 
 // Test hook: the session's logs write this many bytes in all; the write

@@ -1,5 +1,6 @@
 #include "imagelog/log_format.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -13,6 +14,7 @@ namespace {
 constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
 constexpr const char *kNone = "-";
 constexpr std::size_t kColumns = 10;
+constexpr std::size_t kUtcChars = 48;  // room for a time or seconds field
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -54,19 +56,36 @@ bool wholeNumber(std::string_view text, T &value) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-std::string optionalUtc(const std::optional<UtcMicros> &t) { return t ? formatUtc(*t) : kNone; }
-
-std::string cleanText(const std::string &text) {
-    std::string out = text.empty() ? kNone : text;
-    for (char &c : out)
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    return out;
-}
-
 bool optionalUtcField(std::string_view text, std::optional<UtcMicros> &out) {
     if (text == kNone) return true;
     out = parseUtc(text);
     return out.has_value();
+}
+
+std::size_t formatUtcTo(UtcMicros t, char (&text)[kUtcChars]) {
+    std::int64_t days = t / kMicrosPerDay, rest = t % kMicrosPerDay;
+    if (rest < 0) {
+        rest += kMicrosPerDay;
+        --days;
+    }
+    std::int64_t y = 0;
+    unsigned m = 0, d = 0;
+    civilFromDays(days, y, m, d);
+    const std::int64_t seconds = rest / 1'000'000;
+    const int n = std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lld",
+                                static_cast<long long>(y), m, d, static_cast<long long>(seconds / 3600),
+                                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
+                                static_cast<long long>(rest % 1'000'000));
+    return n > 0 ? std::min<std::size_t>(std::size_t(n), sizeof text - 1) : 0;
+}
+
+std::size_t formatSecondsTo(std::int64_t micros, char (&text)[kUtcChars]) {
+    const char *sign = micros < 0 ? "-" : "";
+    const std::uint64_t magnitude = micros < 0 ? 0 - static_cast<std::uint64_t>(micros) : micros;
+    const int n = std::snprintf(text, sizeof text, "%s%llu.%06llu", sign,
+                                static_cast<unsigned long long>(magnitude / 1'000'000),
+                                static_cast<unsigned long long>(magnitude % 1'000'000));
+    return n > 0 ? std::min<std::size_t>(std::size_t(n), sizeof text - 1) : 0;
 }
 
 }  // namespace
@@ -77,20 +96,8 @@ std::string_view headerLine() {
 }
 
 std::string formatUtc(UtcMicros t) {
-    std::int64_t days = t / kMicrosPerDay, rest = t % kMicrosPerDay;
-    if (rest < 0) {
-        rest += kMicrosPerDay;
-        --days;
-    }
-    std::int64_t y = 0;
-    unsigned m = 0, d = 0;
-    civilFromDays(days, y, m, d);
-    const std::int64_t seconds = rest / 1'000'000;
-    char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lld", static_cast<long long>(y), m, d,
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60), static_cast<long long>(rest % 1'000'000));
-    return text;
+    char text[kUtcChars];
+    return std::string(text, formatUtcTo(t, text));
 }
 
 std::optional<UtcMicros> parseUtc(std::string_view text) {
@@ -110,12 +117,8 @@ std::optional<UtcMicros> parseUtc(std::string_view text) {
 }
 
 std::string formatSeconds(std::int64_t micros) {
-    char text[32];
-    const char *sign = micros < 0 ? "-" : "";
-    const std::uint64_t magnitude = micros < 0 ? 0 - static_cast<std::uint64_t>(micros) : micros;
-    std::snprintf(text, sizeof text, "%s%llu.%06llu", sign, static_cast<unsigned long long>(magnitude / 1'000'000),
-                  static_cast<unsigned long long>(magnitude % 1'000'000));
-    return text;
+    char text[kUtcChars];
+    return std::string(text, formatSecondsTo(micros, text));
 }
 
 std::optional<std::int64_t> parseSeconds(std::string_view text) {
@@ -133,19 +136,52 @@ std::optional<std::int64_t> parseSeconds(std::string_view text) {
 }
 
 std::string formatLine(const LogLine &line) {
-    const std::optional<std::int64_t> exposure = line.exposureMicros();
-    std::string out = std::to_string(line.image);
-    for (const std::string &field :
-         {optionalUtc(line.exposeStart), optionalUtc(line.exposeEnd),
-          exposure ? formatSeconds(*exposure) : std::string(kNone),
-          exposure ? formatSeconds(line.ampOffMicros) : std::string(kNone), optionalUtc(line.readoutFirst),
-          optionalUtc(line.readoutLast), std::to_string(line.readoutFrames), cleanText(line.driver),
-          cleanText(line.format)}) {
-        out += '\t';
-        out += field;
-    }
-    out += '\n';
+    std::string out;
+    formatLineInto(line, out);
     return out;
+}
+
+void formatLineInto(const LogLine &line, std::string &out) {
+    char field[kUtcChars];
+    const auto number = [&](std::uint64_t value) {
+        const auto end = std::to_chars(field, field + sizeof field, value).ptr;
+        out.append(field, end);
+    };
+    const auto utc = [&](const std::optional<UtcMicros> &t) {
+        out += '\t';
+        if (t) out.append(field, formatUtcTo(*t, field));
+        else out += kNone;
+    };
+    const auto seconds = [&](const std::optional<std::int64_t> &micros) {
+        out += '\t';
+        if (micros) out.append(field, formatSecondsTo(*micros, field));
+        else out += kNone;
+    };
+    const auto text = [&](const std::string &value) {
+        out += '\t';
+        if (value.empty()) {
+            out += kNone;
+            return;
+        }
+        const std::size_t from = out.size();
+        out += value;
+        for (std::size_t i = from; i < out.size(); ++i)
+            if (out[i] == '\t' || out[i] == '\n' || out[i] == '\r') out[i] = ' ';
+    };
+    const std::optional<std::int64_t> exposure = line.exposureMicros();
+    out.clear();
+    number(line.image);
+    utc(line.exposeStart);
+    utc(line.exposeEnd);
+    seconds(exposure);
+    seconds(exposure ? std::optional<std::int64_t>(line.ampOffMicros) : std::nullopt);
+    utc(line.readoutFirst);
+    utc(line.readoutLast);
+    out += '\t';
+    number(line.readoutFrames);
+    text(line.driver);
+    text(line.format);
+    out += '\n';
 }
 
 std::optional<LogLine> parseLine(std::string_view text, std::string *error) {

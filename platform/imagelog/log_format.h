@@ -39,6 +39,9 @@ std::string_view headerLine();
 
 // One line, ending in "\n". Tabs and line ends in the texts become spaces.
 std::string formatLine(const LogLine &line);
+// The same into `out`, replacing what it held; `out` keeps its room, so a
+// log that formats every line into one string allocates nothing per line.
+void formatLineInto(const LogLine &line, std::string &out);
 // A line without its line end; nullopt when it is not a well-formed line.
 // `error` then says what is wrong with it.
 std::optional<LogLine> parseLine(std::string_view text, std::string *error = nullptr);
