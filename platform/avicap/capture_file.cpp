@@ -13,25 +13,21 @@
 #include "files/drive_space.h"
 #include "files/last_error.h"
 #include "files/paths.h"
+#include "files/replace_file.h"
 
 namespace plat::avicap {
 
 namespace {
 
-// Opens a new file at the native name `path`. A file of that name goes
-// first rather than being truncated: truncating a file that has data makes
-// the file system flush the new data when it is closed, which would hold
-// every image up. Only a missing directory on the way is made, and only
-// when the open says it is missing.
+// A new file at the native name `path` in place of any file of that name;
+// only a missing directory on the way is made, and only when the open says
+// it is missing.
 int createReplacing(const std::string &path) {
-    // What cannot be unlinked (a folder) refuses the open too, which says why.
-    ::unlink(path.c_str());
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
-    int fd = ::open(path.c_str(), kFlags, 0644);
+    int fd = createReplacingFile(path.c_str());
     if (fd < 0 && errno == ENOENT) {
         std::error_code ignored;  // a directory that cannot be made shows as the open failing again
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-        fd = ::open(path.c_str(), kFlags, 0644);
+        fd = createReplacingFile(path.c_str());
     }
     if (fd < 0) setLastErrorFromErrno(errno, path.c_str());
     return fd;

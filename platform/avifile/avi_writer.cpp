@@ -13,6 +13,7 @@
 #include "avifile/riff.h"
 #include "files/drive_space.h"
 #include "files/last_error.h"
+#include "files/replace_file.h"
 
 namespace plat::avi {
 
@@ -47,7 +48,7 @@ struct Bytes {
 
 std::unique_ptr<Writer> Writer::create(const std::filesystem::path &path, const StreamFormat &format,
                                        const WriterOptions &options) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = createReplacingFile(path.c_str());
     if (fd < 0) {
         setLastErrorFromErrno(errno, &path);
         return nullptr;

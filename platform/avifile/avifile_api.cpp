@@ -22,6 +22,7 @@
 #include "core/session.h"
 #include "files/last_error.h"
 #include "files/paths.h"
+#include "files/replace_file.h"
 #include "imagelog/image_log.h"
 
 struct IAVIFile {
@@ -181,7 +182,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
             SetLastError(ERROR_ACCESS_DENIED);
             return AVIERR_FILEOPEN;
         }
-        object->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        object->fd = plat::createReplacingFile(path.c_str());
         if (object->fd < 0) {
             plat::setLastErrorFromErrno(errno, &path);
             return AVIERR_FILEOPEN;

@@ -12,6 +12,7 @@
 #include "avicap/simcam.h"
 #include "core/session.h"
 #include "core/utc.h"
+#include "files/replace_file.h"
 
 namespace plat::imagelog {
 
@@ -122,7 +123,7 @@ void composeLineInto(std::uint32_t image, std::span<const PortWrite> writes, con
 
 std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi) {
     const std::filesystem::path path = logPathFor(avi);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = createReplacingFile(path.c_str(), O_APPEND);
     if (fd < 0) {
         std::fprintf(stderr, "image log: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
         return nullptr;
