@@ -596,7 +596,10 @@ void QtDisplay::refreshStatusLine() {
         line->setText(text);
         line->setToolTip(QString::fromLocal8Bit(shown.text.c_str()));
     }
-    const QColor ink = shown.warning ? QColor(176, 0, 0) : line->style()->standardPalette().color(QPalette::WindowText);
+    // The style's palette is built anew on every request: its ink is asked
+    // for once.
+    if (!statusInk_.isValid()) statusInk_ = line->style()->standardPalette().color(QPalette::WindowText);
+    const QColor ink = shown.warning ? QColor(176, 0, 0) : statusInk_;
     QPalette palette = line->palette();
     if (palette.color(QPalette::WindowText) != ink) {
         palette.setColor(QPalette::WindowText, ink);

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <QColor>
 #include <QFont>
 #include <QImage>
 #include <QPointer>
@@ -134,6 +135,7 @@ private:
     HWND statusWindow_ = nullptr;  // the main window: its frame carries the status line
     bool mainFocused_ = false;
     status::Watcher statusWatcher_;
+    QColor statusInk_;  // the status line's ink while nothing is wrong
     std::unique_ptr<QTimer> statusTimer_;
     std::unique_ptr<QEventLoop> eventLoop_;  // the wait's, kept between waits
     std::unique_ptr<QTimer> wakeTimer_;
