@@ -1,5 +1,6 @@
 #include "display/status_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -16,88 +17,128 @@ namespace {
 constexpr std::uint8_t kRest = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
 constexpr const char *kSeparator = "  |  ";
 
-std::string format(const char *pattern, auto... args) {
+// Appends to `out`: once its room has grown to a line's length, composing
+// the line again takes no heap block.
+void appendf(std::string &out, const char *pattern, auto... args) {
     char buffer[160];
-    std::snprintf(buffer, sizeof buffer, pattern, args...);
-    return buffer;
+    const int n = std::snprintf(buffer, sizeof buffer, pattern, args...);
+    if (n > 0) out.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 }
 
-std::string portPhrase(const Facts &f) {
-    if (!f.port) return "at rest";
-    const std::string held = duration(f.now - f.port->since);
+void appendDuration(std::string &out, Micros span) {
+    if (span < 0) span = 0;
+    const long long tenths = static_cast<long long>(span / 100'000);
+    if (tenths < 600) return appendf(out, "%lld.%lld s", tenths / 10, tenths % 10);
+    const long long seconds = tenths / 10;
+    if (seconds < 3600) return appendf(out, "%lld min %02lld s", seconds / 60, seconds % 60);
+    appendf(out, "%lld h %02lld min", seconds / 3600, seconds / 60 % 60);
+}
+
+void appendBytes(std::string &out, std::uint64_t count) {
+    constexpr double kKilo = 1024.0;
+    const double value = static_cast<double>(count);
+    if (value < kKilo * kKilo) return appendf(out, "%llu KB", static_cast<unsigned long long>((count + 1023) / 1024));
+    if (value < kKilo * kKilo * kKilo) return appendf(out, "%.1f MB", value / (kKilo * kKilo));
+    appendf(out, "%.1f GB", value / (kKilo * kKilo * kKilo));
+}
+
+void appendPortPhrase(std::string &out, const Facts &f) {
+    if (!f.port) return void(out += "at rest");
+    const Micros held = f.now - f.port->since;
     switch (f.port->value) {
-        case kRest: return "at rest";
-        case kExposeAmpOff: return "integrating, amplifier off - " + held;
-        case kExpose: return "integrating, amplifier on - " + held;
+        case kRest: out += "at rest"; return;
+        case kExposeAmpOff: out += "integrating, amplifier off - "; return appendDuration(out, held);
+        case kExpose: out += "integrating, amplifier on - "; return appendDuration(out, held);
         case kReadout:
-        case kReadout480: return "reading out";
-        default: return format("port lines at 0x%02X - %s", f.port->value, held.c_str());
+        case kReadout480: out += "reading out"; return;
+        default: appendf(out, "port lines at 0x%02X - ", f.port->value); return appendDuration(out, held);
     }
 }
 
 // What the window's next timer will bring, told by what the lines do now.
-std::string nextStepPhrase(const Facts &f) {
+void appendNextStepPhrase(std::string &out, const Facts &f) {
     const std::uint8_t level = f.port ? f.port->value : kRest;
-    const char *step = level == kExposeAmpOff ? "amplifier on"
-                       : level == kExpose     ? "readout"
-                       : level == kRest       ? "next exposure"
-                                              : "next step";
-    if (*f.nextStepDue <= f.now) return std::string(step) + " due now";
-    return std::string(step) + " in " + duration(*f.nextStepDue - f.now);
+    out += level == kExposeAmpOff ? "amplifier on"
+           : level == kExpose     ? "readout"
+           : level == kRest       ? "next exposure"
+                                  : "next step";
+    if (*f.nextStepDue <= f.now) return void(out += " due now");
+    out += " in ";
+    appendDuration(out, *f.nextStepDue - f.now);
 }
 
-std::string imagesPhrase(const OutputFacts &o) {
-    const char *noun = o.frames == 1 ? "image" : "images";
-    if (o.limit) return format("%u of %u %s written to ", o.frames, *o.limit, *o.limit == 1 ? "image" : "images") + o.name;
-    if (o.open && o.frames == 0) return "recording to " + o.name + ", no image yet";
-    return format("%u %s written to ", o.frames, noun) + o.name;
+void appendImagesPhrase(std::string &out, const OutputFacts &o) {
+    if (o.limit) {
+        appendf(out, "%u of %u %s written to ", o.frames, *o.limit, *o.limit == 1 ? "image" : "images");
+    } else if (o.open && o.frames == 0) {
+        out += "recording to ";
+        out += o.name;
+        return void(out += ", no image yet");
+    } else {
+        appendf(out, "%u %s written to ", o.frames, o.frames == 1 ? "image" : "images");
+    }
+    out += o.name;
 }
 
 // The drive's free space, and whether the rest of the run fits in it.
-std::string spacePhrase(const OutputFacts &o, bool &warning) {
+void appendSpacePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     const std::uint64_t room = o.frameBytes ? *o.freeBytes / o.frameBytes : 0;
     if (o.limit && *o.limit > o.frames) {
         const std::uint64_t toCome = *o.limit - o.frames;
         if (room < toCome) {
             warning = true;
-            return format("WARNING: %s free, room for %llu of the %llu images still to come", bytes(*o.freeBytes).c_str(),
-                          static_cast<unsigned long long>(room), static_cast<unsigned long long>(toCome));
+            out += "WARNING: ";
+            appendBytes(out, *o.freeBytes);
+            return appendf(out, " free, room for %llu of the %llu images still to come",
+                           static_cast<unsigned long long>(room), static_cast<unsigned long long>(toCome));
         }
     }
-    if (!o.frameBytes) return bytes(*o.freeBytes) + " free";
-    return format("%s free, room for %llu %s", bytes(*o.freeBytes).c_str(), static_cast<unsigned long long>(room),
-                  room == 1 ? "image" : "images");
+    appendBytes(out, *o.freeBytes);
+    out += " free";
+    if (o.frameBytes)
+        appendf(out, ", room for %llu %s", static_cast<unsigned long long>(room), room == 1 ? "image" : "images");
 }
 
 }  // namespace
 
 std::string duration(Micros span) {
-    if (span < 0) span = 0;
-    const long long tenths = static_cast<long long>(span / 100'000);
-    if (tenths < 600) return format("%lld.%lld s", tenths / 10, tenths % 10);
-    const long long seconds = tenths / 10;
-    if (seconds < 3600) return format("%lld min %02lld s", seconds / 60, seconds % 60);
-    return format("%lld h %02lld min", seconds / 3600, seconds / 60 % 60);
+    std::string out;
+    appendDuration(out, span);
+    return out;
 }
 
 std::string bytes(std::uint64_t count) {
-    constexpr double kKilo = 1024.0;
-    const double value = static_cast<double>(count);
-    if (value < kKilo * kKilo) return format("%llu KB", static_cast<unsigned long long>((count + 1023) / 1024));
-    if (value < kKilo * kKilo * kKilo) return format("%.1f MB", value / (kKilo * kKilo));
-    return format("%.1f GB", value / (kKilo * kKilo * kKilo));
+    std::string out;
+    appendBytes(out, count);
+    return out;
+}
+
+void compose(const Facts &facts, Line &line) {
+    line.camera.clear();
+    line.output.clear();
+    line.warning = false;
+    appendPortPhrase(line.camera, facts);
+    if (facts.nextStepDue) {
+        line.camera += kSeparator;
+        appendNextStepPhrase(line.camera, facts);
+    }
+    if (facts.output) {
+        appendImagesPhrase(line.output, *facts.output);
+        if (facts.output->open && facts.output->freeBytes) {
+            line.output += kSeparator;
+            appendSpacePhrase(line.output, *facts.output, line.warning);
+        }
+    }
+    line.text = line.camera;
+    if (!line.output.empty()) {
+        line.text += kSeparator;
+        line.text += line.output;
+    }
 }
 
 Line compose(const Facts &facts) {
     Line line;
-    line.camera = portPhrase(facts);
-    if (facts.nextStepDue) line.camera += kSeparator + nextStepPhrase(facts);
-    if (facts.output) {
-        line.output = imagesPhrase(*facts.output);
-        if (facts.output->open && facts.output->freeBytes)
-            line.output += kSeparator + spacePhrase(*facts.output, line.warning);
-    }
-    line.text = line.output.empty() ? line.camera : line.camera + kSeparator + line.output;
+    compose(facts, line);
     return line;
 }
 
@@ -122,14 +163,16 @@ std::optional<PortFacts> portFacts() {
 // The run's limit as the program shows it in a window title:
 // "<file> - <written>/<limit>".
 std::optional<std::uint32_t> limitShownFor(const std::string &name) {
-    const std::string prefix = name + " - ";
+    constexpr std::string_view kDash = " - ";
     for (HWND window : user::topLevelWindows()) {
         const user::Window *w = user::find(window);
-        if (!w || w->text.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!w || w->text.size() < name.size() + kDash.size() || w->text.compare(0, name.size(), name) != 0 ||
+            w->text.compare(name.size(), kDash.size(), kDash) != 0)
+            continue;
         unsigned written = 0, limit = 0;
         char rest = 0;
-        if (std::sscanf(w->text.c_str() + prefix.size(), "%u/%u%c", &written, &limit, &rest) == 2 && limit > 0)
-            return limit;
+        const char *counts = w->text.c_str() + name.size() + kDash.size();
+        if (std::sscanf(counts, "%u/%u%c", &written, &limit, &rest) == 2 && limit > 0) return limit;
     }
     return std::nullopt;
 }
@@ -138,6 +181,11 @@ std::optional<std::uint32_t> limitShownFor(const std::string &name) {
 
 Facts Watcher::gather(HWND window) {
     Facts facts;
+    gather(window, facts);
+    return facts;
+}
+
+void Watcher::gather(HWND window, Facts &facts) {
     facts.now = session().clock().now();
     facts.port = portFacts();
     facts.nextStepDue = user::nextTimerDueOf(window);
@@ -163,9 +211,8 @@ Facts Watcher::gather(HWND window) {
     }
     if (output_) {
         if (const auto limit = limitShownFor(output_->name)) output_->limit = limit;
-        facts.output = output_;
     }
-    return facts;
+    facts.output = output_;  // into the facts' own room when they had an output before
 }
 
 }  // namespace plat::status

@@ -46,6 +46,9 @@ struct Line {
 };
 
 Line compose(const Facts &facts);
+// The same into `line`, reusing its strings' room: a line refreshed several
+// times a second takes no heap block once it has been as long before.
+void compose(const Facts &facts, Line &line);
 
 // "12.4 s", "3 min 05 s", "2 h 10 min": how long, for people.
 std::string duration(Micros span);
@@ -59,6 +62,8 @@ std::string bytes(std::uint64_t count);
 class Watcher {
 public:
     Facts gather(HWND window);
+    // The same into `facts`, reusing the room of what they held.
+    void gather(HWND window, Facts &facts);
 
 private:
     std::optional<OutputFacts> output_;

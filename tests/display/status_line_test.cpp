@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "alloc_counter.h"
 #include "app_test.h"
 #include "port/parallel_port.h"
 #include "status_run.h"
@@ -74,6 +75,23 @@ TEST(StatusLineText, PhrasesFollowTheFacts) {
         EXPECT_EQ(line.text, c.text) << c.name;
         EXPECT_EQ(line.warning, c.warning) << c.name;
     }
+}
+
+// One line kept and composed again, as the display refreshes it several
+// times a second: each text is whole and fresh, and once the line has held
+// the longest of them, composing takes no heap block.
+TEST(StatusLineText, AKeptLineIsComposedAfreshWithoutAllocation) {
+    plat::status::Line line;
+    for (const ComposeCase &c : kComposeCases) plat::status::compose(c.facts, line);
+    std::size_t allocations = 0;
+    for (const ComposeCase &c : kComposeCases) {
+        alloc_counter::start();
+        plat::status::compose(c.facts, line);
+        allocations += alloc_counter::stop();
+        EXPECT_EQ(line.text, c.text) << c.name;
+        EXPECT_EQ(line.warning, c.warning) << c.name;
+    }
+    EXPECT_EQ(allocations, 0u);
 }
 
 TEST(StatusLineText, DurationsAndSizesReadAsPeopleSayThem) {

@@ -590,11 +590,21 @@ void QtDisplay::refreshStatusLine() {
     QLabel *line = it->second.statusLine;
     // Two rows: the camera, then where the images go; the whole as a tooltip
     // for a window too narrow to show a long file name.
-    const status::Line shown = status::compose(statusWatcher_.gather(statusWindow_));
-    const QString text = QString::fromLocal8Bit((shown.camera + "\n" + (shown.output.empty() ? " " : shown.output)).c_str());
-    if (line->text() != text) {
-        line->setText(text);
-        line->setToolTip(QString::fromLocal8Bit(shown.text.c_str()));
+    // The facts, the line and its text keep their room from refresh to
+    // refresh; Qt hears of the text only when it changed.
+    statusWatcher_.gather(statusWindow_, statusFacts_);
+    status::Line &shown = statusLine_;
+    status::compose(statusFacts_, shown);
+    statusText_ = shown.camera;
+    statusText_ += '\n';
+    statusText_ += shown.output.empty() ? " " : shown.output;
+    if (statusText_ != statusShownText_) {
+        statusShownText_ = statusText_;
+        const QString text = QString::fromLocal8Bit(statusText_.c_str());
+        if (line->text() != text) {
+            line->setText(text);
+            line->setToolTip(QString::fromLocal8Bit(shown.text.c_str()));
+        }
     }
     // The style's palette is built anew on every request: its ink is asked
     // for once.

@@ -135,6 +135,9 @@ private:
     HWND statusWindow_ = nullptr;  // the main window: its frame carries the status line
     bool mainFocused_ = false;
     status::Watcher statusWatcher_;
+    status::Facts statusFacts_;
+    status::Line statusLine_;
+    std::string statusText_, statusShownText_;  // the label's text now, and as Qt was last given it
     QColor statusInk_;  // the status line's ink while nothing is wrong
     std::unique_ptr<QTimer> statusTimer_;
     std::unique_ptr<QEventLoop> eventLoop_;  // the wait's, kept between waits
