@@ -59,7 +59,7 @@ struct View {
     int toolbarButtons = -1;  // toolbars: the buttons the widget was built for
     std::uint64_t toolbarRevision = 0;  // toolbars: the state the widget shows (0: none yet)
     std::optional<std::string> shownTitle;  // frames: the title the widget shows
-    bool fitted = false;      // dialogs: font chosen, message box sized to its text
+    bool fitted = false;      // frames: looked at once (a dialog: font chosen, message box sized to its text)
 };
 
 // The X server went away under the display (see qtDisplayLost).
