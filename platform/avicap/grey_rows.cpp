@@ -90,6 +90,28 @@ void addNoiseAndRound(const std::int16_t *fine, const std::int16_t *noise, int w
     addNoiseScalar(fine, noise, x, width, out);
 }
 
+void addNoiseToLevelAndRound(std::int16_t fine, const std::int16_t *noise, int width, std::uint8_t *out) {
+    int x = 0;
+#if NOCTIL_X86
+    // As addNoiseAndRound, with one level for the whole row: only the noise
+    // is read from memory.
+    const __m128i level = _mm_add_epi16(
+        _mm_set1_epi16(fine),
+        _mm_setr_epi16(kHalfUp, kHalfDown, kHalfUp, kHalfDown, kHalfUp, kHalfDown, kHalfUp, kHalfDown));
+    for (; x + 16 <= width; x += 16) {
+        const auto *n = reinterpret_cast<const __m128i *>(noise + x);
+        const __m128i low = _mm_add_epi16(_mm_loadu_si128(n), level);
+        const __m128i high = _mm_add_epi16(_mm_loadu_si128(n + 1), level);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
+                         _mm_packus_epi16(_mm_srai_epi16(low, kShift), _mm_srai_epi16(high, kShift)));
+    }
+#endif
+    for (; x < width; ++x) {
+        const int half = x % 2 ? kHalfDown : kHalfUp;
+        out[x] = static_cast<std::uint8_t>(std::clamp(fine + noise[x] + half, 0, (256 << kShift) - 1) >> kShift);
+    }
+}
+
 void greyToRgb24(const std::uint8_t *levels, int width, std::uint8_t *out) {
     int x = 0;
 #if NOCTIL_X86

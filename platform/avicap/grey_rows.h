@@ -18,6 +18,11 @@ void fineLevels(const float *light, const float *glow, float lightScale, float g
 // clipped to 0..255, for x < width.
 void addNoiseAndRound(const std::int16_t *fine, const std::int16_t *noise, int width, std::uint8_t *out);
 
+// The same for a row whose pixels all have the level `fine` (a dark
+// sensor): the same result as addNoiseAndRound over a row of that level,
+// without reading one.
+void addNoiseToLevelAndRound(std::int16_t fine, const std::int16_t *noise, int width, std::uint8_t *out);
+
 // 24-bit grey pixels: each level three times (3 x width bytes).
 void greyToRgb24(const std::uint8_t *levels, int width, std::uint8_t *out);
 

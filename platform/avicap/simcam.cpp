@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -116,6 +117,10 @@ private:
         std::vector<FineLevel> fine;
         std::uint64_t lastUse = 0;
         bool valid = false;
+        // Every level the same (a dark sensor: the bias alone). Such rows
+        // are drawn from that one level: a frame then reads only the noise,
+        // which matters when the frame's tables have left the cache.
+        bool uniform = false;
     };
     // Live video, amplifier on and off, a dark sensor and a released charge
     // are the most a run alternates between.
@@ -131,12 +136,12 @@ private:
 
     // The levels of `charge`, computed now unless kept; the least recently
     // used ones make room.
-    const FineLevel *levelsOf(RowCharge charge) {
+    const ChargeLevels &levelsOf(RowCharge charge) {
         ChargeLevels *slot = &levels_[0];
         for (ChargeLevels &c : levels_) {
             if (c.valid && c.charge == charge) {
                 c.lastUse = frameNumber_;
-                return c.fine.data();
+                return c;
             }
             if (!c.valid || (slot->valid && c.lastUse < slot->lastUse)) slot = &c;
         }
@@ -144,7 +149,9 @@ private:
         slot->charge = charge;
         slot->valid = true;
         slot->lastUse = frameNumber_;
-        return slot->fine.data();
+        slot->uniform = std::adjacent_find(slot->fine.begin(), slot->fine.end(), std::not_equal_to<>()) ==
+                        slot->fine.end();
+        return *slot;
     }
 
     // Integration follows the port: time at an integration level adds to the
@@ -225,13 +232,16 @@ std::size_t SimulatedCamera::captureFrame(Micros time, std::span<std::uint8_t> f
     pendingRows_ = 0;
     std::uint64_t noise = settings_.skyNumber ^ (++frameNumber_ * 0xD1B54A32D192ED03ull);
     // A frame carries at most two charges: one per field.
-    const FineLevel *evenRows = levelsOf(chargeOfRow(0, released));
-    const FineLevel *oddRows = levelsOf(chargeOfRow(1, released));
+    const ChargeLevels &evenRows = levelsOf(chargeOfRow(0, released));
+    const ChargeLevels &oddRows = levelsOf(chargeOfRow(1, released));
 
     for (int r = 0; r < height; ++r) {
         const int sceneRow = bottomUp ? height - 1 - r : r;
-        const FineLevel *fine = (r % 2 ? oddRows : evenRows) + static_cast<std::size_t>(sceneRow) * width;
-        sky_.renderRow(fine, noise, rowLevels_.data());
+        const ChargeLevels &levels = r % 2 ? oddRows : evenRows;
+        if (levels.uniform)
+            sky_.renderUniformRow(levels.fine.front(), noise, rowLevels_.data());
+        else
+            sky_.renderRow(levels.fine.data() + static_cast<std::size_t>(sceneRow) * width, noise, rowLevels_.data());
         std::uint8_t *out = frame.data() + static_cast<std::size_t>(r) * stride;
         if (yuv) {
             greyToYuy2(rowLevels_.data(), width, out);

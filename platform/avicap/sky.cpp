@@ -121,4 +121,8 @@ void Sky::renderRow(const FineLevel *fine, std::uint64_t &noise, std::uint8_t *o
     addNoiseAndRound(fine, noise_.data() + nextRandom(noise) % kNoiseWindows, width_, out);
 }
 
+void Sky::renderUniformRow(FineLevel fine, std::uint64_t &noise, std::uint8_t *out) const {
+    addNoiseToLevelAndRound(fine, noise_.data() + nextRandom(noise) % kNoiseWindows, width_, out);
+}
+
 }  // namespace plat::avicap

@@ -61,6 +61,10 @@ public:
     // `noise` is the frame's generator state, advanced.
     void renderRow(const FineLevel *fine, std::uint64_t &noise, std::uint8_t *out) const;
 
+    // The same for a row whose levels are all `fine`; the noise drawn is the
+    // same as renderRow's, so the result is too.
+    void renderUniformRow(FineLevel fine, std::uint64_t &noise, std::uint8_t *out) const;
+
     // Number of stars and hot pixels placed (for checks of the scene).
     std::size_t starCount() const { return starCount_; }
     std::size_t hotPixelCount() const { return hotPixelCount_; }

@@ -15,6 +15,7 @@
 namespace {
 
 using plat::avicap::addNoiseAndRound;
+using plat::avicap::addNoiseToLevelAndRound;
 using plat::avicap::greyToRgb24;
 using plat::avicap::greyToYuy2;
 
@@ -49,6 +50,10 @@ TEST(GreyRowsTest, NoisyLevelsRoundToTheNearestLevelAndClip) {
             for (int x = 0; x < width; ++x)
                 ASSERT_EQ(out[static_cast<std::size_t>(x)], x % 2 ? c.odd : c.even) << "pixel " << x << " of " << width;
             EXPECT_EQ(out.back(), kGuard) << "nothing written past the row, width " << width;
+            // A row of one level drawn from that level alone comes out the same.
+            std::vector<std::uint8_t> uniform(fine.size() + 1, kGuard);
+            addNoiseToLevelAndRound(c.fine, noise.data(), width, uniform.data());
+            EXPECT_EQ(uniform, out) << "width " << width;
         }
     }
 }
@@ -100,6 +105,15 @@ TEST(GreyRowsTest, ADarkFrameIsTheBiasWithTheReadNoise) {
     EXPECT_NEAR(deviation, std::sqrt(settings.readNoise * settings.readNoise + 1.0 / 12), 0.05);
     sky.renderRow(fine.data(), noise, row.data());
     EXPECT_NE(row, firstRow) << "the same row drawn again has other noise";
+
+    // Drawn from the bias alone, with the same noise, every row is the same.
+    std::uint64_t general = 7, uniform = 7;
+    std::vector<std::uint8_t> expected(640);
+    for (int y = 0; y < 480; ++y) {
+        sky.renderRow(fine.data() + y * 640, general, expected.data());
+        sky.renderUniformRow(fine.front(), uniform, row.data());
+        ASSERT_EQ(row, expected) << "row " << y;
+    }
 }
 
 TEST(GreyRowsTest, ChargeLevelsFollowTheRateMaps) {
