@@ -185,25 +185,37 @@ void deadTimeSection() {
     }
 }
 
-void cameraSection() {
-    std::printf("\nsimulated camera, one 640x480 24-bit frame (processor time, mean over the frames of a run)\n");
+// The simulated camera alone, 640x480 24-bit, in a session of its own on
+// the virtual or the real clock: `body` gets the port, the camera, a frame
+// buffer and the clock.
+template <typename Body>
+void withCamera(bool virtualClock, Body body) {
     char root[] = "/tmp/noctil-bench-XXXXXX";
     if (!mkdtemp(root)) return;
     {
-        plat::Session session(plat::SessionOptions{root, true, nullptr});
+        plat::Session session(plat::SessionOptions{root, virtualClock, nullptr});
         plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
         std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
         camera->open();
         camera->selectFormat(0);
         std::vector<std::uint8_t> frame(plat::avicap::frameBytes(camera->format()));
-        plat::Clock &clock = plat::session().clock();
+        body(port, *camera, frame, plat::session().clock());
+        port.write(0x378, 0x00);
+    }
+    std::filesystem::remove_all(root);
+}
+
+void cameraSection() {
+    std::printf("\nsimulated camera, one 640x480 24-bit frame (processor time, mean over the frames of a run)\n");
+    withCamera(true, [](plat::ParallelPort &port, plat::avicap::Driver &camera, std::vector<std::uint8_t> &frame,
+                        plat::Clock &clock) {
         // Processor time of this thread: on a shared machine the wall
         // clock also counts the time other processes had the processor.
         const auto frameMs = [&](int frames) {
             const double start = threadCpuMs();
             for (int i = 0; i < frames; ++i) {
                 clock.sleepUntil(clock.now() + plat::avicap::kVideoFrameMicros);
-                camera->grabFrame(frame);
+                camera.grabFrame(frame);
             }
             return (threadCpuMs() - start) / frames;
         };
@@ -227,30 +239,21 @@ void cameraSection() {
         line("live frame", live, "ms", 3);
         line("dark frame (the sensor integrating; the first readout frame)", dark, "ms", 3);
         line("frame carrying a 2 s exposure", charged, "ms", 3);
-    }
-    std::filesystem::remove_all(root);
+    });
 
     // The same frames as the program meets them: one a frame period apart on
     // the real clock, so the camera's tables are no longer in the cache when
     // the next frame is made. Wall time of each grab, median of the run.
-    std::printf("  the same, one frame every 33 ms on the real clock (wall time of each frame, median of %d)\n",
-                count(60, 10));
-    char realRoot[] = "/tmp/noctil-bench-XXXXXX";
-    if (!mkdtemp(realRoot)) return;
-    {
-        plat::Session session(plat::SessionOptions{realRoot, false, nullptr});
-        plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
-        std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
-        camera->open();
-        camera->selectFormat(0);
-        std::vector<std::uint8_t> frame(plat::avicap::frameBytes(camera->format()));
-        plat::Clock &clock = plat::session().clock();
-        const auto frameWallMs = [&](int frames) {
+    const int frames = count(60, 10);
+    std::printf("  the same, one frame every 33 ms on the real clock (wall time of each frame, median of %d)\n", frames);
+    withCamera(false, [frames](plat::ParallelPort &port, plat::avicap::Driver &camera,
+                               std::vector<std::uint8_t> &frame, plat::Clock &clock) {
+        const auto frameWallMs = [&] {
             std::vector<double> each;
             for (int i = 0; i < frames; ++i) {
                 clock.sleepUntil(clock.now() + plat::avicap::kVideoFrameMicros);
                 const auto start = SteadyClock::now();
-                camera->grabFrame(frame);
+                camera.grabFrame(frame);
                 each.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
             }
             return percentile(each, 50);
@@ -258,15 +261,13 @@ void cameraSection() {
         std::vector<double> live, dark;
         for (int r = 0; r < reps; ++r) {
             port.write(0x378, 0x00);
-            live.push_back(frameWallMs(count(60, 10)));
+            live.push_back(frameWallMs());
             port.write(0x378, 0x0B);
-            dark.push_back(frameWallMs(count(60, 10)));
+            dark.push_back(frameWallMs());
         }
-        port.write(0x378, 0x00);
         line("live frame, real clock", live, "ms", 3);
         line("dark frame, real clock", dark, "ms", 3);
-    }
-    std::filesystem::remove_all(realRoot);
+    });
 }
 
 void allocSection(bool qt) {
