@@ -67,10 +67,16 @@ TEST(WriterReuse, AFailedStartLeavesNoFile) {
 // that is not one, it has no frames.
 TEST(ReaderReuse, ReopenReadsTheNewFileOrNothing) {
     TempDir dir;
-    for (const auto &[name, width, seed] : {std::tuple{"wide.avi", 33, 1u}, std::tuple{"narrow.avi", 2, 2u}}) {
+    struct Stored {
+        const char *name;
+        int width;
+        unsigned pattern;
+    };
+    for (const Stored &file : {Stored{"wide.avi", 33, 1}, Stored{"narrow.avi", 2, 2}}) {
         plat::avi::Writer writer;
-        ASSERT_TRUE(writer.start(createFile(dir.file(name)), streamFormat(width, 3)));
-        ASSERT_TRUE(writer.append(patternFrame(std::size_t((width * 3 + 3) / 4 * 4 * 3), seed)));
+        ASSERT_TRUE(writer.start(createFile(dir.file(file.name)), streamFormat(file.width, 3)));
+        const std::size_t rows = 3;
+        ASSERT_TRUE(writer.append(patternFrame(std::size_t(plat::avi::dib24Stride(std::uint32_t(file.width)) * rows), file.pattern)));
     }
     writeFile(dir.file("junk.avi"), std::vector<std::uint8_t>(64, 'x'));
     auto reader = plat::avi::Reader::open(dir.file("wide.avi"));
