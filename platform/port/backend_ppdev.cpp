@@ -9,18 +9,12 @@
 #include <string>
 
 #include "port/port_backend.h"
+#include "port/device_calls.h"
 #include "port/signal_rest.h"
 
 namespace plat {
 
 namespace {
-
-int ioctlRetrying(int fd, unsigned long request, void *arg) {
-    int rc;
-    do rc = ::ioctl(fd, request, arg);
-    while (rc < 0 && errno == EINTR);
-    return rc;
-}
 
 // The parallel port through the kernel's ppdev driver, which needs no
 // special privilege beyond access to the device file (group lp).
@@ -64,9 +58,7 @@ private:
     // process start writes), so a failure shows at start.
     bool open() {
         if (fd_ >= 0) return true;
-        int fd;
-        do fd = ::open(device_.c_str(), O_RDWR | O_CLOEXEC);
-        while (fd < 0 && errno == EINTR);
+        const int fd = openRetrying(device_.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
             fail({device_.string(), failureReason(error),

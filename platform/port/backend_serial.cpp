@@ -9,18 +9,12 @@
 #include <string>
 
 #include "port/port_backend.h"
+#include "port/device_calls.h"
 #include "port/signal_rest.h"
 
 namespace plat {
 
 namespace {
-
-int ioctlRetrying(int fd, unsigned long request, const int *arg) {
-    int rc;
-    do rc = ::ioctl(fd, request, arg);
-    while (rc < 0 && errno == EINTR);
-    return rc;
-}
 
 // The camera lines on a serial port's DTR and RTS, for machines without a
 // parallel port (a USB serial adapter does). Each line follows one bit of the
@@ -73,9 +67,7 @@ private:
     // them again at once.
     bool open() {
         if (fd_ >= 0) return true;
-        int fd;
-        do fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        while (fd < 0 && errno == EINTR);
+        const int fd = openRetrying(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
             failCall("open", error, failureReason(error));
