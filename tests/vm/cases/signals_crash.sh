@@ -9,23 +9,7 @@ for run in SEGV:exposure SEGV:readout BUS:exposure BUS:readout ABRT:exposure ABR
            FPE:exposure FPE:readout QUIT:exposure; do
   sig=${run%%:*}; phase=${run#*:}
   noctil_signalled_run "$sig" "$phase" || continue
-  now=$(noctil_probe read)
-  [ "$now" = 0x00 ] || fail "$sig/$phase: the port was left at $now"
-  case $sig in
-    TERM|INT|HUP)
-      [ "$status" = 0 ] || fail "$sig/$phase: exit status $status, not 0"
-      n=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
-          "$NOCTIL_ROOT/drives/c/Images.AVI" 2>&1)
-      case $n in [0-9]*) ;; *) fail "$sig/$phase: the output file is not readable: $n" ;; esac
-      grep -q '^PreviewMode=' "$NOCTIL_ROOT/windows/Noctil.ini" || fail "$sig/$phase: settings not saved" ;;
-    *)
-      case $sig in SEGV) num=11 ;; BUS) num=7 ;; ABRT) num=6 ;; FPE) num=8 ;; QUIT) num=3 ;; esac
-      want=$((128 + num))
-      [ "$status" = "$want" ] || fail "$sig/$phase: exit status $status, not $want"
-      grep -q 'camera port put to rest' "$NOCTIL_ROOT/program.log" || fail "$sig/$phase: no word of the rest" ;;
-  esac
-  echo "$sig during $phase: port $now, exit status $status, images ${n:--}"
-  n=
+  noctil_expect_crash_end "$sig during $phase" "$sig"
 done
 
 # SIGKILL leaves the camera integrating; the next start rests it before the

@@ -146,6 +146,35 @@ noctil_signalled_run() {
   status=$?
 }
 
+# After a run that ended as File > Exit does (`status` set): the port at rest,
+# exit status 0, the output file readable with at least LEAST images (default
+# 1), the settings saved. Prints what it found under LABEL.
+noctil_expect_orderly_end() {
+  local label=$1 least=${2:-1} now n
+  now=$(noctil_probe read)
+  [ "$now" = 0x00 ] || fail "$label: the port was left at $now"
+  [ "$status" = 0 ] || fail "$label: exit status $status, not 0"
+  ffprobe -v error "$NOCTIL_ROOT/drives/c/Images.AVI" || fail "$label: the output file is not readable"
+  n=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+      "$NOCTIL_ROOT/drives/c/Images.AVI" 2>/dev/null)
+  case $n in [0-9]*) ;; *) n=0 ;; esac  # a file without images counts none
+  [ "$n" -ge "$least" ] || fail "$label: the output file holds $n images, not at least $least"
+  grep -q '^PreviewMode=' "$NOCTIL_ROOT/windows/Noctil.ini" || fail "$label: settings not saved"
+  echo "$label: port $now, exit status $status, images $n"
+}
+
+# After a run killed by the crash signal SIG (`status` set): the port at
+# rest, death by that signal, and the handler's word that it rested the port.
+noctil_expect_crash_end() {
+  local label=$1 sig=$2 now number
+  now=$(noctil_probe read)
+  [ "$now" = 0x00 ] || fail "$label: the port was left at $now"
+  case $sig in SEGV) number=11 ;; BUS) number=7 ;; ABRT) number=6 ;; FPE) number=8 ;; QUIT) number=3 ;; esac
+  [ "$status" = $((128 + number)) ] || fail "$label: exit status $status, not $((128 + number))"
+  grep -q 'camera port put to rest' "$NOCTIL_ROOT/program.log" || fail "$label: no word of the rest"
+  echo "$label: port $now, exit status $status"
+}
+
 # Loads the kernel's vivid driver once per machine.
 noctil_load_vivid() {
   lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid
