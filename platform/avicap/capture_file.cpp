@@ -10,10 +10,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "files/drive_space.h"
 #include "files/last_error.h"
 #include "files/paths.h"
 #include "files/replace_file.h"
+#include "files/write_seam.h"
 
 namespace plat::avicap {
 
@@ -85,8 +85,9 @@ bool copyCaptureFile(const std::string &from, const char *to) {
         return false;
     }
     const int out = createReplacing(target);
-    // A drive of set size that the copy would overfill fails it as a full disk does.
-    bool ok = out >= 0 && driveHasRoom(out, std::uint64_t(st.st_size));
+    // A drive the copy would overfill fails it as a full disk does.
+    WriteSeam *seam = writeSeam();
+    bool ok = out >= 0 && (!seam || seam->hasRoom(out, std::uint64_t(st.st_size)));
     if (out >= 0 && !ok) setLastErrorFromErrno(ENOSPC);
     if (ok) ok = copyBytes(in, out, std::uint64_t(st.st_size));
     if (!ok) std::fprintf(stderr, "capture window: cannot copy %s to %s\n", source.c_str(), target.c_str());

@@ -11,9 +11,9 @@
 
 #include "avifile/dib_decode.h"
 #include "avifile/riff.h"
-#include "files/drive_space.h"
 #include "files/last_error.h"
 #include "files/replace_file.h"
+#include "files/write_seam.h"
 
 namespace plat::avi {
 
@@ -183,22 +183,25 @@ bool Writer::writeAt(std::uint64_t pos, std::span<const std::span<const std::uin
         total += part.size();
     }
     bool killNow = false;
-    if (options_.killAfterBytes != UINT64_MAX && bytesWritten_ + total >= options_.killAfterBytes) {
-        // The test hook: write exactly up to the budget, then die as a killed process would.
-        std::uint64_t budget = options_.killAfterBytes - bytesWritten_;
-        int kept = 0;
-        for (; kept < count && budget > 0; ++kept) {
-            iov[kept].iov_len = std::min<std::uint64_t>(iov[kept].iov_len, budget);
-            budget -= iov[kept].iov_len;
+    WriteSeam *seam = writeSeam();
+    if (seam) {
+        // A kill due within these bytes: write exactly up to it, then die as
+        // a killed process would.
+        std::uint64_t budget = seam->bytesBeforeKill(WrittenFile::Avi);
+        if (budget != UINT64_MAX && total >= budget) {
+            int kept = 0;
+            for (; kept < count && budget > 0; ++kept) {
+                iov[kept].iov_len = std::min<std::uint64_t>(iov[kept].iov_len, budget);
+                budget -= iov[kept].iov_len;
+            }
+            count = kept;
+            killNow = true;
         }
-        count = kept;
-        killNow = true;
-    }
-    // A drive of set size that these bytes would overfill fails the write as
-    // a full disk does.
-    if (!driveHasRoom(fd_, pos + total)) {
-        setLastErrorFromErrno(ENOSPC);
-        return false;
+        // A drive these bytes would overfill fails the write as a full disk does.
+        if (!seam->hasRoom(fd_, pos + total)) {
+            setLastErrorFromErrno(ENOSPC);
+            return false;
+        }
     }
     iovec *cur = iov;
     while (count > 0) {
@@ -210,6 +213,7 @@ bool Writer::writeAt(std::uint64_t pos, std::span<const std::span<const std::uin
         }
         pos += std::uint64_t(n);
         bytesWritten_ += std::uint64_t(n);
+        if (seam) seam->wrote(WrittenFile::Avi, std::uint64_t(n));
         std::size_t left = std::size_t(n);
         while (count > 0 && left >= cur->iov_len) {
             left -= cur->iov_len;

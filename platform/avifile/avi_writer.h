@@ -31,9 +31,6 @@ struct WriterOptions {
     std::uint64_t riffLimit = std::uint64_t(1) << 30;
     // Super index entries reserved in the header: RIFFs the file can hold.
     std::uint32_t superIndexEntries = 1024;
-    // Test hook: after this many bytes have been written in all, the process
-    // kills itself with SIGKILL (in the middle of a write when it falls there).
-    std::uint64_t killAfterBytes = UINT64_MAX;
 };
 
 class Writer {
@@ -66,7 +63,7 @@ public:
 
     std::uint32_t frameCount() const { return totalFrames_; }
     std::span<const std::uint8_t> format() const { return format_; }
-    // Bytes written so far, patches included: where the kill hook counts.
+    // Bytes written so far, patches included.
     std::uint64_t bytesWritten() const { return bytesWritten_; }
 
 private:

@@ -2,15 +2,25 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <system_error>
 
-#include "display/display.h"
-#include "files/paths.h"
+#include "core/hooks.h"
 
 namespace plat {
 
 namespace {
 Session *current = nullptr;
+
+// The directories a fresh root needs: drive C and the Windows directory,
+// where the file calls map names (files/paths.h). Failures are deliberately
+// ignored here: an unwritable root shows up as the failing file call that
+// needed it.
+void prepareRoot(const std::filesystem::path &root) {
+    std::error_code ec;
+    std::filesystem::create_directories(root / "drives" / "c", ec);
+    std::filesystem::create_directories(root / "windows", ec);
 }
+}  // namespace
 
 Session::Session(SessionOptions options) : root_(std::move(options.root)) {
     if (current) throw std::logic_error("a platform session is already running");
@@ -20,8 +30,14 @@ Session::Session(SessionOptions options) : root_(std::move(options.root)) {
         clock_ = std::make_unique<VirtualClock>();
     else
         clock_ = std::make_unique<RealClock>();
-    display_ = options.display ? std::move(options.display) : makeHeadlessDisplay();
+    display_ = options.display ? std::move(options.display) : makeDefaultDisplay();
     current = this;
+    try {
+        runSessionStartHooks(*this);
+    } catch (...) {
+        current = nullptr;
+        throw;
+    }
 }
 
 Session::~Session() {

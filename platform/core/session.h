@@ -27,8 +27,8 @@ struct SessionOptions {
     // own configuration live under it.
     std::filesystem::path root;
     bool virtualClock = false;
-    // Null: the headless display.
-    std::unique_ptr<Display> display;
+    // Null: the display the default-display hook makes (core/hooks.h).
+    std::shared_ptr<Display> display;
 };
 
 class Session {
@@ -75,7 +75,7 @@ public:
 private:
     std::filesystem::path root_;
     std::unique_ptr<Clock> clock_;
-    std::unique_ptr<Display> display_;
+    std::shared_ptr<Display> display_;
     std::vector<std::pair<std::type_index, std::shared_ptr<void>>> components_;
 };
 

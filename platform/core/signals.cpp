@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "port/signal_rest.h"
+#include "core/hooks.h"
 
 namespace plat {
 
@@ -41,7 +41,7 @@ void onEndSignal(int signal) {
     const int savedErrno = errno;
     if (requested) {
         say("noctil: asked again to end: ");
-        say(restPortFromSignal() ? "camera port put to rest, ending now\n" : "ending now\n");
+        say(runSignalRestHooks() ? "camera port put to rest, ending now\n" : "ending now\n");
         dieBy(signal);
     }
     requested = signal;
@@ -55,7 +55,7 @@ void onEndSignal(int signal) {
 
 void onCrashSignal(int signal) {
     say(signal == SIGQUIT ? "noctil: quit: " : "noctil: crashed: ");
-    say(restPortFromSignal() ? "camera port put to rest\n" : "no camera port was open\n");
+    say(runSignalRestHooks() ? "camera port put to rest\n" : "no camera port was open\n");
     dieBy(signal);
 }
 

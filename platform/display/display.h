@@ -32,8 +32,4 @@ public:
     virtual void beep(unsigned type) { (void)type; }
 };
 
-// The display without pixels, used by tests (with a scripted user) and by
-// the program where no window system is available.
-std::unique_ptr<Display> makeHeadlessDisplay();
-
 }  // namespace plat

@@ -212,12 +212,4 @@ fs::path windowsDirectory() {
     return dir;
 }
 
-void prepareRoot(const fs::path &root) {
-    std::error_code ec;
-    // Failures are deliberately ignored here: an unwritable root shows up as
-    // the failing file call that needed it.
-    fs::create_directories(root / "drives" / "c", ec);
-    fs::create_directories(root / "windows", ec);
-}
-
 }  // namespace plat

@@ -34,10 +34,6 @@ std::filesystem::path windowsDirectory();
 // The Windows directory as the program names it.
 inline constexpr const char *kWindowsDirectoryName = "C:\\WINDOWS";
 
-// Creates the directories a fresh platform root needs (drive C and the
-// Windows directory); failures are left for the file calls to report.
-void prepareRoot(const std::filesystem::path &root);
-
 // The entry of `dir` named `name` apart from letter case: the exact name when
 // it exists, else the first (in byte order) of the names that differ from it
 // only in case, else `name` itself (a file about to be created).

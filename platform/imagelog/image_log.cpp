@@ -13,17 +13,13 @@
 #include "core/session.h"
 #include "core/utc.h"
 #include "files/replace_file.h"
+#include "files/write_seam.h"
 
 namespace plat::imagelog {
 
 namespace {
 
 bool integrating(std::uint8_t level) { return (level & avicap::kIntegrateBits) == avicap::kIntegrateBits; }
-
-struct KillHook {
-    std::uint64_t killAfter = UINT64_MAX;
-    std::uint64_t written = 0;
-};
 
 }  // namespace
 
@@ -149,10 +145,15 @@ void ImageLog::imageAppended(std::uint32_t image) {
 // One write per line where the kernel allows it; interrupted and partial
 // writes are continued.
 bool ImageLog::writeText(std::string_view text) {
-    KillHook &hook = session().component<KillHook>();
+    WriteSeam *seam = writeSeam();
     while (!text.empty() && !failed_) {
-        if (hook.written >= hook.killAfter) ::raise(SIGKILL);
-        const std::size_t n = std::min<std::uint64_t>(text.size(), hook.killAfter - hook.written);
+        std::size_t n = text.size();
+        if (seam) {
+            // A kill due within this text: write up to it, then die there.
+            const std::uint64_t budget = seam->bytesBeforeKill(WrittenFile::ImageLog);
+            if (budget == 0) ::raise(SIGKILL);
+            n = std::size_t(std::min<std::uint64_t>(n, budget));
+        }
         const ssize_t done = ::write(fd_, text.data(), n);
         if (done < 0 && errno == EINTR) continue;
         if (done < 0) {
@@ -160,12 +161,10 @@ bool ImageLog::writeText(std::string_view text) {
             failed_ = true;  // said once; the images go on without lines
             break;
         }
-        hook.written += std::size_t(done);
+        if (seam) seam->wrote(WrittenFile::ImageLog, std::uint64_t(done));
         text.remove_prefix(std::size_t(done));
     }
     return !failed_;
 }
-
-void killAfterLogBytes(std::uint64_t bytes) { session().component<KillHook>().killAfter = bytes; }
 
 }  // namespace plat::imagelog

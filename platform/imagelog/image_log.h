@@ -73,10 +73,4 @@ private:
     std::string text_;
 };
 
-// Test hook: the session's logs write this many bytes in all; the write
-// that would go further kills the process with SIGKILL first (in the middle
-// of a line when the count falls there, before a line when it falls on its
-// start).
-void killAfterLogBytes(std::uint64_t bytes);
-
 }  // namespace plat::imagelog

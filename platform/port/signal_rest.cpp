@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csignal>
 
+#include "core/hooks.h"
 #include "port/port_io.h"
 
 namespace plat {
@@ -21,6 +22,8 @@ volatile std::sig_atomic_t ready = 0;
 }  // namespace
 
 void setSignalRest(const SignalRest &rest) {
+    // The signal handlers (core/signals.h) run the rest through core's hooks.
+    addSignalRestHook(&restPortFromSignal);
     ready = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     prepared = rest;

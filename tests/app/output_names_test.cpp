@@ -12,7 +12,7 @@
 
 #include "app_test.h"
 #include "dialog_user.h"
-#include "files/drive_space.h"
+#include "write_doubles.h"
 #include "files/paths.h"
 
 namespace noctil::test {

@@ -13,6 +13,7 @@
 #include "avi_test_support.h"
 #include "avifile/avi_reader.h"
 #include "avifile/avi_writer.h"
+#include "write_doubles.h"
 
 namespace {
 
@@ -47,9 +48,11 @@ struct ChildReport {
 // Writes up to `frames` frames in a child process; after the first failed
 // append it tries `retries` more, then finishes. The child reports each
 // result through a pipe before going on, so the parent knows what completed
-// even when the child is killed.
+// even when the child is killed. With `killAfterBytes` the child kills itself
+// once its writer has written that many bytes.
 ChildReport writeInChild(const std::filesystem::path &file, const plat::avi::WriterOptions &options,
-                         std::uint32_t frames, rlim_t sizeLimit = RLIM_INFINITY, int retries = 2) {
+                         std::uint32_t frames, rlim_t sizeLimit = RLIM_INFINITY, int retries = 2,
+                         std::uint64_t killAfterBytes = UINT64_MAX) {
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe");
     const pid_t pid = ::fork();
@@ -60,6 +63,7 @@ ChildReport writeInChild(const std::filesystem::path &file, const plat::avi::Wri
             const rlimit limit{sizeLimit, sizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (killAfterBytes != UINT64_MAX) plat::avi::killAfterAviBytes(killAfterBytes);
         auto writer = plat::avi::Writer::create(file, testFormat(), options);
         std::uint8_t created = writer ? 1 : 0;
         if (::write(fds[1], &created, 1) != 1 || !writer) ::_exit(2);
@@ -140,10 +144,8 @@ TEST_P(KilledWriter, EveryFrameCompletedBeforeTheKillIsRead) {
     std::vector<std::filesystem::path> files;
     std::vector<std::size_t> completed;
     for (std::size_t i = 0; i < killAt.size(); ++i) {
-        auto o = options;
-        o.killAfterBytes = killAt[i];
         files.push_back(dir.file("kill" + std::to_string(i) + ".avi"));
-        const ChildReport r = writeInChild(files.back(), o, kFrames);
+        const ChildReport r = writeInChild(files.back(), options, kFrames, RLIM_INFINITY, 2, killAt[i]);
         ASSERT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGKILL) << "kill at " << killAt[i];
         completed.push_back(r.boundary.size());
     }

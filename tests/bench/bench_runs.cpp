@@ -13,6 +13,7 @@
 
 #include "core/session.h"
 #include "display/display.h"
+#include "headless_display.h"
 #include "files/paths.h"
 #include "resource.h"
 #include "resources/resources.h"

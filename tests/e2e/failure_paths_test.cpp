@@ -9,7 +9,7 @@
 
 #include "dialog_user.h"
 #include "e2e_fixture.h"
-#include "files/drive_space.h"
+#include "write_doubles.h"
 #include "files/paths.h"
 #include "port/parallel_port.h"
 #include "port_timeline.h"

@@ -18,6 +18,7 @@
 #include "e2e_fixture.h"
 #include "files/paths.h"
 #include "imagelog/image_log.h"
+#include "write_doubles.h"
 #include "port/parallel_port.h"
 #include "port_timeline.h"
 #include "../imagelog/utc_oracle.h"

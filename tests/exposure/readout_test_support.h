@@ -19,7 +19,7 @@
 
 #include "app_state.h"
 #include "core/session.h"
-#include "display/headless.h"
+#include "headless_display.h"
 #include "port/parallel_port.h"
 #include "user/window_system.h"
 

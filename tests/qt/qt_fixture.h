@@ -16,7 +16,7 @@
 #include <string>
 
 #include "core/session.h"
-#include "display/headless.h"
+#include "headless_display.h"
 #include "display/qt/qt_display_impl.h"
 #include "scripted_user.h"
 

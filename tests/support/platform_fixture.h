@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "core/session.h"
-#include "display/headless.h"
+#include "headless_display.h"
 #include "scripted_user.h"
 
 namespace noctil::test {

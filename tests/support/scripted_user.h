@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "display/headless.h"
+#include "headless_display.h"
 
 namespace noctil::test {
 

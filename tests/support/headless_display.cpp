@@ -1,4 +1,4 @@
-#include "display/headless.h"
+#include "headless_display.h"
 
 #include <algorithm>
 #include <string>

@@ -1,13 +1,15 @@
-// The display without pixels. Tests give it a script of user actions at
-// virtual times; when the message loop has nothing to do it runs the next
-// action that is due before the loop's deadline (moving the clock to it), or
-// moves the clock to the deadline. A loop that would wait with no deadline
+// The display without pixels: the tests' stand-in for a screen and a person
+// (the program itself never runs headless). Tests give it a script of user
+// actions at virtual times; when the message loop has nothing to do it runs
+// the next action that is due before the loop's deadline (moving the clock to
+// it), or moves the clock to the deadline. A loop that would wait with no deadline
 // and no action left can never wake up: that is reported as a Hang, and so is
 // running past the test's virtual-time limit.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,6 +18,9 @@
 #include "display/display.h"
 
 namespace plat {
+
+// A new headless display; a session whose options name no display gets one.
+std::unique_ptr<Display> makeHeadlessDisplay();
 
 // Thrown out of the message loop when a headless run can never go on, or has
 // run past its virtual-time limit. The test fixture reports it as a failure.

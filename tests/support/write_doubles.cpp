@@ -1,0 +1,117 @@
+#include "write_doubles.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <system_error>
+
+#include "core/session.h"
+#include "files/paths.h"
+#include "files/write_seam.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the doubles hold for one session.
+struct WriteDoubles {
+    std::map<char, std::uint64_t> driveBytes;  // by lower-case letter
+    std::uint64_t logKillAfter = UINT64_MAX, logWritten = 0;
+};
+
+// The AVI kill holds for the process: the writer's own tests run it in a
+// child process with no session.
+struct AviKill {
+    std::uint64_t after = UINT64_MAX, written = 0;
+} aviKill;
+
+WriteDoubles &doubles() { return session().component<WriteDoubles>(); }
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The bytes the regular files under `dir` take, apart from the file `skip`.
+std::uint64_t bytesUsed(const fs::path &dir, const struct stat &skip) {
+    std::uint64_t used = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (st.st_dev == skip.st_dev && st.st_ino == skip.st_ino) continue;
+        used += std::uint64_t(st.st_size);
+    }
+    return used;
+}
+
+class DoublesSeam final : public WriteSeam {
+public:
+    bool hasRoom(int fd, std::uint64_t end) override {
+        if (!hasSession()) return true;
+        const auto &sizes = doubles().driveBytes;
+        if (sizes.empty()) return true;  // the usual case: no drive has a size
+        struct stat file {};
+        if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) return true;
+        for (const auto &[letter, size] : sizes) {
+            const fs::path dir = driveDirectory(letter);
+            struct stat top {};
+            if (::stat(dir.c_str(), &top) != 0 || top.st_dev != file.st_dev) continue;
+            std::error_code ec;
+            const fs::path where = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec);
+            if (ec) continue;
+            const std::string prefix = fs::weakly_canonical(dir, ec).string() + "/";
+            if (where.string().compare(0, prefix.size(), prefix) != 0) continue;
+            const std::uint64_t grown = std::max<std::uint64_t>(end, std::uint64_t(file.st_size));
+            if (bytesUsed(dir, file) + grown > size) {
+                errno = ENOSPC;
+                return false;
+            }
+            return true;
+        }
+        return true;
+    }
+
+    std::uint64_t bytesBeforeKill(WrittenFile what) override {
+        switch (what) {
+        case WrittenFile::Avi: return aviKill.after == UINT64_MAX ? UINT64_MAX : aviKill.after - aviKill.written;
+        case WrittenFile::ImageLog: {
+            if (!hasSession()) break;
+            const WriteDoubles &d = doubles();
+            return d.logKillAfter == UINT64_MAX ? UINT64_MAX : d.logKillAfter - d.logWritten;
+        }
+        case WrittenFile::CaptureCopy: break;
+        }
+        return UINT64_MAX;
+    }
+
+    void wrote(WrittenFile what, std::uint64_t bytes) override {
+        if (what == WrittenFile::Avi) aviKill.written += bytes;
+        if (what == WrittenFile::ImageLog && hasSession()) doubles().logWritten += bytes;
+    }
+};
+
+}  // namespace
+
+WriteSeam &writeDoublesSeam() {
+    static DoublesSeam seam;
+    return seam;
+}
+
+void setDriveSize(char letter, std::optional<std::uint64_t> bytes) {
+    auto &sizes = doubles().driveBytes;
+    if (bytes)
+        sizes[lowerAscii(letter)] = *bytes;
+    else
+        sizes.erase(lowerAscii(letter));
+}
+
+void avi::killAfterAviBytes(std::uint64_t bytes) { aviKill = {bytes, 0}; }
+
+void imagelog::killAfterLogBytes(std::uint64_t bytes) { doubles().logKillAfter = bytes; }
+
+}  // namespace plat
