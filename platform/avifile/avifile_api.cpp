@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "avifile/avi_events.h"
 #include "avifile/avi_library.h"
 #include "avifile/avi_reader.h"
 #include "avifile/avi_writer.h"
@@ -23,7 +24,6 @@
 #include "files/last_error.h"
 #include "files/paths.h"
 #include "files/replace_file.h"
-#include "imagelog/image_log.h"
 
 struct IAVIFile {
     int refs = 1;
@@ -31,7 +31,7 @@ struct IAVIFile {
     std::unique_ptr<plat::avi::Writer> writer;
     std::unique_ptr<plat::avi::Reader> reader;    // a file opened for reading
     bool hasStream = false;
-    std::unique_ptr<plat::imagelog::ImageLog> imageLog;  // beside a file created for writing
+    bool announced = false;                       // created for writing: observers follow it
     std::string name;                             // as the program gave it, for the displays
     ~IAVIFile() {
         if (fd >= 0) ::close(fd);
@@ -53,6 +53,24 @@ struct IGetFrame {
 namespace plat::avi {
 namespace {
 
+// The session's observers, a component of its own so that subscribing does
+// not bring the library up.
+struct Observers {
+    std::vector<FileObserver *> list;
+};
+
+template <class Call>
+void announce(Call call) {
+    if (Observers *observers = plat::session().findComponent<Observers>())
+        for (FileObserver *o : observers->list) call(*o);
+}
+
+void announceClosed(IAVIFile *file) {
+    if (!file->announced) return;
+    file->announced = false;
+    announce([file](FileObserver &o) { o.fileClosed(file); });
+}
+
 struct Library {
     int useCount = 0;
     std::vector<std::unique_ptr<IAVIFile>> files;
@@ -68,6 +86,7 @@ struct Library {
     ~Library() {
         frameReaders.clear();
         streams.clear();
+        for (const auto &file : files) announceClosed(file.get());
         files.clear();
     }
 };
@@ -104,6 +123,7 @@ ULONG releaseFile(IAVIFile *file) {
     Library &lib = library();
     if (!owns(lib.files, file)) return 0;
     if (--file->refs > 0) return ULONG(file->refs);
+    announceClosed(file);
     destroy(lib.files, file);  // the writer's destructor finishes the file
     return 0;
 }
@@ -127,6 +147,16 @@ ULONG releaseStream(IAVIStream *stream) {
 }
 
 }  // namespace
+
+void subscribe(FileObserver &observer) {
+    auto &list = plat::session().component<Observers>().list;
+    if (std::find(list.begin(), list.end(), &observer) == list.end()) list.push_back(&observer);
+}
+
+void unsubscribe(FileObserver &observer) {
+    if (!plat::hasSession()) return;
+    if (Observers *observers = plat::session().findComponent<Observers>()) std::erase(observers->list, &observer);
+}
 
 int libraryUseCount() { return library().useCount; }
 
@@ -187,7 +217,9 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
             plat::setLastErrorFromErrno(errno, &path);
             return AVIERR_FILEOPEN;
         }
-        object->imageLog = plat::imagelog::ImageLog::startBeside(path);
+        object->announced = true;
+        IAVIFile *opened = object.get();
+        plat::avi::announce([opened, &path](plat::avi::FileObserver &o) { o.fileOpened(opened, path); });
     } else if (mode & (OF_WRITE | OF_READWRITE)) {
         return AVIERR_UNSUPPORTED;  // editing an existing file is not needed
     } else {
@@ -263,7 +295,11 @@ HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOI
     if (start >= 0 && std::uint32_t(start) < writer->frameCount()) return AVIERR_UNSUPPORTED;
     const std::span<const std::uint8_t> frame(static_cast<const std::uint8_t *>(buffer), std::size_t(bufferSize));
     if (!writer->append(frame, (flags & AVIIF_KEYFRAME) != 0)) return AVIERR_FILEWRITE;
-    if (stream->file->imageLog) stream->file->imageLog->imageAppended(writer->frameCount());
+    if (stream->file->announced) {
+        IAVIFile *file = stream->file;
+        const std::uint32_t frames = writer->frameCount();
+        plat::avi::announce([file, frames](plat::avi::FileObserver &o) { o.frameAppended(file, frames); });
+    }
     if (samplesWritten) *samplesWritten = 1;
     if (bytesWritten) *bytesWritten = bufferSize;
     return AVIERR_OK;

@@ -12,6 +12,7 @@
 #include "core/session.h"
 #include "core/signals.h"
 #include "display/display.h"
+#include "observers/observers.h"
 #include "port/parallel_port.h"
 #include "resources/resources.h"
 #if NOCTIL_WITH_QT
@@ -52,6 +53,7 @@ int main() {
                          f.detail.c_str());
         return 2;
     }
+    plat::observers::install();
     plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
     auto &port = session.emplace<plat::ParallelPort>(std::move(portBackend), plat::ParallelPort::kLogCapacity,
                                                      std::move(portFailures));
