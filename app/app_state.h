@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <vfw.h>
+#include <camport.h>
 
 #include "resource.h"
 
@@ -27,15 +28,6 @@ typedef BITMAPINFOHEADER PackedDib;
 enum { VIEW_NONE = 0, VIEW_OVERLAY = 1, VIEW_PREVIEW = 2 };
 enum { CAPSTATE_IDLE = 0, CAPSTATE_RECORDING = 1, CAPSTATE_PAUSE = 2 };
 
-// Levels of the camera control lines on the parallel port's data register.
-enum CameraPortValue : BYTE {
-    PORT_IDLE = 0x00,
-    PORT_EXPOSE = 0x0B,
-    PORT_EXPOSE_AMPOFF = 0x0F,
-    PORT_READOUT = 0x08,
-    PORT_READOUT_480 = 0x09,
-};
-#define CAMERA_PORT_ADDRESS 0x378
 
 // States of the readout selection (SelectionState). From the first frame on
 // it counts the frames of the readout stream: whole frames, frames 2 and 3

@@ -1,5 +1,7 @@
 #include "display/status_line.h"
 
+#include <camport.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +16,8 @@ namespace plat::status {
 
 namespace {
 
-constexpr std::uint8_t kRest = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
+constexpr std::uint8_t kRest = PORT_IDLE, kExpose = PORT_EXPOSE, kExposeAmpOff = PORT_EXPOSE_AMPOFF,
+                       kReadout = PORT_READOUT, kReadout480 = PORT_READOUT_480;
 constexpr const char *kSeparator = "  |  ";
 
 // Appends to `out`: once its room has grown to a line's length, composing

@@ -1,5 +1,6 @@
 #include "imagelog/image_log.h"
 
+#include <camport.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "avicap/simcam.h"
 #include "core/session.h"
 #include "core/utc.h"
 #include "files/replace_file.h"
@@ -19,7 +19,7 @@ namespace plat::imagelog {
 
 namespace {
 
-bool integrating(std::uint8_t level) { return (level & avicap::kIntegrateBits) == avicap::kIntegrateBits; }
+bool integrating(std::uint8_t level) { return (level & PORT_INTEGRATE_BITS) == PORT_INTEGRATE_BITS; }
 
 }  // namespace
 
@@ -51,7 +51,7 @@ std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes) {
         if (!isData(i)) continue;
         if (ampOff) e.ampOff += writes[i].time - since;
         since = writes[i].time;
-        ampOff = (writes[i].value & avicap::kAmplifierOffBit) != 0;
+        ampOff = (writes[i].value & PORT_AMPOFF_BIT) != 0;
     }
     return e;
 }

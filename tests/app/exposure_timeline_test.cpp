@@ -1,5 +1,7 @@
 // The exposure cycle as the camera sees it: the port levels and how long
 // each is held, from Record to Stop and the program's end, for each camera.
+#include <camport.h>
+
 #include <string>
 
 #include "app_test.h"
@@ -8,7 +10,8 @@
 namespace noctil::test {
 namespace {
 
-constexpr std::uint8_t kIdle = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
+constexpr std::uint8_t kIdle = PORT_IDLE, kExpose = PORT_EXPOSE, kExposeAmpOff = PORT_EXPOSE_AMPOFF,
+                       kReadout = PORT_READOUT, kReadout480 = PORT_READOUT_480;
 constexpr unsigned R = kPortAfterReadout;
 constexpr unsigned L = kPortReadoutLevel;
 constexpr std::uint32_t kRecordAtMs = 1000;

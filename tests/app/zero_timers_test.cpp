@@ -1,6 +1,8 @@
 // Exposure and delay times of 0, and values that count as 0, make the
 // cycle's timers due on every turn of the loop; Stop and Exit still work,
 // because a person's commands come before a timer that is already due.
+#include <camport.h>
+
 #include <string>
 
 #include "app_test.h"
@@ -9,7 +11,7 @@
 namespace noctil::test {
 namespace {
 
-constexpr std::uint8_t kIdle = 0x00, kExpose = 0x0B;
+constexpr std::uint8_t kIdle = PORT_IDLE, kExpose = PORT_EXPOSE;
 
 struct ZeroCase {
     const char *name;

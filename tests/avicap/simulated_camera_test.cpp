@@ -1,6 +1,8 @@
 // The simulated camera honours the camera port: exposures driven on the
 // port over the virtual clock, read back through the video-stream callback
 // the way the program's readout does.
+#include <camport.h>
+
 #include <algorithm>
 #include <numeric>
 
@@ -13,7 +15,8 @@ namespace {
 using plat::avicap::kFourccYUY2;
 using plat::avicap::makeFormat;
 
-constexpr std::uint8_t kIdle = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
+constexpr std::uint8_t kIdle = PORT_IDLE, kExpose = PORT_EXPOSE, kExposeAmpOff = PORT_EXPOSE_AMPOFF,
+                       kReadout = PORT_READOUT, kReadout480 = PORT_READOUT_480;
 
 // One frame's brightness, a byte per pixel in memory row order.
 struct Luma {
