@@ -47,7 +47,10 @@ public:
             }
             permitted_ = true;
             SignalRest rest;
-            rest.kind = SignalRest::OutputByte;
+            rest.write = [](const SignalRest &r) noexcept {
+                ::outb(0, r.address);
+                return true;
+            };
             rest.address = base_;
             setSignalRest(rest);
         }

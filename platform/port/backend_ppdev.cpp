@@ -82,7 +82,10 @@ private:
         }
         fd_ = fd;
         SignalRest rest;
-        rest.kind = SignalRest::PpdevData;
+        rest.write = [](const SignalRest &r) noexcept {
+            unsigned char zero = 0;
+            return ::ioctl(r.fd, PPWDATA, &zero) == 0;
+        };
         rest.fd = fd_;
         setSignalRest(rest);
         return true;

@@ -95,7 +95,7 @@ private:
         current_ = modem & (TIOCM_DTR | TIOCM_RTS);
         others_ = modem & ~(TIOCM_DTR | TIOCM_RTS);
         SignalRest signalRest;
-        signalRest.kind = SignalRest::SerialLines;
+        signalRest.write = [](const SignalRest &r) noexcept { return ::ioctl(r.fd, TIOCMSET, &r.modemBits) == 0; };
         signalRest.fd = fd_;
         signalRest.modemBits = others_ | linesFor(0);
         setSignalRest(signalRest);

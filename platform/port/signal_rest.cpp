@@ -1,14 +1,9 @@
 #include "port/signal_rest.h"
 
-#include <fcntl.h>
-#include <linux/ppdev.h>
-#include <sys/ioctl.h>
-
 #include <atomic>
 #include <csignal>
 
 #include "core/hooks.h"
-#include "port/port_io.h"
 
 namespace plat {
 
@@ -36,22 +31,7 @@ void clearSignalRest() { ready = 0; }
 bool restPortFromSignal() noexcept {
     if (!ready) return false;
     const SignalRest &r = prepared;
-    switch (r.kind) {
-    case SignalRest::PpdevData: {
-        unsigned char zero = 0;
-        return ::ioctl(r.fd, PPWDATA, &zero) == 0;
-    }
-    case SignalRest::SerialLines: return ::ioctl(r.fd, TIOCMSET, &r.modemBits) == 0;
-    case SignalRest::OutputByte:
-#if NOCTIL_HAS_PORT_IO
-        ::outb(0, r.address);
-        return true;
-#else
-        return false;
-#endif
-    case SignalRest::None: break;
-    }
-    return false;
+    return r.write && r.write(r);
 }
 
 }  // namespace plat
