@@ -11,10 +11,7 @@ namespace plat::avicap {
 namespace {
 
 // The output file a run is writing now, by its serial; 0 for none.
-std::uint64_t runBeingWritten() {
-    const std::vector<avi::FileBeingWritten> files = avi::filesBeingWritten();
-    return files.empty() ? 0 : files.back().serial;
-}
+std::uint64_t runBeingWritten() { return avi::newestFileBeingWritten(); }
 
 }  // namespace
 

@@ -24,5 +24,7 @@ struct FileBeingWritten {
 };
 // Every file open for writing whose stream format is set, oldest first.
 std::vector<FileBeingWritten> filesBeingWritten();
+// The serial of the newest of them, 0 when none; allocates nothing.
+std::uint64_t newestFileBeingWritten();
 
 }  // namespace plat::avi

@@ -137,6 +137,13 @@ std::size_t openObjectCount() {
     return lib.files.size() + lib.streams.size() + lib.frameReaders.size();
 }
 
+std::uint64_t newestFileBeingWritten() {
+    std::uint64_t serial = 0;
+    for (const auto &file : library().files)
+        if (file->writer) serial = file->serial;
+    return serial;
+}
+
 std::vector<FileBeingWritten> filesBeingWritten() {
     std::vector<FileBeingWritten> out;
     for (const auto &file : library().files) {
