@@ -104,6 +104,12 @@ public:
     // Why the device failed, in plain words for the user; empty while it works.
     virtual std::string failure() const { return {}; }
 
+    // Something the user should hear of once, in plain words, though the
+    // driver goes on working: a saved choice it could not honour and what it
+    // chose instead, frames it had to refuse. Empty when there is nothing
+    // new; each notice is given out once.
+    virtual std::string takeNotice() { return {}; }
+
     // The driver's own modal dialogs; true when the user confirmed them.
     // Only called when caps() says the dialog exists.
     virtual bool videoSourceDialog(HWND owner) { return false; }
