@@ -490,6 +490,12 @@ std::vector<FrameFormat> Device::sizesOf(std::uint32_t pixelFormat) {
         fmt.fmt.pix.field = V4L2_FIELD_ANY;
         int code;
         if (!xioctlQuiet(VIDIOC_TRY_FMT, &fmt, code) || fmt.fmt.pix.pixelformat != pixelFormat) return;
+        if (fmt.fmt.pix.field == V4L2_FIELD_ALTERNATE) {
+            // Single fields: the size asked for is a frame, its field half as high.
+            fmt.fmt.pix.width = w;
+            fmt.fmt.pix.height = h / 2;
+            if (!xioctlQuiet(VIDIOC_TRY_FMT, &fmt, code) || fmt.fmt.pix.pixelformat != pixelFormat) return;
+        }
         const std::uint32_t rows = fmt.fmt.pix.field == V4L2_FIELD_ALTERNATE ? 2 * fmt.fmt.pix.height : fmt.fmt.pix.height;
         add({pixelFormat, fmt.fmt.pix.width, rows});
     };
