@@ -22,3 +22,14 @@ run_suite build -DCMAKE_CXX_FLAGS_RELEASE=-O2
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DNOCTIL_SANITIZE=ON -DNOCTIL_WITH_QT=OFF -DCMAKE_CXX_FLAGS_RELEASE=-O1
+
+echo "== Windows builds (64-bit and 32-bit noctil.exe) and the 64-bit one under Wine"
+windows_build() {
+  local dir=$1 target=$2
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNOCTIL_WERROR=ON -DCMAKE_CXX_FLAGS_RELEASE=-O2 \
+    --toolchain "windows/toolchains/$target.cmake" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+windows_build build-win64 x86_64-w64-mingw32
+windows_build build-win32 i686-w64-mingw32
+(cd build-win64 && ctest --output-on-failure --timeout 300)
