@@ -136,6 +136,7 @@ private:
     bool recoverDriver(bool eager);
     void deviceFailed();
     void report(std::string text);
+    void reportNotice();
     void showReport();
     LRESULT notImplemented(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -175,7 +176,13 @@ bool CaptureWindow::connect(WPARAM index) {
     driverIndex_ = static_cast<int>(index);
     failureReported_ = false;
     sizeBuffers();
+    reportNotice();
     return true;
+}
+
+void CaptureWindow::reportNotice() {
+    if (!driver_) return;
+    if (std::string notice = driver_->takeNotice(); !notice.empty()) report(std::move(notice));
 }
 
 bool CaptureWindow::disconnect() {
@@ -267,6 +274,7 @@ void CaptureWindow::showLiveFrame() {
     if (!recoverDriver(false)) return;
     std::shared_ptr<Driver> keep = driver_;
     live_.showFrame(*keep, frame_);
+    reportNotice();
 }
 
 BOOL CaptureWindow::videoSourceDialog() {
@@ -335,6 +343,7 @@ BOOL CaptureWindow::sequence(bool toFile) {
     stream_ = &stream;
     const bool ok = stream.run(parms_, toFile ? &captureWriter_ : nullptr);
     stream_ = nullptr;
+    reportNotice();
     if (stream.deviceFailed()) deviceFailed();
     return ok ? TRUE : FALSE;
 }
