@@ -123,7 +123,8 @@ static void RestoreView(void)
 // status line counts every such readout of the run.
 static void ReadoutGaveNoImage(BOOL streamed)
 {
-    if (app.imageFailureReported) return;
+    // Without a capture driver every capture step is a silent no-op.
+    if (app.imageFailureReported || app.driverIndex < 0 || !IsWindow(app.captureWindow)) return;
     app.imageFailureReported = 1;
     CAPSTATUS status;
     memset(&status, 0, sizeof status);
