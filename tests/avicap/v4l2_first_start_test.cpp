@@ -222,6 +222,20 @@ TEST_F(V4l2FirstStartTest, ASavedChoiceThatCannotBeHonouredIsReplacedAndToldOnce
     }
 }
 
+// A device that takes any size is listed at common sizes; the size it was
+// left at is its own and is kept.
+TEST_F(V4l2FirstStartTest, ASizeOutsideTheCommonOnesThatTheDeviceIsLeftAtIsKept) {
+    FakeV4l2Device plan = grabber();
+    plan.inputs = {{"Camera", 0}};
+    plan.formats = {{V4L2_PIX_FMT_YUYV, {}}};  // any size
+    plan.startSize = {704, 576};
+    HWND w = connect(plan);
+    ASSERT_TRUE(connected_) << stderr_;
+    EXPECT_EQ(status(w).uiImageWidth, 704u);
+    EXPECT_EQ(status(w).uiImageHeight, 576u);
+    DestroyWindow(w);
+}
+
 TEST_F(V4l2FirstStartTest, ADeviceThatRefusesEveryFormatIsToldAndNotConnected) {
     FakeV4l2Device plan = grabber();
     plan.formats = {{V4L2_PIX_FMT_YUYV, {{720, 480}}}, {V4L2_PIX_FMT_GREY, {{720, 480}, {320, 240}}}};

@@ -406,8 +406,8 @@ FakeV4l2::FakeV4l2(std::vector<FakeV4l2Device> devices) {
         if (!state->plan.formats.empty()) {
             v4l2_pix_format pix{};
             pix.pixelformat = state->plan.formats.front().pixelFormat;
-            pix.width = 640;
-            pix.height = 480;
+            pix.width = state->plan.startSize.first;
+            pix.height = state->plan.startSize.second;
             state->adjust(pix);
             state->pixelFormat = pix.pixelformat;
             state->width = pix.width;
