@@ -242,7 +242,7 @@ TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.type, (UINT)MB_ICONHAND);
     EXPECT_EQ(box.owner, app.mainWindow);
-    EXPECT_EQ(app.driverIndex, 0) << "the old index stays";
+    EXPECT_EQ(app.driverIndex, -1) << "no driver is connected";
     EXPECT_STREQ(app.settings.driverName, "Alpha");
     for (const MenuEntry &entry : DriverEntries()) EXPECT_FALSE(entry.checked) << entry.text;
     EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u) << "the reset set stays";
