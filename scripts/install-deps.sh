@@ -7,6 +7,9 @@ pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-
       libcfitsio-dev python3-astropy linux-libc-dev)
 # The Qt display asks the X server whether a window manager runs.
 pkgs+=(libxcb1-dev)
+# The Windows builds (64-bit and 32-bit noctil.exe) and the 64-bit one run
+# under Wine; the 32-bit one is built only, so no wine32 (i386) is needed.
+pkgs+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
