@@ -52,8 +52,9 @@ enum {
 // Exposure cycle timers of the main window, each used as a one-shot.
 enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
 
-// The largest frame the readout selection keeps: 640 x 480 at 4 bytes a pixel.
-#define BEST_FRAME_BYTES (640 * 480 * 4)
+// The largest frame the readout selection keeps: any standard-definition
+// frame, up to 768 x 576 at 4 bytes a pixel.
+#define BEST_FRAME_BYTES (768 * 576 * 4)
 
 // A failure of the running cycle, told to the user from the main window's
 // queue (wParam: which of the kinds below, each with its own text).

@@ -132,6 +132,7 @@ private:
     BOOL sequence(bool toFile);
     BOOL stopRequest(bool abort);
     void report(std::string text);
+    void reportNotice();
     void showReport();
     LRESULT notImplemented(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -170,7 +171,13 @@ bool CaptureWindow::connect(WPARAM index) {
     driverIndex_ = static_cast<int>(index);
     failureReported_ = false;
     sizeBuffers();
+    reportNotice();
     return true;
+}
+
+void CaptureWindow::reportNotice() {
+    if (!driver_) return;
+    if (std::string notice = driver_->takeNotice(); !notice.empty()) report(std::move(notice));
 }
 
 bool CaptureWindow::disconnect() {
@@ -261,6 +268,7 @@ void CaptureWindow::showLiveFrame() {
     if (!driver_ || stream_ || frame_.empty()) return;
     std::shared_ptr<Driver> keep = driver_;
     live_.showFrame(*keep, frame_);
+    reportNotice();
 }
 
 BOOL CaptureWindow::videoSourceDialog() {
@@ -326,6 +334,7 @@ BOOL CaptureWindow::sequence(bool toFile) {
     stream_ = &stream;
     const bool ok = stream.run(parms_, toFile ? &captureWriter_ : nullptr);
     stream_ = nullptr;
+    reportNotice();
     if (stream.deviceFailed() && !failureReported_) {
         failureReported_ = true;
         const std::string reason = driver_ ? driver_->failure() : std::string();

@@ -83,12 +83,12 @@ TEST_F(V4l2DeviceTest, OnlyStreamingCaptureDevicesAreListedAndLikeDevicesAreTold
 
 TEST_F(V4l2DeviceTest, FormatsAreTheDecodableOnesThatFitTheFrameLimit) {
     FakeV4l2Device plan = device("/dev/video0");
-    plan.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}},
+    plan.formats = {{V4L2_PIX_FMT_H264, {{640, 480}}},
                     {V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}},
                     {V4L2_PIX_FMT_UYVY, {{768, 576}}},
                     {V4L2_PIX_FMT_GREY, {{640, 480}}},
                     {V4L2_PIX_FMT_BGR24, {{640, 480}, {768, 576}}},
-                    {V4L2_PIX_FMT_XBGR32, {{640, 480}, {720, 480}}}};
+                    {V4L2_PIX_FMT_XBGR32, {{640, 480}, {720, 480}, {1280, 720}}}};
     auto fake = std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{plan});
     Device d(fake, "/dev/video0");
     ASSERT_TRUE(d.open());
@@ -105,9 +105,11 @@ TEST_F(V4l2DeviceTest, FormatsAreTheDecodableOnesThatFitTheFrameLimit) {
         {{V4L2_PIX_FMT_UYVY, 768, 576}, 0x59565955, 16, 576, 884736},
         {{V4L2_PIX_FMT_GREY, 640, 480}, 0x30303859, 8, 480, 307200},
         {{V4L2_PIX_FMT_BGR24, 640, 480}, BI_RGB, 24, -480, 921600},
-        // 768 x 576 in BGR24 (1,327,104 bytes) and 720 x 480 in 32 bits
-        // (1,382,400) are larger than a frame may be: not offered.
+        {{V4L2_PIX_FMT_BGR24, 768, 576}, BI_RGB, 24, -576, 1327104},
         {{V4L2_PIX_FMT_XBGR32, 640, 480}, BI_RGB, 32, -480, 1228800},
+        {{V4L2_PIX_FMT_XBGR32, 720, 480}, BI_RGB, 32, -480, 1382400},
+        // 1280 x 720 in 32 bits (3,686,400 bytes) is larger than a frame
+        // may be: not offered.
     };
     const std::vector<FrameFormat> formats = d.frameFormats();
     ASSERT_EQ(formats.size(), std::size(expected));

@@ -188,8 +188,8 @@ TEST_F(V4l2DriverTest, DevicesThatCannotBeUsedRefuseToConnectAndSaySo) {
     const Case cases[] = {
         {"held by another program", EBUSY, {{V4L2_PIX_FMT_YUYV, {{640, 480}}}}, "is in use by another program"},
         {"refuses every format", EINVAL, {{V4L2_PIX_FMT_YUYV, {{640, 480}}}}, "VIDIOC_S_FMT: Invalid argument"},
-        {"offers only formats that cannot be decoded", 0, {{V4L2_PIX_FMT_MJPEG, {{640, 480}}}}, "offers no format"},
-        {"offers only frames too large", 0, {{V4L2_PIX_FMT_XBGR32, {{768, 576}}}}, "offers no format"},
+        {"offers only formats that cannot be decoded", 0, {{V4L2_PIX_FMT_H264, {{640, 480}}}}, "offers no format"},
+        {"offers only frames too large", 0, {{V4L2_PIX_FMT_XBGR32, {{1024, 768}}}}, "offers no format"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

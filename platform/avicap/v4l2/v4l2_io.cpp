@@ -107,6 +107,7 @@ const char *requestName(unsigned long request) {
     case VIDIOC_ENUMSTD: return "VIDIOC_ENUMSTD";
     case VIDIOC_G_STD: return "VIDIOC_G_STD";
     case VIDIOC_S_STD: return "VIDIOC_S_STD";
+    case VIDIOC_QUERYSTD: return "VIDIOC_QUERYSTD";
     case VIDIOC_QUERYCTRL: return "VIDIOC_QUERYCTRL";
     case VIDIOC_QUERYMENU: return "VIDIOC_QUERYMENU";
     case VIDIOC_G_CTRL: return "VIDIOC_G_CTRL";
