@@ -20,6 +20,8 @@
 #include "platform_fixture.h"
 #include "stream_recorder.h"
 #include "files/paths.h"
+#include "dialog_user.h"
+#include "user/window_system.h"
 
 // The platform fixture of every test, with the machine's driver list and
 // the capture messages the tests keep sending.
@@ -42,6 +44,18 @@ protected:
             lines += (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) + "=" + name + "\n";
         }
         writeDriverList(lines);
+    }
+
+    // Lets posted messages (a report to the user) run, answering a message
+    // box with Enter.
+    void settle(HWND window) {
+        bool done = false;
+        user().after(1, [&] {
+            noctil::test::pressEnter();
+            done = true;
+            PostMessageA(window, WM_NULL, 0, 0);
+        });
+        plat::user::runModalLoop([&] { return done; });
     }
 
     static HWND makeCaptureWindow() {
