@@ -17,6 +17,9 @@ namespace {
 
 constexpr std::uint8_t kRest = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
 constexpr const char *kSeparator = "  |  ";
+// While the program's Pause is on, images are taken and shown but none is
+// written: a run that seems to go on writes nothing, so the line says so.
+constexpr const char *kPausedPhrase = "paused: images are shown, not written";
 
 // Appends to `out`: once its room has grown to a line's length, composing
 // the line again takes no heap block.
@@ -131,6 +134,10 @@ void compose(const Facts &facts, Line &line) {
         line.camera += kSeparator;
         appendNextStepPhrase(line.camera, facts);
     }
+    if (facts.paused) {
+        line.camera += kSeparator;
+        line.camera += kPausedPhrase;
+    }
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
         appendWithoutImagePhrase(line.output, *facts.output, line.warning);
@@ -187,6 +194,30 @@ std::optional<std::uint32_t> limitShownFor(const std::string &name) {
     return std::nullopt;
 }
 
+// Whether the window's menu shows a checked "Pause" item, as the program
+// shows its paused flag (its toolbar button follows the same flag).
+bool pauseShownIn(HMENU menu, int depth = 0) {
+    const int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        if (HMENU popup = GetSubMenu(menu, position)) {
+            if (depth < 2 && pauseShownIn(popup, depth + 1)) return true;
+            continue;
+        }
+        char text[32];
+        const int length = GetMenuStringA(menu, static_cast<UINT>(position), text, sizeof text, MF_BYPOSITION);
+        if (length <= 0) continue;
+        std::string_view label(text, static_cast<std::size_t>(length));
+        label = label.substr(0, label.find('\t'));
+        char plain[32];
+        std::size_t n = 0;
+        for (char c : label)
+            if (c != '&' && n < sizeof plain) plain[n++] = c;
+        if (std::string_view(plain, n) == "Pause")
+            return (GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION) & MF_CHECKED) != 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 Facts Watcher::gather(HWND window) {
@@ -199,6 +230,8 @@ void Watcher::gather(HWND window, Facts &facts) {
     facts.now = session().clock().now();
     facts.port = portFacts();
     facts.nextStepDue = user::nextTimerDueOf(window);
+    const HMENU menu = GetMenu(window);
+    facts.paused = menu && pauseShownIn(menu);
 
     const std::vector<avi::FileBeingWritten> files = avi::filesBeingWritten();
     if (!files.empty()) {

@@ -39,6 +39,7 @@ struct Facts {
     std::optional<PortFacts> port;      // none before the port's first write
     std::optional<Micros> nextStepDue;  // the main window's earliest timer
     std::optional<OutputFacts> output;  // the file of this run or the last one
+    bool paused = false;                // the window's menu shows Pause checked
 };
 
 struct Line {

@@ -46,15 +46,7 @@ protected:
     // The messages the connection left for the user, each answered.
     std::vector<std::string> told(HWND window) {
         const std::size_t before = noctil::test::messageBoxTexts().size();
-        for (int i = 0; i < 3; ++i) {
-            bool done = false;
-            user().after(1, [&] {
-                noctil::test::pressEnter();
-                done = true;
-                PostMessageA(window, WM_NULL, 0, 0);
-            });
-            plat::user::runModalLoop([&] { return done; });
-        }
+        for (int i = 0; i < 3; ++i) settle(window);
         const std::vector<std::string> all = noctil::test::messageBoxTexts();
         return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
     }
@@ -220,6 +212,20 @@ TEST_F(V4l2FirstStartTest, ASavedChoiceThatCannotBeHonouredIsReplacedAndToldOnce
         EXPECT_TRUE(told(w).empty()) << "told once";
         DestroyWindow(w);
     }
+}
+
+// A device that takes any size is listed at common sizes; the size it was
+// left at is its own and is kept.
+TEST_F(V4l2FirstStartTest, ASizeOutsideTheCommonOnesThatTheDeviceIsLeftAtIsKept) {
+    FakeV4l2Device plan = grabber();
+    plan.inputs = {{"Camera", 0}};
+    plan.formats = {{V4L2_PIX_FMT_YUYV, {}}};  // any size
+    plan.startSize = {704, 576};
+    HWND w = connect(plan);
+    ASSERT_TRUE(connected_) << stderr_;
+    EXPECT_EQ(status(w).uiImageWidth, 704u);
+    EXPECT_EQ(status(w).uiImageHeight, 576u);
+    DestroyWindow(w);
 }
 
 TEST_F(V4l2FirstStartTest, ADeviceThatRefusesEveryFormatIsToldAndNotConnected) {

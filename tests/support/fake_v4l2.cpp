@@ -183,8 +183,8 @@ struct FakeV4l2::State {
         if (!plan.formats.empty()) {
             v4l2_pix_format pix{};
             pix.pixelformat = plan.formats.front().pixelFormat;
-            pix.width = 640;
-            pix.height = 480;
+            pix.width = plan.startSize.first;
+            pix.height = plan.startSize.second;
             adjust(pix);
             pixelFormat = pix.pixelformat;
             width = pix.width;

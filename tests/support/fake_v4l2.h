@@ -65,6 +65,7 @@ struct FakeV4l2Device {
     std::vector<FakePixelFormat> formats = {{V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}}};
     std::vector<FakeControl> controls = {FakeControl{}};
     std::uint32_t field = V4L2_FIELD_NONE;  // layout of delivered frames
+    std::pair<std::uint32_t, std::uint32_t> startSize = {640, 480};  // the size the device is left at (nearest it takes)
     // What VIDIOC_QUERYSTD answers: none, ENOTTY (the device cannot tell);
     // 0, no signal; else the standards received.
     std::optional<v4l2_std_id> received;

@@ -110,6 +110,13 @@ std::string V4l2Driver::takeNotice() {
 
 void V4l2Driver::loadFormats() {
     frameFormats_ = device_->frameFormats();
+    // A device that takes a range of sizes is listed at common sizes; the
+    // size it is set to now is one of its own, and the nearest of all.
+    const std::optional<FrameFormat> current = device_->currentFormat();
+    if (current && current->width && current->height && decodable(current->pixelFormat) &&
+        bitmapHeader(*current).biSizeImage <= kLargestFrameBytes &&
+        std::find(frameFormats_.begin(), frameFormats_.end(), *current) == frameFormats_.end())
+        frameFormats_.push_back(*current);
     headers_.clear();
     for (const FrameFormat &f : frameFormats_) headers_.push_back(bitmapHeader(f));
 }
