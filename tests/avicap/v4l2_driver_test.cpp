@@ -47,17 +47,6 @@ protected:
     std::string setting(const std::string &section, const std::string &key) {
         return plat::readIniValue(plat::windowsDirectory() / "capture.ini", section, key).value_or("<none>");
     }
-    // Lets posted messages (a report to the user) run, answering a message
-    // box with Enter.
-    void settle(HWND window) {
-        bool done = false;
-        user().after(1, [&] {
-            noctil::test::pressEnter();
-            done = true;
-            PostMessageA(window, WM_NULL, 0, 0);
-        });
-        plat::user::runModalLoop([&] { return done; });
-    }
 
     std::shared_ptr<FakeV4l2> fake_;
 };

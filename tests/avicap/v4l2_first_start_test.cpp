@@ -46,15 +46,7 @@ protected:
     // The messages the connection left for the user, each answered.
     std::vector<std::string> told(HWND window) {
         const std::size_t before = noctil::test::messageBoxTexts().size();
-        for (int i = 0; i < 3; ++i) {
-            bool done = false;
-            user().after(1, [&] {
-                noctil::test::pressEnter();
-                done = true;
-                PostMessageA(window, WM_NULL, 0, 0);
-            });
-            plat::user::runModalLoop([&] { return done; });
-        }
+        for (int i = 0; i < 3; ++i) settle(window);
         const std::vector<std::string> all = noctil::test::messageBoxTexts();
         return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
     }

@@ -95,7 +95,10 @@ answer() {
   local title=$1 key=$2 id
   id=$(window_id "$title")
   [ -n "$id" ] || { fail "no window \"$title\" to answer"; return 1; }
-  poll 30 has_focus "$id" || { fail "the window \"$title\" did not take the keys"; return 1; }
+  # On a loaded machine Wine may not hand a new dialog the X focus at all:
+  # then give it the focus directly, once, before calling it a failure.
+  poll 30 has_focus "$id" || { xdotool windowfocus "$id" 2>/dev/null; poll 15 has_focus "$id"; } \
+    || { fail "the window \"$title\" did not take the keys"; return 1; }
   xdotool key "$key"
   wait_gone "$title"
 }
