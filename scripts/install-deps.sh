@@ -10,6 +10,10 @@ pkgs+=(libxcb1-dev)
 # The Windows builds (64-bit and 32-bit noctil.exe) and the 64-bit one run
 # under Wine; the 32-bit one is built only, so no wine32 (i386) is needed.
 pkgs+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
+# The Debian package: the icon's PNG sizes are drawn at build time (python3);
+# cpack finds the package's dependencies with dpkg-shlibdeps (dpkg-dev); the
+# package is checked with lintian, desktop-file-validate, man and file.
+pkgs+=(python3 dpkg-dev lintian desktop-file-utils man-db file)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

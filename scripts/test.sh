@@ -27,6 +27,11 @@ echo "== plain build and tests"
 build build
 tests build -LE vm
 
+# The Debian package of that build: lintian, installed with dpkg, the
+# installed programs, desktop entry and man pages checked, then removed.
+echo "== Debian package"
+scripts/check-package.sh build
+
 # The hardware cases run one at a time in one emulated machine, which keeps
 # about one core busy for minutes: they run beside the sanitizer build and its
 # tests, and their output is shown once they are done.
