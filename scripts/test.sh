@@ -59,6 +59,9 @@ windows_build build-win64 x86_64-w64-mingw32
 windows_build build-win32 i686-w64-mingw32
 (cd build-win64 && ctest --output-on-failure --timeout 300)
 
+echo "== arm64 build of noctil and noctil-convert (no Qt), run under qemu-user"
+scripts/check-arm64.sh build
+
 echo "== hardware cases in the virtual machine (plain build)"
 vm_status=0
 wait "$vm_pid" || vm_status=$?
