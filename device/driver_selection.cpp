@@ -41,6 +41,7 @@ void ConnectSavedDriver(HWND mainWindow)
 {
     app.captureWindow = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 0, 0, 160, 120,
                                                 mainWindow, 0);
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_ERRORA, 0, (LPARAM)CaptureErrorCallback);
     HMENU optionsMenu = OptionsMenu(mainWindow);
 
     // Every index is tried: every driver that matches the saved name is
@@ -101,6 +102,9 @@ LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId)
         TakeDriverName(optionsMenu);
         return 0;
     }
+    // Neither connects: no driver is connected now, so every entry of the
+    // list, the previous driver's included, connects its driver when chosen.
+    app.driverIndex = -1;
     MessageBoxA(mainWindow, "Now can't connect back to previous driver !!", "Error", MB_ICONHAND);
     return -1;
 }

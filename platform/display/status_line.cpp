@@ -7,6 +7,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "avicap/stream_record.h"
 #include "avifile/avi_library.h"
 #include "core/session.h"
 #include "port/parallel_port.h"
@@ -19,6 +20,9 @@ namespace {
 constexpr std::uint8_t kRest = PORT_IDLE, kExpose = PORT_EXPOSE, kExposeAmpOff = PORT_EXPOSE_AMPOFF,
                        kReadout = PORT_READOUT, kReadout480 = PORT_READOUT_480;
 constexpr const char *kSeparator = "  |  ";
+// While the program's Pause is on, images are taken and shown but none is
+// written: a run that seems to go on writes nothing, so the line says so.
+constexpr const char *kPausedPhrase = "paused: images are shown, not written";
 
 // Appends to `out`: once its room has grown to a line's length, composing
 // the line again takes no heap block.
@@ -83,6 +87,14 @@ void appendImagesPhrase(std::string &out, const OutputFacts &o) {
     out += o.name;
 }
 
+// Readouts of the run that gave no image, beside the images written.
+void appendWithoutImagePhrase(std::string &out, const OutputFacts &o, bool &warning) {
+    if (o.withoutImage == 0) return;
+    warning = true;
+    appendf(out, ", %u %s without an image: ", o.withoutImage, o.withoutImage == 1 ? "readout" : "readouts");
+    out += o.noImageReason;
+}
+
 // The drive's free space, and whether the rest of the run fits in it.
 void appendSpacePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     const std::uint64_t room = o.frameBytes ? *o.freeBytes / o.frameBytes : 0;
@@ -125,8 +137,13 @@ void compose(const Facts &facts, Line &line) {
         line.camera += kSeparator;
         appendNextStepPhrase(line.camera, facts);
     }
+    if (facts.paused) {
+        line.camera += kSeparator;
+        line.camera += kPausedPhrase;
+    }
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
+        appendWithoutImagePhrase(line.output, *facts.output, line.warning);
         if (facts.output->open && facts.output->freeBytes) {
             line.output += kSeparator;
             appendSpacePhrase(line.output, *facts.output, line.warning);
@@ -180,6 +197,30 @@ std::optional<std::uint32_t> limitShownFor(const std::string &name) {
     return std::nullopt;
 }
 
+// Whether the window's menu shows a checked "Pause" item, as the program
+// shows its paused flag (its toolbar button follows the same flag).
+bool pauseShownIn(HMENU menu, int depth = 0) {
+    const int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        if (HMENU popup = GetSubMenu(menu, position)) {
+            if (depth < 2 && pauseShownIn(popup, depth + 1)) return true;
+            continue;
+        }
+        char text[32];
+        const int length = GetMenuStringA(menu, static_cast<UINT>(position), text, sizeof text, MF_BYPOSITION);
+        if (length <= 0) continue;
+        std::string_view label(text, static_cast<std::size_t>(length));
+        label = label.substr(0, label.find('\t'));
+        char plain[32];
+        std::size_t n = 0;
+        for (char c : label)
+            if (c != '&' && n < sizeof plain) plain[n++] = c;
+        if (std::string_view(plain, n) == "Pause")
+            return (GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION) & MF_CHECKED) != 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 Facts Watcher::gather(HWND window) {
@@ -192,15 +233,18 @@ void Watcher::gather(HWND window, Facts &facts) {
     facts.now = session().clock().now();
     facts.port = portFacts();
     facts.nextStepDue = user::nextTimerDueOf(window);
+    const HMENU menu = GetMenu(window);
+    facts.paused = menu && pauseShownIn(menu);
 
     const std::vector<avi::FileBeingWritten> files = avi::filesBeingWritten();
     if (!files.empty()) {
         const avi::FileBeingWritten &file = files.back();
         const bool changed = !output_ || !output_->open || output_->name != file.name || output_->frames != file.frames;
-        if (!output_ || output_->name != file.name) output_ = OutputFacts{};
+        if (!output_ || output_->name != file.name || output_->serial != file.serial) output_ = OutputFacts{};
         output_->name = file.name;
         output_->frames = file.frames;
         output_->frameBytes = file.frameBytes;
+        output_->serial = file.serial;
         output_->open = true;
         path_ = file.path;
         if (changed || facts.now - spaceCheckedAt_ >= 1'000'000 || !output_->freeBytes) {
@@ -214,6 +258,12 @@ void Watcher::gather(HWND window, Facts &facts) {
     }
     if (output_) {
         if (const auto limit = limitShownFor(output_->name)) output_->limit = limit;
+        if (const auto *records = session().findComponent<avicap::StreamRecords>()) {
+            const avicap::ReadoutTally &tally = records->tally();
+            const bool thisRun = tally.run == output_->serial;
+            output_->withoutImage = thisRun ? tally.withoutImage : 0;
+            if (thisRun) output_->noImageReason.assign(tally.reason);
+        }
     }
     facts.output = output_;  // into the facts' own room when they had an output before
 }

@@ -95,8 +95,10 @@ TEST_P(ConvertedFiles, FitsAsAstropyReadsThem) {
         std::string data;
         const std::size_t pixels = std::size_t(kWidth) * kHeight;
         for (std::size_t c = 0; c < (grey ? 1u : 3u); ++c)
-            for (std::size_t i = 0; i < pixels; ++i)
-                data += (data.empty() ? "" : " ") + std::to_string(pictures[k].rgb[3 * i + c]);
+            for (std::size_t i = 0; i < pixels; ++i) {
+                if (!data.empty()) data += ' ';
+                data += std::to_string(pictures[k].rgb[3 * i + c]);
+            }
         EXPECT_EQ(f["data"], data);
         EXPECT_EQ(f["key EXPTIME"], "2.5");
         EXPECT_EQ(f["key AMPOFF"], "1.5");
@@ -295,6 +297,25 @@ TEST_F(ConverterTest, NothingIsReplacedUnlessTheUserSaysSo) {
     ASSERT_EQ(convert({"--ser", file("M42_003.AVI").string()}), 0) << err;
     EXPECT_EQ(convert({"--ser", file("M42_003.AVI").string()}), 1);
     EXPECT_NE(err.find("M42_003.ser exists; nothing was written"), std::string::npos) << err;
+}
+
+// A directory where a file is to go is never replaced, not even with --force.
+TEST_F(ConverterTest, ADirectoryInTheWayIsNeverReplaced) {
+    makeRun(true);
+    std::filesystem::create_directory(file("M42_003_0002.fits"));
+    for (bool force : {true, false}) {
+        SCOPED_TRACE(force ? "--force" : "without --force");
+        std::vector<std::string> args = {file("M42_003.AVI").string()};
+        if (force) args.insert(args.begin(), "--force");
+        EXPECT_EQ(convert(args), 1);
+        EXPECT_NE(err.find("M42_003_0002.fits is a directory; nothing was written"), std::string::npos) << err;
+        EXPECT_TRUE(std::filesystem::is_directory(file("M42_003_0002.fits")));
+        EXPECT_FALSE(std::filesystem::exists(file("M42_003_0001.fits"))) << "nothing written";
+    }
+    std::filesystem::remove(file("M42_003_0002.fits"));
+    std::filesystem::create_directory(file("M42_003.ser"));
+    EXPECT_EQ(convert({"--ser", "--force", file("M42_003.AVI").string()}), 1);
+    EXPECT_TRUE(std::filesystem::is_directory(file("M42_003.ser")));
 }
 
 // Run by root, the conversion runs in a child process as the unprivileged

@@ -2,6 +2,7 @@
 // system.ini, the saved choice in Noctil.ini, the Options menu clicked by a
 // person, what connects, what the menu checks and what is saved at the end;
 // and the sequence parameters the capture window holds as the program ends.
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
@@ -199,9 +200,50 @@ const SwitchCase kSwitchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Drivers, SwitchTest, ::testing::ValuesIn(kSwitchCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// After a failed fall-back no driver is connected, so the previous driver's
+// entry connects it again once it works, and a failing entry fails silently
+// (there is nothing to fall back to).
+TEST_F(DriverChoiceTest, AfterAFailedFallbackEveryEntryConnectsItsDriver) {
+    install({{0, plan("Alpha")}, {1, plan("Beta", true)}});
+    std::shared_ptr<plat::avicap::TestDriverLog> alpha = logs[0];
+    auto alphaWorks = [&](bool works) {
+        TestDriverPlan p = plan("Alpha", !works);
+        p.log = alpha;
+        plat::avicap::registerTestDriver(driverName(0), p);
+    };
+    user().at(100, [&] {
+        alphaWorks(false);
+        choose(32772);
+        user().after(100, [] { noctil::test::pressEnter(); });
+    });
+    user().at(300, [&] {
+        ASSERT_EQ(noctil::test::messageBoxTexts().size(), 1u);
+        EXPECT_EQ(connected(), std::vector<int>{});
+        alphaWorks(true);
+        choose(32771);
+    });
+    user().at(400, [&] {
+        EXPECT_EQ(connected(), std::vector<int>{0}) << "the previous driver's entry connects it";
+        std::vector<bool> checks;
+        for (const Entry &e : entries()) checks.push_back(e.checked);
+        EXPECT_EQ(checks, (std::vector<bool>{true, false}));
+        EXPECT_EQ(noctil::test::messageBoxTexts().size(), 1u);
+        exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+    EXPECT_EQ(savedName(), "Alpha");
+}
+
 // ---- Ten drivers: every entry reachable, connected and saved ---------------------------
 
 class TenDriversTest : public DriverChoiceTest, public ::testing::WithParamInterface<int> {};
+
+// The Options menu's entry of test driver `i`, named "Card <i>".
+std::string cardEntry(int i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "&%d Card %d", i, i);
+    return text;
+}
 
 TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
     const int chosen = GetParam();
@@ -219,7 +261,7 @@ TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
         EXPECT_EQ(connected(), std::vector<int>{chosen});
         std::vector<Entry> expected;
         for (int i = 0; i < 10; ++i)
-            expected.push_back({ids[i], "&" + std::to_string(i) + " Card " + std::to_string(i), i == chosen});
+            expected.push_back({ids[i], cardEntry(i), i == chosen});
         EXPECT_EQ(entries(), expected);
         // The commands whose ids the old numbering shared stay as they were.
         EXPECT_FALSE(menuChecked(IDM_RECORD) || menuChecked(IDM_VIDEOSOURCE) || menuChecked(IDM_VIDEOFORMAT));

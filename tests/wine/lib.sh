@@ -8,6 +8,7 @@
 #   wait_window TITLE [S]     a window of that exact title is shown
 #   wait_gone TITLE [S]       no window of that title is left
 #   activate_main             click the main window, so it has the keys
+#   answer TITLE KEY          KEY to that window once it has the keys; it goes
 #   popup_height LETTER       Alt+LETTER: the height of the pop-up menu shown
 #   wait_port LINE N [S]      the fake port driver's log has N lines matching LINE
 #   program_wait_exit [S]     wait for the end; the exit status in $status
@@ -54,13 +55,52 @@ window_absent() { ! window_shown "$1"; }
 wait_window() { poll "${2:-60}" window_shown "$1" || { fail "no window \"$1\""; return 1; }; }
 wait_gone() { poll "${2:-60}" window_absent "$1" || { fail "the window \"$1\" stayed"; return 1; }; }
 
+# Keys go to the window that has the X focus, which Wine gives the window
+# it activates, a moment after it is shown or clicked.
+# A search can come back empty while another window is being destroyed
+# (the X server then refuses a query on it); it is repeated until it finds one.
+window_id() {
+  local i id
+  for i in $(seq 100); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+
 # A click into the main window's lower right corner, which the snapshot
-# window leaves free and no control occupies.
+# window leaves free and no control occupies; returns once it has the keys.
+# Clicked again while it has not: a window that is still being shown when
+# the click comes (the snapshot window, at start) takes the focus after it.
 activate_main() {
-  local id; id=$(xdotool search --onlyvisible --name '^Noctil$' | head -1)
+  local id try; id=$(window_id Noctil)
   [ -n "$id" ] || { fail "no main window to click"; return 1; }
   eval "$(xdotool getwindowgeometry --shell "$id")"
-  xdotool mousemove $((X + WIDTH - 6)) $((Y + HEIGHT - 6)) click 1
+  for try in 1 2 3 4 5 6 7 8 9 10; do
+    # The pointer comes in from elsewhere: Wine takes a click only where it
+    # has seen the pointer arrive.
+    xdotool mousemove $((X + WIDTH - 12 + try)) $((Y + HEIGHT - 12 + try)) \
+      mousemove $((X + WIDTH - 6)) $((Y + HEIGHT - 6)) click 1
+    poll 3 has_focus "$id" && return 0
+  done
+  fail "the main window did not take the keys (clicked at $((X + WIDTH - 6)),$((Y + HEIGHT - 6)) in ${WIDTH}x${HEIGHT}+$X+$Y; the focus is on '$(xdotool getwindowfocus getwindowname 2>/dev/null)'; shown: $(for w in $(xdotool search --onlyvisible --class '^noctil\.exe$'); do printf '"%s" ' "$(xdotool getwindowname "$w")"; done))"
+  return 1
+}
+
+# Answers the window of that title with KEY once it has the keys, and
+# waits until it has gone.
+answer() {
+  local title=$1 key=$2 id
+  id=$(window_id "$title")
+  [ -n "$id" ] || { fail "no window \"$title\" to answer"; return 1; }
+  # On a loaded machine Wine may not hand a new dialog the X focus at all:
+  # then give it the focus directly, once, before calling it a failure.
+  poll 30 has_focus "$id" || { xdotool windowfocus "$id" 2>/dev/null; poll 15 has_focus "$id"; } \
+    || { fail "the window \"$title\" did not take the keys"; return 1; }
+  xdotool key "$key"
+  wait_gone "$title"
 }
 
 # The pop-up menu is the program's one shown window without a title (the

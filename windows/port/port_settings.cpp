@@ -2,12 +2,11 @@
 //   backend = inpout | serial | none
 //   address = 0x378 (inpout; hexadecimal with 0x, or decimal)
 //   device = COM1, dtr = 1, rts = 2, dtr_inverted = 0, rts_inverted = 0 (serial)
-#include <charconv>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "camera_lines.h"
+#include "port/setting_values.h"
 
 namespace winport {
 
@@ -21,24 +20,8 @@ std::optional<std::string> readValue(const std::string &iniFile, const char *key
     return std::string(text, length);
 }
 
-std::string lower(std::string text) {
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// A whole number in decimal, or in hexadecimal after 0x; nothing else.
-std::optional<unsigned long> parseNumber(std::string_view text) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text.remove_prefix(2);
-        base = 16;
-    }
-    unsigned long value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
+using port_settings::lower;
+using port_settings::parseNumber;
 
 // Reads the serial line settings into `lines`; a bad one is named in `bad`.
 bool readSerialLines(const std::string &iniFile, SerialLines &lines, std::string &bad) {

@@ -22,9 +22,9 @@ bool qtDisplayAvailable() {
 const char *displayHelp() {
     return "Start it from a desktop session (DISPLAY or WAYLAND_DISPLAY set), or on a machine\n"
            "without one:\n"
-           "  xvfb-run scripts/run.sh                 a virtual X display (nothing visible)\n"
-           "  QT_QPA_PLATFORM=vnc scripts/run.sh      a VNC server on port 5900 of this machine only;\n"
-           "                                          reach it through an SSH tunnel (see README)\n";
+           "  xvfb-run noctil                 a virtual X display (nothing visible)\n"
+           "  QT_QPA_PLATFORM=vnc noctil      a VNC server on port 5900 of this machine only;\n"
+           "                                  reach it through an SSH tunnel (see noctil(1))\n";
 }
 
 std::unique_ptr<Display> makeQtDisplay() { return std::make_unique<qt::QtDisplay>(); }

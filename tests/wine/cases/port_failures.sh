@@ -15,8 +15,7 @@ expect_box() {
   local what=$1; shift
   program_start
   if ! wait_window Error; then cat "$case/wine.log"; program_wait_exit 5; return; fi
-  xdotool key Return
-  wait_gone Error
+  answer Error Return
   wait_window Noctil || fail "$what: the program did not go on"
   for text in "$@"; do
     grep -qF "$text" "$case/wine.log" || fail "$what: the box did not say '$text'"

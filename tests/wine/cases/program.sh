@@ -16,11 +16,11 @@ wait_port '^IsInpOutDriverOpen 1$' 1 && wait_port '^Out32 0x378 0x00 ' 1
 
 activate_main
 xdotool key alt+question
-wait_window About && { xdotool key Return; wait_gone About && echo "About opened with Alt+? and closed"; }
+wait_window About && answer About Return && echo "About opened with Alt+? and closed"
 
 activate_main
 xdotool key alt+c e
-wait_window 'Setup Capture' && { xdotool key Escape; wait_gone 'Setup Capture' && echo "Setup Capture opened and closed"; }
+wait_window 'Setup Capture' && answer 'Setup Capture' Escape && echo "Setup Capture opened and closed"
 
 # No capture driver: nothing is added after the Options menu's separator, so
 # it is as tall as the Capture menu (four items and a separator each) and
