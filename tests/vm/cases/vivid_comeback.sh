@@ -116,6 +116,8 @@ grep -q 'VIDIOC_DQBUF: Input/output error' "$log" || fail "streaming error: not 
 grep -q 'No such device' "$log" && fail "streaming error: told as a vanished device"
 finish_run "streaming error" "$gone"
 
+# The cases after this one find vivid as freshly loaded.
+rmmod vivid && noctil_load_vivid || fail "vivid could not be loaded afresh"
 [ $failures -eq 0 ]
 GUEST
 echo "the two runs took $(( $(date +%s) - started )) s"
