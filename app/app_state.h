@@ -99,6 +99,11 @@ struct AppState {
     // Failures of the running cycle: told once a run, texts of the posted boxes.
     INT imageFailureReported;
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
+    // What the capture window said of the driver's last failure ("" when none).
+    char captureErrorText[FAILURE_TEXT_SIZE];
+    // The driver's frame format when the run began: a device that comes back
+    // with another one ends the run.
+    BITMAPINFOHEADER runVideoFormat;
 };
 
 extern AppState app;
@@ -130,6 +135,9 @@ LRESULT ShowRunFailure(WPARAM kind);
 // Sends to the capture window only while it exists (tested anew each time);
 // 0 without one.
 LRESULT SendCaptureMessage(UINT message, WPARAM wParam, LPARAM lParam);
+// Keeps the capture window's words on a driver failure in captureErrorText;
+// shows nothing (it runs inside the capture message that failed).
+LRESULT CALLBACK CaptureErrorCallback(HWND window, int id, LPCSTR text);
 void ConnectSavedDriver(HWND mainWindow);
 LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId);
 void RefreshDeviceInfo(void);

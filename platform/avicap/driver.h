@@ -103,6 +103,15 @@ public:
 
     // Why the device failed, in plain words for the user; empty while it works.
     virtual std::string failure() const { return {}; }
+    // The system's errno for that failure, 0 when it has none.
+    virtual int failureCode() const { return 0; }
+
+    // A device that failed (unplugged, its stream broken) is closed at once
+    // and looked for again: recover() opens it again when it is back, set up
+    // as it was. Working: nothing had failed. `eager` looks now; otherwise a
+    // driver may look at most once a second (live video asks at every frame).
+    enum class Recovery { Working, Back, NotBack };
+    virtual Recovery recover(bool eager) { return Recovery::Working; }
 
     // Something the user should hear of once, in plain words, though the
     // driver goes on working: a saved choice it could not honour and what it

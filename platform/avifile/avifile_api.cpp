@@ -33,6 +33,7 @@ struct IAVIFile {
     bool hasStream = false;
     std::unique_ptr<plat::imagelog::ImageLog> imageLog;  // beside a file created for writing
     std::string name;                             // as the program gave it, for the displays
+    std::uint64_t serial = 0;                     // tells a file from an earlier one of the same name
     ~IAVIFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -55,6 +56,7 @@ namespace {
 
 struct Library {
     int useCount = 0;
+    std::uint64_t filesOpened = 0;
     std::vector<std::unique_ptr<IAVIFile>> files;
     std::vector<std::unique_ptr<IAVIStream>> streams;
     std::vector<std::unique_ptr<IGetFrame>> frameReaders;
@@ -135,6 +137,13 @@ std::size_t openObjectCount() {
     return lib.files.size() + lib.streams.size() + lib.frameReaders.size();
 }
 
+std::uint64_t newestFileBeingWritten() {
+    std::uint64_t serial = 0;
+    for (const auto &file : library().files)
+        if (file->writer) serial = file->serial;
+    return serial;
+}
+
 std::vector<FileBeingWritten> filesBeingWritten() {
     std::vector<FileBeingWritten> out;
     for (const auto &file : library().files) {
@@ -148,7 +157,8 @@ std::vector<FileBeingWritten> filesBeingWritten() {
         if (image == 0)
             image = ((std::uint64_t(std::abs(header.biWidth)) * header.biBitCount + 31) / 32) * 4 *
                     std::uint64_t(std::abs(header.biHeight));
-        out.push_back({file->name, plat::nativePath(file->name), file->writer->frameCount(), image + kPerFrame});
+        out.push_back({file->name, plat::nativePath(file->name), file->writer->frameCount(), image + kPerFrame,
+                       file->serial});
     }
     return out;
 }
@@ -195,6 +205,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
         if (!object->reader) return AVIERR_FILEOPEN;
     }
     object->name = fileName;
+    object->serial = ++lib.filesOpened;
     *file = object.get();
     lib.files.push_back(std::move(object));
     return AVIERR_OK;

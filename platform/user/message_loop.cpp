@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "core/session.h"
+#include "core/notices.h"
 #include "core/signals.h"
 #include "display/display.h"
 #include "user/user_state.h"
@@ -144,6 +145,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     s.inputChecked = false;  // the last message handed out may have taken a while
     for (;;) {
         answerTerminationRequest();  // a signal asked the program to end: close the main window
+        showPostedNotices();         // what a port write had to say, now that it has returned
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;
             if (isKeyMessage(msg->message)) {

@@ -258,18 +258,31 @@ TEST_F(V4l2DeviceTest, InterruptedCallsAreRetried) {
         EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 2) << call << " asked again after the signal";
 }
 
-TEST_F(V4l2DeviceTest, ADeviceThatDisappearsEndsWithTheCallAndReason) {
-    FakeV4l2Device plan = device("/dev/video0");
-    plan.disappearAfterFrames = 3;
-    auto d = streaming(plan);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame) << i;
-    EXPECT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Failed);
-    EXPECT_EQ(d->error(), std::string("poll: ") + std::strerror(ENODEV));
-    EXPECT_EQ(d->latestFrame(frame_), 0u);
-    d->stop();
-    d->uninit();
-    d->close();
-    EXPECT_EQ(fake_->device("/dev/video0").log->closes, 1);
+// The system's own reason reaches the caller: an unplugged device and a
+// stream that broke are told apart (the kernel wakes poll with an error
+// condition for both; dequeuing says which).
+TEST_F(V4l2DeviceTest, ADeviceThatFailsEndsWithTheCallAndItsOwnReason) {
+    struct Case {
+        const char *name;
+        int disappearAfter, fatalAfter, error;
+    };
+    for (const Case &c : {Case{"unplugged", 3, -1, ENODEV}, Case{"fatal streaming error", -1, 3, EIO}}) {
+        SCOPED_TRACE(c.name);
+        FakeV4l2Device plan = device("/dev/video0");
+        plan.disappearAfterFrames = c.disappearAfter;
+        plan.fatalErrorAfterFrames = c.fatalAfter;
+        auto d = streaming(plan);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame) << i;
+        EXPECT_FALSE(d->broken());
+        EXPECT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Failed);
+        EXPECT_EQ(d->error(), std::string("VIDIOC_DQBUF: ") + std::strerror(c.error));
+        EXPECT_EQ(d->errorCode(), c.error);
+        EXPECT_TRUE(d->broken());
+        d->stop();
+        d->uninit();
+        d->close();
+        EXPECT_EQ(fake_->device("/dev/video0").log->closes, 1);
+    }
 }
 
 TEST_F(V4l2DeviceTest, ReadingFramesAllocatesNothing) {

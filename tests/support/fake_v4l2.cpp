@@ -74,7 +74,7 @@ struct FakeV4l2::State {
         std::uint32_t index, sequence, flags, field, used;
     };
     std::vector<Done> done;
-    bool streaming = false, gone = false;
+    bool streaming = false, gone = false, broken = false;
     plat::Micros streamStart = 0;
     std::uint32_t finished = 0;
 
@@ -146,7 +146,12 @@ struct FakeV4l2::State {
                 gone = true;
                 return;
             }
-            if (queued.empty()) continue;
+            if (plan.fatalErrorAfterFrames >= 0 && sequence >= std::uint32_t(plan.fatalErrorAfterFrames)) {
+                plan.fatalErrorAfterFrames = -1;  // once: a new stream works again
+                broken = true;
+                return;
+            }
+            if (queued.empty() || plan.dropsEveryFrame) continue;
             const std::uint32_t index = queued.front();
             queued.erase(queued.begin());
             const std::uint32_t field = plan.field == V4L2_FIELD_ALTERNATE
@@ -171,6 +176,21 @@ struct FakeV4l2::State {
         for (const FakeStandard &s : plan.standards)
             if (s.id & mask) list.push_back(&s);
         return list;
+    }
+
+    // The device as it comes up: its first format at 640 x 480, its first standard.
+    void setUp() {
+        if (!plan.formats.empty()) {
+            v4l2_pix_format pix{};
+            pix.pixelformat = plan.formats.front().pixelFormat;
+            pix.width = plan.startSize.first;
+            pix.height = plan.startSize.second;
+            adjust(pix);
+            pixelFormat = pix.pixelformat;
+            width = pix.width;
+            height = plan.field == V4L2_FIELD_ALTERNATE ? 2 * pix.height : pix.height;
+        }
+        if (!plan.standards.empty()) standard = plan.standards.front().id;
     }
 
     int handle(unsigned long request, void *arg);
@@ -271,6 +291,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         auto &b = *static_cast<v4l2_buffer *>(arg);
         advance(now);
         if (gone) return ENODEV;
+        if (broken) return EIO;
         if (done.empty()) return EAGAIN;
         const Done d = done.front();
         done.erase(done.begin());
@@ -290,6 +311,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         return 0;
     case VIDIOC_STREAMOFF:
         streaming = false;
+        broken = false;
         queued.clear();
         done.clear();
         ++plan.log->streamOffs;
@@ -403,17 +425,7 @@ FakeV4l2::FakeV4l2(std::vector<FakeV4l2Device> devices) {
     for (FakeV4l2Device &d : devices) {
         auto state = std::make_unique<State>();
         state->plan = std::move(d);
-        if (!state->plan.formats.empty()) {
-            v4l2_pix_format pix{};
-            pix.pixelformat = state->plan.formats.front().pixelFormat;
-            pix.width = state->plan.startSize.first;
-            pix.height = state->plan.startSize.second;
-            state->adjust(pix);
-            state->pixelFormat = pix.pixelformat;
-            state->width = pix.width;
-            state->height = state->plan.field == V4L2_FIELD_ALTERNATE ? 2 * pix.height : pix.height;
-        }
-        if (!state->plan.standards.empty()) state->standard = state->plan.standards.front().id;
+        state->setUp();
         const std::string node = state->plan.node;
         states_[node] = std::move(state);
     }
@@ -430,6 +442,23 @@ std::vector<std::string> FakeV4l2::deviceNodes() {
 FakeV4l2Device &FakeV4l2::device(const std::string &node) { return states_.at(node)->plan; }
 
 void FakeV4l2::unplug(const std::string &node) { states_.at(node)->gone = true; }
+
+void FakeV4l2::breakStream(const std::string &node) { states_.at(node)->broken = true; }
+
+void FakeV4l2::plugBackIn(const std::string &node, const std::string &newNode, FakeV4l2Device plan) {
+    const std::string at = newNode.empty() ? node : newNode;
+    // The old device's state lives on for its open handles; a node it
+    // leaves is no longer listed.
+    if (auto it = states_.find(node); it != states_.end()) {
+        retired_.push_back(std::move(it->second));
+        states_.erase(it);
+    }
+    plan.node = at;
+    auto state = std::make_unique<State>();
+    state->plan = std::move(plan);
+    state->setUp();
+    states_[at] = std::move(state);
+}
 
 FakeV4l2::State &FakeV4l2::stateOf(int fd) { return *open_.at(fd); }
 
@@ -449,6 +478,7 @@ void FakeV4l2::close(int fd) {
     // Closing the last handle stops streaming and frees the buffers, as
     // the kernel does for the handle that owned them.
     s.streaming = false;
+    s.broken = false;
     s.buffers.clear();
     s.queued.clear();
     s.done.clear();
@@ -472,8 +502,9 @@ int FakeV4l2::poll(int fd, std::optional<plat::Micros> deadline) {
     }
     for (;;) {
         s.advance(clock.now());
-        if (s.gone) return ENODEV;
-        if (!s.done.empty()) return 0;
+        // A device gone or broken wakes the wait at once, as the kernel's
+        // error condition does; dequeuing tells which it is.
+        if (s.gone || s.broken || !s.done.empty()) return 0;
         if (!s.streaming) {
             if (!deadline) return EIO;  // a wait without end: the caller has a bug
             clock.sleepUntil(*deadline);
@@ -498,12 +529,18 @@ int FakeV4l2::mmap(int fd, std::size_t length, std::int64_t offset, void *&addre
 }
 
 void FakeV4l2::munmap(void *address, std::size_t) {
-    for (auto &[node, state] : states_)
-        for (const auto &buffer : state->buffers)
+    const auto unmapIn = [&](State &state) {
+        for (const auto &buffer : state.buffers)
             if (buffer.data() == address) {
-                ++state->plan.log->unmaps;
-                return;
+                ++state.plan.log->unmaps;
+                return true;
             }
+        return false;
+    };
+    for (auto &[node, state] : states_)
+        if (unmapIn(*state)) return;
+    for (auto &state : retired_)
+        if (unmapIn(*state)) return;
 }
 
 std::shared_ptr<plat::avicap::v4l2::Io> noVideoDevices() { return std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{}); }

@@ -81,6 +81,10 @@ struct FakeV4l2Device {
     std::set<unsigned long> interruptOnce;  // each of these requests answers EINTR once, then works
     bool interruptPollOnce = false;
     int disappearAfterFrames = -1;  // the device is unplugged once this many frames are finished
+    // The stream breaks once this many frames are finished: DQBUF answers
+    // EIO and poll wakes at once until STREAMOFF, as a fatal streaming error.
+    int fatalErrorAfterFrames = -1;
+    bool dropsEveryFrame = false;   // streams, but no buffer is ever finished (no signal)
     std::shared_ptr<FakeV4l2Log> log = std::make_shared<FakeV4l2Log>();
 };
 
@@ -104,11 +108,18 @@ public:
     FakeV4l2Device &device(const std::string &node);
     // Unplugs a device now: every further call on it answers ENODEV.
     void unplug(const std::string &node);
+    // Plugs an unplugged device in again, as a new device at `newNode` (its
+    // old node when empty) with `plan`'s settings: handles of the old one
+    // still answer ENODEV.
+    // The stream of a device breaks now, as a fatal streaming error.
+    void breakStream(const std::string &node);
+    void plugBackIn(const std::string &node, const std::string &newNode, FakeV4l2Device plan);
 
 private:
     struct State;
     State &stateOf(int fd);
     std::map<std::string, std::unique_ptr<State>> states_;
+    std::vector<std::unique_ptr<State>> retired_;  // devices unplugged and replaced
     std::map<int, State *> open_;
     int nextFd_ = 100;
 };

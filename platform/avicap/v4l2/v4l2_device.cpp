@@ -15,6 +15,8 @@ namespace plat::avicap::v4l2 {
 namespace {
 
 constexpr std::uint32_t kBufferCount = 4;
+// Wake-ups of poll with no frame behind them before the device counts as broken.
+constexpr int kEmptyWakesAllowed = 64;
 
 // Sizes tried on a device that offers a range of sizes rather than a list.
 constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
@@ -359,11 +361,15 @@ bool Device::convert(const v4l2_buffer &buffer, std::span<const std::uint8_t> so
 
 FrameWait Device::readFrame(std::optional<Micros> deadline, std::span<std::uint8_t> out) {
     const std::size_t frameBytes = static_cast<std::size_t>(outStride_ * format_.height);
+    // A device whose poll keeps answering at once with no frame to dequeue
+    // is broken (poll reports an error condition as readable).
+    int emptyWakes = 0;
     for (;;) {
         if (deadline && session().clock().now() >= *deadline) return {FrameWait::Outcome::TimedOut, 0};
         v4l2_buffer b;
         int code = 0;
         if (dequeue(b, code)) {
+            emptyWakes = 0;
             // A frame the device flags as damaged is given back unread.
             const bool whole = !(b.flags & V4L2_BUF_FLAG_ERROR) && assemble(b, out);
             if (b.flags & V4L2_BUF_FLAG_ERROR) fieldsSeen_ = 0;
@@ -373,12 +379,19 @@ FrameWait Device::readFrame(std::optional<Micros> deadline, std::span<std::uint8
         }
         if (code != EAGAIN) {
             fail("VIDIOC_DQBUF", code);
+            broken_ = true;
             return {FrameWait::Outcome::Failed, 0};
         }
         const int waited = io_->poll(fd_, deadline);
+        if (waited == 0 && ++emptyWakes > kEmptyWakesAllowed) {
+            fail("poll", EIO);
+            broken_ = true;
+            return {FrameWait::Outcome::Failed, 0};
+        }
         if (waited == EINTR || waited == 0) continue;
         if (waited == ETIMEDOUT) return {FrameWait::Outcome::TimedOut, 0};
         fail("poll", waited);
+        broken_ = true;
         return {FrameWait::Outcome::Failed, 0};
     }
 }
@@ -391,7 +404,10 @@ std::size_t Device::latestFrame(std::span<std::uint8_t> out) {
         if (!(b.flags & V4L2_BUF_FLAG_ERROR) && assemble(b, out)) got = static_cast<std::size_t>(outStride_ * format_.height);
         if (!requeue(b)) return 0;
     }
-    if (code != EAGAIN) fail("VIDIOC_DQBUF", code);
+    if (code != EAGAIN) {
+        fail("VIDIOC_DQBUF", code);
+        broken_ = true;
+    }
     return got;
 }
 

@@ -96,6 +96,9 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
     bool streaming() const { return streaming_; }
+    // A frame could not be dequeued for another reason than none being
+    // finished: the device is gone or its stream broke (EIO).
+    bool broken() const { return broken_; }
     const std::string &node() const { return node_; }
     const std::string &card() const { return card_; }
     const std::string &bus() const { return bus_; }
@@ -161,6 +164,7 @@ private:
     std::string undecodedReason_;
     std::vector<Mapping> buffers_;
     bool streaming_ = false;
+    bool broken_ = false;
     unsigned fieldsSeen_ = 0;           // of the frame being assembled from alternating fields
     std::string error_;
     int errorCode_ = 0;

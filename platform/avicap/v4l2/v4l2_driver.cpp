@@ -16,6 +16,7 @@
 #include "avicap/driver_dialogs.h"
 #include "avicap/v4l2/format_choice.h"
 #include "avicap/v4l2/v4l2_device.h"
+#include "core/session.h"
 
 namespace plat::avicap::v4l2 {
 
@@ -56,6 +57,8 @@ public:
     void endStream() override {}
     std::size_t grabFrame(std::span<std::uint8_t> frame) override;
     std::string failure() const override { return failure_; }
+    int failureCode() const override { return failureCode_; }
+    Recovery recover(bool eager) override;
     std::string takeNotice() override;
 
     bool videoSourceDialog(HWND owner) override;
@@ -84,6 +87,11 @@ private:
     std::vector<BITMAPINFOHEADER> headers_;
     std::size_t formatIndex_ = 0;
     std::string failure_;
+    int failureCode_ = 0;
+    // A device that failed is closed; the format it streamed in is the one
+    // it is set up in again when it is back.
+    std::optional<FrameFormat> lostFormat_;
+    Micros lookedAt_ = 0;
     std::string notice_;             // for the user, once
     bool undecodedTold_ = false;     // refused frames are told once a connection
 };
@@ -116,6 +124,7 @@ void V4l2Driver::loadFormats() {
 bool V4l2Driver::open() {
     if (device_) return true;
     failure_.clear();
+    failureCode_ = 0;
     notice_.clear();
     undecodedTold_ = false;
     device_ = std::make_unique<Device>(io_, listing_.node);
@@ -250,12 +259,46 @@ bool V4l2Driver::selectFormat(std::size_t index) {
     return false;
 }
 
+// Closes the device at once: a device that is gone comes back (as a new
+// node, or after its driver was loaded again) only once every handle of the
+// old one is closed.
 void V4l2Driver::deviceFailed() {
     if (failure_.empty()) failure_ = listing_.description + ": " + device_->error();
+    if (failureCode_ == 0) failureCode_ = device_->errorCode();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), failure_.c_str());
-    device_->stop();
-    device_->uninit();
-    device_->close();
+    if (!frameFormats_.empty() && !lostFormat_) lostFormat_ = frameFormats_[formatIndex_];
+    device_.reset();
+}
+
+// The device is found again by its description, whichever node it has now,
+// and set up as saved, in the format it streamed in before.
+Driver::Recovery V4l2Driver::recover(bool eager) {
+    if (device_) return Recovery::Working;
+    if (!lostFormat_) return Recovery::NotBack;  // it never connected
+    const Micros now = session().clock().now();
+    if (!eager && now - lookedAt_ < 1000000) return Recovery::NotBack;
+    lookedAt_ = now;
+    std::optional<std::string> node;
+    for (const DeviceListing &found : listDevices(*io_))
+        if (found.description == listing_.description) node = found.node;
+    if (!node) return Recovery::NotBack;
+    auto device = std::make_unique<Device>(io_, *node);
+    if (!device->open()) return Recovery::NotBack;
+    device_ = std::move(device);
+    listing_.node = *node;
+    restoreSettings();
+    loadFormats();
+    if (frameFormats_.empty() || !restart(*lostFormat_)) {
+        std::fprintf(stderr, "v4l2: %s: back, but cannot be set up again: %s\n", listing_.node.c_str(),
+                     device_->error().c_str());
+        device_.reset();
+        return Recovery::NotBack;
+    }
+    std::fprintf(stderr, "v4l2: %s: %s is back\n", listing_.node.c_str(), listing_.description.c_str());
+    lostFormat_.reset();
+    failure_.clear();
+    failureCode_ = 0;
+    return Recovery::Back;
 }
 
 bool V4l2Driver::startStream(Micros) {
@@ -277,7 +320,9 @@ FrameWait V4l2Driver::nextFrame(std::optional<Micros> deadline, std::span<std::u
 
 std::size_t V4l2Driver::grabFrame(std::span<std::uint8_t> frame) {
     if (!device_ || !device_->streaming()) return 0;
-    return device_->latestFrame(frame);
+    const std::size_t used = device_->latestFrame(frame);
+    if (device_->broken()) deviceFailed();
+    return used;
 }
 
 bool V4l2Driver::restoreSettings() {

@@ -59,7 +59,10 @@ public:
         const int n = ::poll(&p, 1, timeoutMs);
         if (n < 0) return errno;
         if (n == 0) return ETIMEDOUT;
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return ENODEV;
+        if (p.revents & POLLNVAL) return EBADF;
+        // An error condition (a stream that broke, a device unplugged) is
+        // answered as readable: dequeuing then gives the device's own errno,
+        // EIO or ENODEV, which the user is told.
         return 0;
     }
 
