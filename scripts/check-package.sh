@@ -41,6 +41,12 @@ trap cleanup EXIT
 dpkg-deb -x "$deb" "$unpacked"
 mapfile -t files < <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}')
 
+# A new project version needs its entry in packaging/changelog.
+zcat "$unpacked/usr/share/doc/noctil/changelog.gz" >"$unpacked/changelog"
+logged=$(dpkg-parsechangelog -l "$unpacked/changelog" -S Version)
+[ "$logged" = "$version" ] || fail "packaging/changelog's last entry is $logged, the project is $version"
+rm "$unpacked/changelog"
+
 echo "-- man pages"
 for page in noctil noctil-convert; do
   file="$unpacked/usr/share/man/man1/$page.1.gz"
