@@ -101,6 +101,9 @@ LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId)
         TakeDriverName(optionsMenu);
         return 0;
     }
+    // Neither connects: no driver is connected now, so every entry of the
+    // list, the previous driver's included, connects its driver when chosen.
+    app.driverIndex = -1;
     MessageBoxA(mainWindow, "Now can't connect back to previous driver !!", "Error", MB_ICONHAND);
     return -1;
 }

@@ -423,6 +423,10 @@ BOOL WINAPI DestroyAcceleratorTable(HACCEL table);
 BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg);
 
 // Timers.
+// Durations below USER_TIMER_MINIMUM or above USER_TIMER_MAXIMUM are
+// raised or lowered to them.
+#define USER_TIMER_MINIMUM 0x0000000A
+#define USER_TIMER_MAXIMUM 0x7FFFFFFF
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 

@@ -199,6 +199,40 @@ const SwitchCase kSwitchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Drivers, SwitchTest, ::testing::ValuesIn(kSwitchCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// After a failed fall-back no driver is connected, so the previous driver's
+// entry connects it again once it works, and a failing entry fails silently
+// (there is nothing to fall back to).
+TEST_F(DriverChoiceTest, AfterAFailedFallbackEveryEntryConnectsItsDriver) {
+    install({{0, plan("Alpha")}, {1, plan("Beta", true)}});
+    std::shared_ptr<plat::avicap::TestDriverLog> alpha = logs[0];
+    auto alphaWorks = [&](bool works) {
+        TestDriverPlan p = plan("Alpha", !works);
+        p.log = alpha;
+        plat::avicap::registerTestDriver(driverName(0), p);
+    };
+    user().at(100, [&] {
+        alphaWorks(false);
+        choose(32772);
+        user().after(100, [] { noctil::test::pressEnter(); });
+    });
+    user().at(300, [&] {
+        ASSERT_EQ(noctil::test::messageBoxTexts().size(), 1u);
+        EXPECT_EQ(connected(), std::vector<int>{});
+        alphaWorks(true);
+        choose(32771);
+    });
+    user().at(400, [&] {
+        EXPECT_EQ(connected(), std::vector<int>{0}) << "the previous driver's entry connects it";
+        std::vector<bool> checks;
+        for (const Entry &e : entries()) checks.push_back(e.checked);
+        EXPECT_EQ(checks, (std::vector<bool>{true, false}));
+        EXPECT_EQ(noctil::test::messageBoxTexts().size(), 1u);
+        exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+    EXPECT_EQ(savedName(), "Alpha");
+}
+
 // ---- Ten drivers: every entry reachable, connected and saved ---------------------------
 
 class TenDriversTest : public DriverChoiceTest, public ::testing::WithParamInterface<int> {};
