@@ -64,6 +64,10 @@ void clearTargets(const std::vector<std::filesystem::path> &targets, const std::
         if (!std::filesystem::exists(std::filesystem::symlink_status(t, ec))) continue;
         if (std::filesystem::equivalent(t, input, ec))
             throw Failure{t.string() + " is the input file itself; choose another output directory with -o"};
+        // Only files are replaced, --force or not: a directory of the name
+        // may hold anything.
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(t, ec)))
+            throw Failure{t.string() + " is a directory; nothing was written. Choose another output directory with -o"};
         existing.push_back(t);
     }
     if (existing.empty()) return;

@@ -61,7 +61,7 @@ static void FillOutputFormat(void)
 
 void ComposeSnapshotTitle(char *title, size_t size)
 {
-    const char *name = app.settings.imageFile;
+    const char *name = app.outputName;
     char count[32];
     if (app.settings.frameCount > 0)
         snprintf(count, sizeof count, " - %d/%d", app.framesWritten, app.settings.frameCount);
@@ -162,7 +162,10 @@ static void OnDelayTimer(void)
 void StartRecording(void)
 {
     FillOutputFormat();
-    if (OpenImageFile()) {
+    INT opened = OpenImageFile();
+    // The user kept the file of that name: no run starts.
+    if (opened == OPEN_DECLINED) return;
+    if (opened) {
         app.framesWritten = 0;
         app.imageFailureReported = 0;
         StartExposure();

@@ -72,11 +72,16 @@ bool sourceLayout(std::span<const std::uint8_t> format, SourceLayout &layout) {
         break;
     case kY800:
     case kY8:
-    case kGrey:
+    case kGrey: {
         layout.kind = SourceLayout::Kind::Grey;
-        layout.stride = w;
+        // Grey rows are packed, one byte a pixel; some writers pad each row
+        // to four bytes instead, which the image size then tells.
+        const std::uint64_t padded = (w + 3) / 4 * 4;
+        const std::uint32_t sizeImage = get32(h + 20);
+        layout.stride = padded != w && sizeImage == padded * layout.height ? padded : w;
         layout.bottomUp = false;
         break;
+    }
     default:
         return false;
     }
@@ -88,6 +93,15 @@ bool decodeToDib24(std::span<const std::uint8_t> format, std::span<const std::ui
                    std::vector<std::uint8_t> &dib) {
     SourceLayout src;
     if (!sourceLayout(format, src) || frame.size() < src.frameBytes) return false;
+    // Grey rows padded to four bytes under an image size that does not say
+    // so: a frame of exactly the padded rows' size has them.
+    if (src.kind == SourceLayout::Kind::Grey) {
+        const std::uint64_t padded = (std::uint64_t(src.width) + 3) / 4 * 4;
+        if (src.stride != padded && frame.size() == padded * src.height) {
+            src.stride = padded;
+            src.frameBytes = padded * src.height;
+        }
+    }
 
     // The colour table of an 8-bit image: the format's entries (biClrUsed, 0
     // meaning 256), as many as the format really carries; grey without one.

@@ -16,6 +16,9 @@ namespace {
 
 constexpr std::uint8_t kRest = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
 constexpr const char *kSeparator = "  |  ";
+// While the program's Pause is on, images are taken and shown but none is
+// written: a run that seems to go on writes nothing, so the line says so.
+constexpr const char *kPausedPhrase = "paused: images are shown, not written";
 
 // Appends to `out`: once its room has grown to a line's length, composing
 // the line again takes no heap block.
@@ -80,6 +83,21 @@ void appendImagesPhrase(std::string &out, const OutputFacts &o) {
     out += o.name;
 }
 
+// The image log fell behind on a full disk: its lines wait, whole, and go
+// to the file once there is room. When it has caught up, the line says at
+// what time, so that a morning's look tells of a gap in the night.
+void appendLogPhrase(std::string &out, const OutputFacts &o, bool &warning) {
+    if (o.logLinesWaiting > 0) {
+        warning = true;
+        return appendf(out, "%simage log behind: %u %s waiting for room on the disk", kSeparator, o.logLinesWaiting,
+                       o.logLinesWaiting == 1 ? "line" : "lines");
+    }
+    if (!o.logCaughtUp) return;
+    const long long secondOfDay = (*o.logCaughtUp / 1'000'000) % 86'400;
+    appendf(out, "%simage log caught up at %02lld:%02lld:%02lld UTC", kSeparator, secondOfDay / 3600,
+            secondOfDay / 60 % 60, secondOfDay % 60);
+}
+
 // The drive's free space, and whether the rest of the run fits in it.
 void appendSpacePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     const std::uint64_t room = o.frameBytes ? *o.freeBytes / o.frameBytes : 0;
@@ -122,8 +140,13 @@ void compose(const Facts &facts, Line &line) {
         line.camera += kSeparator;
         appendNextStepPhrase(line.camera, facts);
     }
+    if (facts.paused) {
+        line.camera += kSeparator;
+        line.camera += kPausedPhrase;
+    }
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
+        appendLogPhrase(line.output, *facts.output, line.warning);
         if (facts.output->open && facts.output->freeBytes) {
             line.output += kSeparator;
             appendSpacePhrase(line.output, *facts.output, line.warning);
@@ -177,6 +200,30 @@ std::optional<std::uint32_t> limitShownFor(const std::string &name) {
     return std::nullopt;
 }
 
+// Whether the window's menu shows a checked "Pause" item, as the program
+// shows its paused flag (its toolbar button follows the same flag).
+bool pauseShownIn(HMENU menu, int depth = 0) {
+    const int count = GetMenuItemCount(menu);
+    for (int position = 0; position < count; ++position) {
+        if (HMENU popup = GetSubMenu(menu, position)) {
+            if (depth < 2 && pauseShownIn(popup, depth + 1)) return true;
+            continue;
+        }
+        char text[32];
+        const int length = GetMenuStringA(menu, static_cast<UINT>(position), text, sizeof text, MF_BYPOSITION);
+        if (length <= 0) continue;
+        std::string_view label(text, static_cast<std::size_t>(length));
+        label = label.substr(0, label.find('\t'));
+        char plain[32];
+        std::size_t n = 0;
+        for (char c : label)
+            if (c != '&' && n < sizeof plain) plain[n++] = c;
+        if (std::string_view(plain, n) == "Pause")
+            return (GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION) & MF_CHECKED) != 0;
+    }
+    return false;
+}
+
 }  // namespace
 
 Facts Watcher::gather(HWND window) {
@@ -189,6 +236,8 @@ void Watcher::gather(HWND window, Facts &facts) {
     facts.now = session().clock().now();
     facts.port = portFacts();
     facts.nextStepDue = user::nextTimerDueOf(window);
+    const HMENU menu = GetMenu(window);
+    facts.paused = menu && pauseShownIn(menu);
 
     const std::vector<avi::FileBeingWritten> files = avi::filesBeingWritten();
     if (!files.empty()) {
@@ -198,6 +247,9 @@ void Watcher::gather(HWND window, Facts &facts) {
         output_->name = file.name;
         output_->frames = file.frames;
         output_->frameBytes = file.frameBytes;
+        output_->logLinesWaiting = file.logLinesWaiting;
+        if (file.logCaughtUpAt) output_->logCaughtUp = *file.logCaughtUpAt + utcOffset(session().clock());
+        else output_->logCaughtUp.reset();
         output_->open = true;
         path_ = file.path;
         if (changed || facts.now - spaceCheckedAt_ >= 1'000'000 || !output_->freeBytes) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/clock.h"
+#include "core/utc.h"
 
 namespace plat::status {
 
@@ -29,6 +30,8 @@ struct OutputFacts {
     std::optional<std::uint32_t> limit;    // images the run is to write, when known
     std::optional<std::uint64_t> freeBytes;  // free space on the file's drive
     std::uint64_t frameBytes = 0;          // what one more image takes
+    std::uint32_t logLinesWaiting = 0;     // image-log lines waiting for room on the disk
+    std::optional<UtcMicros> logCaughtUp;  // when the image log last caught up, in UTC
 };
 
 struct Facts {
@@ -36,6 +39,7 @@ struct Facts {
     std::optional<PortFacts> port;      // none before the port's first write
     std::optional<Micros> nextStepDue;  // the main window's earliest timer
     std::optional<OutputFacts> output;  // the file of this run or the last one
+    bool paused = false;                // the window's menu shows Pause checked
 };
 
 struct Line {

@@ -1,5 +1,7 @@
 #include "port/parallel_port.h"
 
+#include "core/signals.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -67,7 +69,22 @@ void ParallelPort::showPendingFailure() {
 }
 
 void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
-    const PortWrite entry{clock_.now(), address, value};
+    catchUpOnSignalRest();
+    record(PortWrite{clock_.now(), address, value});
+    backend_->write(address, value);
+    if (!failureShown_ && !failureMessage_.empty()) showPendingFailure();
+}
+
+void ParallelPort::catchUpOnSignalRest() {
+    const std::optional<std::int64_t> restedNs = takePortRestByStop();
+    if (!restedNs) return;
+    const std::uint8_t held = data_;
+    record(PortWrite{std::min(clock_.fromMonotonicNs(*restedNs), clock_.now()), kDataRegister, 0x00});
+    // The lines go back to what the program set; the log says from when.
+    if (held != 0x00) write(kDataRegister, held);
+}
+
+void ParallelPort::record(const PortWrite &entry) {
     if (log_.size() == 2 * capacity_) {
         // Drop the oldest half; the copy stays within the reserved storage.
         std::copy(log_.end() - static_cast<std::ptrdiff_t>(capacity_), log_.end(), log_.begin());
@@ -75,7 +92,7 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     }
     log_.push_back(entry);
     ++total_;
-    if (address == kDataRegister) data_ = value;
+    if (entry.address == kDataRegister) data_ = entry.value;
 
     // Listeners added during this round start with the next write; removed
     // ones are only marked here and erased once no round is running.
@@ -89,9 +106,6 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     std::size_t count = listeners_.size();
     for (auto it = listeners_.begin(); count > 0; ++it, --count)
         if (it->active) it->call(entry);
-
-    backend_->write(address, value);
-    if (!failureShown_ && !failureMessage_.empty()) showPendingFailure();
 }
 
 std::span<const PortWrite> ParallelPort::writes() const {

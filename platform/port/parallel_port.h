@@ -42,6 +42,10 @@ public:
 
     // What _outp does: log, notify, pass to the backend. Never allocates.
     void write(std::uint16_t address, std::uint8_t value);
+    // A stop signal's handler rested the lines behind the log's back: logs
+    // that rest at its time and writes the level the program had set again.
+    // The loop calls it at every turn, and every write first.
+    void catchUpOnSignalRest();
     // The last value written to the data register (0 at start).
     std::uint8_t data() const { return data_; }
     // The writes in order with their clock times: all of them, or the newest
@@ -73,6 +77,8 @@ public:
     static std::filesystem::path systemIni(const std::filesystem::path &root);
 
 private:
+    // Logs the write and tells the listeners.
+    void record(const PortWrite &entry);
     struct Configured;
     static Configured configuredBackend();
     explicit ParallelPort(Configured &&configured);

@@ -11,6 +11,7 @@
 #include "core/session.h"
 #include "core/signals.h"
 #include "display/display.h"
+#include "port/parallel_port.h"
 #include "user/user_state.h"
 
 namespace plat::user {
@@ -144,6 +145,8 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     s.inputChecked = false;  // the last message handed out may have taken a while
     for (;;) {
         answerTerminationRequest();  // a signal asked the program to end: close the main window
+        // A stop signal rested the camera port while the process stood still.
+        if (ParallelPort *port = session().findComponent<ParallelPort>()) port->catchUpOnSignalRest();
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;
             if (isKeyMessage(msg->message)) {

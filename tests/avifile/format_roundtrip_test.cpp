@@ -151,6 +151,40 @@ TEST(DecodeToDib24, KnownPixels) {
     EXPECT_EQ(dib[44], 10);
 }
 
+// Grey rows padded to four bytes (a 6-pixel row takes 8), told by the
+// image size or only by the frame's size, are read with that stride; packed
+// rows stay packed.
+TEST(DecodeToDib24, GreyRowsPaddedToFourBytesAreReadWithTheirStride) {
+    const std::vector<std::uint8_t> padded = {1, 2, 3, 4, 5, 6, 0xEE, 0xEE, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE};
+    const std::vector<std::uint8_t> packed = {1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 16};
+    struct Case {
+        const char *what;
+        std::uint32_t sizeImage;
+        const std::vector<std::uint8_t> &frame;
+    } cases[] = {
+        {"padded, said by the image size", 16, padded},
+        {"padded, image size 0", 0, padded},
+        {"packed", 12, packed},
+        {"packed, image size 0", 0, packed},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> format = bitmapFormat(6, 2, 8, fourcc('Y', '8', '0', '0'));
+        for (int i = 0; i < 4; ++i) format[20 + i] = std::uint8_t(c.sizeImage >> (8 * i));
+        std::vector<std::uint8_t> dib;
+        ASSERT_TRUE(plat::avi::decodeToDib24(format, c.frame, dib));
+        ASSERT_EQ(dib.size(), 40u + 2 * 20);
+        // Bottom-up: the DIB's first row is the frame's second.
+        std::vector<std::uint8_t> bottom, top;
+        for (int x = 0; x < 6; ++x) {
+            bottom.push_back(dib[40 + 3 * x]);
+            top.push_back(dib[60 + 3 * x]);
+        }
+        EXPECT_EQ(bottom, (std::vector<std::uint8_t>{11, 12, 13, 14, 15, 16}));
+        EXPECT_EQ(top, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6}));
+    }
+}
+
 TEST(DecodeToDib24, RefusesWhatItCannotDecode) {
     std::vector<std::uint8_t> dib;
     const std::vector<std::uint8_t> frame(4096, 0);

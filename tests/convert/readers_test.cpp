@@ -297,6 +297,25 @@ TEST_F(ConverterTest, NothingIsReplacedUnlessTheUserSaysSo) {
     EXPECT_NE(err.find("M42_003.ser exists; nothing was written"), std::string::npos) << err;
 }
 
+// A directory where a file is to go is never replaced, not even with --force.
+TEST_F(ConverterTest, ADirectoryInTheWayIsNeverReplaced) {
+    makeRun(true);
+    std::filesystem::create_directory(file("M42_003_0002.fits"));
+    for (bool force : {true, false}) {
+        SCOPED_TRACE(force ? "--force" : "without --force");
+        std::vector<std::string> args = {file("M42_003.AVI").string()};
+        if (force) args.insert(args.begin(), "--force");
+        EXPECT_EQ(convert(args), 1);
+        EXPECT_NE(err.find("M42_003_0002.fits is a directory; nothing was written"), std::string::npos) << err;
+        EXPECT_TRUE(std::filesystem::is_directory(file("M42_003_0002.fits")));
+        EXPECT_FALSE(std::filesystem::exists(file("M42_003_0001.fits"))) << "nothing written";
+    }
+    std::filesystem::remove(file("M42_003_0002.fits"));
+    std::filesystem::create_directory(file("M42_003.ser"));
+    EXPECT_EQ(convert({"--ser", "--force", file("M42_003.AVI").string()}), 1);
+    EXPECT_TRUE(std::filesystem::is_directory(file("M42_003.ser")));
+}
+
 // Run by root, the conversion runs in a child process as the unprivileged
 // user "nobody", for whom permissions count.
 TEST_F(ConverterTest, AnOutputDirectoryWithoutWritePermissionIsRefused) {

@@ -22,7 +22,13 @@ constexpr std::uint64_t kImage = 921'632;  // a 640 x 480 image with its chunk h
 
 OutputFacts output(std::uint32_t frames, std::optional<std::uint32_t> limit, std::optional<std::uint64_t> free,
                    bool open = true) {
-    return OutputFacts{"C:\\night.avi", frames, open, limit, free, kImage};
+    return OutputFacts{"C:\\night.avi", frames, open, limit, free, kImage, 0, std::nullopt};
+}
+
+OutputFacts withLog(OutputFacts o, std::uint32_t waiting, std::optional<plat::UtcMicros> caughtUp) {
+    o.logLinesWaiting = waiting;
+    o.logCaughtUp = caughtUp;
+    return o;
 }
 
 struct ComposeCase {
@@ -65,6 +71,18 @@ const ComposeCase kComposeCases[] = {
     {"RunEnded",
      {0, PortFacts{0x00, 0}, std::nullopt, output(12, std::nullopt, 0, false)},
      "at rest  |  12 images written to C:\\night.avi", false},
+    {"PausedDuringAnExposure",
+     {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 21 * kSecond, output(0, std::nullopt, std::nullopt), true},
+     "integrating, amplifier on - 1.0 s  |  readout in 1.0 s  |  paused: images are shown, not written  |  "
+     "recording to C:\\night.avi, no image yet",
+     false},
+    {"ImageLogBehind",
+     {0, std::nullopt, std::nullopt, withLog(output(4, std::nullopt, std::nullopt), 2, std::nullopt)},
+     "at rest  |  4 images written to C:\\night.avi  |  image log behind: 2 lines waiting for room on the disk", true},
+    {"ImageLogCaughtUp",
+     {0, std::nullopt, std::nullopt,
+      withLog(output(5, std::nullopt, std::nullopt), 0, plat::kVirtualClockUtcOrigin + (3 * 3600 + 25 * 60 + 7) * kSecond)},
+     "at rest  |  5 images written to C:\\night.avi  |  image log caught up at 03:25:07 UTC", false},
     {"UnknownLevel",
      {90 * kSecond, PortFacts{0x42, 0}, std::nullopt, std::nullopt}, "port lines at 0x42 - 1 min 30 s", false},
 };
@@ -159,6 +177,30 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
     EXPECT_EQ(atReadout, kStatusAtReadout);
     // The drive the file lies on has room, and the line says how much.
     EXPECT_NE(withSpace.find(" free, room for "), std::string::npos) << withSpace;
+}
+
+// Pause left on from before: from the moment Record is chosen the line
+// says that nothing is written, until Pause is released.
+TEST_F(StatusLineRunTest, SaysWhileImagesAreNotWritten) {
+    installCamera(Camera::Test240);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=4000\r\nDelay=3000\r\n");
+    std::vector<std::string> seen;
+    user().at(200, [&] { choose(IDM_PAUSE); });
+    user().at(1000, [&] { choose(IDM_RECORD); });
+    user().at(1500, [&] { seen.push_back(nowWithoutSpace()); });
+    user().at(12000, [&] { seen.push_back(nowWithoutSpace()); });
+    user().at(12100, [&] { choose(IDM_PAUSE); });
+    user().at(12200, [&] { seen.push_back(nowWithoutSpace()); });
+    user().at(12300, [&] { exitProgram(); });
+    EXPECT_EQ(runProgram(), 0);
+    const std::string paused = "paused: images are shown, not written";
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0],
+              "integrating, amplifier on - 0.5 s  |  readout in 3.5 s  |  " + paused +
+                  "  |  recording to C:\\night.avi, no image yet");
+    EXPECT_NE(seen[1].find(paused + "  |  recording to C:\\night.avi, no image yet"), std::string::npos)
+        << "images were taken and none written: " << seen[1];
+    EXPECT_EQ(seen[2].find("paused"), std::string::npos) << seen[2];
 }
 
 }  // namespace
