@@ -57,6 +57,13 @@ void say(const char *text) {
     ::_exit(128 + signal);  // a signal whose default is to be ignored ends here
 }
 
+void wakeTheLoop() {
+    if (wakePipe[1] < 0) return;
+    const char byte = 1;
+    const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
+    (void)ignored;  // a full pipe is already a wake-up
+}
+
 void onEndSignal(int signal) {
     const int savedErrno = errno;
     if (requested) {
@@ -73,13 +80,6 @@ void onCrashSignal(int signal) {
     say(signal == SIGQUIT ? "noctil: quit: " : "noctil: crashed: ");
     say(restPortFromSignal() ? "camera port put to rest\n" : "no camera port was open\n");
     dieBy(signal);
-}
-
-void wakeTheLoop() {
-    if (wakePipe[1] < 0) return;
-    const char byte = 1;
-    const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
-    (void)ignored;  // a full pipe is already a wake-up
 }
 
 // The camera must not integrate for as long as the process is stopped: the
