@@ -52,8 +52,9 @@ enum {
 // Exposure cycle timers of the main window, each used as a one-shot.
 enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
 
-// The largest frame the readout selection keeps: 640 x 480 at 4 bytes a pixel.
-#define BEST_FRAME_BYTES (640 * 480 * 4)
+// The largest frame the readout selection keeps: any standard-definition
+// frame, up to 768 x 576 at 4 bytes a pixel.
+#define BEST_FRAME_BYTES (768 * 576 * 4)
 
 // A failure of the running cycle, told to the user from the main window's
 // queue (wParam: which of the kinds below, each with its own text).
@@ -106,6 +107,11 @@ struct AppState {
     // Failures of the running cycle: told once a run, texts of the posted boxes.
     INT imageFailureReported;
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
+    // What the capture window said of the driver's last failure ("" when none).
+    char captureErrorText[FAILURE_TEXT_SIZE];
+    // The driver's frame format when the run began: a device that comes back
+    // with another one ends the run.
+    BITMAPINFOHEADER runVideoFormat;
 };
 
 extern AppState app;
@@ -137,6 +143,9 @@ LRESULT ShowRunFailure(WPARAM kind);
 // Sends to the capture window only while it exists (tested anew each time);
 // 0 without one.
 LRESULT SendCaptureMessage(UINT message, WPARAM wParam, LPARAM lParam);
+// Keeps the capture window's words on a driver failure in captureErrorText;
+// shows nothing (it runs inside the capture message that failed).
+LRESULT CALLBACK CaptureErrorCallback(HWND window, int id, LPCSTR text);
 void ConnectSavedDriver(HWND mainWindow);
 LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId);
 void RefreshDeviceInfo(void);

@@ -1,5 +1,6 @@
 // The capture-state indication: the Capture menu, the toolbar and an open
 // Setup dialog's Start Capture button follow the run.
+#include <windows.h>
 #include <commctrl.h>
 
 #include "app_state.h"

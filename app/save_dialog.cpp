@@ -1,5 +1,6 @@
 // The Save As dialog for the output file, and the File menu's
 // "Save images in..." command that opens it without the Setup dialog.
+#include <windows.h>
 #include <commdlg.h>
 #include <string.h>
 

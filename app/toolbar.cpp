@@ -1,5 +1,6 @@
 // The toolbar of the main window: Record, Stop, Pause and Setup, each
 // sending the command of the menu item of that name.
+#include <windows.h>
 #include <commctrl.h>
 
 #include "app_state.h"

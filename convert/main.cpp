@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "noctil_version.h"
 #include "options.h"
 
 int main(int argc, char **argv) {
@@ -16,6 +17,10 @@ int main(int argc, char **argv) {
     }
     if (options->help) {
         std::cout << noctil::convert::usageText();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "noctil-convert " << NOCTIL_VERSION << "\n";
         return 0;
     }
     return noctil::convert::convert(*options, std::cout, std::cerr);

@@ -13,7 +13,8 @@ const char *usageText() {
            "  --no-log          ignore any image log: no times are written\n"
            "  -o, --output DIR  write into DIR (default: the directory of the file)\n"
            "  --force           replace files that exist (never done otherwise)\n"
-           "  -h, --help        show this text\n";
+           "  -h, --help        show this text\n"
+           "  --version         show the version\n";
 }
 
 std::optional<Options> parseOptions(const std::vector<std::string> &args, std::string &error) {
@@ -48,6 +49,8 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             o.force = true;
         } else if (a == "-h" || a == "--help") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--") {
             if (i + 2 != args.size()) return fail("one input file after --");
             if (!o.input.empty()) return fail("one input file, not two");
@@ -59,7 +62,7 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             o.input = a;
         }
     }
-    if (o.help) return o;
+    if (o.help || o.version) return o;
     if (o.input.empty()) return fail("no input file");
     if (o.log && !o.useLog) return fail("--log and --no-log exclude each other");
     return o;

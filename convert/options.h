@@ -18,6 +18,7 @@ struct Options {
     std::optional<std::filesystem::path> outputDirectory;  // else the input's directory
     bool force = false;                   // replace files that exist
     bool help = false;
+    bool version = false;                 // --version: print the version, convert nothing
 };
 
 // Reads the arguments after the program name; nullopt with `error` set when

@@ -1,5 +1,7 @@
 // Adapting the program to the connected driver: its capabilities, the
 // sequence parameters of the readout, the window sizes and the live view.
+#include <stdio.h>
+
 #include "app_state.h"
 #include "driver_ids.h"
 
@@ -22,6 +24,15 @@ LRESULT SendCaptureMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!IsWindow(app.captureWindow)) return 0;
     return SendMessageA(app.captureWindow, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CaptureErrorCallback(HWND window, int id, LPCSTR text)
+{
+    if (id == 0 || text == NULL)
+        app.captureErrorText[0] = '\0';
+    else
+        snprintf(app.captureErrorText, sizeof app.captureErrorText, "%s", text);
+    return 1;
 }
 
 void RefreshDeviceInfo(void)

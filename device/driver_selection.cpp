@@ -41,6 +41,7 @@ void ConnectSavedDriver(HWND mainWindow)
 {
     app.captureWindow = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 0, 0, 160, 120,
                                                 mainWindow, 0);
+    SendCaptureMessage(WM_CAP_SET_CALLBACK_ERRORA, 0, (LPARAM)CaptureErrorCallback);
     HMENU optionsMenu = OptionsMenu(mainWindow);
 
     // Every index is tried: every driver that matches the saved name is

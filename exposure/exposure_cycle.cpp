@@ -118,6 +118,68 @@ static void RestoreView(void)
         SendCaptureMessage(WM_CAP_SET_OVERLAY, 1, 0);
 }
 
+// A readout that gave no image says why: the first of a run in a box, as
+// the cycle's other failures are, once the handler has returned. The
+// status line counts every such readout of the run.
+static void ReadoutGaveNoImage(BOOL streamed)
+{
+    // Without a capture driver every capture step is a silent no-op.
+    if (app.imageFailureReported || app.driverIndex < 0 || !IsWindow(app.captureWindow)) return;
+    app.imageFailureReported = 1;
+    CAPSTATUS status;
+    memset(&status, 0, sizeof status);
+    SendCaptureMessage(WM_CAP_GET_STATUS, sizeof status, (LPARAM)&status);
+    char text[FAILURE_TEXT_SIZE];
+    const char *intro = "No image from this readout";
+    if (!streamed && app.captureErrorText[0] != '\0')
+        snprintf(text, sizeof text, "%s: the capture device failed.\n%.*s", intro, (int)(sizeof text / 2),
+                 app.captureErrorText);
+    else if (!streamed)
+        snprintf(text, sizeof text, "%s: the capture device did not stream.", intro);
+    else if (status.dwCurrentVideoFrame == 0)
+        snprintf(text, sizeof text, "%s: no frame from the device in %u s.", intro,
+                 (unsigned)app.captureParms.wTimeLimit);
+    else if (app.SelectionState == SELECTION_ARMED)
+        snprintf(text, sizeof text, "%s: the device's %lu frames are frames the program cannot use.", intro,
+                 (unsigned long)status.dwCurrentVideoFrame);
+    else
+        snprintf(text, sizeof text, "%s: the stream ended after %lu frames, before the image was chosen.", intro,
+                 (unsigned long)status.dwCurrentVideoFrame);
+    size_t length = strlen(text);
+    snprintf(text + length, sizeof text - length, "\n\nThe run goes on; the status line counts such readouts.");
+    ReportRunFailure(RUN_FAILURE_IMAGE, text, ERROR_SUCCESS);
+}
+
+// The driver's frame format now; all zero without a driver.
+static void ReadVideoFormat(BITMAPINFOHEADER *format)
+{
+    memset(format, 0, sizeof *format);
+    SendCaptureMessage(WM_CAP_GET_VIDEOFORMAT, sizeof *format, (LPARAM)format);
+}
+
+// A device that came back with frames of another format or size cannot go
+// on filling this run's file: the run ends as a failed write ends it, the
+// file keeping every image. FALSE when it has ended.
+static BOOL SameVideoFormat(void)
+{
+    BITMAPINFOHEADER now;
+    ReadVideoFormat(&now);
+    const BITMAPINFOHEADER *was = &app.runVideoFormat;
+    if (now.biWidth == was->biWidth && now.biHeight == was->biHeight && now.biBitCount == was->biBitCount &&
+        now.biCompression == was->biCompression)
+        return TRUE;
+    char what[FAILURE_TEXT_SIZE];
+    snprintf(what, sizeof what,
+             "The capture device now delivers %ld x %ld frames of %u bits, not the %ld x %ld frames of %u bits of "
+             "this run.\n%s keeps its %d images; the run has ended.",
+             (long)now.biWidth, (long)(now.biHeight < 0 ? -now.biHeight : now.biHeight), (unsigned)now.biBitCount,
+             (long)was->biWidth, (long)(was->biHeight < 0 ? -was->biHeight : was->biHeight),
+             (unsigned)was->biBitCount, app.settings.imageFile, app.framesWritten);
+    ReportRunFailure(RUN_FAILURE_WRITE, what, ERROR_SUCCESS);
+    StopRecording();
+    return FALSE;
+}
+
 // IDT_AMPON: the last second of the exposure runs with the amplifier on.
 static void OnAmpOnTimer(void)
 {
@@ -137,11 +199,16 @@ static void OnExposureTimer(void)
     // Returns when the stream has ended: the callback switched the port to
     // readout at the first frame, chose the frame and stopped the stream, or
     // the driver's time limit ran out.
-    SendCaptureMessage(WM_CAP_SEQUENCE_NOFILE, 0, 0);
+    app.captureErrorText[0] = '\0';
+    BOOL streamed = (BOOL)SendCaptureMessage(WM_CAP_SEQUENCE_NOFILE, 0, 0);
     WriteCameraPort(PORT_IDLE);
     SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
 
-    BOOL goOn = app.SelectionState == SELECTION_RENDER ? ShowAndWriteImage() : TRUE;
+    BOOL goOn = SameVideoFormat();
+    if (goOn && app.SelectionState == SELECTION_RENDER)
+        goOn = ShowAndWriteImage();
+    else if (goOn)
+        ReadoutGaveNoImage(streamed);
     RestoreView();
     // A run that has ended arms nothing more.
     if (!goOn || !app.recording) return;
@@ -168,6 +235,7 @@ void StartRecording(void)
     if (opened) {
         app.framesWritten = 0;
         app.imageFailureReported = 0;
+        ReadVideoFormat(&app.runVideoFormat);
         StartExposure();
     }
     // Even without a file the run shows as started, so Record stays disabled

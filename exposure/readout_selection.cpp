@@ -2,8 +2,10 @@
 // for every streamed frame. After an exposure it switches the camera to
 // readout on the first frame, scores the next frames by the brightness of a
 // small window, keeps the best in BestFrameBuffer, beeps and stops the
-// stream. On 480-line video it keeps the brighter field of each frame over
-// two passes, one for the odd rows and one for the even rows. In the render
+// stream. On interlaced video of 480 or 576 lines it keeps the brighter
+// field of each frame over two passes, one for the odd rows and one for the
+// even rows: the camera reads its charge out one field per pass whatever its
+// line count. In the render
 // state it stamps the kept image onto every frame the driver delivers.
 //
 // Frames arrive at video rate, so nothing here allocates: the work per
@@ -13,8 +15,15 @@
 #include "app_state.h"
 
 
-#define FIELD_MODE_HEIGHT 480
-#define FIELD_ROWS (FIELD_MODE_HEIGHT / 2)
+// The heights read out field by field: 480-line and 576-line interlaced
+// video. Every other height is read as whole frames.
+#define FIELD_MODE_HEIGHT_525 480
+#define FIELD_MODE_HEIGHT_625 576
+
+static BOOL IsFieldModeHeight(UINT height)
+{
+    return height == FIELD_MODE_HEIGHT_525 || height == FIELD_MODE_HEIGHT_625;
+}
 
 // The measurement window: rows 10 to 19, bytes 30 to 229 of each row.
 #define WINDOW_FIRST_ROW 10
@@ -93,27 +102,28 @@ static void MeasureFrame(VIDEOHDR *header, DWORD rowLength)
     if (++app.SelectionState >= SELECTION_WHOLE_FRAME_DONE) Finish(header);
 }
 
-// Copies the 240 rows of one parity of the frame into the rows of the
-// pass's parity in BestFrameBuffer.
-static void CopyField(const BYTE *frame, DWORD rowLength, int sourceParity, int targetParity)
+// Copies the rows of one parity of the frame (240 or 288) into the rows of
+// the pass's parity in BestFrameBuffer.
+static void CopyField(const BYTE *frame, DWORD rowLength, UINT fieldRows, int sourceParity, int targetParity)
 {
-    for (int k = 0; k < FIELD_ROWS; k++)
+    for (UINT k = 0; k < fieldRows; k++)
         memcpy(app.BestFrameBuffer + (size_t)(2 * k + targetParity) * rowLength,
                frame + (size_t)(2 * k + sourceParity) * rowLength, rowLength);
 }
 
 // Fields: a field scores by its margin over the other field of its frame;
 // the largest margin of the pass wins, and equal sums never win.
-static void MeasureFields(VIDEOHDR *header, DWORD rowLength)
+static void MeasureFields(VIDEOHDR *header, DWORD rowLength, UINT height)
 {
+    UINT fieldRows = height / 2;
     WindowSums sums = SumWindow(header->lpData, rowLength);
     int targetParity = app.SelectionState < SELECTION_FIELD_SECOND_PASS ? 1 : 0;
     if (sums.odd > app.bestScore + sums.even) {
         app.bestScore = sums.odd - sums.even;
-        CopyField(header->lpData, rowLength, 1, targetParity);
+        CopyField(header->lpData, rowLength, fieldRows, 1, targetParity);
     } else if (sums.even > app.bestScore + sums.odd) {
         app.bestScore = sums.even - sums.odd;
-        CopyField(header->lpData, rowLength, 0, targetParity);
+        CopyField(header->lpData, rowLength, fieldRows, 0, targetParity);
     }
     app.SelectionState++;
     if (app.SelectionState == SELECTION_FIELD_SECOND_PASS) {
@@ -145,13 +155,13 @@ LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header)
         return 1;
     }
     if (IsUsableFrame(header, rowLength)) {
-        BOOL fieldMode = height == FIELD_MODE_HEIGHT;
+        BOOL fieldMode = IsFieldModeHeight(height);
         if (app.SelectionState == SELECTION_RENDER)
             Render(header);
         else if (app.SelectionState == SELECTION_ARMED)
             Arm(header, fieldMode);
         else if (fieldMode)
-            MeasureFields(header, rowLength);
+            MeasureFields(header, rowLength, height);
         else
             MeasureFrame(header, rowLength);
     }

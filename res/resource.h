@@ -3,6 +3,12 @@
 #ifndef NOCTIL_RESOURCE_H
 #define NOCTIL_RESOURCE_H
 
+// Static text controls that nothing addresses (the real Windows headers leave
+// this to each program's own resource header).
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 #define IDD_ABOUTBOX 103
 #define IDM_ABOUT 104
 #define IDM_EXIT 105

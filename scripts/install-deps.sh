@@ -4,9 +4,12 @@ set -euo pipefail
 pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-w64-x86-64
       qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth
       qemu-system-x86 busybox-static kmod cpio v4l-utils xdotool
-      libcfitsio-dev python3-astropy linux-libc-dev)
+      libcfitsio-dev python3-astropy linux-libc-dev libjpeg62-turbo-dev)
 # The Qt display asks the X server whether a window manager runs.
 pkgs+=(libxcb1-dev)
+# The Windows builds (64-bit and 32-bit noctil.exe) and the 64-bit one run
+# under Wine; the 32-bit one is built only, so no wine32 (i386) is needed.
+pkgs+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,9 +3,17 @@
 #include <cstdio>
 
 #include "avicap/stream_record.h"
+#include "avifile/avi_library.h"
 #include "core/session.h"
 
 namespace plat::avicap {
+
+namespace {
+
+// The output file a run is writing now, by its serial; 0 for none.
+std::uint64_t runBeingWritten() { return avi::newestFileBeingWritten(); }
+
+}  // namespace
 
 CaptureStream::CaptureStream(HWND window, std::shared_ptr<Driver> driver, const CAPVIDEOCALLBACK &callback,
                              std::span<std::uint8_t> frame, std::span<std::uint8_t> extraFrame,
@@ -58,6 +66,12 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
         driver_->endStream();
     }
     if (file) file->finish();
+    StreamEnd how;
+    how.stopRequested = stopRequested_;
+    how.deviceFailed = deviceFailed_;
+    how.failureCode = deviceFailed_ ? driver_->failureCode() : 0;
+    how.limitSeconds = parms.fLimitEnabled ? parms.wTimeLimit : 0;
+    session().component<StreamRecords>().end(how, runBeingWritten());
     progress_.elapsedMs = toMillis(clock.now() - progress_.start);
     progress_.running = false;
     return !writeFailed && !deviceFailed_;

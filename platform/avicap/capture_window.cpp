@@ -22,6 +22,7 @@
 #include "avicap/driver.h"
 #include "avicap/live_video.h"
 #include "core/session.h"
+#include "files/last_error.h"
 #include "files/paths.h"
 #include "user/window_system.h"
 
@@ -131,7 +132,11 @@ private:
     BOOL setCaptureFile(LPCSTR name);
     BOOL sequence(bool toFile);
     BOOL stopRequest(bool abort);
+    // Opens a device that failed again when it is back; false while it is not.
+    bool recoverDriver(bool eager);
+    void deviceFailed();
     void report(std::string text);
+    void reportNotice();
     void showReport();
     LRESULT notImplemented(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -141,6 +146,7 @@ private:
     CAPTUREPARMS parms_ = defaultSequenceSetup();
     LiveVideo live_;
     CAPVIDEOCALLBACK videoCallback_ = nullptr;
+    CAPERRORCALLBACKA errorCallback_ = nullptr;
     std::string captureFile_ = kDefaultCaptureFile;
     avi::Writer captureWriter_;  // one file after another, its buffers kept
 
@@ -170,7 +176,13 @@ bool CaptureWindow::connect(WPARAM index) {
     driverIndex_ = static_cast<int>(index);
     failureReported_ = false;
     sizeBuffers();
+    reportNotice();
     return true;
+}
+
+void CaptureWindow::reportNotice() {
+    if (!driver_) return;
+    if (std::string notice = driver_->takeNotice(); !notice.empty()) report(std::move(notice));
 }
 
 bool CaptureWindow::disconnect() {
@@ -259,8 +271,10 @@ BOOL CaptureWindow::setOverlay(bool on) {
 
 void CaptureWindow::showLiveFrame() {
     if (!driver_ || stream_ || frame_.empty()) return;
+    if (!recoverDriver(false)) return;
     std::shared_ptr<Driver> keep = driver_;
     live_.showFrame(*keep, frame_);
+    reportNotice();
 }
 
 BOOL CaptureWindow::videoSourceDialog() {
@@ -318,6 +332,9 @@ BOOL CaptureWindow::sequence(bool toFile) {
                              "could never stop; not started\n");
         return FALSE;
     }
+    // A device that is not back fails the stream at its start, which is
+    // counted and told as any failed stream.
+    recoverDriver(true);
     if (toFile && !createCaptureFile(captureFile_, driver_->format(), parms_.dwRequestMicroSecPerFrame, captureWriter_))
         return FALSE;
     // The window may be destroyed by the callback; the stream keeps the
@@ -326,13 +343,52 @@ BOOL CaptureWindow::sequence(bool toFile) {
     stream_ = &stream;
     const bool ok = stream.run(parms_, toFile ? &captureWriter_ : nullptr);
     stream_ = nullptr;
-    if (stream.deviceFailed() && !failureReported_) {
-        failureReported_ = true;
-        const std::string reason = driver_ ? driver_->failure() : std::string();
-        report("The capture device stopped delivering video" + (reason.empty() ? std::string(".") : ":\n" + reason) +
-               "\n\nThe capture has ended. Every image taken before is kept.");
-    }
+    reportNotice();
+    if (stream.deviceFailed()) deviceFailed();
     return ok ? TRUE : FALSE;
+}
+
+bool CaptureWindow::recoverDriver(bool eager) {
+    using Recovery = Driver::Recovery;
+    const BITMAPINFOHEADER before = driver_->format();
+    const Recovery recovery = driver_->recover(eager);
+    if (recovery == Recovery::NotBack) return false;
+    if (recovery == Recovery::Back) {
+        const BITMAPINFOHEADER &now = driver_->format();
+        if (now.biWidth != before.biWidth || now.biHeight != before.biHeight || now.biBitCount != before.biBitCount ||
+            now.biCompression != before.biCompression) {
+            sizeBuffers();
+            // A program with an error callback sees the new format itself.
+            const std::string text = "The capture device came back with " + describeFormat(now) +
+                                     " frames instead of " + describeFormat(before) + ".";
+            if (errorCallback_)
+                std::fprintf(stderr, "capture window: %s\n", text.c_str());
+            else
+                report(text);
+        }
+        std::fprintf(stderr, "capture window: %s is back\n", driver_->description().c_str());
+        if (errorCallback_) errorCallback_(window_, 0, nullptr);
+    }
+    return true;
+}
+
+// A device that failed: the program's error callback hears the driver's
+// words and the platform's code for them, after the stream has ended; a
+// window without one tells the user itself, once per connection, since a
+// device that comes and goes would otherwise open box after box.
+void CaptureWindow::deviceFailed() {
+    const std::string reason = driver_ ? driver_->failure() : std::string();
+    const int code = driver_ ? driver_->failureCode() : 0;
+    SetLastError(win32Error(code));
+    if (errorCallback_) {
+        std::fprintf(stderr, "capture window: %s\n", reason.c_str());
+        errorCallback_(window_, static_cast<int>(win32Error(code ? code : EIO)), reason.c_str());
+        return;
+    }
+    if (failureReported_) return;
+    failureReported_ = true;
+    report("The capture device stopped delivering video" + (reason.empty() ? std::string(".") : ":\n" + reason) +
+           "\n\nIt is looked for again before each stream. Every image taken before is kept.");
 }
 
 // A stop request while a stream runs takes effect once the callback that
@@ -389,6 +445,7 @@ LRESULT CaptureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CAP_GET_VIDEOFORMAT: return getVideoFormat(wParam, lParam);
     case WM_CAP_SET_VIDEOFORMAT: return setVideoFormat(wParam, lParam);
     case WM_CAP_SET_CALLBACK_VIDEOSTREAM: videoCallback_ = reinterpret_cast<CAPVIDEOCALLBACK>(lParam); return TRUE;
+    case WM_CAP_SET_CALLBACK_ERRORA: errorCallback_ = reinterpret_cast<CAPERRORCALLBACKA>(lParam); return TRUE;
     case WM_CAP_FILE_SET_CAPTURE_FILEA: return setCaptureFile(reinterpret_cast<LPCSTR>(lParam));
     case WM_CAP_FILE_GET_CAPTURE_FILEA: return copyText(captureFile_, wParam, lParam);
     case WM_CAP_FILE_SAVEASA:

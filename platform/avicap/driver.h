@@ -34,10 +34,10 @@ struct DriverCaps {
 // FourCC of packed 4:2:2 YUV (Y0 U Y1 V), always stored top-down.
 inline constexpr DWORD kFourccYUY2 = 0x32595559;  // 'Y','U','Y','2'
 
-// The largest frame a driver may deliver: 640 x 480 at 4 bytes a pixel, what
-// a capture program's buffer for one kept frame holds. Drivers offer no
-// format whose frames are larger.
-inline constexpr std::size_t kLargestFrameBytes = 1228800;
+// The largest frame a driver may deliver: 768 x 576 at 4 bytes a pixel, any
+// standard-definition frame, what a capture program's buffer for one kept
+// frame holds. Drivers offer no format whose frames are larger.
+inline constexpr std::size_t kLargestFrameBytes = 1769472;
 
 // A frame format: 24-bit RGB (bottom-up rows padded to 4 bytes) or YUY2.
 BITMAPINFOHEADER makeFormat(int width, int height, int bitCount, DWORD compression);
@@ -103,6 +103,21 @@ public:
 
     // Why the device failed, in plain words for the user; empty while it works.
     virtual std::string failure() const { return {}; }
+    // The system's errno for that failure, 0 when it has none.
+    virtual int failureCode() const { return 0; }
+
+    // A device that failed (unplugged, its stream broken) is closed at once
+    // and looked for again: recover() opens it again when it is back, set up
+    // as it was. Working: nothing had failed. `eager` looks now; otherwise a
+    // driver may look at most once a second (live video asks at every frame).
+    enum class Recovery { Working, Back, NotBack };
+    virtual Recovery recover(bool eager) { return Recovery::Working; }
+
+    // Something the user should hear of once, in plain words, though the
+    // driver goes on working: a saved choice it could not honour and what it
+    // chose instead, frames it had to refuse. Empty when there is nothing
+    // new; each notice is given out once.
+    virtual std::string takeNotice() { return {}; }
 
     // The driver's own modal dialogs; true when the user confirmed them.
     // Only called when caps() says the dialog exists.

@@ -33,7 +33,8 @@ class SimulatedCamera final : public ClockPacedDriver {
 public:
     SimulatedCamera()
         : formats_{makeFormat(640, 480, 24, BI_RGB), makeFormat(640, 480, 16, kFourccYUY2),
-                   makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, kFourccYUY2)} {
+                   makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, kFourccYUY2),
+                   makeFormat(720, 576, 24, BI_RGB), makeFormat(720, 576, 16, kFourccYUY2)} {
         loadSettings();
     }
     ~SimulatedCamera() override { close(); }
@@ -180,7 +181,7 @@ private:
             heldCharge_ = {lightSeconds_, glowSeconds_};
         }
         if (readingOut(level_) && heldRows_) {
-            const bool fieldWise = std::abs(format().biHeight) == 480 && level_ == kReadoutOddField;
+            const bool fieldWise = interlaced() && level_ == kReadoutOddField;
             const unsigned rows = fieldWise ? (heldRows_ & kOddRows) : heldRows_;
             if (rows) {
                 pendingRows_ |= rows;
@@ -192,6 +193,13 @@ private:
         if (!readingOut(level_)) heldRows_ = 0;
     }
 
+    // 480 and 576 lines are interlaced video (NTSC and PAL), whose charge
+    // the camera reads out one field per readout pass.
+    bool interlaced() const {
+        const LONG lines = std::abs(format().biHeight);
+        return lines == 480 || lines == 576;
+    }
+
     RowCharge chargeOfRow(int memoryRow, unsigned released) const {
         if (released & (memoryRow % 2 ? kOddRows : kEvenRows)) return pendingCharge_;
         if (integrating(level_)) return {};  // the sensor is busy integrating: the video is dark
@@ -200,7 +208,7 @@ private:
     }
 
     SkySettings settings_;
-    std::array<BITMAPINFOHEADER, 4> formats_;
+    std::array<BITMAPINFOHEADER, 6> formats_;
     std::size_t formatIndex_ = 0;
     Sky sky_;
     bool open_ = false;

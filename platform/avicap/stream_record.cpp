@@ -1,6 +1,9 @@
 #include "avicap/stream_record.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "avicap/driver.h"
@@ -21,6 +24,46 @@ void StreamRecords::begin(const std::shared_ptr<Driver> &driver, bool toFile, Mi
     r.format = driver->format();
     r.start = start;
     current_ = &r;
+    currentToFile_ = toFile;
+}
+
+void StreamRecords::countWithoutImage(std::uint64_t run, const char *reason) {
+    if (run == 0) return;
+    if (tally_.run != run) tally_ = ReadoutTally{run, 0, {}};
+    ++tally_.withoutImage;
+    std::snprintf(tally_.reason, sizeof tally_.reason, "%s", reason);
+}
+
+void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
+    if (!current_) return;
+    const StreamRecord &r = *current_;
+    current_ = nullptr;
+    if (currentToFile_) {
+        // The stream that makes the chosen frame into the image.
+        if (!imagePending_) return;
+        imagePending_ = false;
+        if (how.deviceFailed || r.frames == 0) countWithoutImage(run, "the chosen frame could not be made into an image");
+        return;
+    }
+    // A readout that follows one whose image was never made.
+    if (imagePending_) countWithoutImage(run, "the chosen frame could not be made into an image");
+    imagePending_ = false;
+    char reason[sizeof tally_.reason];
+    if (how.deviceFailed && how.failureCode == ENODEV)
+        std::snprintf(reason, sizeof reason, "the device is gone");
+    else if (how.deviceFailed)
+        std::snprintf(reason, sizeof reason, "the device failed: %s", std::strerror(how.failureCode ? how.failureCode : EIO));
+    else if (r.frames == 0 && how.limitSeconds)
+        std::snprintf(reason, sizeof reason, "no frame from the device in %u s", how.limitSeconds);
+    else if (r.frames == 0)
+        std::snprintf(reason, sizeof reason, "no frame from the device");
+    else if (!how.stopRequested)
+        std::snprintf(reason, sizeof reason, "frames the program cannot use");
+    else {
+        imagePending_ = true;
+        return;
+    }
+    countWithoutImage(run, reason);
 }
 
 void StreamRecords::frame(Micros captured) {

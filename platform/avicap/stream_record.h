@@ -24,16 +24,42 @@ struct StreamRecord {
     Micros first = 0, last = 0;   // capture times of the first and the last of them
 };
 
+// The readouts of one run (the output file being written, by its serial)
+// that gave no image, and why the latest did not.
+struct ReadoutTally {
+    std::uint64_t run = 0;
+    std::uint32_t withoutImage = 0;
+    char reason[96] = {};
+};
+
+// How a stream ended, as the capture window saw it.
+struct StreamEnd {
+    bool stopRequested = false;  // the callback asked to stop: it had what it wanted
+    bool deviceFailed = false;
+    int failureCode = 0;         // the device's errno
+    unsigned limitSeconds = 0;   // the time limit it ran under, 0 for none
+};
+
 class StreamRecords {
 public:
     void begin(const std::shared_ptr<Driver> &driver, bool toFile, Micros start);
     void frame(Micros captured);
+    // A readout that ends without a frame chosen gave no image; one that
+    // chose a frame gives its image once the stream into a file that
+    // follows it delivers; `run` is the serial of the file being written
+    // (0: none, nothing is counted).
+    void end(const StreamEnd &how, std::uint64_t run);
+    const ReadoutTally &tally() const { return tally_; }
     // The last stream into a file, or without one (a readout).
     const StreamRecord &last(bool toFile) const { return records_[toFile ? 1 : 0]; }
 
 private:
     StreamRecord records_[2];
     StreamRecord *current_ = nullptr;
+    bool currentToFile_ = false;
+    bool imagePending_ = false;  // a readout chose a frame; its image is not made yet
+    ReadoutTally tally_;
+    void countWithoutImage(std::uint64_t run, const char *reason);
     // The description of the driver that streamed last: a driver's never
     // changes while it lives, and asking for it allocates.
     std::weak_ptr<Driver> described_;

@@ -23,8 +23,11 @@ struct FileBeingWritten {
     std::uint64_t frameBytes = 0; // bytes one more image takes, headers and index included
     std::uint32_t logLinesWaiting = 0;             // image-log lines waiting for room on the disk
     std::optional<std::int64_t> logCaughtUpAt;     // when such lines last went to the log (platform clock)
+    std::uint64_t serial = 0;     // one number per file opened in the session, never reused
 };
 // Every file open for writing whose stream format is set, oldest first.
 std::vector<FileBeingWritten> filesBeingWritten();
+// The serial of the newest of them, 0 when none; allocates nothing.
+std::uint64_t newestFileBeingWritten();
 
 }  // namespace plat::avi

@@ -36,6 +36,7 @@ struct IAVIFile {
     // file that never gets one leaves the log of that name as it was.
     std::filesystem::path imageLogFor;
     std::string name;                             // as the program gave it, for the displays
+    std::uint64_t serial = 0;                     // tells a file from an earlier one of the same name
     ~IAVIFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -58,6 +59,7 @@ namespace {
 
 struct Library {
     int useCount = 0;
+    std::uint64_t filesOpened = 0;
     std::vector<std::unique_ptr<IAVIFile>> files;
     std::vector<std::unique_ptr<IAVIStream>> streams;
     std::vector<std::unique_ptr<IGetFrame>> frameReaders;
@@ -138,6 +140,13 @@ std::size_t openObjectCount() {
     return lib.files.size() + lib.streams.size() + lib.frameReaders.size();
 }
 
+std::uint64_t newestFileBeingWritten() {
+    std::uint64_t serial = 0;
+    for (const auto &file : library().files)
+        if (file->writer) serial = file->serial;
+    return serial;
+}
+
 std::vector<FileBeingWritten> filesBeingWritten() {
     std::vector<FileBeingWritten> out;
     for (const auto &file : library().files) {
@@ -156,6 +165,7 @@ std::vector<FileBeingWritten> filesBeingWritten() {
         written.path = plat::nativePath(file->name);
         written.frames = file->writer->frameCount();
         written.frameBytes = image + kPerFrame;
+        written.serial = file->serial;
         if (file->imageLog) {
             written.logLinesWaiting = file->imageLog->linesWaiting();
             written.logCaughtUpAt = file->imageLog->caughtUpAt();
@@ -211,6 +221,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
         if (!object->reader) return AVIERR_FILEOPEN;
     }
     object->name = fileName;
+    object->serial = ++lib.filesOpened;
     *file = object.get();
     lib.files.push_back(std::move(object));
     return AVIERR_OK;

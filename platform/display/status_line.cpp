@@ -5,6 +5,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "avicap/stream_record.h"
 #include "avifile/avi_library.h"
 #include "core/session.h"
 #include "port/parallel_port.h"
@@ -98,6 +99,14 @@ void appendLogPhrase(std::string &out, const OutputFacts &o, bool &warning) {
             secondOfDay / 60 % 60, secondOfDay % 60);
 }
 
+// Readouts of the run that gave no image, beside the images written.
+void appendWithoutImagePhrase(std::string &out, const OutputFacts &o, bool &warning) {
+    if (o.withoutImage == 0) return;
+    warning = true;
+    appendf(out, ", %u %s without an image: ", o.withoutImage, o.withoutImage == 1 ? "readout" : "readouts");
+    out += o.noImageReason;
+}
+
 // The drive's free space, and whether the rest of the run fits in it.
 void appendSpacePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     const std::uint64_t room = o.frameBytes ? *o.freeBytes / o.frameBytes : 0;
@@ -146,6 +155,7 @@ void compose(const Facts &facts, Line &line) {
     }
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
+        appendWithoutImagePhrase(line.output, *facts.output, line.warning);
         appendLogPhrase(line.output, *facts.output, line.warning);
         if (facts.output->open && facts.output->freeBytes) {
             line.output += kSeparator;
@@ -243,13 +253,14 @@ void Watcher::gather(HWND window, Facts &facts) {
     if (!files.empty()) {
         const avi::FileBeingWritten &file = files.back();
         const bool changed = !output_ || !output_->open || output_->name != file.name || output_->frames != file.frames;
-        if (!output_ || output_->name != file.name) output_ = OutputFacts{};
+        if (!output_ || output_->name != file.name || output_->serial != file.serial) output_ = OutputFacts{};
         output_->name = file.name;
         output_->frames = file.frames;
         output_->frameBytes = file.frameBytes;
         output_->logLinesWaiting = file.logLinesWaiting;
         if (file.logCaughtUpAt) output_->logCaughtUp = *file.logCaughtUpAt + utcOffset(session().clock());
         else output_->logCaughtUp.reset();
+        output_->serial = file.serial;
         output_->open = true;
         path_ = file.path;
         if (changed || facts.now - spaceCheckedAt_ >= 1'000'000 || !output_->freeBytes) {
@@ -263,6 +274,12 @@ void Watcher::gather(HWND window, Facts &facts) {
     }
     if (output_) {
         if (const auto limit = limitShownFor(output_->name)) output_->limit = limit;
+        if (const auto *records = session().findComponent<avicap::StreamRecords>()) {
+            const avicap::ReadoutTally &tally = records->tally();
+            const bool thisRun = tally.run == output_->serial;
+            output_->withoutImage = thisRun ? tally.withoutImage : 0;
+            if (thisRun) output_->noImageReason.assign(tally.reason);
+        }
     }
     facts.output = output_;  // into the facts' own room when they had an output before
 }

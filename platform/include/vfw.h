@@ -89,6 +89,10 @@ typedef struct tagCaptureParms {
 } CAPTUREPARMS, *PCAPTUREPARMS, *LPCAPTUREPARMS;
 
 typedef LRESULT(CALLBACK *CAPVIDEOCALLBACK)(HWND window, LPVIDEOHDR header);
+// The capture window tells the program of a driver failure: `id` is the
+// platform's error code for it (0 clears an earlier one), `text` the
+// driver's own words. Called after the failed stream has ended.
+typedef LRESULT(CALLBACK *CAPERRORCALLBACKA)(HWND window, int id, LPCSTR text);
 
 #define WM_CAP_START WM_USER
 #define WM_CAP_SET_CALLBACK_ERRORA (WM_CAP_START + 2)

@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,23 +19,19 @@ namespace plat {
 namespace {
 
 // The parallel port through the kernel's ppdev driver, which needs no
-// special privilege beyond access to the device file (group lp).
+// special privilege beyond access to the device file (group lp). A device
+// that fails is closed; every later write tries to open it again, silently,
+// until it is back.
 class PpdevBackend final : public PortBackend {
 public:
     PpdevBackend(std::filesystem::path device, PortFailureSink report)
         : PortBackend(std::move(report)), device_(std::move(device)) {}
 
-    ~PpdevBackend() override {
-        if (fd_ < 0) return;
-        clearSignalRest();
-        ioctlRetrying(fd_, PPRELEASE, nullptr);  // closing releases it anyway; the result does not matter
-        ::close(fd_);
-    }
+    ~PpdevBackend() override { closeDevice(); }
 
     std::string_view name() const override { return "ppdev"; }
 
     void write(std::uint16_t address, std::uint8_t value) override {
-        if (failed() || !open()) return;
         unsigned long request;
         const char *call;
         if (address == kProgramDataRegister) {
@@ -45,17 +43,31 @@ public:
         } else {
             return;  // the status register is read-only; other addresses are no register of this port
         }
+        if (!open()) return;
         unsigned char byte = value;
-        if (ioctlRetrying(fd_, request, &byte) < 0) {
-            const int error = errno;
-            fail({device_.string(), failureReason(error),
-                  "ioctl(" + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
-        }
+        if (ioctlRetrying(fd_, request, &byte) < 0) lost(call, errno);
     }
 
 private:
+    void closeDevice() {
+        if (fd_ < 0) return;
+        clearSignalRest();
+        ioctlRetrying(fd_, PPRELEASE, nullptr);  // closing releases it anyway; the result does not matter
+        deviceCalls().close(fd_);
+        fd_ = -1;
+    }
+
+    // A write failed: the device is let go, so that it can come back.
+    void lost(const char *call, int error) {
+        fail({device_.string(), failureReason(error),
+              "ioctl(" + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
+        closeDevice();
+        lost_ = true;
+    }
+
     // Opens and claims the device at the first write (the rest level the
-    // process start writes), so a failure shows at start.
+    // process start writes), so a failure shows at start; after a failure,
+    // at every write until it is back, when the rest level goes out first.
     bool open() {
         if (fd_ >= 0) return true;
         const int fd = openRetrying(device_.c_str(), O_RDWR | O_CLOEXEC);
@@ -63,6 +75,15 @@ private:
             const int error = errno;
             fail({device_.string(), failureReason(error),
                   "open(" + device_.string() + ") failed: " + std::strerror(error)});
+            lost_ = true;
+            return false;
+        }
+        struct stat status {};
+        const bool charDevice = deviceCalls().fstat(fd, &status) == 0 && S_ISCHR(status.st_mode);
+        if (opened_ && (!charDevice || major(status.st_rdev) != major(rdev_))) {
+            notUsed(fd, "came back as another device (device number " + std::to_string(major(status.st_rdev)) + ":" +
+                            std::to_string(minor(status.st_rdev)) + ", was " + std::to_string(major(rdev_)) + ":" +
+                            std::to_string(minor(rdev_)) + ")");
             return false;
         }
         // Exclusive: no other driver may move the camera lines, and a port
@@ -70,26 +91,56 @@ private:
         for (auto [request, call] : {std::pair{PPEXCL, "PPEXCL"}, std::pair{PPCLAIM, "PPCLAIM"}}) {
             if (ioctlRetrying(fd, request, nullptr) == 0) continue;
             const int error = errno;
+            const bool notAPort = error == ENOTTY || error == EINVAL;
+            if (opened_ && notAPort) {
+                notUsed(fd, "came back as something that is not a parallel port");
+                return false;
+            }
             // ppdev registers with the port at the claim; a port that another
             // program or driver holds refuses the registration with ENXIO.
-            const std::string reason = error == ENOTTY || error == EINVAL   ? "not a parallel port"
+            const std::string reason = notAPort                              ? "not a parallel port"
                                        : request == PPCLAIM && error == ENXIO ? failureReason(EBUSY)
                                                                              : failureReason(error);
             fail({device_.string(), reason,
                   std::string("ioctl(") + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
-            ::close(fd);
+            deviceCalls().close(fd);
+            lost_ = true;
             return false;
         }
         fd_ = fd;
+        if (!opened_) rdev_ = status.st_rdev;
+        opened_ = true;
         SignalRest rest;
         rest.kind = SignalRest::PpdevData;
         rest.fd = fd_;
         setSignalRest(rest);
+        if (lost_) {
+            lost_ = false;
+            otherToldOf_ = false;
+            recovered();
+            std::fprintf(stderr, "noctil: camera port %s is back; the lines go to rest first\n", device_.c_str());
+            unsigned char restLevel = 0x00;
+            if (ioctlRetrying(fd_, PPWDATA, &restLevel) < 0) {
+                lost("PPWDATA", errno);
+                return false;
+            }
+        }
         return true;
+    }
+
+    // A device at the port's name that is not the port's: told, not used.
+    void notUsed(int fd, const std::string &what) {
+        if (fd >= 0) deviceCalls().close(fd);
+        if (!otherToldOf_) failAlso({device_.string(), what, device_.string() + " " + what + "; not used", true});
+        otherToldOf_ = true;
     }
 
     std::filesystem::path device_;
     int fd_ = -1;
+    bool opened_ = false;  // it was open once: the device it was is known
+    bool lost_ = false;    // it failed and is not open
+    bool otherToldOf_ = false;  // another device at its name was reported
+    dev_t rdev_ = 0;
 };
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -19,37 +21,41 @@ namespace {
 // The camera lines on a serial port's DTR and RTS, for machines without a
 // parallel port (a USB serial adapter does). Each line follows one bit of the
 // data register, inverted if the wiring needs it; the control register has no
-// lines here. Needs access to the device file (group dialout).
+// lines here. Needs access to the device file (group dialout). An adapter
+// pulled out is closed; every later write tries to open it again, silently,
+// until it is back.
 class SerialBackend final : public PortBackend {
 public:
     SerialBackend(std::filesystem::path device, SerialLines lines, PortFailureSink report)
         : PortBackend(std::move(report)), device_(std::move(device)), lines_(lines) {}
 
-    ~SerialBackend() override {
-        if (fd_ < 0) return;
-        clearSignalRest();
-        ::close(fd_);  // the lines stay as last set: HUPCL is off
-    }
+    ~SerialBackend() override { closeDevice(); }  // the lines stay as last set: HUPCL is off
 
     std::string_view name() const override { return "serial"; }
 
     void write(std::uint16_t address, std::uint8_t value) override {
-        if (address != kProgramDataRegister || failed() || !open()) return;
-        const int wanted = linesFor(value);
-        if (wanted == current_) return;
-        // Both lines in one call, so that they change together; the other
-        // modem bits (OUT2 gates the UART's interrupt) stay as they were.
+        if (address != kProgramDataRegister || !open()) return;
+        setLines(linesFor(value));
+    }
+
+private:
+    // Both lines in one call, so that they change together; the other
+    // modem bits (OUT2 gates the UART's interrupt) stay as they were.
+    bool setLines(int wanted) {
+        if (wanted == current_) return true;
         const int bits = others_ | wanted;
         if (ioctlRetrying(fd_, TIOCMSET, &bits) < 0) {
             const int error = errno;
             fail({device_.string(), failureReason(error),
                   "ioctl(" + device_.string() + ", TIOCMSET) failed: " + std::strerror(error)});
-            return;
+            closeDevice();
+            lost_ = true;
+            return false;
         }
         current_ = wanted;
+        return true;
     }
 
-private:
     // The TIOCM_DTR and TIOCM_RTS bits that are high for a data value.
     int linesFor(std::uint8_t value) const {
         const bool dtr = ((value >> lines_.dtrBit) & 1) != lines_.dtrInverted;
@@ -57,14 +63,30 @@ private:
         return (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
     }
 
+    void closeDevice() {
+        if (fd_ < 0) return;
+        clearSignalRest();
+        deviceCalls().close(fd_);
+        fd_ = -1;
+    }
+
     void failCall(const char *call, int error, std::string reason) {
         fail({device_.string(), std::move(reason),
               std::string(call) + "(" + device_.string() + ") failed: " + std::strerror(error)});
+        lost_ = true;
+    }
+
+    // A device at the port's name that is not the port's: told, not used.
+    void notUsed(int fd, const std::string &what) {
+        if (fd >= 0) deviceCalls().close(fd);
+        if (!otherToldOf_) failAlso({device_.string(), what, device_.string() + " " + what + "; not used", true});
+        otherToldOf_ = true;
     }
 
     // Opens the device at the first write (the rest level the process start
-    // writes). Opening raises DTR and RTS on Linux; the first write lowers
-    // them again at once.
+    // writes); after a failure, at every write until it is back, when the
+    // rest level goes out first. Opening raises DTR and RTS on Linux; the
+    // first write lowers them again at once.
     bool open() {
         if (fd_ >= 0) return true;
         const int fd = openRetrying(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -73,25 +95,38 @@ private:
             failCall("open", error, failureReason(error));
             return false;
         }
+        struct stat status {};
+        const bool charDevice = deviceCalls().fstat(fd, &status) == 0 && S_ISCHR(status.st_mode);
+        if (opened_ && (!charDevice || major(status.st_rdev) != major(rdev_))) {
+            notUsed(fd, "came back as another device (device number " + std::to_string(major(status.st_rdev)) + ":" +
+                            std::to_string(minor(status.st_rdev)) + ", was " + std::to_string(major(rdev_)) + ":" +
+                            std::to_string(minor(rdev_)) + ")");
+            return false;
+        }
         int modem = 0;
         termios tio{};
-        if (::ioctl(fd, TIOCMGET, &modem) < 0 || ::tcgetattr(fd, &tio) < 0) {
+        if (ioctlRetrying(fd, TIOCMGET, &modem) < 0 || deviceCalls().tcgetattr(fd, &tio) < 0) {
             const int error = errno;
-            failCall("ioctl(TIOCMGET)", error,
-                     error == ENOTTY || error == EINVAL ? "not a serial port" : failureReason(error));
-            ::close(fd);
+            const bool notASerialPort = error == ENOTTY || error == EINVAL;
+            deviceCalls().close(fd);
+            if (opened_ && notASerialPort)
+                notUsed(-1, "came back as something that is not a serial port");
+            else
+                failCall("ioctl(TIOCMGET)", error, notASerialPort ? "not a serial port" : failureReason(error));
             return false;
         }
         // Exclusive, so that no other program opens it meanwhile; and the
         // lines keep their level when the port is closed.
         tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
-        if (::ioctl(fd, TIOCEXCL) < 0 || ::tcsetattr(fd, TCSANOW, &tio) < 0) {
+        if (ioctlRetrying(fd, TIOCEXCL, nullptr) < 0 || deviceCalls().tcsetattr(fd, TCSANOW, &tio) < 0) {
             const int error = errno;
+            deviceCalls().close(fd);
             failCall("ioctl(TIOCEXCL)/tcsetattr", error, failureReason(error));
-            ::close(fd);
             return false;
         }
         fd_ = fd;
+        if (!opened_) rdev_ = status.st_rdev;
+        opened_ = true;
         current_ = modem & (TIOCM_DTR | TIOCM_RTS);
         others_ = modem & ~(TIOCM_DTR | TIOCM_RTS);
         SignalRest signalRest;
@@ -99,6 +134,14 @@ private:
         signalRest.fd = fd_;
         signalRest.modemBits = others_ | linesFor(0);
         setSignalRest(signalRest);
+        if (lost_) {
+            lost_ = false;
+            otherToldOf_ = false;
+            recovered();
+            std::fprintf(stderr, "noctil: camera port %s is back; the lines go to rest first\n", device_.c_str());
+            current_ = -1;  // whatever the adapter holds now, the rest level is written
+            if (!setLines(linesFor(0))) return false;
+        }
         return true;
     }
 
@@ -107,6 +150,10 @@ private:
     int fd_ = -1;
     int current_ = 0;
     int others_ = 0;
+    bool opened_ = false;  // it was open once: the device it was is known
+    bool lost_ = false;    // it failed and is not open
+    bool otherToldOf_ = false;  // another device at its name was reported
+    dev_t rdev_ = 0;
 };
 
 }  // namespace

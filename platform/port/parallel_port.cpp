@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/notices.h"
 #include "core/session.h"
 #include "files/paths.h"
 
@@ -56,10 +57,19 @@ void ParallelPort::setBackend(std::unique_ptr<PortBackend> backend) {
 void ParallelPort::failed(const PortFailure &failure) {
     std::fprintf(stderr, "noctil: camera port %s: %s (%s)\n", failure.device.c_str(), failure.reason.c_str(),
                  failure.detail.c_str());
+    if (failure.otherDevice) {
+        if (otherDeviceTold_) return;
+        otherDeviceTold_ = true;
+        session().component<Notices>().post(
+            {"The camera port device came back as another device.\n\n" + failure.device + ": " + failure.reason +
+                 ".\n\nIt is not used: the camera is not controlled until the port's own device is back.",
+             "Error", MB_OK | MB_ICONSTOP});
+        return;
+    }
     if (!failureMessage_.empty()) return;  // the person hears of the first failure only
     failureMessage_ = "The camera port cannot be used.\n\n" + failure.device + ": " + failure.reason +
-                      ".\n\nThe camera is not controlled: exposures are not made as set until the port works "
-                      "and Noctil is started again.";
+                      ".\n\nThe camera is not controlled: exposures are not made as set until the port works. "
+                      "A device that comes back is used again, from the rest level on.";
 }
 
 void ParallelPort::showPendingFailure() {
@@ -72,7 +82,11 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     catchUpOnSignalRest();
     record(PortWrite{clock_.now(), address, value});
     backend_->write(address, value);
-    if (!failureShown_ && !failureMessage_.empty()) showPendingFailure();
+    // Never shown from inside the write: it runs in the cycle's handlers.
+    if (!failureShown_ && !failureMessage_.empty()) {
+        failureShown_ = true;
+        session().component<Notices>().post({failureMessage_, "Error", MB_OK | MB_ICONSTOP});
+    }
 }
 
 void ParallelPort::catchUpOnSignalRest() {

@@ -66,8 +66,10 @@ public:
     void setBackend(std::unique_ptr<PortBackend> backend);
 
     // A backend's failure: its details go to standard error at once; the
-    // person sees it in a message box titled "Error", once per port, at the
-    // end of the write that failed (or at showPendingFailure).
+    // person sees it in a message box titled "Error", once per port, shown
+    // from the message loop after the write that failed has returned (or at
+    // showPendingFailure, at start). A device back as another kind of device
+    // has a box of its own, once.
     void failed(const PortFailure &failure);
     void showPendingFailure();
     // The text of that message box ("" while nothing failed).
@@ -101,6 +103,7 @@ private:
     std::list<Listener> listeners_;
     std::string failureMessage_;
     bool failureShown_ = false;
+    bool otherDeviceTold_ = false;
     int nextListenerId_ = 1;
     int notifying_ = 0;
 };

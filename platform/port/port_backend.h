@@ -4,10 +4,13 @@
 //
 // The program addresses the port at its classic place (data register 0x378,
 // control register 0x37A); each backend maps those registers onto its own
-// device. A backend that cannot reach its hardware reports it once, naming the
-// device and the reason, and from then on carries nothing: a port write on the
-// real machine cannot fail, so the program is never told, but the person is
-// (ParallelPort shows the report in a message box).
+// device. A backend that cannot reach its hardware reports it, naming the
+// device and the reason, and carries nothing while it cannot: a port write on
+// the real machine cannot fail, so the program is never told, but the person
+// is (ParallelPort shows the report in a message box). A device that was lost
+// (a USB adapter pulled out) is opened again at a later write once it is
+// back, and the rest level goes out first; one that comes back as another
+// kind of device is reported and not used.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,7 @@ struct PortFailure {
     std::string device;  // "/dev/parport0", "I/O address 0x378", "system.ini"
     std::string reason;  // for a person: "permission denied", "busy (claimed by another program)"
     std::string detail;  // for standard error: the call that failed and the system's words
+    bool otherDevice = false;  // the device came back as another kind of device, which is not used
 };
 
 using PortFailureSink = std::function<void(const PortFailure &)>;
@@ -39,6 +43,12 @@ public:
     void report(PortFailure failure) {
         if (failed_) return;
         failed_ = true;
+        if (sink_) sink_(failure);
+    }
+    // The device works again: its next failure is reported too.
+    void recovered() { failed_ = false; }
+    // Reported whether or not a failure was reported before.
+    void reportAlso(const PortFailure &failure) {
         if (sink_) sink_(failure);
     }
 
@@ -62,6 +72,8 @@ public:
 protected:
     explicit PortBackend(PortFailureSink sink = {}) : failure_(std::move(sink)) {}
     void fail(PortFailure failure) { failure_.report(std::move(failure)); }
+    void recovered() { failure_.recovered(); }
+    void failAlso(const PortFailure &failure) { failure_.reportAlso(failure); }
 
 private:
     FailureOnce failure_;

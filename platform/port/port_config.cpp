@@ -1,34 +1,18 @@
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "port/port_backend.h"
+#include "port/setting_values.h"
 #include "profile/ini_file.h"
 
 namespace plat {
 
 namespace {
 
-std::string lower(std::string text) {
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// A whole number in decimal, or in hexadecimal after 0x; nothing else.
-std::optional<unsigned long> parseNumber(std::string_view text) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text.remove_prefix(2);
-        base = 16;
-    }
-    unsigned long value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
+using port_settings::lower;
+using port_settings::parseNumber;
 
 // Reads the serial line settings; a bad one is reported by name.
 std::optional<SerialLines> serialLines(const std::filesystem::path &ini, std::string &bad) {

@@ -1,4 +1,5 @@
-// The process start: the camera port put to rest before anything else, the
+// The process start: --help and --version answered without starting, the
+// camera port put to rest before anything else, the
 // signal handlers that keep it from being left integrating, one platform
 // session for the program's run on the real clock with the display that can
 // show its windows; then WinMain.
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "core/session.h"
@@ -14,6 +16,7 @@
 #include "display/display.h"
 #include "port/parallel_port.h"
 #include "resources/resources.h"
+#include "start/arguments.h"
 #if NOCTIL_WITH_QT
 #include "display/qt/qt_display.h"
 #endif
@@ -34,7 +37,12 @@ std::unique_ptr<plat::Display> chooseDisplay() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    const char *const *args = argv;
+    const std::span<const char *const> arguments(args + (argc > 0 ? 1 : 0), argc > 1 ? argc - 1 : 0);
+    if (const plat::StartAnswer answer = plat::answerCommandLine(arguments, stdout, stderr); !answer.run)
+        return answer.exitStatus;
+
     static plat::SignalHandlers signalHandlers;
 
     // A run that ended by SIGKILL or a power cut may have left the camera

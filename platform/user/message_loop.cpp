@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "core/session.h"
+#include "core/notices.h"
 #include "core/signals.h"
 #include "display/display.h"
 #include "port/parallel_port.h"
@@ -147,6 +148,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         answerTerminationRequest();  // a signal asked the program to end: close the main window
         // A stop signal rested the camera port while the process stood still.
         if (ParallelPort *port = session().findComponent<ParallelPort>()) port->catchUpOnSignalRest();
+        showPostedNotices();         // what a port write had to say, now that it has returned
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;
             if (isKeyMessage(msg->message)) {

@@ -113,9 +113,16 @@ void release(const std::shared_ptr<WindowRecord> &w) {
 
 // One handle per loaded icon or cursor, so loading it again gives the same handle.
 std::uintptr_t internIcon(HINSTANCE instance, LPCSTR name, std::string_view kind) {
-    IconInfo info{instance, std::string(kind) + ":" +
-                                (IS_INTRESOURCE(name) ? "#" + std::to_string(reinterpret_cast<ULONG_PTR>(name))
-                                                      : std::string(name))};
+    // Appended piece by piece: GCC 12 at -O3 takes the temporaries of a
+    // chain of string additions for overlapping copies (-Wrestrict).
+    IconInfo info{instance, std::string(kind)};
+    info.name += ':';
+    if (IS_INTRESOURCE(name)) {
+        info.name += '#';
+        info.name += std::to_string(reinterpret_cast<ULONG_PTR>(name));
+    } else {
+        info.name += name;
+    }
     WindowSystem &s = state();
     for (auto &[handle, known] : s.icons)
         if (known.instance == info.instance && known.name == info.name) return handle;

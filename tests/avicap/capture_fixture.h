@@ -1,5 +1,5 @@
 // The platform fixture with the machine's driver list written as a capture
-// test needs it, and a recorder for the video-stream callback.
+// test needs it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,45 +18,10 @@
 #include "test_drivers.h"
 #include "core/session.h"
 #include "platform_fixture.h"
+#include "stream_recorder.h"
 #include "files/paths.h"
-
-// What the video-stream callback saw of one frame.
-struct Delivery {
-    plat::Micros time;          // platform clock when the callback ran
-    const BYTE *data;
-    DWORD bufferLength, bytesUsed, timeCaptured;
-    int depth;                  // 0 for a frame of the stream, 1 for one nested in it
-};
-
-// The callback is a plain function; it reports to the recorder of the test
-// that runs.
-class StreamRecorder {
-public:
-    StreamRecorder() { current() = this; }
-    ~StreamRecorder() { current() = nullptr; }
-
-    std::vector<Delivery> deliveries;
-    // Runs inside the callback for each frame, after it was recorded.
-    std::function<void(HWND, VIDEOHDR &)> onFrame;
-
-    static LRESULT CALLBACK callback(HWND window, LPVIDEOHDR header) {
-        StreamRecorder *r = current();
-        if (!r) return TRUE;
-        r->deliveries.push_back({plat::session().clock().now(), header->lpData, header->dwBufferLength,
-                                 header->dwBytesUsed, header->dwTimeCaptured, r->depth_});
-        ++r->depth_;
-        if (r->onFrame) r->onFrame(window, *header);
-        --r->depth_;
-        return TRUE;
-    }
-
-private:
-    static StreamRecorder *&current() {
-        static StreamRecorder *recorder = nullptr;
-        return recorder;
-    }
-    int depth_ = 0;
-};
+#include "dialog_user.h"
+#include "user/window_system.h"
 
 // The platform fixture of every test, with the machine's driver list and
 // the capture messages the tests keep sending.
@@ -79,6 +44,18 @@ protected:
             lines += (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) + "=" + name + "\n";
         }
         writeDriverList(lines);
+    }
+
+    // Lets posted messages (a report to the user) run, answering a message
+    // box with Enter.
+    void settle(HWND window) {
+        bool done = false;
+        user().after(1, [&] {
+            noctil::test::pressEnter();
+            done = true;
+            PostMessageA(window, WM_NULL, 0, 0);
+        });
+        plat::user::runModalLoop([&] { return done; });
     }
 
     static HWND makeCaptureWindow() {

@@ -3,6 +3,8 @@
 // the way the program's readout does.
 #include <algorithm>
 #include <numeric>
+#include <string>
+#include <utility>
 
 #include "avicap/simcam.h"
 #include "capture_fixture.h"
@@ -143,32 +145,37 @@ TEST_F(SimulatedCameraTest, GlowBuildsOnlyWhileTheAmplifierIsOn) {
     EXPECT_GT(glow(ampOn[1]), 2.5 * glow(ampOff[1])) << "on: " << glow(ampOn[1]) << ", off: " << glow(ampOff[1]);
 }
 
-TEST_F(SimulatedCameraTest, On480LinesEachReadoutLevelReleasesOneField) {
-    useFormat(640, 480, BI_RGB);
-    const double live = stream(1)[0].median();
-    port(kExpose);
-    wait(4000000);
-    // The program's field mode: 0x09 on frame 1, 0x08 on frame 3.
-    const std::vector<Luma> f = stream(5, {{1, kReadout480}, {3, kReadout}});
-    port(kIdle);
-    ASSERT_EQ(f.size(), 5u);
-    struct Expect {
-        int frame;
-        bool oddCharged, evenCharged;
-    };
-    for (const Expect &e : {Expect{0, false, false}, Expect{1, true, false}, Expect{2, false, false},
-                            Expect{3, false, true}, Expect{4, false, false}}) {
-        EXPECT_EQ(f[e.frame].median(1) > live + 8, e.oddCharged) << "odd rows of frame " << e.frame + 1;
-        EXPECT_EQ(f[e.frame].median(0) > live + 8, e.evenCharged) << "even rows of frame " << e.frame + 1;
-    }
+// The camera reads its charge out one field per readout pass on interlaced
+// video of either line count: NTSC's 480 and PAL's 576.
+TEST_F(SimulatedCameraTest, OnInterlacedVideoEachReadoutLevelReleasesOneField) {
+    for (const auto &[width, height] : {std::pair{640, 480}, std::pair{720, 576}}) {
+        SCOPED_TRACE(std::to_string(height) + " lines");
+        useFormat(width, height, BI_RGB);
+        const double live = stream(1)[0].median();
+        port(kExpose);
+        wait(4000000);
+        // The program's field mode: 0x09 on frame 1, 0x08 on frame 3.
+        const std::vector<Luma> f = stream(5, {{1, kReadout480}, {3, kReadout}});
+        port(kIdle);
+        ASSERT_EQ(f.size(), 5u);
+        struct Expect {
+            int frame;
+            bool oddCharged, evenCharged;
+        };
+        for (const Expect &e : {Expect{0, false, false}, Expect{1, true, false}, Expect{2, false, false},
+                                Expect{3, false, true}, Expect{4, false, false}}) {
+            EXPECT_EQ(f[e.frame].median(1) > live + 8, e.oddCharged) << "odd rows of frame " << e.frame + 1;
+            EXPECT_EQ(f[e.frame].median(0) > live + 8, e.evenCharged) << "even rows of frame " << e.frame + 1;
+        }
 
-    // The two fields together are the image a whole-frame readout gives.
-    port(kExpose);
-    wait(4000000);
-    const std::vector<Luma> whole = stream(3, {{1, kReadout}});
-    port(kIdle);
-    EXPECT_NEAR(f[1].median(1), whole[1].median(1), 1);
-    EXPECT_NEAR(f[3].median(0), whole[1].median(0), 1);
+        // The two fields together are the image a whole-frame readout gives.
+        port(kExpose);
+        wait(4000000);
+        const std::vector<Luma> whole = stream(3, {{1, kReadout}});
+        port(kIdle);
+        EXPECT_NEAR(f[1].median(1), whole[1].median(1), 1);
+        EXPECT_NEAR(f[3].median(0), whole[1].median(0), 1);
+    }
 }
 
 TEST_F(SimulatedCameraTest, OtherHeightsReleaseTheWholeFrameOnEitherReadoutLevel) {
@@ -203,7 +210,7 @@ TEST_F(SimulatedCameraTest, FramesAreTheSameOnEveryRunAndNoiseDiffersFromFrameTo
     EXPECT_NE(first[0].pixels, first[1].pixels);
 }
 
-TEST_F(SimulatedCameraTest, OffersTwoSizesInRgbAndYuy2) {
+TEST_F(SimulatedCameraTest, OffersNtscPalAndSmallSizesInRgbAndYuy2) {
     CAPDRIVERCAPS caps{};
     SendMessageA(window_, WM_CAP_DRIVER_GET_CAPS, sizeof caps, reinterpret_cast<LPARAM>(&caps));
     EXPECT_TRUE(caps.fHasDlgVideoSource && caps.fHasDlgVideoFormat);
@@ -215,7 +222,8 @@ TEST_F(SimulatedCameraTest, OffersTwoSizesInRgbAndYuy2) {
         std::size_t bytes;
     };
     for (const Case &c : {Case{640, 480, BI_RGB, 921600}, Case{640, 480, kFourccYUY2, 614400},
-                          Case{320, 240, BI_RGB, 230400}, Case{320, 240, kFourccYUY2, 153600}}) {
+                          Case{320, 240, BI_RGB, 230400}, Case{320, 240, kFourccYUY2, 153600},
+                          Case{720, 576, BI_RGB, 1244160}, Case{720, 576, kFourccYUY2, 829440}}) {
         useFormat(c.width, c.height, c.compression);
         EXPECT_EQ(status(window_).uiImageWidth, static_cast<UINT>(c.width));
         StreamRecorder rec;

@@ -83,12 +83,12 @@ TEST_F(V4l2DeviceTest, OnlyStreamingCaptureDevicesAreListedAndLikeDevicesAreTold
 
 TEST_F(V4l2DeviceTest, FormatsAreTheDecodableOnesThatFitTheFrameLimit) {
     FakeV4l2Device plan = device("/dev/video0");
-    plan.formats = {{V4L2_PIX_FMT_MJPEG, {{640, 480}}},
+    plan.formats = {{V4L2_PIX_FMT_H264, {{640, 480}}},
                     {V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}},
                     {V4L2_PIX_FMT_UYVY, {{768, 576}}},
                     {V4L2_PIX_FMT_GREY, {{640, 480}}},
                     {V4L2_PIX_FMT_BGR24, {{640, 480}, {768, 576}}},
-                    {V4L2_PIX_FMT_XBGR32, {{640, 480}, {720, 480}}}};
+                    {V4L2_PIX_FMT_XBGR32, {{640, 480}, {720, 480}, {1280, 720}}}};
     auto fake = std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{plan});
     Device d(fake, "/dev/video0");
     ASSERT_TRUE(d.open());
@@ -105,9 +105,11 @@ TEST_F(V4l2DeviceTest, FormatsAreTheDecodableOnesThatFitTheFrameLimit) {
         {{V4L2_PIX_FMT_UYVY, 768, 576}, 0x59565955, 16, 576, 884736},
         {{V4L2_PIX_FMT_GREY, 640, 480}, 0x30303859, 8, 480, 307200},
         {{V4L2_PIX_FMT_BGR24, 640, 480}, BI_RGB, 24, -480, 921600},
-        // 768 x 576 in BGR24 (1,327,104 bytes) and 720 x 480 in 32 bits
-        // (1,382,400) are larger than a frame may be: not offered.
+        {{V4L2_PIX_FMT_BGR24, 768, 576}, BI_RGB, 24, -576, 1327104},
         {{V4L2_PIX_FMT_XBGR32, 640, 480}, BI_RGB, 32, -480, 1228800},
+        {{V4L2_PIX_FMT_XBGR32, 720, 480}, BI_RGB, 32, -480, 1382400},
+        // 1280 x 720 in 32 bits (3,686,400 bytes) is larger than a frame
+        // may be: not offered.
     };
     const std::vector<FrameFormat> formats = d.frameFormats();
     ASSERT_EQ(formats.size(), std::size(expected));
@@ -256,18 +258,31 @@ TEST_F(V4l2DeviceTest, InterruptedCallsAreRetried) {
         EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 2) << call << " asked again after the signal";
 }
 
-TEST_F(V4l2DeviceTest, ADeviceThatDisappearsEndsWithTheCallAndReason) {
-    FakeV4l2Device plan = device("/dev/video0");
-    plan.disappearAfterFrames = 3;
-    auto d = streaming(plan);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame) << i;
-    EXPECT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Failed);
-    EXPECT_EQ(d->error(), std::string("poll: ") + std::strerror(ENODEV));
-    EXPECT_EQ(d->latestFrame(frame_), 0u);
-    d->stop();
-    d->uninit();
-    d->close();
-    EXPECT_EQ(fake_->device("/dev/video0").log->closes, 1);
+// The system's own reason reaches the caller: an unplugged device and a
+// stream that broke are told apart (the kernel wakes poll with an error
+// condition for both; dequeuing says which).
+TEST_F(V4l2DeviceTest, ADeviceThatFailsEndsWithTheCallAndItsOwnReason) {
+    struct Case {
+        const char *name;
+        int disappearAfter, fatalAfter, error;
+    };
+    for (const Case &c : {Case{"unplugged", 3, -1, ENODEV}, Case{"fatal streaming error", -1, 3, EIO}}) {
+        SCOPED_TRACE(c.name);
+        FakeV4l2Device plan = device("/dev/video0");
+        plan.disappearAfterFrames = c.disappearAfter;
+        plan.fatalErrorAfterFrames = c.fatalAfter;
+        auto d = streaming(plan);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame) << i;
+        EXPECT_FALSE(d->broken());
+        EXPECT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Failed);
+        EXPECT_EQ(d->error(), std::string("VIDIOC_DQBUF: ") + std::strerror(c.error));
+        EXPECT_EQ(d->errorCode(), c.error);
+        EXPECT_TRUE(d->broken());
+        d->stop();
+        d->uninit();
+        d->close();
+        EXPECT_EQ(fake_->device("/dev/video0").log->closes, 1);
+    }
 }
 
 TEST_F(V4l2DeviceTest, ReadingFramesAllocatesNothing) {

@@ -125,7 +125,10 @@ std::map<std::string, std::map<std::string, std::string>> astropyRead(const std:
                                                                        std::string &messages) {
     // Debian's python3, where python3-astropy installs itself.
     std::string command = "/usr/bin/python3 " + shellQuoted(std::string(NOCTIL_CONVERT_TEST_DIR) + "/read_fits.py");
-    for (const auto &f : files) command += " " + shellQuoted(f);
+    for (const auto &f : files) {
+        command += ' ';
+        command += shellQuoted(f);
+    }
     std::string text;
     const int code = runCommand(command, text, messages);
     if (code != 0) messages += "\nexit code " + std::to_string(code);
@@ -141,7 +144,8 @@ std::map<std::string, std::map<std::string, std::string>> astropyRead(const std:
         }
         if (key == "key") {
             const std::size_t next = value.find(' ');
-            key += " " + value.substr(0, next);
+            key += ' ';
+            key += value.substr(0, next);
             value = next == std::string::npos ? "" : value.substr(next + 1);
         }
         result[current][key] = value;
@@ -154,6 +158,11 @@ std::vector<std::uint8_t> readBytes(const std::filesystem::path &file) {
     return {text.begin(), text.end()};
 }
 
-std::string shellQuoted(const std::filesystem::path &path) { return "'" + path.string() + "'"; }
+std::string shellQuoted(const std::filesystem::path &path) {
+    std::string quoted(1, '\'');
+    quoted += path.string();
+    quoted += '\'';
+    return quoted;
+}
 
 }  // namespace convtest

@@ -35,6 +35,12 @@ TEST(ConverterOptions, ValidCommandLines) {
     o = parseOptions({"--help"}, error);
     ASSERT_TRUE(o) << error;
     EXPECT_TRUE(o->help);
+
+    // --version needs no input file either.
+    o = parseOptions({"--version"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_TRUE(o->version);
+    EXPECT_FALSE(o->help);
 }
 
 TEST(ConverterOptions, RefusedCommandLines) {

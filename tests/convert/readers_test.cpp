@@ -95,8 +95,10 @@ TEST_P(ConvertedFiles, FitsAsAstropyReadsThem) {
         std::string data;
         const std::size_t pixels = std::size_t(kWidth) * kHeight;
         for (std::size_t c = 0; c < (grey ? 1u : 3u); ++c)
-            for (std::size_t i = 0; i < pixels; ++i)
-                data += (data.empty() ? "" : " ") + std::to_string(pictures[k].rgb[3 * i + c]);
+            for (std::size_t i = 0; i < pixels; ++i) {
+                if (!data.empty()) data += ' ';
+                data += std::to_string(pictures[k].rgb[3 * i + c]);
+            }
         EXPECT_EQ(f["data"], data);
         EXPECT_EQ(f["key EXPTIME"], "2.5");
         EXPECT_EQ(f["key AMPOFF"], "1.5");

@@ -3,6 +3,7 @@
 // in the machine's driver list and the program's own menu.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
@@ -173,7 +174,9 @@ TEST_F(Drivers, AllTenDriversHaveEntriesOfTheirOwn)
     for (int i = 0; i < 10; i++) {
         SCOPED_TRACE(i);
         EXPECT_EQ(entries[i].id, ids[i]);
-        EXPECT_EQ(entries[i].text, "&" + std::to_string(i) + " Card " + std::to_string(i));
+        char text[32];
+        std::snprintf(text, sizeof text, "&%d Card %d", i, i);
+        EXPECT_EQ(entries[i].text, text);
         EXPECT_EQ(entries[i].checked, i == 8);
     }
     EXPECT_FALSE(Checked(IDM_VIDEOSOURCE) || Checked(IDM_VIDEOFORMAT) || Checked(IDM_RECORD));
@@ -239,7 +242,7 @@ TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.type, (UINT)MB_ICONHAND);
     EXPECT_EQ(box.owner, app.mainWindow);
-    EXPECT_EQ(app.driverIndex, 0) << "the old index stays";
+    EXPECT_EQ(app.driverIndex, -1) << "no driver is connected";
     EXPECT_STREQ(app.settings.driverName, "Alpha");
     for (const MenuEntry &entry : DriverEntries()) EXPECT_FALSE(entry.checked) << entry.text;
     EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u) << "the reset set stays";

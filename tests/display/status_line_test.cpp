@@ -21,8 +21,17 @@ constexpr plat::Micros kSecond = 1'000'000;
 constexpr std::uint64_t kImage = 921'632;  // a 640 x 480 image with its chunk header and index entries
 
 OutputFacts output(std::uint32_t frames, std::optional<std::uint32_t> limit, std::optional<std::uint64_t> free,
-                   bool open = true) {
-    return OutputFacts{"C:\\night.avi", frames, open, limit, free, kImage, 0, std::nullopt};
+                   bool open = true, std::uint32_t withoutImage = 0, const char *why = "") {
+    OutputFacts o;
+    o.name = "C:\\night.avi";
+    o.frames = frames;
+    o.open = open;
+    o.limit = limit;
+    o.freeBytes = free;
+    o.frameBytes = kImage;
+    o.withoutImage = withoutImage;
+    o.noImageReason = why;
+    return o;
 }
 
 OutputFacts withLog(OutputFacts o, std::uint32_t waiting, std::optional<plat::UtcMicros> caughtUp) {
@@ -71,6 +80,14 @@ const ComposeCase kComposeCases[] = {
     {"RunEnded",
      {0, PortFacts{0x00, 0}, std::nullopt, output(12, std::nullopt, 0, false)},
      "at rest  |  12 images written to C:\\night.avi", false},
+    {"ReadoutsWithoutAnImage",
+     {0, PortFacts{0x00, 0}, std::nullopt, output(2, 10, 50 * kImage, true, 3, "no frame from the device in 2 s")},
+     "at rest  |  2 of 10 images written to C:\\night.avi, 3 readouts without an image: no frame from the device in "
+     "2 s  |  43.9 MB free, room for 50 images",
+     true},
+    {"OneReadoutWithoutAnImageAfterTheRun",
+     {0, PortFacts{0x00, 0}, std::nullopt, output(0, std::nullopt, 0, false, 1, "the device is gone")},
+     "at rest  |  0 images written to C:\\night.avi, 1 readout without an image: the device is gone", true},
     {"PausedDuringAnExposure",
      {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 21 * kSecond, output(0, std::nullopt, std::nullopt), true},
      "integrating, amplifier on - 1.0 s  |  readout in 1.0 s  |  paused: images are shown, not written  |  "

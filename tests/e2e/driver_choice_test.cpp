@@ -2,6 +2,7 @@
 // system.ini, the saved choice in Noctil.ini, the Options menu clicked by a
 // person, what connects, what the menu checks and what is saved at the end;
 // and the sequence parameters the capture window holds as the program ends.
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
@@ -237,6 +238,13 @@ TEST_F(DriverChoiceTest, AfterAFailedFallbackEveryEntryConnectsItsDriver) {
 
 class TenDriversTest : public DriverChoiceTest, public ::testing::WithParamInterface<int> {};
 
+// The Options menu's entry of test driver `i`, named "Card <i>".
+std::string cardEntry(int i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "&%d Card %d", i, i);
+    return text;
+}
+
 TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
     const int chosen = GetParam();
     std::map<int, TestDriverPlan> drivers;
@@ -253,7 +261,7 @@ TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
         EXPECT_EQ(connected(), std::vector<int>{chosen});
         std::vector<Entry> expected;
         for (int i = 0; i < 10; ++i)
-            expected.push_back({ids[i], "&" + std::to_string(i) + " Card " + std::to_string(i), i == chosen});
+            expected.push_back({ids[i], cardEntry(i), i == chosen});
         EXPECT_EQ(entries(), expected);
         // The commands whose ids the old numbering shared stay as they were.
         EXPECT_FALSE(menuChecked(IDM_RECORD) || menuChecked(IDM_VIDEOSOURCE) || menuChecked(IDM_VIDEOFORMAT));

@@ -1,9 +1,10 @@
 // A camera port that fails is never silent: the person sees a message box
-// naming the device and the reason, once, at start or at the write that
-// failed, and standard error keeps the details. The program then goes on as
+// naming the device and the reason, once, at start or from the message loop
+// after the write that failed, and standard error keeps the details. The program then goes on as
 // it would without a port: the run continues, every write is still logged,
 // and nothing else is shown.
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,7 +79,7 @@ TEST_F(PortFailureTest, AMissingDeviceIsShownAtStartAndTheRunGoesOn) {
     EXPECT_EQ(portLevel(), 0x00);
 }
 
-TEST_F(PortFailureTest, AWriteThatFailsMidRunIsShownAtThatWrite) {
+TEST_F(PortFailureTest, AWriteThatFailsMidRunIsShownOnceItHasReturned) {
     installWatchedCamera();
     // The start writes two rest levels; the device goes at the fourth write,
     // the readout level of the first image.
@@ -95,6 +96,43 @@ TEST_F(PortFailureTest, AWriteThatFailsMidRunIsShownAtThatWrite) {
     const auto writes = plat::session().component<plat::ParallelPort>().writes();
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.back().value, 0x00);
+}
+
+// The box of a write that fails inside a timer handler opens only once the
+// handler has returned: a Stop chosen while it is open ends the run for good,
+// and no readout follows it.
+TEST_F(PortFailureTest, AStopChosenWhileThePortsBoxIsOpenIsNotUndone) {
+    installWatchedCamera();
+    // Two rest levels at start, the amplifier-off level at Record; the
+    // device goes at the fourth write, when the amplifier goes on.
+    plat::session().component<plat::ParallelPort>().setBackend(std::make_unique<UnpluggedBackend>(3));
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\run.avi\r\n[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=3000\r\n");
+    user().at(500, [&] { choose(IDM_RECORD); });
+    std::uint32_t boxAtMs = 0;
+    const std::function<void()> answer = [&] {
+        if (noctil::test::findDialog("Error")) {
+            boxAtMs = nowMs();
+            choose(IDM_STOP);
+            noctil::test::pressEnter();
+            user().after(10000, [&] { exitProgram(); });
+            return;
+        }
+        user().after(50, answer);
+    };
+    user().at(600, answer);
+    setTimeLimitMs(60000);
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(runProgram(), 0);
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(noctil::test::messageBoxLog().size(), 1u);
+    EXPECT_GE(boxAtMs, 2500u);
+    std::vector<std::uint8_t> levels;
+    for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes())
+        if (w.address == plat::ParallelPort::kDataRegister) levels.push_back(w.value);
+    // Start, start, Record (amplifier off), amplifier on (fails), Stop, exit:
+    // no readout level after the Stop.
+    const std::vector<std::uint8_t> expected = {0x00, 0x00, 0x0F, 0x0B, 0x00, 0x00};
+    EXPECT_EQ(levels, expected);
 }
 
 }  // namespace

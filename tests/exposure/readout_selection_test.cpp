@@ -77,13 +77,14 @@ struct WholeFrameCase {
 };
 
 const WholeFrameCase kWholeFrameCases[] = {
-    {"equal scores keep frame 2", 576, 0, 5, 5, 2},
+    {"equal scores keep frame 2", 288, 0, 5, 5, 2},
     {"zero scores keep nothing", 240, 0, 0, 0, 0},
     {"brighter frame 3 replaces frame 2", 240, 0, 3, 7, 3},
-    {"darker frame 3 leaves frame 2", 576, 0, 9, 2, 2},
+    {"darker frame 3 leaves frame 2", 600, 0, 9, 2, 2},
     {"bright arming frame is never kept", 288, 255, 0, 0, 0},
-    {"bright arming frame does not raise the bar", 576, 255, 1, 2, 3},
-    {"height above 480 uses whole frames", 960, 0, 4, 1, 2},
+    {"bright arming frame does not raise the bar", 574, 255, 1, 2, 3},
+    {"height above 576 uses whole frames", 960, 0, 4, 1, 2},
+    {"heights between 480 and 576 use whole frames", 540, 0, 4, 1, 2},
 };
 
 TEST(ReadoutSelectionCases, WholeFrameModeKeepsTheBrighterOfFramesTwoAndThree)
@@ -94,7 +95,7 @@ TEST(ReadoutSelectionCases, WholeFrameModeKeepsTheBrighterOfFramesTwoAndThree)
         StopRecorder capture;
         app.captureWindow = capture.window;
         app.captureStatus.uiImageHeight = c.height;
-        // At most 1,228,800 bytes: 640 bytes a row for the tall heights.
+        // At most 1,769,472 bytes: 640 bytes a row for the tall heights.
         DWORD rowLength = c.height > 576 ? 640 : 1280;
         TestFrame frames[] = {{rowLength, c.height, 1, c.arming, c.arming},
                               {rowLength, c.height, 2, c.second, c.second},
@@ -167,15 +168,17 @@ const FieldCase kFieldCases[] = {
 TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
 {
     const DWORD rowLength = 1280;  // 640 pixels of packed YUV
+    // 480-line and 576-line interlaced video alike: 240 or 288 rows a field.
+    for (UINT height : {480u, 576u})
     for (const FieldCase &c : kFieldCases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
         ProgramSession program;
         StopRecorder capture;
         app.captureWindow = capture.window;
-        app.captureStatus.uiImageHeight = 480;
-        TestFrame arming(rowLength, 480, 1, 200, 10);
-        TestFrame f2(rowLength, 480, 2, c.even[0], c.odd[0]), f3(rowLength, 480, 3, c.even[1], c.odd[1]),
-            f4(rowLength, 480, 4, c.even[2], c.odd[2]), f5(rowLength, 480, 5, c.even[3], c.odd[3]);
+        app.captureStatus.uiImageHeight = height;
+        TestFrame arming(rowLength, height, 1, 200, 10);
+        TestFrame f2(rowLength, height, 2, c.even[0], c.odd[0]), f3(rowLength, height, 3, c.even[1], c.odd[1]),
+            f4(rowLength, height, 4, c.even[2], c.odd[2]), f5(rowLength, height, 5, c.even[3], c.odd[3]);
         const TestFrame *byId[] = {nullptr, &arming, &f2, &f3, &f4, &f5};
 
         Deliver(arming);
@@ -193,7 +196,7 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
         EXPECT_EQ(program.beeps(), 1u);
         EXPECT_EQ(capture.stops, 1);
         EXPECT_EQ(program.portValues().size(), 2u);
-        for (UINT row = 0; row < 480; row++) {
+        for (UINT row = 0; row < height; row++) {
             const Source &source = row % 2 ? c.oddRows : c.evenRows;
             std::vector<BYTE> expected = source.frame ? byId[source.frame]->Row(row / 2 * 2 + source.parity)
                                                       : std::vector<BYTE>(rowLength, 0);
@@ -240,9 +243,9 @@ TEST_F(ReadoutSelection, RenderStampsTheKeptImageOnEveryFrame)
 
 TEST_F(ReadoutSelection, WithoutACaptureWindowNoStopIsRequested)
 {
-    UseHeight(576);
+    UseHeight(288);
     app.captureWindow = nullptr;
-    TestFrame frames[] = {{768, 576, 1, 0, 0}, {768, 576, 2, 3, 3}, {768, 576, 3, 1, 1}};
+    TestFrame frames[] = {{768, 288, 1, 0, 0}, {768, 288, 2, 3, 3}, {768, 288, 3, 1, 1}};
     for (TestFrame &frame : frames) Deliver(frame);
     EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
     EXPECT_EQ(program.beeps(), 1u);
@@ -256,17 +259,17 @@ TEST(ReadoutSelectionCases, AFrameDeliveredDuringTheStopRequestIsIgnored)
         ProgramSession program;
         StopRecorder capture;
         app.captureWindow = capture.window;
-        app.captureStatus.uiImageHeight = 576;
+        app.captureStatus.uiImageHeight = 288;
         app.SelectionState = startState;
         memset(app.BestFrameBuffer, 0x5A, sizeof app.BestFrameBuffer);
-        TestFrame nested(768, 576, 9, 200, 200);
+        TestFrame nested(768, 288, 9, 200, 200);
         LRESULT nestedResult = 0;
         int depthInside = 0;
         capture.onStop = [&] {
             depthInside = app.callbackDepth;
             nestedResult = Deliver(nested);
         };
-        TestFrame outer(768, 576, 2, 1, 1), last(768, 576, 3, 0, 0);
+        TestFrame outer(768, 288, 2, 1, 1), last(768, 288, 3, 0, 0);
         Deliver(outer);
         if (startState) Deliver(last);
 
@@ -288,8 +291,9 @@ TEST(ReadoutSelectionCases, ACaptureThatEndsEarlyLeavesNoImage)
         int state;
         std::vector<std::uint8_t> port;
     } cases[] = {
-        {576, 2, 2, {kPortReadout}},
+        {288, 2, 2, {kPortReadout}},
         {240, 1, 1, {kPortReadout}},
+        {576, 4, 4, {kPortReadout480, kPortReadout}},
         {480, 4, 4, {kPortReadout480, kPortReadout}},
         {480, 2, 2, {kPortReadout480}},
         {480, 0, SELECTION_ARMED, {}},
@@ -362,6 +366,7 @@ TEST(ReadoutSelectionCases, TheLargestFramesThatFitAreUsed)
         BYTE port;
     } cases[] = {
         {"640 x 480 at four bytes a pixel", 480, 2560, kPortReadout480},
+        {"768 x 576 at four bytes a pixel, the most a frame may have", 576, 3072, kPortReadout480},
         {"twenty rows of 230 bytes hold the window exactly", 20, 230, kPortReadout},
     };
     for (const Case &c : cases) {
@@ -420,6 +425,7 @@ TEST(ReadoutSelectionCases, AReadoutThroughTheCaptureWindowAllocatesNothingPerFr
         std::vector<std::uint8_t> port;
     } cases[] = {
         {"field mode", 640, 480, 5, {0x09, 0x08}},
+        {"field mode on 576 lines", 720, 576, 5, {0x09, 0x08}},
         {"whole frames", 320, 240, 3, {0x08}},
     };
     for (const Case &c : cases) {

@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/ioctl.h>
+
 #include "alloc_counter.h"
+#include "fake_port_device.h"
 #include "files/paths.h"
 #include "platform_fixture.h"
 #include "port/parallel_port.h"
@@ -257,3 +260,65 @@ TEST_F(PortTest, DirectBackendIgnoresAddressesOutsideThePort) {
 }
 
 }  // namespace
+
+// A device pulled out mid-run (a USB adapter) is reported once and let go;
+// while it is away the writes go nowhere and say nothing more; once it is
+// back the next write opens it again and puts the lines to rest first. A
+// device that comes back as another kind of device is reported once and not
+// used.
+TEST_F(PortTest, ABackendWhoseDeviceGoesAndComesBackUsesItAgainFromTheRestLevel) {
+    using Kind = noctil::test::FakePortDevice::Kind;
+    struct Case {
+        const char *what;
+        Kind kind;
+        std::vector<int> expose, away, back;  // what the device saw after each step
+    };
+    const int dtr = TIOCM_DTR, both = TIOCM_DTR | TIOCM_RTS;
+    const Case cases[] = {
+        {"ppdev", Kind::Parallel, {0x00, 0x0B}, {0x00, 0x0B}, {0x00, 0x0B, 0x00, 0x0F}},
+        {"serial", Kind::Serial, {0, dtr}, {0, dtr}, {0, dtr, 0, both}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        noctil::test::FakePortDevice device("/dev/noctil-fake-port", c.kind, 188);
+        std::vector<plat::PortFailure> reports;
+        auto backend = c.kind == Kind::Serial ? plat::makeSerialPortBackend(device.path(), {}, recorder(reports))
+                                              : plat::makePpdevPortBackend(device.path(), recorder(reports));
+        backend->write(kData, 0x00);
+        backend->write(kData, 0x0B);
+        EXPECT_EQ(device.levels, c.expose);
+
+        device.unplug();
+        backend->write(kData, 0x08);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].reason, plat::failureReason(EIO));
+        EXPECT_FALSE(reports[0].otherDevice);
+        EXPECT_EQ(device.opens, device.closes) << "let go at once";
+        for (std::uint8_t v : {0x00, 0x0F, 0x0B}) backend->write(kData, v);
+        EXPECT_EQ(reports.size(), 1u) << "nothing more while it is away";
+        EXPECT_EQ(device.levels, c.away);
+
+        device.plugIn(c.kind, 188);
+        backend->write(kData, 0x0F);
+        EXPECT_EQ(device.levels, c.back) << "the rest level first, then the level asked for";
+        EXPECT_FALSE(backend->failed());
+        EXPECT_EQ(reports.size(), 1u);
+
+        // Gone again, and back as another kind of device: told once, not used.
+        device.unplug();
+        backend->write(kData, 0x00);
+        ASSERT_EQ(reports.size(), 2u) << "a device lost again is reported again";
+        device.plugIn(c.kind, 166);
+        const std::size_t seen = device.levels.size();
+        for (std::uint8_t v : {0x0B, 0x08, 0x00}) backend->write(kData, v);
+        ASSERT_EQ(reports.size(), 3u);
+        EXPECT_TRUE(reports[2].otherDevice);
+        EXPECT_NE(reports[2].reason.find("came back as another device"), std::string::npos) << reports[2].reason;
+        EXPECT_EQ(device.levels.size(), seen) << "nothing reaches another device";
+        EXPECT_EQ(device.opens, device.closes);
+        device.plugIn(c.kind == Kind::Serial ? Kind::Parallel : Kind::Serial, 188);
+        backend->write(kData, 0x0B);
+        EXPECT_EQ(reports.size(), 3u) << "another device is told of once";
+        EXPECT_EQ(device.levels.size(), seen);
+    }
+}

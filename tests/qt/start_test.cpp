@@ -105,7 +105,11 @@ std::string unservedDisplay() {
     const std::string sockets((std::istreambuf_iterator<char>(unixSockets)), std::istreambuf_iterator<char>());
     for (int n = 97;; ++n) {
         const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
-        if (!std::filesystem::exists(path) && sockets.find(path + "\n") == std::string::npos) return ":" + std::to_string(n);
+        if (!std::filesystem::exists(path) && sockets.find(path + "\n") == std::string::npos) {
+            std::string display(1, ':');
+            display += std::to_string(n);
+            return display;
+        }
     }
 }
 

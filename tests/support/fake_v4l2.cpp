@@ -12,6 +12,17 @@ using plat::avicap::v4l2::requestName;
 
 namespace {
 
+bool planar(std::uint32_t pixelFormat) {
+    switch (pixelFormat) {
+    case V4L2_PIX_FMT_YUV420:
+    case V4L2_PIX_FMT_YVU420:
+    case V4L2_PIX_FMT_NV12:
+    case V4L2_PIX_FMT_NV21:
+    case V4L2_PIX_FMT_YUV422P: return true;
+    default: return false;
+    }
+}
+
 std::uint32_t bytesPerPixel(std::uint32_t pixelFormat) {
     switch (pixelFormat) {
     case V4L2_PIX_FMT_GREY: return 1;
@@ -22,6 +33,20 @@ std::uint32_t bytesPerPixel(std::uint32_t pixelFormat) {
     case V4L2_PIX_FMT_BGR32: return 4;
     default: return 2;
     }
+}
+
+// Luma rows of planar formats, no row of a compressed one.
+std::uint32_t bytesPerLineOf(std::uint32_t pixelFormat, std::uint32_t width) {
+    if (pixelFormat == V4L2_PIX_FMT_MJPEG) return 0;
+    return planar(pixelFormat) ? width : width * bytesPerPixel(pixelFormat);
+}
+
+std::size_t sizeImageOf(std::uint32_t pixelFormat, std::uint32_t width, std::uint32_t rows) {
+    const std::size_t luma = std::size_t(width) * rows;
+    if (pixelFormat == V4L2_PIX_FMT_MJPEG) return luma * 3;  // room for any frame
+    if (pixelFormat == V4L2_PIX_FMT_YUV422P) return 2 * luma;
+    if (planar(pixelFormat)) return luma + 2 * (std::size_t(width + 1) / 2) * ((rows + 1) / 2);
+    return std::size_t(bytesPerLineOf(pixelFormat, width)) * rows;
 }
 
 template <std::size_t N>
@@ -46,15 +71,16 @@ struct FakeV4l2::State {
     std::vector<std::vector<std::uint8_t>> buffers;
     std::vector<std::uint32_t> queued;  // vectors, not deques: no allocation per frame once reserved
     struct Done {
-        std::uint32_t index, sequence, flags, field;
+        std::uint32_t index, sequence, flags, field, used;
     };
     std::vector<Done> done;
-    bool streaming = false, gone = false;
+    bool streaming = false, gone = false, broken = false;
     plat::Micros streamStart = 0;
     std::uint32_t finished = 0;
 
     std::uint32_t bufferRows() const { return plan.field == V4L2_FIELD_ALTERNATE ? height / 2 : height; }
-    std::uint32_t bytesPerLine() const { return width * bytesPerPixel(pixelFormat); }
+    std::uint32_t bytesPerLine() const { return bytesPerLineOf(pixelFormat, width); }
+    std::size_t bufferBytes() const { return sizeImageOf(pixelFormat, width, bufferRows()); }
     plat::Micros nextFinish() const { return streamStart + plat::Micros(finished + 1) * plan.frameInterval; }
 
     // On a TV input the listed sizes are of 480-line video and follow the
@@ -77,6 +103,9 @@ struct FakeV4l2::State {
         const FakePixelFormat *f = findFormat(pix.pixelformat);
         if (!f) f = &plan.formats.front();
         pix.pixelformat = f->pixelFormat;
+        // A device whose buffers hold single fields takes the height asked
+        // for as a field's: the frame it picks is the one nearest twice that.
+        if (plan.field == V4L2_FIELD_ALTERNATE) pix.height *= 2;
         if (!f->sizes.empty()) {
             auto best = std::pair(f->sizes.front().first, lines(f->sizes.front().second));
             for (auto s : f->sizes) {
@@ -93,8 +122,8 @@ struct FakeV4l2::State {
         }
         pix.field = plan.field;
         if (plan.field == V4L2_FIELD_ALTERNATE) pix.height /= 2;
-        pix.bytesperline = pix.width * bytesPerPixel(pix.pixelformat);
-        pix.sizeimage = pix.bytesperline * pix.height;
+        pix.bytesperline = bytesPerLineOf(pix.pixelformat, pix.width);
+        pix.sizeimage = static_cast<std::uint32_t>(sizeImageOf(pix.pixelformat, pix.width, pix.height));
     }
 
     // Picture row that row `r` of a finished buffer carries, by the layout.
@@ -117,15 +146,27 @@ struct FakeV4l2::State {
                 gone = true;
                 return;
             }
-            if (queued.empty()) continue;
+            if (plan.fatalErrorAfterFrames >= 0 && sequence >= std::uint32_t(plan.fatalErrorAfterFrames)) {
+                plan.fatalErrorAfterFrames = -1;  // once: a new stream works again
+                broken = true;
+                return;
+            }
+            if (queued.empty() || plan.dropsEveryFrame) continue;
             const std::uint32_t index = queued.front();
             queued.erase(queued.begin());
             const std::uint32_t field = plan.field == V4L2_FIELD_ALTERNATE
                                             ? std::uint32_t(sequence % 2 ? V4L2_FIELD_BOTTOM : V4L2_FIELD_TOP)
                                             : plan.field;
-            for (std::uint32_t r = 0; r < bufferRows(); ++r)
-                markRow(buffers[index].data() + std::size_t(r) * bytesPerLine(), bytesPerLine(), pictureRow(r, field));
-            done.push_back({index, sequence, plan.badFrames.count(sequence) ? V4L2_BUF_FLAG_ERROR : 0u, field});
+            std::uint32_t used = static_cast<std::uint32_t>(buffers[index].size());
+            if (pixelFormat == V4L2_PIX_FMT_MJPEG && !plan.jpegFrames.empty()) {
+                const std::vector<std::uint8_t> &jpeg = plan.jpegFrames[sequence % plan.jpegFrames.size()];
+                used = static_cast<std::uint32_t>(std::min(jpeg.size(), buffers[index].size()));
+                std::memcpy(buffers[index].data(), jpeg.data(), used);
+            } else if (pixelFormat != V4L2_PIX_FMT_MJPEG) {
+                for (std::uint32_t r = 0; r < bufferRows(); ++r)
+                    markRow(buffers[index].data() + std::size_t(r) * bytesPerLine(), bytesPerLine(), pictureRow(r, field));
+            }
+            done.push_back({index, sequence, plan.badFrames.count(sequence) ? V4L2_BUF_FLAG_ERROR : 0u, field, used});
         }
     }
 
@@ -135,6 +176,21 @@ struct FakeV4l2::State {
         for (const FakeStandard &s : plan.standards)
             if (s.id & mask) list.push_back(&s);
         return list;
+    }
+
+    // The device as it comes up: its first format at 640 x 480, its first standard.
+    void setUp() {
+        if (!plan.formats.empty()) {
+            v4l2_pix_format pix{};
+            pix.pixelformat = plan.formats.front().pixelFormat;
+            pix.width = plan.startSize.first;
+            pix.height = plan.startSize.second;
+            adjust(pix);
+            pixelFormat = pix.pixelformat;
+            width = pix.width;
+            height = plan.field == V4L2_FIELD_ALTERNATE ? 2 * pix.height : pix.height;
+        }
+        if (!plan.standards.empty()) standard = plan.standards.front().id;
     }
 
     int handle(unsigned long request, void *arg);
@@ -180,7 +236,9 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         auto &fmt = *static_cast<v4l2_format *>(arg);
         if (fmt.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;
         if (request == VIDIOC_S_FMT) {
+            plan.log->sizesAsked.emplace_back(fmt.fmt.pix.width, fmt.fmt.pix.height);
             if (plan.setFormatError) return plan.setFormatError;
+            if (plan.refusedFormats.count(fmt.fmt.pix.pixelformat)) return EINVAL;
             if (!buffers.empty()) return EBUSY;
         }
         adjust(fmt.fmt.pix);
@@ -200,6 +258,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         fmt.fmt.pix.height = plan.field == V4L2_FIELD_ALTERNATE ? height / 2 : height;
         fmt.fmt.pix.field = plan.field;
         fmt.fmt.pix.bytesperline = bytesPerLine();
+        fmt.fmt.pix.sizeimage = static_cast<std::uint32_t>(bufferBytes());
         return 0;
     }
     case VIDIOC_REQBUFS: {
@@ -212,8 +271,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         r.count = std::min<std::uint32_t>(r.count, 4);
         queued.reserve(r.count);
         done.reserve(r.count);
-        for (std::uint32_t i = 0; i < r.count; ++i)
-            buffers.emplace_back(std::size_t(bytesPerLine()) * bufferRows(), 0);
+        for (std::uint32_t i = 0; i < r.count; ++i) buffers.emplace_back(bufferBytes(), 0);
         return 0;
     }
     case VIDIOC_QUERYBUF: {
@@ -233,6 +291,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         auto &b = *static_cast<v4l2_buffer *>(arg);
         advance(now);
         if (gone) return ENODEV;
+        if (broken) return EIO;
         if (done.empty()) return EAGAIN;
         const Done d = done.front();
         done.erase(done.begin());
@@ -240,7 +299,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         b.sequence = d.sequence;
         b.flags = d.flags;
         b.field = d.field;
-        b.bytesused = static_cast<std::uint32_t>(buffers[d.index].size());
+        b.bytesused = d.used;
         return 0;
     }
     case VIDIOC_STREAMON:
@@ -252,6 +311,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         return 0;
     case VIDIOC_STREAMOFF:
         streaming = false;
+        broken = false;
         queued.clear();
         done.clear();
         ++plan.log->streamOffs;
@@ -287,8 +347,14 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         if (standardsOfInput().empty()) return ENODATA;
         *static_cast<v4l2_std_id *>(arg) = standard;
         return 0;
+    case VIDIOC_QUERYSTD:
+        if (!plan.received) return ENOTTY;
+        if (standardsOfInput().empty()) return ENODATA;
+        *static_cast<v4l2_std_id *>(arg) = *plan.received;
+        return 0;
     case VIDIOC_S_STD: {
         const v4l2_std_id id = *static_cast<v4l2_std_id *>(arg);
+        if (id & plan.refusedStandards) return EINVAL;
         for (const FakeStandard *s : standardsOfInput())
             if (s->id & id) {
                 if (!buffers.empty()) return EBUSY;
@@ -359,17 +425,7 @@ FakeV4l2::FakeV4l2(std::vector<FakeV4l2Device> devices) {
     for (FakeV4l2Device &d : devices) {
         auto state = std::make_unique<State>();
         state->plan = std::move(d);
-        if (!state->plan.formats.empty()) {
-            v4l2_pix_format pix{};
-            pix.pixelformat = state->plan.formats.front().pixelFormat;
-            pix.width = 640;
-            pix.height = 480;
-            state->adjust(pix);
-            state->pixelFormat = pix.pixelformat;
-            state->width = pix.width;
-            state->height = state->plan.field == V4L2_FIELD_ALTERNATE ? 2 * pix.height : pix.height;
-        }
-        if (!state->plan.standards.empty()) state->standard = state->plan.standards.front().id;
+        state->setUp();
         const std::string node = state->plan.node;
         states_[node] = std::move(state);
     }
@@ -386,6 +442,23 @@ std::vector<std::string> FakeV4l2::deviceNodes() {
 FakeV4l2Device &FakeV4l2::device(const std::string &node) { return states_.at(node)->plan; }
 
 void FakeV4l2::unplug(const std::string &node) { states_.at(node)->gone = true; }
+
+void FakeV4l2::breakStream(const std::string &node) { states_.at(node)->broken = true; }
+
+void FakeV4l2::plugBackIn(const std::string &node, const std::string &newNode, FakeV4l2Device plan) {
+    const std::string at = newNode.empty() ? node : newNode;
+    // The old device's state lives on for its open handles; a node it
+    // leaves is no longer listed.
+    if (auto it = states_.find(node); it != states_.end()) {
+        retired_.push_back(std::move(it->second));
+        states_.erase(it);
+    }
+    plan.node = at;
+    auto state = std::make_unique<State>();
+    state->plan = std::move(plan);
+    state->setUp();
+    states_[at] = std::move(state);
+}
 
 FakeV4l2::State &FakeV4l2::stateOf(int fd) { return *open_.at(fd); }
 
@@ -405,6 +478,7 @@ void FakeV4l2::close(int fd) {
     // Closing the last handle stops streaming and frees the buffers, as
     // the kernel does for the handle that owned them.
     s.streaming = false;
+    s.broken = false;
     s.buffers.clear();
     s.queued.clear();
     s.done.clear();
@@ -428,8 +502,9 @@ int FakeV4l2::poll(int fd, std::optional<plat::Micros> deadline) {
     }
     for (;;) {
         s.advance(clock.now());
-        if (s.gone) return ENODEV;
-        if (!s.done.empty()) return 0;
+        // A device gone or broken wakes the wait at once, as the kernel's
+        // error condition does; dequeuing tells which it is.
+        if (s.gone || s.broken || !s.done.empty()) return 0;
         if (!s.streaming) {
             if (!deadline) return EIO;  // a wait without end: the caller has a bug
             clock.sleepUntil(*deadline);
@@ -454,12 +529,18 @@ int FakeV4l2::mmap(int fd, std::size_t length, std::int64_t offset, void *&addre
 }
 
 void FakeV4l2::munmap(void *address, std::size_t) {
-    for (auto &[node, state] : states_)
-        for (const auto &buffer : state->buffers)
+    const auto unmapIn = [&](State &state) {
+        for (const auto &buffer : state.buffers)
             if (buffer.data() == address) {
-                ++state->plan.log->unmaps;
-                return;
+                ++state.plan.log->unmaps;
+                return true;
             }
+        return false;
+    };
+    for (auto &[node, state] : states_)
+        if (unmapIn(*state)) return;
+    for (auto &state : retired_)
+        if (unmapIn(*state)) return;
 }
 
 std::shared_ptr<plat::avicap::v4l2::Io> noVideoDevices() { return std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{}); }

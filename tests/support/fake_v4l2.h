@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@ struct FakeV4l2Log {
     std::vector<std::string> calls;          // request names in order (QUERYCAP, S_FMT ...)
     int opens = 0, closes = 0, maps = 0, unmaps = 0, streamOns = 0, streamOffs = 0;
     std::vector<std::uint32_t> formatsSet;   // pixel formats of each S_FMT
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sizesAsked;  // width and height each S_FMT asked for
     std::vector<std::int32_t> controlsSet;
 };
 
@@ -63,13 +65,26 @@ struct FakeV4l2Device {
     std::vector<FakePixelFormat> formats = {{V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}}};
     std::vector<FakeControl> controls = {FakeControl{}};
     std::uint32_t field = V4L2_FIELD_NONE;  // layout of delivered frames
+    std::pair<std::uint32_t, std::uint32_t> startSize = {640, 480};  // the size the device is left at (nearest it takes)
+    // What VIDIOC_QUERYSTD answers: none, ENOTTY (the device cannot tell);
+    // 0, no signal; else the standards received.
+    std::optional<v4l2_std_id> received;
+    // Motion-JPEG frames the device delivers, one after the other, again
+    // from the first after the last.
+    std::vector<std::vector<std::uint8_t>> jpegFrames;
     plat::Micros frameInterval = 33333;
     // Faults.
     int setFormatError = 0;         // S_FMT answers this errno (EINVAL: refuses every format; EBUSY: held)
+    std::set<std::uint32_t> refusedFormats;  // S_FMT answers EINVAL for these pixel formats
+    v4l2_std_id refusedStandards = 0;        // S_STD answers EINVAL for these
     std::set<std::uint32_t> badFrames;  // frame sequence numbers flagged V4L2_BUF_FLAG_ERROR
     std::set<unsigned long> interruptOnce;  // each of these requests answers EINTR once, then works
     bool interruptPollOnce = false;
     int disappearAfterFrames = -1;  // the device is unplugged once this many frames are finished
+    // The stream breaks once this many frames are finished: DQBUF answers
+    // EIO and poll wakes at once until STREAMOFF, as a fatal streaming error.
+    int fatalErrorAfterFrames = -1;
+    bool dropsEveryFrame = false;   // streams, but no buffer is ever finished (no signal)
     std::shared_ptr<FakeV4l2Log> log = std::make_shared<FakeV4l2Log>();
 };
 
@@ -93,11 +108,18 @@ public:
     FakeV4l2Device &device(const std::string &node);
     // Unplugs a device now: every further call on it answers ENODEV.
     void unplug(const std::string &node);
+    // Plugs an unplugged device in again, as a new device at `newNode` (its
+    // old node when empty) with `plan`'s settings: handles of the old one
+    // still answer ENODEV.
+    // The stream of a device breaks now, as a fatal streaming error.
+    void breakStream(const std::string &node);
+    void plugBackIn(const std::string &node, const std::string &newNode, FakeV4l2Device plan);
 
 private:
     struct State;
     State &stateOf(int fd);
     std::map<std::string, std::unique_ptr<State>> states_;
+    std::vector<std::unique_ptr<State>> retired_;  // devices unplugged and replaced
     std::map<int, State *> open_;
     int nextFd_ = 100;
 };

@@ -1,5 +1,7 @@
 #include "platform_fixture.h"
 
+#include "message_sequence.h"
+
 #include <stdlib.h>
 
 #include <string>
@@ -61,7 +63,7 @@ int PlatformTest::runMessageLoop() {
         MSG msg;
         while (GetMessageA(&msg, nullptr, 0, 0)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            dispatchNoted(msg);
         }
         code = static_cast<int>(msg.wParam);
     });

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "message_sequence.h"
 #include "platform_fixture.h"
 #include "user/window_system.h"
 
@@ -21,6 +22,7 @@ struct Seen {
     WPARAM wParam;
     LPARAM lParam;
     std::uint32_t ms;
+    bool posted;  // dispatched by the test's loop, else sent
 };
 
 class UserTest : public PlatformTest {
@@ -29,10 +31,12 @@ protected:
 
     UserTest() {
         plat::user::registerClass("Probe", [this](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
-            seen.push_back({w, m, wp, lp, nowMs()});
-            if (handler)
-                if (auto answer = handler(w, m, wp, lp)) return *answer;
-            return DefWindowProcA(w, m, wp, lp);
+            seen.push_back({w, m, wp, lp, nowMs(), isPosted(w, m, wp, lp, depth_)});
+            ++depth_;
+            std::optional<LRESULT> answer = handler ? handler(w, m, wp, lp) : std::nullopt;
+            const LRESULT result = answer ? *answer : DefWindowProcA(w, m, wp, lp);
+            --depth_;
+            return result;
         });
     }
 
@@ -56,6 +60,15 @@ protected:
             if (s.message == message) out.push_back(s.window);
         return out;
     }
+    // What `window` got of the messages in `only`, in order, for a
+    // comparison with a table (message_sequence.h).
+    std::vector<RecordedMessage> sequence(HWND window, std::vector<UINT> only) const {
+        std::vector<RecordedMessage> out;
+        for (const Seen &s : seen)
+            if (s.window == window && std::find(only.begin(), only.end(), s.message) != only.end())
+                out.push_back({s.message, s.wParam, s.lParam, s.posted});
+        return out;
+    }
     std::vector<Seen> all(UINT message) const {
         std::vector<Seen> out;
         for (const Seen &s : seen)
@@ -65,6 +78,9 @@ protected:
 
     std::vector<Seen> seen;
     Handler handler;
+
+private:
+    int depth_ = 0;  // procedures of probes running, one inside another
 };
 
 // Dispatches one message the way the program's loop does.
@@ -72,7 +88,7 @@ inline bool pumpOne() {
     MSG msg;
     if (!GetMessageA(&msg, nullptr, 0, 0)) return false;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    dispatchNoted(msg);
     return true;
 }
 

@@ -20,8 +20,10 @@ TEST_F(WindowLifecycle, CreationSendsItsMessagesWithTheCreationRecord) {
     HWND w = CreateWindowExA(0, "probe", "Title", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 400, 300, nullptr, nullptr,
                              nullptr, &marker);
     ASSERT_TRUE(w);
-    EXPECT_EQ(got(w, {WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE}),
-              (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE}));
+    // Creation sends them all, in this order, before CreateWindowExA returns.
+    const ExpectedMessage kCreation[] = {
+        {WM_NCCREATE, kMsgSent}, {WM_CREATE, kMsgSent}, {WM_SIZE, kMsgSent}, {WM_MOVE, kMsgSent}};
+    EXPECT_TRUE(messageSequenceMatches("creation", kCreation, sequence(w, {WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE})));
     EXPECT_EQ(atCreate.lpCreateParams, &marker);
     EXPECT_STREQ(atCreate.lpszName, "Title");
     EXPECT_EQ(atCreate.cx, 400);
@@ -167,8 +169,13 @@ TEST_F(WindowLifecycle, CloseBoxClosesThroughSysCommandAndCloseAndEndsTheLoop) {
     EXPECT_EQ(runMessageLoop(), 3);
     EXPECT_TRUE(clicked);
     EXPECT_FALSE(IsWindow(w));
-    EXPECT_EQ(got(w, {WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY}),
-              (std::vector<UINT>{WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY}));
+    // The click posts SC_CLOSE; its default handling sends WM_CLOSE, whose
+    // default handling destroys the window.
+    const ExpectedMessage kCloseBox[] = {{WM_SYSCOMMAND, kMsgPosted | kMsgWParam, SC_CLOSE},
+                                         {WM_CLOSE, kMsgSent},
+                                         {WM_DESTROY, kMsgSent}};
+    EXPECT_TRUE(
+        messageSequenceMatches("close box", kCloseBox, sequence(w, {WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY})));
     EXPECT_EQ(all(WM_SYSCOMMAND).at(0).wParam, static_cast<WPARAM>(SC_CLOSE));
     EXPECT_EQ(all(WM_CLOSE).at(0).ms, 500u);
 }

@@ -3,7 +3,7 @@
 //
 //   vm_port_trace TRACE --from BYTES --exposure MS [--ampoff] [--images N]
 //       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS]
-//       [--readout-slack MS] [--quiet]
+//       [--readout-slack MS] [--levels HEX,HEX,...] [--quiet]
 //
 // Prints every exposure and the p50/p99/max of its error (how much longer the
 // lines held the exposure level than set). Exits 1 when the lines did not
@@ -24,7 +24,8 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: vm_port_trace TRACE --from BYTES --exposure MS [--ampoff] [--images N]\n"
-                 "       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS] [--readout-slack MS] [--quiet]\n");
+                 "       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS] [--readout-slack MS]\n"
+                 "       [--levels HEX,HEX,...] [--quiet]\n");
     return 2;
 }
 
@@ -40,6 +41,7 @@ int main(int argc, char **argv) {
     // and then; an exposure is never short, and bounded late.
     double timerSlackMs = 500, readoutSlackMs = 3000;
     SerialMapping mapping;
+    std::vector<std::uint8_t> levels;  // each exposure's, when given
     for (int i = 2; i < argc; ++i) {
         auto next = [&](int n = 1) { return i + n < argc; };
         if (!std::strcmp(argv[i], "--from") && next()) from = std::atoll(argv[++i]);
@@ -47,6 +49,16 @@ int main(int argc, char **argv) {
         else if (!std::strcmp(argv[i], "--images") && next()) images = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--ampoff")) ampOff = true;
         else if (!std::strcmp(argv[i], "--quiet")) quiet = true;
+        else if (!std::strcmp(argv[i], "--levels") && next()) {
+            // Every exposure's levels, in order: "0B,09,08,00" for field mode.
+            const std::string list = argv[++i];
+            for (std::size_t at = 0; at < list.size();) {
+                std::size_t comma = list.find(',', at);
+                if (comma == std::string::npos) comma = list.size();
+                levels.push_back(static_cast<std::uint8_t>(std::stoul(list.substr(at, comma - at), nullptr, 16)));
+                at = comma + 1;
+            }
+        }
         else if (!std::strcmp(argv[i], "--timer-slack") && next()) timerSlackMs = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--readout-slack") && next()) readoutSlackMs = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--serial") && next(4)) {
@@ -106,6 +118,14 @@ int main(int argc, char **argv) {
             std::printf("\n");
         }
         for (const std::string &p : problems) std::printf("FAIL: exposure %d: %s\n", n, p.c_str());
+        if (!levels.empty() && e.levels != levels) {
+            std::printf("FAIL: exposure %d: levels", n);
+            for (std::uint8_t v : e.levels) std::printf(" 0x%02X", v);
+            std::printf(", expected");
+            for (std::uint8_t v : levels) std::printf(" 0x%02X", v);
+            std::printf("\n");
+            ++failures;
+        }
         failures += static_cast<int>(problems.size());
     }
     if (images >= 0 && n != images) {

@@ -7,12 +7,16 @@
 
 #include "avifile/dib_decode.h"
 #include "core/session.h"
+#include "frameconv/jpeg_frames.h"
+#include "frameconv/planar_yuv.h"
 
 namespace plat::avicap::v4l2 {
 
 namespace {
 
 constexpr std::uint32_t kBufferCount = 4;
+// Wake-ups of poll with no frame behind them before the device counts as broken.
+constexpr int kEmptyWakesAllowed = 64;
 
 // Sizes tried on a device that offers a range of sizes rather than a list.
 constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
@@ -29,6 +33,19 @@ DWORD fourcc(char a, char b, char c, char d) {
 
 std::uint64_t frameBytesOf(const BITMAPINFOHEADER &h) { return h.biSizeImage; }
 
+std::optional<frameconv::PlanarLayout> planarLayout(std::uint32_t pixelFormat) {
+    switch (pixelFormat) {
+    case V4L2_PIX_FMT_YUV420: return frameconv::PlanarLayout::Yu12;
+    case V4L2_PIX_FMT_YVU420: return frameconv::PlanarLayout::Yv12;
+    case V4L2_PIX_FMT_NV12: return frameconv::PlanarLayout::Nv12;
+    case V4L2_PIX_FMT_NV21: return frameconv::PlanarLayout::Nv21;
+    case V4L2_PIX_FMT_YUV422P: return frameconv::PlanarLayout::Yuv422p;
+    default: return std::nullopt;
+    }
+}
+
+bool motionJpeg(std::uint32_t pixelFormat) { return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG; }
+
 }  // namespace
 
 bool decodable(std::uint32_t pixelFormat) {
@@ -40,8 +57,21 @@ bool decodable(std::uint32_t pixelFormat) {
     case V4L2_PIX_FMT_XBGR32:
     case V4L2_PIX_FMT_ABGR32:
     case V4L2_PIX_FMT_BGR32: return true;
-    default: return false;
+    default: return planarLayout(pixelFormat).has_value() || motionJpeg(pixelFormat);
     }
+}
+
+std::uint32_t linesOf(v4l2_std_id id) {
+    const bool lines525 = id & V4L2_STD_525_60, lines625 = id & V4L2_STD_625_50;
+    if (lines525 == lines625) return 0;
+    return lines525 ? 480 : 576;
+}
+
+std::string describeDeviceFormat(const FrameFormat &f) {
+    std::string text = fourccText(f.pixelFormat) + " " + std::to_string(f.width) + "x" + std::to_string(f.height);
+    if (planarLayout(f.pixelFormat)) text += ", as YUY2";
+    if (motionJpeg(f.pixelFormat)) text += ", as 24-bit RGB";
+    return text;
 }
 
 std::string fourccText(std::uint32_t pixelFormat) {
@@ -66,7 +96,20 @@ BITMAPINFOHEADER bitmapHeader(const FrameFormat &f) {
     case V4L2_PIX_FMT_UYVY: h.biBitCount = 16; h.biCompression = fourcc('U', 'Y', 'V', 'Y'); break;
     case V4L2_PIX_FMT_GREY: h.biBitCount = 8; h.biCompression = fourcc('Y', '8', '0', '0'); break;
     case V4L2_PIX_FMT_BGR24: h.biBitCount = 24; h.biCompression = BI_RGB; h.biHeight = -h.biHeight; break;
-    default: h.biBitCount = 32; h.biCompression = BI_RGB; h.biHeight = -h.biHeight; break;
+    default:
+        if (planarLayout(f.pixelFormat)) {
+            h.biBitCount = 16;
+            h.biCompression = fourcc('Y', 'U', 'Y', '2');
+        } else if (motionJpeg(f.pixelFormat)) {
+            h.biBitCount = 24;
+            h.biCompression = BI_RGB;
+            h.biHeight = -h.biHeight;
+        } else {
+            h.biBitCount = 32;
+            h.biCompression = BI_RGB;
+            h.biHeight = -h.biHeight;
+        }
+        break;
     }
     avi::SourceLayout layout;
     if (avi::sourceLayout({reinterpret_cast<const std::uint8_t *>(&h), sizeof h}, layout))
@@ -133,6 +176,15 @@ bool Device::init(const FrameFormat &wanted) {
     fmt.fmt.pix.height = wanted.height;
     fmt.fmt.pix.pixelformat = wanted.pixelFormat;
     fmt.fmt.pix.field = V4L2_FIELD_ANY;
+    // A device that delivers alternating fields takes the height of one
+    // field: ask what it makes of the request first, and ask for half the
+    // frame's rows when its buffers hold single fields.
+    v4l2_format tried = fmt;
+    int ignored;  // a device without TRY_FMT is asked for the frame as it is
+    if (xioctlQuiet(VIDIOC_TRY_FMT, &tried, ignored) && tried.fmt.pix.field == V4L2_FIELD_ALTERNATE) {
+        fmt.fmt.pix.height = wanted.height / 2;
+        fmt.fmt.pix.field = V4L2_FIELD_ALTERNATE;
+    }
     if (!xioctl(VIDIOC_S_FMT, &fmt)) return false;
     const v4l2_pix_format &pix = fmt.fmt.pix;
     if (!decodable(pix.pixelformat) || pix.width == 0 || pix.height == 0) {
@@ -150,6 +202,23 @@ bool Device::init(const FrameFormat &wanted) {
         errorCode_ = EFBIG;
         error_ = "frames of " + describeFormat(header) + " are larger than the " + std::to_string(kLargestFrameBytes) +
                  " bytes a frame may have";
+        return false;
+    }
+    conversion_ = Conversion::None;
+    undecodedFrames_ = 0;
+    undecodedReason_.clear();
+    const bool sequential = field_ == V4L2_FIELD_SEQ_TB || field_ == V4L2_FIELD_SEQ_BT;
+    if (const auto layout = planarLayout(pix.pixelformat)) {
+        conversion_ = Conversion::Planar;
+        planar_ = {*layout, pix.width, bufferRows_, pix.bytesperline ? pix.bytesperline : pix.width};
+    } else if (motionJpeg(pix.pixelformat)) {
+        conversion_ = Conversion::Jpeg;
+        if (!jpeg_) jpeg_ = std::make_unique<frameconv::JpegDecoder>();
+        jpeg_->prepare(pix.width, bufferRows_);
+    }
+    if (conversion_ != Conversion::None && sequential) {
+        errorCode_ = EINVAL;
+        error_ = "VIDIOC_S_FMT: " + fourccText(pix.pixelformat) + " with one field after the other cannot be decoded";
         return false;
     }
 
@@ -228,10 +297,10 @@ void Device::drain() {
 bool Device::assemble(const v4l2_buffer &buffer, std::span<std::uint8_t> out) {
     const std::uint64_t frameBytes = outStride_ * format_.height;
     const std::uint64_t used = buffer.bytesused ? buffer.bytesused : buffers_[buffer.index].length;
-    if (out.size() < frameBytes || used < std::uint64_t(bytesPerLine_) * bufferRows_ ||
-        buffers_[buffer.index].length < used)
-        return false;
+    if (out.size() < frameBytes || buffers_[buffer.index].length < used) return false;
     const auto *src = static_cast<const std::uint8_t *>(buffers_[buffer.index].start);
+    if (conversion_ != Conversion::None) return convert(buffer, {src, static_cast<std::size_t>(used)}, out);
+    if (used < std::uint64_t(bytesPerLine_) * bufferRows_) return false;
     const std::size_t rowBytes = static_cast<std::size_t>(std::min<std::uint64_t>(outStride_, bytesPerLine_));
     const auto copyRows = [&](const std::uint8_t *from, std::uint32_t rows, std::uint32_t firstRow, std::uint32_t step) {
         for (std::uint32_t r = 0; r < rows; ++r) {
@@ -264,13 +333,43 @@ bool Device::assemble(const v4l2_buffer &buffer, std::span<std::uint8_t> out) {
     }
 }
 
+// A converted buffer: planar YUV repacked, Motion-JPEG decoded. A field of
+// alternating fields goes to every other row, as a packed one does.
+bool Device::convert(const v4l2_buffer &buffer, std::span<const std::uint8_t> source, std::span<std::uint8_t> out) {
+    const bool alternate = field_ == V4L2_FIELD_ALTERNATE;
+    const bool bottom = alternate && buffer.field == V4L2_FIELD_BOTTOM;
+    const std::uint32_t firstRow = bottom ? 1 : 0, step = alternate ? 2 : 1;
+    bool ok;
+    if (conversion_ == Conversion::Planar) {
+        ok = frameconv::planarToYuy2(planar_, source, out, outStride_, firstRow, step);
+        if (!ok) undecodedReason_ = "a planar frame of " + std::to_string(source.size()) + " bytes is too short";
+    } else {
+        ok = jpeg_->decodeToBgr24(source, out.subspan(static_cast<std::size_t>(firstRow * outStride_)), outStride_ * step);
+        if (!ok) undecodedReason_ = jpeg_->error();
+    }
+    if (!ok) {
+        ++undecodedFrames_;
+        fieldsSeen_ = 0;
+        return false;
+    }
+    if (!alternate) return true;
+    fieldsSeen_ |= bottom ? 2u : 1u;
+    if (fieldsSeen_ != 3) return false;
+    fieldsSeen_ = 0;
+    return true;
+}
+
 FrameWait Device::readFrame(std::optional<Micros> deadline, std::span<std::uint8_t> out) {
     const std::size_t frameBytes = static_cast<std::size_t>(outStride_ * format_.height);
+    // A device whose poll keeps answering at once with no frame to dequeue
+    // is broken (poll reports an error condition as readable).
+    int emptyWakes = 0;
     for (;;) {
         if (deadline && session().clock().now() >= *deadline) return {FrameWait::Outcome::TimedOut, 0};
         v4l2_buffer b;
         int code = 0;
         if (dequeue(b, code)) {
+            emptyWakes = 0;
             // A frame the device flags as damaged is given back unread.
             const bool whole = !(b.flags & V4L2_BUF_FLAG_ERROR) && assemble(b, out);
             if (b.flags & V4L2_BUF_FLAG_ERROR) fieldsSeen_ = 0;
@@ -280,12 +379,19 @@ FrameWait Device::readFrame(std::optional<Micros> deadline, std::span<std::uint8
         }
         if (code != EAGAIN) {
             fail("VIDIOC_DQBUF", code);
+            broken_ = true;
             return {FrameWait::Outcome::Failed, 0};
         }
         const int waited = io_->poll(fd_, deadline);
+        if (waited == 0 && ++emptyWakes > kEmptyWakesAllowed) {
+            fail("poll", EIO);
+            broken_ = true;
+            return {FrameWait::Outcome::Failed, 0};
+        }
         if (waited == EINTR || waited == 0) continue;
         if (waited == ETIMEDOUT) return {FrameWait::Outcome::TimedOut, 0};
         fail("poll", waited);
+        broken_ = true;
         return {FrameWait::Outcome::Failed, 0};
     }
 }
@@ -298,7 +404,10 @@ std::size_t Device::latestFrame(std::span<std::uint8_t> out) {
         if (!(b.flags & V4L2_BUF_FLAG_ERROR) && assemble(b, out)) got = static_cast<std::size_t>(outStride_ * format_.height);
         if (!requeue(b)) return 0;
     }
-    if (code != EAGAIN) fail("VIDIOC_DQBUF", code);
+    if (code != EAGAIN) {
+        fail("VIDIOC_DQBUF", code);
+        broken_ = true;
+    }
     return got;
 }
 
@@ -372,6 +481,13 @@ std::optional<v4l2_std_id> Device::standard() {
 
 bool Device::setStandard(v4l2_std_id id) { return xioctl(VIDIOC_S_STD, &id); }
 
+std::optional<v4l2_std_id> Device::detectStandard() {
+    v4l2_std_id id = 0;
+    int code;
+    if (!xioctlQuiet(VIDIOC_QUERYSTD, &id, code)) return std::nullopt;  // ENODATA: no standards here; ENOTTY: cannot tell
+    return id;
+}
+
 std::vector<FrameFormat> Device::sizesOf(std::uint32_t pixelFormat) {
     std::vector<FrameFormat> sizes;
     const auto add = [&](FrameFormat f) {
@@ -390,6 +506,12 @@ std::vector<FrameFormat> Device::sizesOf(std::uint32_t pixelFormat) {
         fmt.fmt.pix.field = V4L2_FIELD_ANY;
         int code;
         if (!xioctlQuiet(VIDIOC_TRY_FMT, &fmt, code) || fmt.fmt.pix.pixelformat != pixelFormat) return;
+        if (fmt.fmt.pix.field == V4L2_FIELD_ALTERNATE) {
+            // Single fields: the size asked for is a frame, its field half as high.
+            fmt.fmt.pix.width = w;
+            fmt.fmt.pix.height = h / 2;
+            if (!xioctlQuiet(VIDIOC_TRY_FMT, &fmt, code) || fmt.fmt.pix.pixelformat != pixelFormat) return;
+        }
         const std::uint32_t rows = fmt.fmt.pix.field == V4L2_FIELD_ALTERNATE ? 2 * fmt.fmt.pix.height : fmt.fmt.pix.height;
         add({pixelFormat, fmt.fmt.pix.width, rows});
     };

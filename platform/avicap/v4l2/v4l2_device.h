@@ -15,6 +15,11 @@
 
 #include "avicap/driver.h"
 #include "avicap/v4l2/v4l2_io.h"
+#include "frameconv/planar_yuv.h"
+
+namespace plat::frameconv {
+class JpegDecoder;
+}
 
 namespace plat::avicap::v4l2 {
 
@@ -46,11 +51,20 @@ struct FrameFormat {
 };
 
 // The bytes of one frame of `f` as the capture window receives it: rows
-// packed as the BITMAPINFOHEADER of the format says.
+// packed as the BITMAPINFOHEADER of the format says. Packed YUV, grey and
+// BGR are handed over as the device delivers them; planar YUV is repacked
+// as YUY2 and Motion-JPEG decoded to 24-bit BGR (frameconv/).
 BITMAPINFOHEADER bitmapHeader(const FrameFormat &f);
 // The pixel formats the driver can hand over, as V4L2 names them.
 bool decodable(std::uint32_t pixelFormat);
 std::string fourccText(std::uint32_t pixelFormat);
+// "YU12 640x480, as YUY2" for dialogs: the device's format and, when it is
+// converted, what it is handed over as.
+std::string describeDeviceFormat(const FrameFormat &f);
+
+// Lines of the standards in `id`: 480 for 525-line standards, 576 for
+// 625-line ones, 0 for none or a mixture of both.
+std::uint32_t linesOf(v4l2_std_id id);
 
 class Device {
 public:
@@ -82,6 +96,9 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
     bool streaming() const { return streaming_; }
+    // A frame could not be dequeued for another reason than none being
+    // finished: the device is gone or its stream broke (EIO).
+    bool broken() const { return broken_; }
     const std::string &node() const { return node_; }
     const std::string &card() const { return card_; }
     const std::string &bus() const { return bus_; }
@@ -90,6 +107,10 @@ public:
     // The last failure, "VIDIOC_S_FMT: Device or resource busy"; and its errno.
     const std::string &error() const { return error_; }
     int errorCode() const { return errorCode_; }
+    // Frames that arrived whole but could not be converted (a damaged
+    // Motion-JPEG frame) since init(), and why the last one failed.
+    unsigned undecodedFrames() const { return undecodedFrames_; }
+    const std::string &undecodedReason() const { return undecodedReason_; }
 
     std::vector<Input> inputs();
     std::optional<std::uint32_t> input();
@@ -97,6 +118,9 @@ public:
     std::vector<Standard> standards();
     std::optional<v4l2_std_id> standard();
     bool setStandard(v4l2_std_id id);
+    // The standards the current input receives (VIDIOC_QUERYSTD): 0 for no
+    // signal; none when the input or the device cannot tell.
+    std::optional<v4l2_std_id> detectStandard();
     // Every decodable pixel format at every frame size the device offers.
     std::vector<FrameFormat> frameFormats();
     std::optional<FrameFormat> currentFormat();
@@ -116,6 +140,7 @@ private:
     bool requeue(v4l2_buffer &buffer);
     // Copies a finished buffer into `out`; true once a whole frame is there.
     bool assemble(const v4l2_buffer &buffer, std::span<std::uint8_t> out);
+    bool convert(const v4l2_buffer &buffer, std::span<const std::uint8_t> source, std::span<std::uint8_t> out);
     std::vector<FrameFormat> sizesOf(std::uint32_t pixelFormat);
 
     struct Mapping {
@@ -132,8 +157,14 @@ private:
     std::uint32_t bytesPerLine_ = 0;
     std::uint32_t bufferRows_ = 0;      // rows in one buffer (a field's when fields alternate)
     std::uint64_t outStride_ = 0;       // bytes per row of the frame handed over
+    enum class Conversion { None, Planar, Jpeg } conversion_ = Conversion::None;
+    frameconv::PlanarFrame planar_;     // one buffer's picture, for Planar
+    std::unique_ptr<frameconv::JpegDecoder> jpeg_;  // for Jpeg, made once
+    unsigned undecodedFrames_ = 0;
+    std::string undecodedReason_;
     std::vector<Mapping> buffers_;
     bool streaming_ = false;
+    bool broken_ = false;
     unsigned fieldsSeen_ = 0;           // of the frame being assembled from alternating fields
     std::string error_;
     int errorCode_ = 0;

@@ -7,12 +7,16 @@
 #include "avicap/v4l2/v4l2_driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "avicap/device_settings.h"
 #include "avicap/driver_dialogs.h"
+#include "avicap/v4l2/format_choice.h"
 #include "avicap/v4l2/v4l2_device.h"
+#include "core/session.h"
 
 namespace plat::avicap::v4l2 {
 
@@ -53,6 +57,9 @@ public:
     void endStream() override {}
     std::size_t grabFrame(std::span<std::uint8_t> frame) override;
     std::string failure() const override { return failure_; }
+    int failureCode() const override { return failureCode_; }
+    Recovery recover(bool eager) override;
+    std::string takeNotice() override;
 
     bool videoSourceDialog(HWND owner) override;
     bool videoFormatDialog(HWND owner) override;
@@ -61,7 +68,13 @@ private:
     // Stops, frees the buffers, and maps and starts them again in `format`.
     bool restart(const FrameFormat &format);
     void loadFormats();
-    void restoreSettings();
+    // Puts back the saved input, standard and controls; true when a
+    // standard was saved for the device.
+    bool restoreSettings();
+    // On an input with TV standards, selects the one the device receives.
+    void selectReceivedStandard();
+    // Starts the saved format, or the nearest one the device can hand over.
+    bool startChosenFormat();
     void saveSettings();
     void deviceFailed();
     // Tells the user of a choice the device would not take.
@@ -74,10 +87,36 @@ private:
     std::vector<BITMAPINFOHEADER> headers_;
     std::size_t formatIndex_ = 0;
     std::string failure_;
+    int failureCode_ = 0;
+    // A device that failed is closed; the format it streamed in is the one
+    // it is set up in again when it is back.
+    std::optional<FrameFormat> lostFormat_;
+    Micros lookedAt_ = 0;
+    std::string notice_;             // for the user, once
+    bool undecodedTold_ = false;     // refused frames are told once a connection
 };
+
+std::string V4l2Driver::takeNotice() {
+    if (device_ && !undecodedTold_ && device_->undecodedFrames() > 0) {
+        undecodedTold_ = true;
+        const std::string text = listing_.description + " delivered a frame that could not be decoded (" +
+                                 device_->undecodedReason() +
+                                 "). Such frames are left out whole; the frames before and after them are used.";
+        std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), text.c_str());
+        notice_ = notice_.empty() ? text : notice_ + "\n\n" + text;
+    }
+    return std::exchange(notice_, {});
+}
 
 void V4l2Driver::loadFormats() {
     frameFormats_ = device_->frameFormats();
+    // A device that takes a range of sizes is listed at common sizes; the
+    // size it is set to now is one of its own, and the nearest of all.
+    const std::optional<FrameFormat> current = device_->currentFormat();
+    if (current && current->width && current->height && decodable(current->pixelFormat) &&
+        bitmapHeader(*current).biSizeImage <= kLargestFrameBytes &&
+        std::find(frameFormats_.begin(), frameFormats_.end(), *current) == frameFormats_.end())
+        frameFormats_.push_back(*current);
     headers_.clear();
     for (const FrameFormat &f : frameFormats_) headers_.push_back(bitmapHeader(f));
 }
@@ -85,10 +124,13 @@ void V4l2Driver::loadFormats() {
 bool V4l2Driver::open() {
     if (device_) return true;
     failure_.clear();
+    failureCode_ = 0;
+    notice_.clear();
+    undecodedTold_ = false;
     device_ = std::make_unique<Device>(io_, listing_.node);
     bool ok = device_->open();
     if (ok) {
-        restoreSettings();
+        if (!restoreSettings()) selectReceivedStandard();
         loadFormats();
         if (frameFormats_.empty()) {
             failure_ = listing_.description + " offers no format that can be captured (every one is unknown "
@@ -96,29 +138,93 @@ bool V4l2Driver::open() {
             ok = false;
         }
     }
-    if (ok) {
-        // The saved format if the device still offers it, else the device's
-        // current one, else its first.
-        const std::optional<std::string> saved = savedDeviceSetting(listing_.description, kFormatKey);
-        std::optional<FrameFormat> current = device_->currentFormat();
-        std::size_t chosen = 0;
-        bool found = false;
-        for (std::size_t i = 0; i < frameFormats_.size() && !found; ++i)
-            if (saved && formatKey(frameFormats_[i]) == *saved) chosen = i, found = true;
-        if (saved && !found)
-            std::fprintf(stderr, "v4l2: %s: the saved format %s is no longer offered\n", listing_.node.c_str(),
-                         saved->c_str());
-        for (std::size_t i = 0; i < frameFormats_.size() && !found; ++i)
-            if (current && frameFormats_[i] == *current) chosen = i, found = true;
-        ok = restart(frameFormats_[chosen]);
-    }
+    if (ok) ok = startChosenFormat();
     if (!ok) {
         if (failure_.empty()) failure_ = listing_.description + ": " + device_->error();
         std::fprintf(stderr, "v4l2: %s: cannot connect: %s\n", listing_.node.c_str(), failure_.c_str());
         device_.reset();
+        notice_.clear();
         return false;
     }
     return true;
+}
+
+// A grabber that starts on one standard while the camera sends another
+// would deliver the wrong number of lines: with no standard saved, the one
+// the device says it receives is selected. No signal, or an answer that
+// fits standards of both line counts, keeps the device's own.
+void V4l2Driver::selectReceivedStandard() {
+    const std::vector<Standard> standards = device_->standards();
+    if (standards.empty()) return;  // an input without TV standards
+    const std::optional<v4l2_std_id> received = device_->detectStandard();
+    if (!received) return;  // the device cannot tell
+    const char *node = listing_.node.c_str();
+    if (*received == 0) {
+        std::fprintf(stderr, "v4l2: %s: no signal on the input; the device's own standard is kept\n", node);
+        return;
+    }
+    // The standards the answer names, those it covers whole first.
+    std::vector<const Standard *> named;
+    for (const Standard &s : standards)
+        if ((s.id & *received) && !(s.id & ~*received)) named.push_back(&s);
+    if (named.empty())
+        for (const Standard &s : standards)
+            if (s.id & *received) named.push_back(&s);
+    v4l2_std_id all = 0;
+    for (const Standard *s : named) all |= s->id;
+    if (named.empty() || linesOf(all) == 0) {
+        std::fprintf(stderr, "v4l2: %s: the received standard (0x%llx) is not one of one line count; the device's "
+                             "own is kept\n", node, static_cast<unsigned long long>(*received));
+        return;
+    }
+    const Standard &chosen = *named.front();
+    const std::optional<v4l2_std_id> current = device_->standard();
+    if (current && (*current & *received) && linesOf(*current) == linesOf(all)) return;  // already on it
+    if (!device_->setStandard(chosen.id)) {
+        std::string own = "its own standard";
+        for (const Standard &s : standards)
+            if (current && s.id == *current) own = s.name;
+        notice_ = listing_.description + " receives " + chosen.name + " but refused to switch to it (" +
+                  device_->error() + "); it stays on " + own + ". Choose the standard in Video Source.";
+        std::fprintf(stderr, "v4l2: %s: %s\n", node, notice_.c_str());
+        return;
+    }
+    std::fprintf(stderr, "v4l2: %s: receives %s; selected\n", node, chosen.name.c_str());
+}
+
+bool V4l2Driver::startChosenFormat() {
+    const std::optional<std::string> saved = savedDeviceSetting(listing_.description, kFormatKey);
+    std::optional<std::size_t> savedIndex;
+    for (std::size_t i = 0; i < frameFormats_.size() && !savedIndex; ++i)
+        if (saved && formatKey(frameFormats_[i]) == *saved) savedIndex = i;
+    const std::optional<v4l2_std_id> standard = device_->standard();
+    std::vector<std::size_t> order =
+        formatPreference(frameFormats_, device_->currentFormat(), standard ? linesOf(*standard) : 0);
+    if (savedIndex) {
+        order.erase(std::find(order.begin(), order.end(), *savedIndex));
+        order.insert(order.begin(), *savedIndex);
+    }
+    // A device may refuse a format it lists: the next is tried, a few at most.
+    constexpr std::size_t kTries = 8;
+    std::string refusals;
+    for (std::size_t t = 0; t < order.size() && t < kTries; ++t) {
+        const FrameFormat wanted = frameFormats_[order[t]];
+        if (restart(wanted)) {
+            if (saved && formatIndex_ != savedIndex) {
+                notice_ += (notice_.empty() ? "" : "\n\n") + listing_.description + ": the saved video format " +
+                           *saved + (savedIndex ? " was refused" : " is no longer offered") + "; capturing " +
+                           describeDeviceFormat(frameFormats_[formatIndex_]) + " instead.";
+                std::fprintf(stderr, "v4l2: %s: the saved format %s cannot be used; %s is used\n",
+                             listing_.node.c_str(), saved->c_str(), formatKey(frameFormats_[formatIndex_]).c_str());
+            }
+            return true;
+        }
+        if (device_->errorCode() == EBUSY) return false;  // held by another program: told as such
+        std::fprintf(stderr, "v4l2: %s: format %s refused: %s\n", listing_.node.c_str(), formatKey(wanted).c_str(),
+                     device_->error().c_str());
+    }
+    failure_ = listing_.description + " refused every format it offers (" + device_->error() + ")";
+    return false;
 }
 
 void V4l2Driver::close() { device_.reset(); }
@@ -153,12 +259,46 @@ bool V4l2Driver::selectFormat(std::size_t index) {
     return false;
 }
 
+// Closes the device at once: a device that is gone comes back (as a new
+// node, or after its driver was loaded again) only once every handle of the
+// old one is closed.
 void V4l2Driver::deviceFailed() {
     if (failure_.empty()) failure_ = listing_.description + ": " + device_->error();
+    if (failureCode_ == 0) failureCode_ = device_->errorCode();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), failure_.c_str());
-    device_->stop();
-    device_->uninit();
-    device_->close();
+    if (!frameFormats_.empty() && !lostFormat_) lostFormat_ = frameFormats_[formatIndex_];
+    device_.reset();
+}
+
+// The device is found again by its description, whichever node it has now,
+// and set up as saved, in the format it streamed in before.
+Driver::Recovery V4l2Driver::recover(bool eager) {
+    if (device_) return Recovery::Working;
+    if (!lostFormat_) return Recovery::NotBack;  // it never connected
+    const Micros now = session().clock().now();
+    if (!eager && now - lookedAt_ < 1000000) return Recovery::NotBack;
+    lookedAt_ = now;
+    std::optional<std::string> node;
+    for (const DeviceListing &found : listDevices(*io_))
+        if (found.description == listing_.description) node = found.node;
+    if (!node) return Recovery::NotBack;
+    auto device = std::make_unique<Device>(io_, *node);
+    if (!device->open()) return Recovery::NotBack;
+    device_ = std::move(device);
+    listing_.node = *node;
+    restoreSettings();
+    loadFormats();
+    if (frameFormats_.empty() || !restart(*lostFormat_)) {
+        std::fprintf(stderr, "v4l2: %s: back, but cannot be set up again: %s\n", listing_.node.c_str(),
+                     device_->error().c_str());
+        device_.reset();
+        return Recovery::NotBack;
+    }
+    std::fprintf(stderr, "v4l2: %s: %s is back\n", listing_.node.c_str(), listing_.description.c_str());
+    lostFormat_.reset();
+    failure_.clear();
+    failureCode_ = 0;
+    return Recovery::Back;
 }
 
 bool V4l2Driver::startStream(Micros) {
@@ -180,11 +320,14 @@ FrameWait V4l2Driver::nextFrame(std::optional<Micros> deadline, std::span<std::u
 
 std::size_t V4l2Driver::grabFrame(std::span<std::uint8_t> frame) {
     if (!device_ || !device_->streaming()) return 0;
-    return device_->latestFrame(frame);
+    const std::size_t used = device_->latestFrame(frame);
+    if (device_->broken()) deviceFailed();
+    return used;
 }
 
-void V4l2Driver::restoreSettings() {
+bool V4l2Driver::restoreSettings() {
     const std::string &section = listing_.description;
+    bool standardSaved = false;
     if (const auto name = savedDeviceSetting(section, kInputKey)) {
         const std::vector<Input> inputs = device_->inputs();
         const auto at = std::find_if(inputs.begin(), inputs.end(), [&](const Input &in) { return in.name == *name; });
@@ -195,6 +338,7 @@ void V4l2Driver::restoreSettings() {
             std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), device_->error().c_str());
     }
     if (const auto name = savedDeviceSetting(section, kStandardKey)) {
+        standardSaved = true;
         const std::vector<Standard> standards = device_->standards();
         const auto at = std::find_if(standards.begin(), standards.end(), [&](const Standard &s) { return s.name == *name; });
         if (at == standards.end())
@@ -215,6 +359,7 @@ void V4l2Driver::restoreSettings() {
             std::fprintf(stderr, "v4l2: %s: %s refused %ld: %s\n", listing_.node.c_str(), c.name.c_str(), value,
                          device_->error().c_str());
     }
+    return standardSaved;
 }
 
 void V4l2Driver::saveSettings() {
@@ -306,12 +451,13 @@ bool V4l2Driver::videoSourceDialog(HWND owner) {
             const auto at = std::find_if(now.begin(), now.end(), [&](const Standard &s) { return s.name == name; });
             if (at != now.end() && !device_->setStandard(at->id)) refused(owner, "the standard " + name);
         }
-        // The frame size the new standard brought, if the device can hand it over.
+        // The frame size the new standard brought if the device can hand
+        // it over, else the nearest one.
         loadFormats();
-        const std::optional<FrameFormat> current = device_->currentFormat();
-        const bool usable = current && decodable(current->pixelFormat) &&
-                            bitmapHeader(*current).biSizeImage <= kLargestFrameBytes;
-        if (frameFormats_.empty() || !restart(usable ? *current : frameFormats_.front())) {
+        const std::optional<v4l2_std_id> newStandard = device_->standard();
+        const std::vector<std::size_t> order =
+            formatPreference(frameFormats_, device_->currentFormat(), newStandard ? linesOf(*newStandard) : 0);
+        if (frameFormats_.empty() || !restart(frameFormats_[order.front()])) {
             deviceFailed();
             return false;
         }

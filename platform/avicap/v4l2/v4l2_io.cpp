@@ -59,7 +59,10 @@ public:
         const int n = ::poll(&p, 1, timeoutMs);
         if (n < 0) return errno;
         if (n == 0) return ETIMEDOUT;
-        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return ENODEV;
+        if (p.revents & POLLNVAL) return EBADF;
+        // An error condition (a stream that broke, a device unplugged) is
+        // answered as readable: dequeuing then gives the device's own errno,
+        // EIO or ENODEV, which the user is told.
         return 0;
     }
 
@@ -107,6 +110,7 @@ const char *requestName(unsigned long request) {
     case VIDIOC_ENUMSTD: return "VIDIOC_ENUMSTD";
     case VIDIOC_G_STD: return "VIDIOC_G_STD";
     case VIDIOC_S_STD: return "VIDIOC_S_STD";
+    case VIDIOC_QUERYSTD: return "VIDIOC_QUERYSTD";
     case VIDIOC_QUERYCTRL: return "VIDIOC_QUERYCTRL";
     case VIDIOC_QUERYMENU: return "VIDIOC_QUERYMENU";
     case VIDIOC_G_CTRL: return "VIDIOC_G_CTRL";

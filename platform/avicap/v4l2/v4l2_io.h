@@ -29,7 +29,8 @@ public:
     virtual int ioctl(int fd, unsigned long request, void *argument) = 0;
     // Waits until a frame can be dequeued or the platform clock reaches
     // `deadline` (none: no limit). 0 when readable, ETIMEDOUT at the
-    // deadline, another errno value on failure (ENODEV: the device hung up).
+    // deadline, another errno value on failure. An error condition of the
+    // device counts as readable: dequeuing says which.
     virtual int poll(int fd, std::optional<Micros> deadline) = 0;
     virtual int mmap(int fd, std::size_t length, std::int64_t offset, void *&address) = 0;
     virtual void munmap(void *address, std::size_t length) = 0;

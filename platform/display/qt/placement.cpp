@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "display/qt/qt_display_impl.h"
+#include "display/qt/placement.h"
 
 namespace plat::qt {
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "display/qt/qt_display_impl.h"
+#include "display/qt/title_bar.h"
 
 namespace plat::qt {
 

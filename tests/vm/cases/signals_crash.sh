@@ -13,8 +13,9 @@ for run in SEGV:exposure SEGV:readout BUS:exposure BUS:readout ABRT:exposure ABR
 done
 
 # SIGKILL leaves the camera integrating; the next start rests it before the
-# window appears.
-noctil_signalled_run KILL exposure
+# window appears. A long exposure, so that a loaded machine still kills the
+# program inside it.
+noctil_signalled_run KILL exposure 10000
 now=$(noctil_probe read)
 [ "$now" = 0x0B ] || fail "KILL: the port holds $now after SIGKILL, expected the exposure level"
 QT_QPA_PLATFORM=xcb "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &

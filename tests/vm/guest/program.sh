@@ -129,14 +129,15 @@ noctil_expect_error_box() {
   echo "$what: box shown; $(grep -m1 'camera port' "$NOCTIL_ROOT/program.log")"
 }
 
-# One run: record; once the first image is written, wait for the phase's
-# level of the second and send the signal.
+# One run: record with an exposure of EXPOSURE ms (default 2000); once the
+# first image is written, wait for the phase's level of the second and send
+# the signal.
 noctil_signalled_run() {
-  local sig=$1 phase=$2 levels
+  local sig=$1 phase=$2 exposure=${3:-2000} levels
   case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
   noctil_setup
   noctil_port_backend ppdev
-  printf '[Capture]\nExposure=2000\nCount=3\n' | noctil_settings
+  printf '[Capture]\nExposure=%s\nCount=3\n' "$exposure" | noctil_settings
   noctil_start || return 1
   noctil_menu c r
   noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }

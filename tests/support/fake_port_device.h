@@ -1,0 +1,53 @@
+// A camera port device that a test pulls out and plugs back in, put in the
+// place of the system calls the port backends make: a ppdev parallel port
+// or a serial port at one path, whose data writes (PPWDATA) or modem lines
+// (TIOCMSET) are recorded in order. Other paths and handles go to the system.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "port/device_calls.h"
+
+namespace noctil::test {
+
+class FakePortDevice final : public plat::DeviceCalls {
+public:
+    enum class Kind { Parallel, Serial, Other };
+
+    // Plugged in from the start, with device number major:0.
+    FakePortDevice(std::string path, Kind kind, unsigned major);
+    ~FakePortDevice() override;  // the system's calls again
+    FakePortDevice(const FakePortDevice &) = delete;
+    FakePortDevice &operator=(const FakePortDevice &) = delete;
+
+    const std::string &path() const { return path_; }
+    // Pulled out: open handles answer EIO, the path is gone (ENOENT).
+    void unplug();
+    // Plugged in again, as this kind of device with this device number.
+    void plugIn(Kind kind, unsigned major);
+
+    // PPWDATA bytes, or the TIOCM_DTR | TIOCM_RTS bits of each TIOCMSET.
+    std::vector<int> levels;
+    int opens = 0, closes = 0;
+
+    int open(const char *path, int flags) override;
+    int close(int fd) override;
+    int ioctl(int fd, unsigned long request, void *argument) override;
+    int fstat(int fd, struct stat *status) override;
+    int tcgetattr(int fd, termios *settings) override;
+    int tcsetattr(int fd, int when, const termios *settings) override;
+
+private:
+    bool ours(int fd) const;
+    std::string path_;
+    Kind kind_;
+    unsigned major_;
+    bool present_ = true;
+    int generation_ = 0;           // plugging in again makes a new device
+    std::vector<int> handles_;     // open handles, by the generation they belong to
+    std::vector<int> handleGeneration_;
+    int nextFd_ = 9000;
+};
+
+}  // namespace noctil::test
