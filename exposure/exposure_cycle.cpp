@@ -174,7 +174,7 @@ static BOOL SameVideoFormat(void)
              "this run.\n%s keeps its %d images; the run has ended.",
              (long)now.biWidth, (long)(now.biHeight < 0 ? -now.biHeight : now.biHeight), (unsigned)now.biBitCount,
              (long)was->biWidth, (long)(was->biHeight < 0 ? -was->biHeight : was->biHeight),
-             (unsigned)was->biBitCount, app.settings.imageFile, app.framesWritten);
+             (unsigned)was->biBitCount, app.outputName, app.framesWritten);
     ReportRunFailure(RUN_FAILURE_WRITE, what, ERROR_SUCCESS);
     StopRecording();
     return FALSE;

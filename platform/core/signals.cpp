@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/session.h"
 #include "port/signal_rest.h"
 
 namespace plat {
@@ -169,6 +170,12 @@ std::optional<std::int64_t> takePortRestByStop() {
     restedByStop = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     return restedByStopNs;
+}
+
+void answerPortRestByStop() {
+    if (!restedByStop) return;
+    const PortRestByStopAnswer *taker = session().findComponent<PortRestByStopAnswer>();
+    if (taker && taker->answer) taker->answer();
 }
 
 }  // namespace plat

@@ -23,6 +23,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace plat {
@@ -60,5 +61,16 @@ void notePortRestedByStop(std::int64_t monotonicNs) noexcept;
 // That time, once: the port's log takes it in (and nullopt after that, or
 // while no stop rested the port).
 std::optional<std::int64_t> takePortRestByStop();
+
+// A session component: who takes that rest in (the session's camera port,
+// which keeps the log of the lines). The window system sits above the port
+// and may not call it, so the port leaves its answer here.
+struct PortRestByStopAnswer {
+    const void *owner = nullptr;
+    std::function<void()> answer;
+};
+// Called by the message loop at every turn, so that after SIGCONT the lines
+// get the program's level back even while no write is due.
+void answerPortRestByStop();
 
 }  // namespace plat

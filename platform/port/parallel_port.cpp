@@ -47,6 +47,17 @@ ParallelPort::ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t log
     log_.reserve(2 * capacity_);
     backend_->setFailureSink([this](const PortFailure &f) { failed(f); });
     for (const PortFailure &f : earlier) failed(f);
+    PortRestByStopAnswer &taker = session().component<PortRestByStopAnswer>();
+    if (!taker.owner) {
+        taker.owner = this;
+        taker.answer = [this] { catchUpOnSignalRest(); };
+    }
+}
+
+ParallelPort::~ParallelPort() {
+    // The answer was made before this port, so it is still there.
+    PortRestByStopAnswer *taker = session().findComponent<PortRestByStopAnswer>();
+    if (taker && taker->owner == this) *taker = PortRestByStopAnswer{};
 }
 
 void ParallelPort::setBackend(std::unique_ptr<PortBackend> backend) {

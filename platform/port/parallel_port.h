@@ -37,6 +37,7 @@ public:
     // the failures the backend reported before the port took it over.
     explicit ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity = kLogCapacity,
                           std::vector<PortFailure> earlier = {});
+    ~ParallelPort();
     ParallelPort(const ParallelPort &) = delete;
     ParallelPort &operator=(const ParallelPort &) = delete;
 
@@ -44,7 +45,8 @@ public:
     void write(std::uint16_t address, std::uint8_t value);
     // A stop signal's handler rested the lines behind the log's back: logs
     // that rest at its time and writes the level the program had set again.
-    // The loop calls it at every turn, and every write first.
+    // The loop has it called at every turn (the session's first port
+    // answers there), and every write calls it first.
     void catchUpOnSignalRest();
     // The last value written to the data register (0 at start).
     std::uint8_t data() const { return data_; }

@@ -12,7 +12,6 @@
 #include "core/notices.h"
 #include "core/signals.h"
 #include "display/display.h"
-#include "port/parallel_port.h"
 #include "user/user_state.h"
 
 namespace plat::user {
@@ -147,7 +146,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     for (;;) {
         answerTerminationRequest();  // a signal asked the program to end: close the main window
         // A stop signal rested the camera port while the process stood still.
-        if (ParallelPort *port = session().findComponent<ParallelPort>()) port->catchUpOnSignalRest();
+        answerPortRestByStop();
         showPostedNotices();         // what a port write had to say, now that it has returned
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;

@@ -110,6 +110,7 @@ TEST_P(AskBeforeReplacingTest, AFileWithImagesIsReplacedOnlyWhenTheUserSaysSo) {
 
     bool stopOffered = false, recordOffered = false;
     std::size_t exposuresAfter = 0;
+    HWND mainDuringRun = nullptr;
     user().at(500, [&] {
         switch (c.how) {
         case How::Menu: choose(IDM_RECORD); break;
@@ -121,6 +122,7 @@ TEST_P(AskBeforeReplacingTest, AFileWithImagesIsReplacedOnlyWhenTheUserSaysSo) {
         }
     });
     user().at(700, [&] {
+        mainDuringRun = mainWindow();
         HWND box = findDialog("Record");
         ASSERT_NE(box, nullptr) << "Record asks first";
         switch (c.answer) {
@@ -143,7 +145,7 @@ TEST_P(AskBeforeReplacingTest, AFileWithImagesIsReplacedOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(box.text, "C:\\night.avi already holds 3 images.\nReplace it with the images of this run?");
     EXPECT_EQ(box.caption, "Record");
     EXPECT_EQ(box.type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
-    EXPECT_EQ(box.owner, mainWindow());
+    EXPECT_EQ(box.owner, mainDuringRun);
     if (c.replaced) {
         EXPECT_EQ(box.result, IDYES);
         EXPECT_TRUE(stopOffered);
@@ -184,18 +186,25 @@ TEST_F(AppTest, AFileWithoutImagesIsReplacedWithoutAQuestion) {
 }
 
 // Runs that end before their first image: the stream cannot be set up (no
-// camera, so no format), or the user stops before any image came.
+// camera, so no format), the user stops or ends the program before any
+// image came, or a paused run only showed its images.
+enum class End { Stop, Exit };
 struct NoImageCase {
     const char *name;
     Camera camera;
-    std::uint32_t stopMs;
+    bool paused;
+    End end;
+    std::uint32_t endMs;
     std::vector<std::string> messages;  // after the question
 };
 void PrintTo(const NoImageCase &c, std::ostream *os) { *os << c.name; }
 
 const NoImageCase kNoImageCases[] = {
-    {"NoDriverMeansNoFormat", Camera::None, 1500, {"Can't set AVI stream format\nThe parameter is incorrect."}},
-    {"StoppedBeforeTheFirstImage", Camera::Test240, 700, {}},
+    {"NoDriverMeansNoFormat", Camera::None, false, End::Stop, 1500,
+     {"Can't set AVI stream format"}},
+    {"StoppedBeforeTheFirstImage", Camera::Test240, false, End::Stop, 700, {}},
+    {"ExitBeforeTheFirstImage", Camera::Test240, false, End::Exit, 700, {}},
+    {"PausedRunShowedItsImagesOnly", Camera::Test240, true, End::Stop, 16000, {}},
 };
 
 class NoImageTest : public AppTest, public ::testing::WithParamInterface<NoImageCase> {};
@@ -208,14 +217,23 @@ TEST_P(NoImageTest, TheEarlierFileStaysAsItWas) {
     std::ofstream(plat::nativePath("C:\\night.log"), std::ios::binary) << "the earlier night's log\n";
     const std::string before = bytesOf("C:\\night.avi");
     std::vector<std::string> filesDuringRun;
+    std::string titleDuringRun;
+    if (c.paused) user().at(400, [&] { choose(IDM_PAUSE); });
     user().at(500, [&] { choose(IDM_RECORD); });
     user().at(600, [&] { EXPECT_TRUE(clickItem(findDialog("Record"), IDYES)); });
     user().at(650, [&] {
         if (!c.messages.empty()) pressEnter();
     });
-    user().at(c.stopMs - 10, [&] { filesDuringRun = filesOnDriveC(); });
-    user().at(c.stopMs, [&] { choose(IDM_STOP); });
-    user().at(c.stopMs + 100, [&] { exitProgram(); });
+    user().at(c.endMs - 10, [&] {
+        filesDuringRun = filesOnDriveC();
+        titleDuringRun = windowText(snapshotWindow());
+    });
+    if (c.end == End::Stop) {
+        user().at(c.endMs, [&] { choose(IDM_STOP); });
+        user().at(c.endMs + 100, [&] { exitProgram(); });
+    } else {
+        user().at(c.endMs, [&] { exitProgram(); });
+    }
     ASSERT_EQ(runProgram(), 0);
 
     std::vector<std::string> texts = messageBoxTexts();
@@ -228,6 +246,10 @@ TEST_P(NoImageTest, TheEarlierFileStaysAsItWas) {
     if (c.camera != Camera::None) {
         // While the run waited for its first image the earlier file was kept aside.
         EXPECT_EQ(filesDuringRun, (std::vector<std::string>{"night.avi", "night.avi.previous", "night.log"}));
+    }
+    if (c.paused) {
+        EXPECT_GE(exposures(), 2u) << "the paused run went on exposing";
+        EXPECT_EQ(titleDuringRun.find("night.avi - "), std::string::npos) << "no image was counted";
     }
 }
 
