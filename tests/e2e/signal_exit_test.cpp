@@ -3,14 +3,13 @@
 // a readout; the crash signals rest the port and die by the same signal.
 #include <unistd.h>
 
-#include <sched.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "avi_test_support.h"
@@ -129,33 +128,36 @@ TEST(SignalHandlersDeathTest, BrokenPipesAndTheFileSizeLimitAreIgnored) {
 }
 
 // Ctrl+Z rests the port before the process stops (here no port is open, and
-// it says so), and the process goes on after SIGCONT, which a helper process
-// sends once it sees this one stopped.
+// it says so), and the process goes on after SIGCONT. It runs in a process
+// group of its own under its parent, in the same session, as a job of a
+// terminal's shell does: the system discards stop signals sent to a group
+// that no parent in the session watches. The parent sees it stopped by
+// SIGTSTP, continues it and sees it end of its own accord.
 TEST(SignalHandlersDeathTest, AStopSignalStopsAfterRestingThePortAndGoesOnAfterSigcont) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            plat::SignalHandlers handlers;
-            const pid_t self = ::getpid();
-            if (::fork() == 0) {
-                // Waits for the stop without sleeping: the state letter in /proc.
-                const std::string stat = "/proc/" + std::to_string(self) + "/stat";
-                for (;;) {
-                    std::ifstream in(stat);
-                    std::string text((std::istreambuf_iterator<char>(in)), {});
-                    if (text.empty()) ::_exit(0);  // it has gone: it never stopped
-                    const std::size_t close = text.rfind(')');
-                    if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T') break;
-                    sched_yield();
-                }
-                ::kill(self, SIGCONT);
-                ::_exit(0);
+            const pid_t job = ::fork();
+            if (job == 0) {
+                ::setpgid(0, 0);
+                plat::SignalHandlers handlers;
+                std::raise(SIGTSTP);
+                std::fprintf(stderr, "continued\n");
+                std::_Exit(7);
             }
-            std::raise(SIGTSTP);
-            std::fprintf(stderr, "continued\n");
+            ::setpgid(job, job);
+            int status = 0;
+            if (::waitpid(job, &status, WUNTRACED) != job || !WIFSTOPPED(status) || WSTOPSIG(status) != SIGTSTP) {
+                std::fprintf(stderr, "the job did not stop\n");
+                std::exit(1);
+            }
+            std::fprintf(stderr, "stopped by SIGTSTP\n");
+            ::kill(job, SIGCONT);
+            if (::waitpid(job, &status, 0) != job || !WIFEXITED(status) || WEXITSTATUS(status) != 7) std::exit(2);
             std::exit(0);
         },
-        ::testing::ExitedWithCode(0), "noctil: stopped: no camera port was open\n(.|\n)*continued");
+        ::testing::ExitedWithCode(0),
+        "noctil: stopped: no camera port was open\n(.|\n)*stopped by SIGTSTP\n(.|\n)*continued");
 }
 
 // After a stop whose handler rested the port, the port's log shows the rest
