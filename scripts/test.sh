@@ -27,6 +27,11 @@ echo "== plain build and tests"
 build build
 tests build -LE vm
 
+# The Debian package of that build: lintian, installed with dpkg, the
+# installed programs, desktop entry and man pages checked, then removed.
+echo "== Debian package"
+scripts/check-package.sh build
+
 # The hardware cases run one at a time in one emulated machine, which keeps
 # about one core busy for minutes: they run beside the sanitizer build and its
 # tests, and their output is shown once they are done.
@@ -53,6 +58,9 @@ windows_build() {
 windows_build build-win64 x86_64-w64-mingw32
 windows_build build-win32 i686-w64-mingw32
 (cd build-win64 && ctest --output-on-failure --timeout 300)
+
+echo "== arm64 build of noctil and noctil-convert (no Qt), run under qemu-user"
+scripts/check-arm64.sh build
 
 echo "== hardware cases in the virtual machine (plain build)"
 vm_status=0
