@@ -16,15 +16,13 @@ done
 # Ctrl+Z (SIGTSTP) during an exposure rests the port before the program
 # stops; after SIGCONT the exposure level is back and the run reaches its
 # count. A broken pipe (SIGPIPE) is ignored meanwhile. The program runs as a
-# job of its own (set -m), as from a terminal's shell: the kernel discards
-# stop signals sent to a process group that no parent in its session
-# watches, which a plain background command of this script would be.
+# job of its own, as from a terminal's shell (noctil_own_group).
 noctil_setup
 noctil_port_backend ppdev
 printf '[Capture]\nExposure=3000\nCount=2\n' | noctil_settings
-set -m
+noctil_launch=noctil_own_group
 noctil_start || exit 1
-set +m
+noctil_launch=
 noctil_menu c r
 noctil_probe wait 0x0B 60 >/dev/null || fail "TSTP: the port never held 0x0B"
 noctil_signal PIPE
