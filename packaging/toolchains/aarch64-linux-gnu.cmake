@@ -17,3 +17,7 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgco
 # Programs (the resource compiler, python3) are the build machine's; libraries
 # and headers are searched among the multiarch paths of arm64 only.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+
+# The tests, where built, run under qemu-user with the arm64 loader and
+# libraries of the multiarch paths (package qemu-user).
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /)
