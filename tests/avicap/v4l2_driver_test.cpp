@@ -170,6 +170,9 @@ TEST_F(V4l2DriverTest, ADeviceLostMidStreamIsToldOnceHoweverOftenItGoesAndComesB
     EXPECT_FALSE(status(w).fCapturingNow);
     EXPECT_TRUE(boxes().empty()) << "nobody is told from inside the stream";
     EXPECT_EQ(device().log->opens, device().log->closes) << "the lost device is let go at once";
+    // A mapped buffer keeps the device file open: the driver of a device
+    // still mapped cannot be unloaded, nor the device come back.
+    EXPECT_EQ(device().log->maps, device().log->unmaps) << "every buffer of the lost device unmapped";
     settle(w);
     // While it is away, streams fail at once and say nothing more.
     const plat::Micros before = now();
@@ -240,6 +243,8 @@ TEST_F(V4l2DriverTest, ADeviceThatComesBackIsUsedAgainSetUpAsBefore) {
                   std::string::npos)
             << errorsHeard()[0].text;
         EXPECT_EQ(device().log->opens, device().log->closes) << "closed at once";
+        EXPECT_GT(device().log->maps, 0);
+        EXPECT_EQ(device().log->maps, device().log->unmaps) << "every buffer unmapped at once";
         if (c.unplugged) {
             StreamRecorder away;
             EXPECT_FALSE(SendMessageA(w, WM_CAP_SEQUENCE_NOFILE, 0, 0));

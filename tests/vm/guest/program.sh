@@ -9,6 +9,7 @@
 #   noctil_menu c r               Alt+C, then R: Capture > Record
 #   noctil_wait_exit SECONDS      wait for the program to end; its status
 #   noctil_signal SIG             send the program a signal
+#   noctil_expect_index N         the output file's idx1 points at N frames
 export NOCTIL_ROOT=${NOCTIL_ROOT:-/tmp/noctil-root}
 export DISPLAY=${DISPLAY:-:7}
 noctil_pid=
@@ -198,4 +199,37 @@ noctil_record_and_exit() {
   noctil_menu f x
   noctil_wait_exit 60 || return 1
   noctil_expect_images "$count"
+}
+
+# The output file's idx1 holds `count` video entries, each pointing at a
+# frame chunk of its id and size: a reader that goes by the index finds
+# every image.
+noctil_expect_index() {
+  python3 - "${2:-$NOCTIL_ROOT/drives/c/Images.AVI}" "$1" <<'PY'
+import struct, sys
+path, want = sys.argv[1], int(sys.argv[2])
+data = open(path, 'rb').read()
+def chunks(start, end):
+    at = start
+    while at + 8 <= end:
+        fourcc, size = data[at:at + 4], struct.unpack_from('<I', data, at + 4)[0]
+        yield at, fourcc, size
+        at += 8 + size + (size & 1)
+movi = index = None
+for at, fourcc, size in chunks(12, min(len(data), 8 + struct.unpack_from('<I', data, 4)[0])):
+    if fourcc == b'LIST' and data[at + 8:at + 12] == b'movi': movi = at + 8
+    if fourcc == b'idx1': index = (at + 8, size)
+if movi is None or index is None: sys.exit(f"FAIL: {path} has no movi list or no idx1")
+entries, bad = 0, 0
+for e in range(index[0], min(index[0] + index[1], len(data)) - 15, 16):
+    ckid, flags, offset, size = struct.unpack_from('<4sIII', data, e)
+    if ckid[:2] != b'00' or ckid[2:] not in (b'db', b'dc'): continue
+    entries += 1
+    if not any(data[o:o + 4] == ckid and struct.unpack_from('<I', data, o + 4)[0] == size
+               for o in (movi + offset, offset) if o + 8 <= len(data)):
+        bad += 1
+if entries != want or bad:
+    sys.exit(f"FAIL: {path}: idx1 has {entries} video entries ({bad} not at their frame), expected {want}")
+print(f"{path}: idx1 holds {entries} images")
+PY
 }
