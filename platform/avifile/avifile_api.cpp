@@ -187,8 +187,13 @@ std::vector<FileBeingWritten> filesBeingWritten() {
         if (image == 0)
             image = ((std::uint64_t(std::abs(header.biWidth)) * header.biBitCount + 31) / 32) * 4 *
                     std::uint64_t(std::abs(header.biHeight));
-        out.push_back({file->name, plat::nativePath(file->name), file->writer->frameCount(), image + kPerFrame,
-                       file->serial});
+        FileBeingWritten written;
+        written.name = file->name;
+        written.path = plat::nativePath(file->name);
+        written.frames = file->writer->frameCount();
+        written.frameBytes = image + kPerFrame;
+        written.serial = file->serial;
+        out.push_back(std::move(written));
     }
     return out;
 }
@@ -212,6 +217,10 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
     *file = nullptr;
     auto &lib = library();
     if (lib.useCount == 0 || !fileName) return AVIERR_BADPARAM;
+    if (const DWORD error = plat::windowsNameError(fileName); error != ERROR_SUCCESS) {
+        SetLastError(error);  // nothing is created for a name Windows refuses
+        return AVIERR_FILEOPEN;
+    }
     auto object = std::make_unique<IAVIFile>();
     const auto path = plat::nativePath(fileName);
     if (mode & OF_CREATE) {
@@ -349,6 +358,14 @@ HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD
     *stream = object.get();
     lib.streams.push_back(std::move(object));
     return AVIERR_OK;
+}
+
+LONG WINAPI AVIStreamLength(PAVISTREAM stream) {
+    auto &lib = library();
+    if (!owns(lib.streams, stream)) return -1;
+    if (stream->reader) return LONG(stream->reader->frameCount());
+    const plat::avi::Writer *writer = stream->file ? stream->file->writer.get() : nullptr;
+    return writer ? LONG(writer->frameCount()) : 0;
 }
 
 PGETFRAME WINAPI AVIStreamGetFrameOpen(PAVISTREAM stream, LPBITMAPINFOHEADER wanted) {

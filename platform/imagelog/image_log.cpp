@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/session.h"
 #include "core/utc.h"
@@ -20,6 +21,11 @@ namespace plat::imagelog {
 namespace {
 
 bool integrating(std::uint8_t level) { return (level & PORT_INTEGRATE_BITS) == PORT_INTEGRATE_BITS; }
+
+// The session's logs being written, for those who show their state.
+struct OpenLogs {
+    std::vector<const ImageLog *> logs;
+};
 
 }  // namespace
 
@@ -124,14 +130,33 @@ std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi
         std::fprintf(stderr, "image log: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
         return nullptr;
     }
-    std::unique_ptr<ImageLog> log(new ImageLog(fd, path));
-    std::string header(headerLine());
-    header += '\n';
-    log->writeText(header);
+    std::unique_ptr<ImageLog> log(new ImageLog(fd, avi, path));
+    log->waiting_.assign(headerLine());
+    log->waiting_ += '\n';
+    log->waitingLines_ = 1;
+    log->writeWaiting();
     return log;
 }
 
-ImageLog::~ImageLog() { ::close(fd_); }
+ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path)
+    : fd_(fd), avi_(std::move(avi)), path_(std::move(path)) {
+    session().component<OpenLogs>().logs.push_back(this);
+    // A port write comes at every step of the cycle: a chance to write what
+    // waits as soon as the disk has room again.
+    portListener_ = session().component<ParallelPort>().subscribe([this](const PortWrite &) {
+        if (waitingLines_ > 0) writeWaiting();
+    });
+}
+
+ImageLog::~ImageLog() {
+    if (OpenLogs *open = session().findComponent<OpenLogs>()) std::erase(open->logs, this);
+    // At the session's end the port may have gone first, and its listeners with it.
+    if (ParallelPort *port = session().findComponent<ParallelPort>()) port->unsubscribe(portListener_);
+    if (waitingLines_ > 0) writeWaiting();
+    if (waitingLines_ > 0)
+        std::fprintf(stderr, "image log: %u lines could not be written to %s\n", waitingLines_, path_.c_str());
+    ::close(fd_);
+}
 
 void ImageLog::imageAppended(std::uint32_t image) {
     Session &s = session();
@@ -139,32 +164,74 @@ void ImageLog::imageAppended(std::uint32_t image) {
     const avicap::StreamRecord &readout = s.component<avicap::StreamRecords>().last(false);
     composeLineInto(image, writes, readout, utcOffset(s.clock()), line_);
     formatLineInto(line_, text_);
-    writeText(text_);
+    waiting_ += text_;
+    ++waitingLines_;
+    writeWaiting();
+}
+
+void ImageLog::writeWaiting() {
+    std::size_t done = 0;
+    while (waitingLines_ > 0) {
+        const std::size_t end = waiting_.find('\n', done);
+        const std::string_view line(waiting_.data() + done, end - done + 1);
+        if (!writeWhole(line)) {
+            behind_ = true;
+            caughtUpAt_.reset();
+            break;
+        }
+        done = end + 1;
+        --waitingLines_;
+    }
+    waiting_.erase(0, done);  // keeps its room
+    if (waitingLines_ == 0 && behind_) {
+        behind_ = false;
+        caughtUpAt_ = session().clock().now();
+    }
 }
 
 // One write per line where the kernel allows it; interrupted and partial
-// writes are continued.
-bool ImageLog::writeText(std::string_view text) {
+// writes are continued. A line the disk has no room for is taken back out
+// of the file, so the file only ever holds whole lines, and waits.
+bool ImageLog::writeWhole(std::string_view text) {
     WriteSeam *seam = writeSeam();
-    while (!text.empty() && !failed_) {
-        std::size_t n = text.size();
+    if (fragmentLeft_) {
+        // The cut line stays a line of its own, which a reader skips.
+        if (::write(fd_, "\n", 1) != 1) return false;
+        fragmentLeft_ = false;
+        committed_ += 1;
+    }
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        std::size_t n = rest.size();
         if (seam) {
             // A kill due within this text: write up to it, then die there.
             const std::uint64_t budget = seam->bytesBeforeKill(WrittenFile::ImageLog);
             if (budget == 0) ::raise(SIGKILL);
             n = std::size_t(std::min<std::uint64_t>(n, budget));
         }
-        const ssize_t done = ::write(fd_, text.data(), n);
+        const ssize_t done = ::write(fd_, rest.data(), n);
         if (done < 0 && errno == EINTR) continue;
         if (done < 0) {
-            std::fprintf(stderr, "image log: writing %s failed: %s\n", path_.c_str(), std::strerror(errno));
-            failed_ = true;  // said once; the images go on without lines
-            break;
+            if (!told_)
+                std::fprintf(stderr, "image log: writing %s failed: %s; the lines wait for room\n", path_.c_str(),
+                             std::strerror(errno));
+            told_ = true;
+            if (rest.size() != text.size() && ::ftruncate(fd_, committed_) != 0) fragmentLeft_ = true;
+            return false;
         }
         if (seam) seam->wrote(WrittenFile::ImageLog, std::uint64_t(done));
-        text.remove_prefix(std::size_t(done));
+        rest.remove_prefix(std::size_t(done));
     }
-    return !failed_;
+    committed_ += off_t(text.size());
+    return true;
+}
+
+const ImageLog *logBeside(const std::filesystem::path &avi) {
+    const OpenLogs *open = session().findComponent<OpenLogs>();
+    if (!open) return nullptr;
+    for (const ImageLog *log : open->logs)
+        if (log->avi() == avi) return log;
+    return nullptr;
 }
 
 }  // namespace plat::imagelog

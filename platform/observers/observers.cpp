@@ -1,6 +1,7 @@
 #include "observers/observers.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -15,7 +16,9 @@ namespace plat::observers {
 namespace {
 
 // Starts an image log beside every file the AVI library creates for
-// writing, writes its line after each frame and closes it with the file.
+// writing, with the file's first image, so that a file that never gets one
+// leaves an earlier log of that name as it was; writes its line after each
+// frame and closes it with the file.
 class ImageLogFollower final : public avi::FileObserver {
 public:
     ImageLogFollower() { avi::subscribe(*this); }
@@ -23,20 +26,29 @@ public:
     ImageLogFollower(const ImageLogFollower &) = delete;
     ImageLogFollower &operator=(const ImageLogFollower &) = delete;
 
-    void fileOpened(avi::FileId file, const std::filesystem::path &path) override {
-        if (std::unique_ptr<imagelog::ImageLog> log = imagelog::ImageLog::startBeside(path))
-            logs_.emplace_back(file, std::move(log));
-    }
+    void fileOpened(avi::FileId file, const std::filesystem::path &path) override { files_.push_back({file, path, nullptr, false}); }
     void frameAppended(avi::FileId file, std::uint32_t frames) override {
-        for (auto &[id, log] : logs_)
-            if (id == file) log->imageAppended(frames);
+        for (Followed &f : files_) {
+            if (f.file != file) continue;
+            if (!f.log && !f.logTried) {
+                f.logTried = true;  // a log that cannot start is told once, and the images go on
+                f.log = imagelog::ImageLog::startBeside(f.avi);
+            }
+            if (f.log) f.log->imageAppended(frames);
+        }
     }
     void fileClosed(avi::FileId file) override {
-        std::erase_if(logs_, [file](const auto &entry) { return entry.first == file; });
+        std::erase_if(files_, [file](const Followed &f) { return f.file == file; });
     }
 
 private:
-    std::vector<std::pair<avi::FileId, std::unique_ptr<imagelog::ImageLog>>> logs_;
+    struct Followed {
+        avi::FileId file;
+        std::filesystem::path avi;
+        std::unique_ptr<imagelog::ImageLog> log;
+        bool logTried = false;
+    };
+    std::vector<Followed> files_;
 };
 
 void attach(Session &session) { session.component<ImageLogFollower>(); }

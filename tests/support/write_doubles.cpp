@@ -103,6 +103,9 @@ WriteSeam &writeDoublesSeam() {
 }
 
 void setDriveSize(char letter, std::optional<std::uint64_t> bytes) {
+    // A drive given a size is a drive of this machine: its directory exists.
+    std::error_code ignored;  // a failure shows in the file call that needs the drive
+    std::filesystem::create_directories(driveDirectory(letter), ignored);
     auto &sizes = doubles().driveBytes;
     if (bytes)
         sizes[lowerAscii(letter)] = *bytes;
