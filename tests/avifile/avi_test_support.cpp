@@ -9,15 +9,13 @@
 #include <sstream>
 
 #include "avifile/riff.h"
+#include "file_text.h"
 
 namespace avitest {
 
 namespace {
 
-std::string readText(const std::filesystem::path &path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string readText(const std::filesystem::path &path) { return noctil::test::readAll(path); }
 
 // Runs a shell command with stdout and stderr captured in files beside `file`.
 int run(const std::string &command, const std::filesystem::path &file, std::string &out, std::string &err) {

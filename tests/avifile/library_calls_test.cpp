@@ -5,6 +5,7 @@
 #include <vfw.h>
 
 #include "avi_test_support.h"
+#include "platform_fixture.h"
 #include "avifile/avi_library.h"
 #include "avifile/avi_reader.h"
 #include "core/session.h"
@@ -15,17 +16,16 @@ namespace {
 
 using namespace avitest;
 
-class AviLibraryCalls : public ::testing::Test {
+class AviLibraryCalls : public noctil::test::PlatformTest {
 protected:
-    AviLibraryCalls() {
-        plat::SessionOptions options;
-        options.root = dir_.path();
-        options.virtualClock = true;
-        session_ = std::make_unique<plat::Session>(std::move(options));
-        AVIFileInit();
-    }
+    AviLibraryCalls() { AVIFileInit(); }
     ~AviLibraryCalls() override {
-        if (session_) AVIFileExit();
+        if (!ended_) AVIFileExit();
+    }
+    // Ends the session with files still open: the library closes them.
+    void endWithFilesOpen() {
+        ended_ = true;
+        endSession();
     }
 
     static BITMAPINFOHEADER header24(LONG w, LONG h) {
@@ -57,8 +57,7 @@ protected:
                AVIStreamSetFormat(stream, 0, &bi, sizeof bi) == AVIERR_OK;
     }
 
-    TempDir dir_;
-    std::unique_ptr<plat::Session> session_;
+    bool ended_ = false;
 };
 
 TEST_F(AviLibraryCalls, StreamHeaderOfA640x480Capture) {
@@ -79,7 +78,7 @@ TEST_F(AviLibraryCalls, StreamHeaderOfA640x480Capture) {
     EXPECT_EQ(AVIFileRelease(file), 0u);
 
     const auto path = plat::nativePath("C:\\Images_000.AVI");
-    ASSERT_EQ(path, dir_.path() / "drives" / "c" / "Images_000.AVI");
+    ASSERT_EQ(path, root() / "drives" / "c" / "Images_000.AVI");
     const auto bytes = readFile(path);
     const std::size_t avih = findId(bytes, "avih") + 8, strh = findId(bytes, "strh") + 8;
     const std::size_t strf = findId(bytes, "strf") + 8;
@@ -289,7 +288,7 @@ TEST_F(AviLibraryCalls, EndingTheSessionFinishesAFileStillHeld) {
     ASSERT_EQ(AVIStreamWrite(stream, 0, 1, image.data(), LONG(image.size()), AVIIF_KEYFRAME, nullptr, nullptr),
               AVIERR_OK);
     const auto path = plat::nativePath("C:\\held.avi");
-    session_.reset();
+    endWithFilesOpen();
     EXPECT_NE(findId(readFile(path), "idx1"), std::string::npos);
     EXPECT_EQ(ffprobe(path).frames, 1);
 }

@@ -13,6 +13,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using noctil::test::PlatformTest;
+using noctil::test::readAll;
+using noctil::test::writeAll;
+
 class PathsTest : public PlatformTest {};
 
 struct MappingCase {

@@ -15,6 +15,10 @@
 
 namespace {
 
+using noctil::test::PlatformTest;
+using noctil::test::readAll;
+using noctil::test::writeAll;
+
 using plat::ParallelPort;
 using plat::PortWrite;
 

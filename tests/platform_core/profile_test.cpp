@@ -15,6 +15,10 @@ using namespace std::string_literals;
 
 namespace {
 
+using noctil::test::PlatformTest;
+using noctil::test::readAll;
+using noctil::test::writeAll;
+
 class ProfileTest : public PlatformTest {
 protected:
     fs::path ini() const { return root() / "windows" / "Noctil.ini"; }

@@ -6,20 +6,16 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "file_text.h"
 #include "files/replace_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string contents(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string contents(const fs::path &file) { return noctil::test::readAll(file); }
 
 class ReplaceFile : public ::testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "core/session.h"
+#include "file_text.h"
 #include "headless_display.h"
 #include "scripted_user.h"
 
@@ -29,6 +30,9 @@ protected:
 
     const std::filesystem::path &root() const { return root_; }
     plat::Session &session() { return *session_; }
+    // Ends the session before the test does (what it leaves behind on the
+    // root is then checked); the display and the user go with it.
+    void endSession() { session_.reset(); }
     plat::HeadlessDisplay &display() { return *display_; }
     ScriptedUser &user() { return user_; }
     std::uint32_t nowMs() const { return user_.nowMs(); }
