@@ -96,6 +96,14 @@ struct AppState {
     PAVIFILE outputFile;
     PAVISTREAM outputStream;
     INT sampleIndex;
+    // The name of the file this run writes (imageFile as the open left it):
+    // a name chosen during the run is for the next one, so the title and
+    // the messages of this run keep naming this file.
+    char outputName[MAX_PATH];
+    // The earlier file of that name, moved aside under this name until the
+    // new file holds its first image (put back when it never does); empty
+    // when there is none.
+    char keptFile[MAX_PATH];
     // Failures of the running cycle: told once a run, texts of the posted boxes.
     INT imageFailureReported;
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
@@ -171,6 +179,10 @@ size_t PackedDibSize(const BITMAPINFOHEADER *header);
 BYTE *PackedDibBits(PackedDib *dib);
 
 // output/
+// 1 when the file is ready for images; 0 after a failure, which it has
+// shown; OPEN_DECLINED when the user chose to keep the file of that name
+// (no run starts then).
+#define OPEN_DECLINED (-1)
 INT OpenImageFile(void);
 // TRUE when the image is in the file. FALSE when nothing was written: no
 // file open, no image, or a failed write, which it reports with

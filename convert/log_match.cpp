@@ -26,6 +26,7 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
         return m;
     };
     std::size_t lineNumber = 0, expectedImage = 1;
+    std::optional<std::string> firstUnreadable;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = text.find('\n', start);
         ++lineNumber;
@@ -43,7 +44,14 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
         }
         std::string why;
         const std::optional<plat::imagelog::LogLine> parsed = plat::imagelog::parseLine(line, &why);
-        if (!parsed) return fail(lineNumber, why);
+        if (!parsed) {
+            // A line cut short where the disk was full stays a line of its
+            // own; the image's whole line follows it. A log of nothing else
+            // is no log of this file.
+            if (!firstUnreadable) firstUnreadable = "line " + std::to_string(lineNumber) + ": " + why;
+            m.warnings.push_back("line " + std::to_string(lineNumber) + " is skipped: " + why);
+            continue;
+        }
         if (parsed->image != expectedImage)
             return fail(lineNumber, "image " + std::to_string(parsed->image) + " where image " +
                                         std::to_string(expectedImage) + " was expected");
@@ -63,11 +71,16 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
         return m;
     }
     const std::size_t withLines = expectedImage - 1;
-    if (withLines + 1 < images) {
-        m.error = "lines for " + std::to_string(withLines) + " of the file's " + std::to_string(images) +
-                  " images: more than the last image lacks its line";
+    if (withLines == 0 && firstUnreadable) {
+        m.error = *firstUnreadable;
         return m;
     }
+    // The run ended while lines still waited for room on a full disk (or
+    // before the last one was written): the images that have lines keep
+    // their times.
+    if (withLines + 1 < images)
+        m.warnings.push_back("images " + std::to_string(withLines + 1) + " to " + std::to_string(images) +
+                             " have no line in the log (the run ended before they were written); they get no times");
     if (withLines + 1 == images)
         m.warnings.push_back("image " + std::to_string(images) + " has no line in the log (the run ended before " +
                              "it was written); it gets no times");

@@ -20,11 +20,12 @@ struct LogMatch {
 };
 
 // Reads `text` (the whole log) for a file of `images` images of
-// `width` x `height`. A crash may have cut the last line short or left the
-// last image without one; anything else that disagrees with the file is an
-// error: a first line that is not the log's header, a malformed line, lines
-// out of order, more lines than images, a frame size other than the file's,
-// or more than the last image without a line.
+// `width` x `height`. A crash or a full disk may have cut a line short or
+// left the last images without lines: cut lines are skipped and those
+// images get no times, each said in a warning. Anything else that disagrees
+// with the file is an error: a first line that is not the log's header, no
+// readable line at all where lines are, lines out of order, more lines than
+// images, or a frame size other than the file's.
 LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width, std::uint32_t height);
 
 }  // namespace noctil::convert

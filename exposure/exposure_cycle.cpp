@@ -61,7 +61,7 @@ static void FillOutputFormat(void)
 
 void ComposeSnapshotTitle(char *title, size_t size)
 {
-    const char *name = app.settings.imageFile;
+    const char *name = app.outputName;
     char count[32];
     if (app.settings.frameCount > 0)
         snprintf(count, sizeof count, " - %d/%d", app.framesWritten, app.settings.frameCount);
@@ -174,7 +174,7 @@ static BOOL SameVideoFormat(void)
              "this run.\n%s keeps its %d images; the run has ended.",
              (long)now.biWidth, (long)(now.biHeight < 0 ? -now.biHeight : now.biHeight), (unsigned)now.biBitCount,
              (long)was->biWidth, (long)(was->biHeight < 0 ? -was->biHeight : was->biHeight),
-             (unsigned)was->biBitCount, app.settings.imageFile, app.framesWritten);
+             (unsigned)was->biBitCount, app.outputName, app.framesWritten);
     ReportRunFailure(RUN_FAILURE_WRITE, what, ERROR_SUCCESS);
     StopRecording();
     return FALSE;
@@ -229,7 +229,10 @@ static void OnDelayTimer(void)
 void StartRecording(void)
 {
     FillOutputFormat();
-    if (OpenImageFile()) {
+    INT opened = OpenImageFile();
+    // The user kept the file of that name: no run starts.
+    if (opened == OPEN_DECLINED) return;
+    if (opened) {
         app.framesWritten = 0;
         app.imageFailureReported = 0;
         ReadVideoFormat(&app.runVideoFormat);

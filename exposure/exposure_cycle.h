@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-// The snapshot window's title: "<imageFile> - <framesWritten>/<frameCount>",
+// The snapshot window's title: "<outputName> - <framesWritten>/<frameCount>",
 // or without "/<frameCount>" when there is no positive limit. A title that
 // does not fit `size` keeps its count and loses the start of the file name
 // instead, shown as "...".

@@ -14,15 +14,15 @@
 
 // A name is taken when anything of that name is there: a file whatever its
 // owner or mode, a folder, a link. Only a name the system says is missing, or
-// one too long for anything to stand under it, is free, so numbering never
-// hands out a name that Record would replace; opening a name too long then
-// fails with its reason.
+// one too long or with characters refused, so that nothing can stand under
+// it, is free, so numbering never hands out a name that Record would
+// replace; opening such a name then fails with its reason.
 static BOOL NameIsTaken(const char *name)
 {
     if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return TRUE;
     DWORD error = GetLastError();
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-           error != ERROR_FILENAME_EXCED_RANGE;
+           error != ERROR_FILENAME_EXCED_RANGE && error != ERROR_INVALID_NAME;
 }
 
 // Compares a tail of the name with the extension without regard to the

@@ -23,14 +23,84 @@ static void ShowErrorWithName(const char *format)
     ShowError(text);
 }
 
+// The earlier file waits under its own name with this added.
+#define KEPT_SUFFIX ".previous"
+#define QUESTION_SIZE (MAX_PATH + 96)
+
 // Record replaces a file of the name, and only a file: a folder or anything
 // else of that name stays, for the open to refuse.
-static void RemoveOldFile(const char *name)
+static BOOL IsReplaceableFile(const char *name)
 {
     DWORD attributes = GetFileAttributesA(name);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+// The images in a file: 0 when it holds none or is no AVI file at all.
+static LONG ImagesInFile(const char *name)
+{
+    PAVISTREAM stream = NULL;
+    if (AVIStreamOpenFromFileA(&stream, name, streamtypeVIDEO, 0, OF_READ, NULL) != AVIERR_OK) return 0;
+    LONG images = AVIStreamLength(stream);
+    AVIStreamRelease(stream);
+    return images > 0 ? images : 0;
+}
+
+// A file with images is replaced only when the user says so; No, the
+// default, keeps it.
+static BOOL UserLetsReplace(const char *name, LONG images)
+{
+    char question[QUESTION_SIZE];
+    snprintf(question, sizeof question, "%s already holds %ld %s.\nReplace it with the images of this run?", name,
+             (long)images, images == 1 ? "image" : "images");
+    return MessageBoxA(app.mainWindow, question, "Record", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+// The earlier file goes aside, so that a run that cannot start, or ends
+// before its first image, leaves it as it was. Where it cannot go aside
+// (no room in the name, or an earlier file already waits there) it is
+// deleted now, as it always was.
+static void SetOldFileAside(const char *name)
+{
+    app.keptFile[0] = '\0';
+    if (!IsReplaceableFile(name)) return;
+    char aside[MAX_PATH];
+    int length = snprintf(aside, sizeof aside, "%s%s", name, KEPT_SUFFIX);
+    if (length > 0 && length < (int)sizeof aside && MoveFileA(name, aside)) {
+        snprintf(app.keptFile, sizeof app.keptFile, "%s", aside);
         return;
+    }
     remove(name);  // a failure here is left for the open to decide
+}
+
+// The new file holds an image: the earlier one is replaced for good.
+static void DropOldFile(void)
+{
+    if (app.keptFile[0] == '\0') return;
+    DeleteFileA(app.keptFile);  // should it fail, the earlier night stays beside the new one
+    app.keptFile[0] = '\0';
+}
+
+// The run never wrote an image: the new file goes and the earlier one
+// comes back under its name.
+static void PutOldFileBack(void)
+{
+    if (app.keptFile[0] == '\0') return;
+    char name[MAX_PATH];
+    snprintf(name, sizeof name, "%.*s", (int)(strlen(app.keptFile) - strlen(KEPT_SUFFIX)), app.keptFile);
+    DeleteFileA(name);  // fails when the open never created it
+    MoveFileA(app.keptFile, name);
+    app.keptFile[0] = '\0';
+}
+
+// A failed open lets go of what it made and restores the earlier file.
+static void AbandonOpen(void)
+{
+    if (app.outputStream != NULL) AVIStreamRelease(app.outputStream);
+    app.outputStream = NULL;
+    if (app.outputFile != NULL) AVIFileRelease(app.outputFile);
+    app.outputFile = NULL;
+    PutOldFileBack();
 }
 
 static void FillStreamHeader(AVISTREAMINFOA *info)
@@ -77,11 +147,23 @@ INT OpenImageFile(void)
         ShowErrorWithName("Can't open AVI file %s");
         return 0;
     }
-    RemoveOldFile(app.settings.imageFile);
+    const char *name = app.settings.imageFile;
+    if (IsReplaceableFile(name)) {
+        LONG images = ImagesInFile(name);
+        if (images > 0 && !UserLetsReplace(name, images)) {
+            AVIFileExit();  // no run: nothing for Stop to close
+            return OPEN_DECLINED;
+        }
+    }
+    SetOldFileAside(name);
 
+    // Each failure is shown once the earlier file is back in its place.
     SetLastError(ERROR_SUCCESS);
-    if (AVIFileOpenA(&app.outputFile, app.settings.imageFile, OF_WRITE | OF_CREATE, NULL) != AVIERR_OK) {
+    if (AVIFileOpenA(&app.outputFile, name, OF_WRITE | OF_CREATE, NULL) != AVIERR_OK) {
+        DWORD error = GetLastError();
         app.outputFile = NULL;
+        AbandonOpen();
+        SetLastError(error);
         ShowErrorWithName("Can't open AVI file %s");
         return 0;
     }
@@ -89,16 +171,23 @@ INT OpenImageFile(void)
     FillStreamHeader(&info);
     SetLastError(ERROR_SUCCESS);
     if (AVIFileCreateStreamA(app.outputFile, &app.outputStream, &info) != AVIERR_OK) {
+        DWORD error = GetLastError();
         app.outputStream = NULL;
+        AbandonOpen();
+        SetLastError(error);
         ShowError("Can't create AVI stream");
         return 0;
     }
     SetLastError(ERROR_SUCCESS);
     if (SetStreamFormat() != AVIERR_OK) {
+        DWORD error = GetLastError();
+        AbandonOpen();
+        SetLastError(error);
         ShowError("Can't set AVI stream format");
         return 0;
     }
     app.sampleIndex = 0;
+    snprintf(app.outputName, sizeof app.outputName, "%s", app.settings.imageFile);
     return 1;
 }
 
@@ -127,7 +216,7 @@ static BOOL RowsLieInside(const PackedDib *dib, const BYTE *bits, size_t bytes)
 static void ReportWriteFailure(const char *reason, DWORD error)
 {
     char what[FAILURE_TEXT_SIZE];
-    snprintf(what, sizeof what, "Can't write image to AVI file %s%s", app.settings.imageFile, reason);
+    snprintf(what, sizeof what, "Can't write image to AVI file %s%s", app.outputName, reason);
     ReportRunFailure(RUN_FAILURE_WRITE, what, error);
 }
 
@@ -147,6 +236,7 @@ BOOL AppendImage(PackedDib *dib, BYTE *bits)
         return FALSE;
     }
     app.sampleIndex++;
+    DropOldFile();
     return TRUE;
 }
 
@@ -157,6 +247,7 @@ void CloseImageFile(void)
     app.outputStream = NULL;
     if (app.outputFile != NULL) AVIFileRelease(app.outputFile);
     app.outputFile = NULL;
+    PutOldFileBack();  // only while the run wrote no image
     AVIFileExit();
 }
 
@@ -164,5 +255,6 @@ void CloseImageFile(void)
 // already taken stays in it with its index.
 void FinishOutputOnExit(void)
 {
-    if (app.sampleIndex >= 0 || app.outputStream != NULL || app.outputFile != NULL) CloseImageFile();
+    if (app.sampleIndex >= 0 || app.outputStream != NULL || app.outputFile != NULL || app.keptFile[0] != '\0')
+        CloseImageFile();
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct FileBeingWritten {
     std::filesystem::path path;   // where it lies on this machine
     std::uint32_t frames = 0;     // images appended so far
     std::uint64_t frameBytes = 0; // bytes one more image takes, headers and index included
+    std::uint32_t logLinesWaiting = 0;             // image-log lines waiting for room on the disk
+    std::optional<std::int64_t> logCaughtUpAt;     // when such lines last went to the log (platform clock)
     std::uint64_t serial = 0;     // one number per file opened in the session, never reused
 };
 // Every file open for writing whose stream format is set, oldest first.

@@ -32,6 +32,9 @@ struct IAVIFile {
     std::unique_ptr<plat::avi::Reader> reader;    // a file opened for reading
     bool hasStream = false;
     std::unique_ptr<plat::imagelog::ImageLog> imageLog;  // beside a file created for writing
+    // Where that log goes: it is started with the file's first image, so a
+    // file that never gets one leaves the log of that name as it was.
+    std::filesystem::path imageLogFor;
     std::string name;                             // as the program gave it, for the displays
     std::uint64_t serial = 0;                     // tells a file from an earlier one of the same name
     ~IAVIFile() {
@@ -157,8 +160,17 @@ std::vector<FileBeingWritten> filesBeingWritten() {
         if (image == 0)
             image = ((std::uint64_t(std::abs(header.biWidth)) * header.biBitCount + 31) / 32) * 4 *
                     std::uint64_t(std::abs(header.biHeight));
-        out.push_back({file->name, plat::nativePath(file->name), file->writer->frameCount(), image + kPerFrame,
-                       file->serial});
+        FileBeingWritten written;
+        written.name = file->name;
+        written.path = plat::nativePath(file->name);
+        written.frames = file->writer->frameCount();
+        written.frameBytes = image + kPerFrame;
+        written.serial = file->serial;
+        if (file->imageLog) {
+            written.logLinesWaiting = file->imageLog->linesWaiting();
+            written.logCaughtUpAt = file->imageLog->caughtUpAt();
+        }
+        out.push_back(std::move(written));
     }
     return out;
 }
@@ -182,6 +194,10 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
     *file = nullptr;
     auto &lib = library();
     if (lib.useCount == 0 || !fileName) return AVIERR_BADPARAM;
+    if (const DWORD error = plat::windowsNameError(fileName); error != ERROR_SUCCESS) {
+        SetLastError(error);  // nothing is created for a name Windows refuses
+        return AVIERR_FILEOPEN;
+    }
     auto object = std::make_unique<IAVIFile>();
     const auto path = plat::nativePath(fileName);
     if (mode & OF_CREATE) {
@@ -197,7 +213,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
             plat::setLastErrorFromErrno(errno, &path);
             return AVIERR_FILEOPEN;
         }
-        object->imageLog = plat::imagelog::ImageLog::startBeside(path);
+        object->imageLogFor = path;
     } else if (mode & (OF_WRITE | OF_READWRITE)) {
         return AVIERR_UNSUPPORTED;  // editing an existing file is not needed
     } else {
@@ -274,7 +290,12 @@ HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOI
     if (start >= 0 && std::uint32_t(start) < writer->frameCount()) return AVIERR_UNSUPPORTED;
     const std::span<const std::uint8_t> frame(static_cast<const std::uint8_t *>(buffer), std::size_t(bufferSize));
     if (!writer->append(frame, (flags & AVIIF_KEYFRAME) != 0)) return AVIERR_FILEWRITE;
-    if (stream->file->imageLog) stream->file->imageLog->imageAppended(writer->frameCount());
+    IAVIFile *file = stream->file;
+    if (!file->imageLog && !file->imageLogFor.empty()) {
+        file->imageLog = plat::imagelog::ImageLog::startBeside(file->imageLogFor);
+        file->imageLogFor.clear();
+    }
+    if (file->imageLog) file->imageLog->imageAppended(writer->frameCount());
     if (samplesWritten) *samplesWritten = 1;
     if (bytesWritten) *bytesWritten = bufferSize;
     return AVIERR_OK;
@@ -313,6 +334,14 @@ HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD
     *stream = object.get();
     lib.streams.push_back(std::move(object));
     return AVIERR_OK;
+}
+
+LONG WINAPI AVIStreamLength(PAVISTREAM stream) {
+    auto &lib = library();
+    if (!owns(lib.streams, stream)) return -1;
+    if (stream->reader) return LONG(stream->reader->frameCount());
+    const plat::avi::Writer *writer = stream->file ? stream->file->writer.get() : nullptr;
+    return writer ? LONG(writer->frameCount()) : 0;
 }
 
 PGETFRAME WINAPI AVIStreamGetFrameOpen(PAVISTREAM stream, LPBITMAPINFOHEADER wanted) {

@@ -16,6 +16,9 @@ public:
     // virtual clock jumps forward (never backward).
     virtual void sleepUntil(Micros when) = 0;
     virtual bool isVirtual() const = 0;
+    // A time of the system's monotonic clock (nanoseconds, as a signal
+    // handler reads it) on this clock; the virtual clock takes it as now.
+    virtual Micros fromMonotonicNs(std::int64_t ns) const = 0;
 };
 
 class RealClock final : public Clock {
@@ -24,6 +27,7 @@ public:
     Micros now() const override;
     void sleepUntil(Micros when) override;
     bool isVirtual() const override { return false; }
+    Micros fromMonotonicNs(std::int64_t ns) const override { return (ns - originNs_) / 1000; }
 
 private:
     std::int64_t originNs_;
@@ -36,6 +40,7 @@ public:
         if (when > now_) now_ = when;
     }
     bool isVirtual() const override { return true; }
+    Micros fromMonotonicNs(std::int64_t) const override { return now_; }
 
 private:
     Micros now_ = 0;

@@ -84,6 +84,21 @@ void appendImagesPhrase(std::string &out, const OutputFacts &o) {
     out += o.name;
 }
 
+// The image log fell behind on a full disk: its lines wait, whole, and go
+// to the file once there is room. When it has caught up, the line says at
+// what time, so that a morning's look tells of a gap in the night.
+void appendLogPhrase(std::string &out, const OutputFacts &o, bool &warning) {
+    if (o.logLinesWaiting > 0) {
+        warning = true;
+        return appendf(out, "%simage log behind: %u %s waiting for room on the disk", kSeparator, o.logLinesWaiting,
+                       o.logLinesWaiting == 1 ? "line" : "lines");
+    }
+    if (!o.logCaughtUp) return;
+    const long long secondOfDay = (*o.logCaughtUp / 1'000'000) % 86'400;
+    appendf(out, "%simage log caught up at %02lld:%02lld:%02lld UTC", kSeparator, secondOfDay / 3600,
+            secondOfDay / 60 % 60, secondOfDay % 60);
+}
+
 // Readouts of the run that gave no image, beside the images written.
 void appendWithoutImagePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     if (o.withoutImage == 0) return;
@@ -141,6 +156,7 @@ void compose(const Facts &facts, Line &line) {
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
         appendWithoutImagePhrase(line.output, *facts.output, line.warning);
+        appendLogPhrase(line.output, *facts.output, line.warning);
         if (facts.output->open && facts.output->freeBytes) {
             line.output += kSeparator;
             appendSpacePhrase(line.output, *facts.output, line.warning);
@@ -241,6 +257,9 @@ void Watcher::gather(HWND window, Facts &facts) {
         output_->name = file.name;
         output_->frames = file.frames;
         output_->frameBytes = file.frameBytes;
+        output_->logLinesWaiting = file.logLinesWaiting;
+        if (file.logCaughtUpAt) output_->logCaughtUp = *file.logCaughtUpAt + utcOffset(session().clock());
+        else output_->logCaughtUp.reset();
         output_->serial = file.serial;
         output_->open = true;
         path_ = file.path;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/clock.h"
+#include "core/utc.h"
 
 namespace plat::status {
 
@@ -29,6 +30,8 @@ struct OutputFacts {
     std::optional<std::uint32_t> limit;    // images the run is to write, when known
     std::optional<std::uint64_t> freeBytes;  // free space on the file's drive
     std::uint64_t frameBytes = 0;          // what one more image takes
+    std::uint32_t logLinesWaiting = 0;     // image-log lines waiting for room on the disk
+    std::optional<UtcMicros> logCaughtUp;  // when the image log last caught up, in UTC
     std::uint64_t serial = 0;              // the file's serial in the AVI library
     std::uint32_t withoutImage = 0;        // readouts of the run that gave no image
     std::string noImageReason;             // why the latest of them gave none

@@ -41,6 +41,9 @@ std::uint64_t bytesUsed(const fs::path &dir, const struct stat &skip) {
 }  // namespace
 
 void setDriveSize(char letter, std::optional<std::uint64_t> bytes) {
+    // A drive given a size is a drive of this machine: its directory exists.
+    std::error_code ignored;  // a failure shows in the file call that needs the drive
+    std::filesystem::create_directories(driveDirectory(letter), ignored);
     auto &sizes = session().component<DriveSizes>().bytes;
     if (bytes)
         sizes[lowerAscii(letter)] = *bytes;

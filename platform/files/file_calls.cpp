@@ -39,10 +39,20 @@ const char *mapName(const char *name) {
     }
 }
 
+// A name with characters Windows refuses fails before any disk is looked at.
+bool refusedName(const char *name) {
+    const DWORD error = plat::windowsNameError(name);
+    if (error == ERROR_SUCCESS) return false;
+    SetLastError(error);
+    errno = EINVAL;
+    return true;
+}
+
 }  // namespace
 
 extern "C" FILE *__wrap_fopen(const char *name, const char *mode) {
     if (!name || !plat::hasSession()) return __real_fopen(name, mode);
+    if (refusedName(name)) return nullptr;
     const char *mapped = mapName(name);
     if (!mapped) return nullptr;
     FILE *file = __real_fopen(mapped, mode);
@@ -54,6 +64,7 @@ extern "C" FILE *__wrap_fopen(const char *name, const char *mode) {
 // with EACCES, as the system's runtime does.
 extern "C" int __wrap_remove(const char *name) {
     if (!name || !plat::hasSession()) return __real_remove(name);
+    if (refusedName(name)) return -1;
     const char *mapped = mapName(name);
     if (!mapped) return -1;
     struct stat st {};
@@ -78,6 +89,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
         SetLastError(ERROR_INVALID_NAME);
         return INVALID_FILE_ATTRIBUTES;
     }
+    if (refusedName(name)) return INVALID_FILE_ATTRIBUTES;
     const char *mapped = mapName(name);
     if (!mapped) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -94,6 +106,38 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
     if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR name) {
+    if (!name || !*name || !plat::hasSession()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    return __wrap_remove(name) == 0 ? TRUE : FALSE;
+}
+
+// rename() would replace what has the new name; Windows refuses instead.
+extern "C" BOOL WINAPI MoveFileA(LPCSTR existingName, LPCSTR newName) {
+    if (!existingName || !*existingName || !newName || !*newName || !plat::hasSession()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (refusedName(existingName) || refusedName(newName)) return FALSE;
+    const char *from = mapName(existingName);
+    if (!from) return FALSE;
+    const std::string source(from);  // the next mapping reuses the buffer
+    const char *to = mapName(newName);
+    if (!to) return FALSE;
+    struct stat st {};
+    if (::lstat(to, &st) == 0) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (::rename(source.c_str(), to) != 0) {
+        plat::setLastErrorFromErrno(errno, source.c_str());
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // The Windows directory as the program's world names it, a drive letter and

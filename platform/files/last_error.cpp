@@ -35,6 +35,7 @@ constexpr SystemMessage kMessages[] = {
     {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
     {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+    {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},
 };

@@ -1,5 +1,7 @@
 #include "files/paths.h"
 
+#include <windows.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -123,6 +125,10 @@ void appendEntry(std::string &path, std::string_view part) {
     matchCase(path, nameStart);
 }
 
+// Appends the components of a name below its drive's directory `out`,
+// matching the case of those that exist.
+void appendRest(std::string_view remaining, std::string &out);
+
 void resolveOnDrive(char letter, std::string_view rest, std::string &out) {
     thread_local std::string parts;  // keeps its room from name to name
     normalizeComponents(rest, parts);
@@ -135,12 +141,19 @@ void resolveOnDrive(char letter, std::string_view rest, std::string &out) {
         out += "/windows";
         remaining.remove_prefix(std::min(firstEnd + 1, remaining.size()));
     } else {
-        // Every drive letter is a drive of this machine: its directory is
-        // made the first time a name on it is used.
+        // A drive of this machine is a directory under drives/: C is made
+        // with the root, and another drive exists only where its directory
+        // does, so a name on a drive that is not there finds no path (as on
+        // Windows) and creates nothing.
         out += "/drives/";
         out += lowerAscii(letter);
+        if (lowerAscii(letter) != 'c') return appendRest(remaining, out);
     }
     ensureDirectory(out);
+    appendRest(remaining, out);
+}
+
+void appendRest(std::string_view remaining, std::string &out) {
     bool searching = true;
     while (!remaining.empty()) {
         const std::size_t end = std::min(remaining.find('/'), remaining.size());
@@ -174,6 +187,16 @@ bool replaceableAsFile(const fs::path &file) {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(file, ec))) return true;
     return fs::is_regular_file(fs::status(file, ec));
+}
+
+unsigned long windowsNameError(std::string_view name) {
+    if (name.starts_with("\\\\?\\")) return ERROR_SUCCESS;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        const bool driveColon = c == ':' && i == 1 && isAsciiLetter(name[0]);
+        if (c < 0x20 || (!driveColon && std::strchr("<>:\"|?*", c) != nullptr)) return ERROR_INVALID_NAME;
+    }
+    return ERROR_SUCCESS;
 }
 
 fs::path driveDirectory(char letter) { return session().root() / "drives" / std::string(1, lowerAscii(letter)); }

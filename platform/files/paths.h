@@ -47,6 +47,12 @@ std::filesystem::path entryIgnoringCase(const std::filesystem::path &dir, std::s
 // or a file (or a link to one) that the new file replaces.
 bool replaceableAsFile(const std::filesystem::path &file);
 
+// What Windows says of a name before it looks on any disk: ERROR_INVALID_NAME
+// for a character it refuses in names (< > : " | ? * and the control
+// characters; ':' only right after a drive letter), else ERROR_SUCCESS.
+// Names of devices ("\\?\...") are left to the call.
+unsigned long windowsNameError(std::string_view name);
+
 // The directory of a drive letter ('c' or 'C') under the session's root.
 std::filesystem::path driveDirectory(char letter);
 

@@ -129,13 +129,29 @@ std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi
         return nullptr;
     }
     std::unique_ptr<ImageLog> log(new ImageLog(fd, path));
-    std::string header(headerLine());
-    header += '\n';
-    log->writeText(header);
+    log->waiting_.assign(headerLine());
+    log->waiting_ += '\n';
+    log->waitingLines_ = 1;
+    log->writeWaiting();
     return log;
 }
 
-ImageLog::~ImageLog() { ::close(fd_); }
+ImageLog::ImageLog(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {
+    // A port write comes at every step of the cycle: a chance to write what
+    // waits as soon as the disk has room again.
+    portListener_ = session().component<ParallelPort>().subscribe([this](const PortWrite &) {
+        if (waitingLines_ > 0) writeWaiting();
+    });
+}
+
+ImageLog::~ImageLog() {
+    // At the session's end the port may have gone first, and its listeners with it.
+    if (ParallelPort *port = session().findComponent<ParallelPort>()) port->unsubscribe(portListener_);
+    if (waitingLines_ > 0) writeWaiting();
+    if (waitingLines_ > 0)
+        std::fprintf(stderr, "image log: %u lines could not be written to %s\n", waitingLines_, path_.c_str());
+    ::close(fd_);
+}
 
 void ImageLog::imageAppended(std::uint32_t image) {
     Session &s = session();
@@ -143,27 +159,61 @@ void ImageLog::imageAppended(std::uint32_t image) {
     const avicap::StreamRecord &readout = s.component<avicap::StreamRecords>().last(false);
     composeLineInto(image, writes, readout, utcOffset(s.clock()), line_);
     formatLineInto(line_, text_);
-    writeText(text_);
+    waiting_ += text_;
+    ++waitingLines_;
+    writeWaiting();
+}
+
+void ImageLog::writeWaiting() {
+    std::size_t done = 0;
+    while (waitingLines_ > 0) {
+        const std::size_t end = waiting_.find('\n', done);
+        const std::string_view line(waiting_.data() + done, end - done + 1);
+        if (!writeWhole(line)) {
+            behind_ = true;
+            caughtUpAt_.reset();
+            break;
+        }
+        done = end + 1;
+        --waitingLines_;
+    }
+    waiting_.erase(0, done);  // keeps its room
+    if (waitingLines_ == 0 && behind_) {
+        behind_ = false;
+        caughtUpAt_ = session().clock().now();
+    }
 }
 
 // One write per line where the kernel allows it; interrupted and partial
-// writes are continued.
-bool ImageLog::writeText(std::string_view text) {
+// writes are continued. A line the disk has no room for is taken back out
+// of the file, so the file only ever holds whole lines, and waits.
+bool ImageLog::writeWhole(std::string_view text) {
     KillHook &hook = session().component<KillHook>();
-    while (!text.empty() && !failed_) {
+    if (fragmentLeft_) {
+        // The cut line stays a line of its own, which a reader skips.
+        if (::write(fd_, "\n", 1) != 1) return false;
+        fragmentLeft_ = false;
+        committed_ += 1;
+    }
+    std::string_view rest = text;
+    while (!rest.empty()) {
         if (hook.written >= hook.killAfter) ::raise(SIGKILL);
-        const std::size_t n = std::min<std::uint64_t>(text.size(), hook.killAfter - hook.written);
-        const ssize_t done = ::write(fd_, text.data(), n);
+        const std::size_t n = std::min<std::uint64_t>(rest.size(), hook.killAfter - hook.written);
+        const ssize_t done = ::write(fd_, rest.data(), n);
         if (done < 0 && errno == EINTR) continue;
         if (done < 0) {
-            std::fprintf(stderr, "image log: writing %s failed: %s\n", path_.c_str(), std::strerror(errno));
-            failed_ = true;  // said once; the images go on without lines
-            break;
+            if (!told_)
+                std::fprintf(stderr, "image log: writing %s failed: %s; the lines wait for room\n", path_.c_str(),
+                             std::strerror(errno));
+            told_ = true;
+            if (rest.size() != text.size() && ::ftruncate(fd_, committed_) != 0) fragmentLeft_ = true;
+            return false;
         }
         hook.written += std::size_t(done);
-        text.remove_prefix(std::size_t(done));
+        rest.remove_prefix(std::size_t(done));
     }
-    return !failed_;
+    committed_ += off_t(text.size());
+    return true;
 }
 
 void killAfterLogBytes(std::uint64_t bytes) { session().component<KillHook>().killAfter = bytes; }

@@ -9,6 +9,7 @@
 // at most the line being written.
 #pragma once
 
+#include <sys/types.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -61,13 +62,30 @@ public:
     // Image `image` (counting from 1) is in the file now: writes its line.
     void imageAppended(std::uint32_t image);
 
+    // Lines that could not be written whole (the disk was full) and wait,
+    // whole, for room: they go to the file, in order, at the next port
+    // write, the next image or the log's end, whichever finds room first.
+    std::uint32_t linesWaiting() const { return waitingLines_; }
+    // When the last lines that waited went to the file; none while lines
+    // wait or when none ever had to.
+    std::optional<Micros> caughtUpAt() const { return caughtUpAt_; }
+
 private:
-    ImageLog(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
-    bool writeText(std::string_view text);
+    ImageLog(int fd, std::filesystem::path path);
+    // Writes the waiting lines, each whole or not at all.
+    void writeWaiting();
+    bool writeWhole(std::string_view text);
 
     int fd_;
     std::filesystem::path path_;
-    bool failed_ = false;
+    int portListener_ = 0;
+    bool told_ = false;          // standard error has heard of the first failure
+    bool fragmentLeft_ = false;  // a cut line could not be taken back out
+    bool behind_ = false;        // lines wait since a write failed
+    off_t committed_ = 0;        // the file's length after its last whole line
+    std::string waiting_;        // whole lines, each with its line end
+    std::uint32_t waitingLines_ = 0;
+    std::optional<Micros> caughtUpAt_;
     // The line being written and its text, reused for every image.
     LogLine line_;
     std::string text_;

@@ -201,6 +201,8 @@ HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOI
 ULONG WINAPI AVIStreamRelease(PAVISTREAM stream);
 HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD fccType, LONG param, UINT mode,
                                       CLSID *handler);
+// The stream's length in samples (for video, its frames); -1 for no stream.
+LONG WINAPI AVIStreamLength(PAVISTREAM stream);
 PGETFRAME WINAPI AVIStreamGetFrameOpen(PAVISTREAM stream, LPBITMAPINFOHEADER wanted);
 LPVOID WINAPI AVIStreamGetFrame(PGETFRAME reader, LONG position);
 HRESULT WINAPI AVIStreamGetFrameClose(PGETFRAME reader);

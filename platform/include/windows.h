@@ -345,6 +345,8 @@ typedef struct tagACCEL {
 #define MB_ICONEXCLAMATION 0x00000030
 #define MB_ICONASTERISK 0x00000040
 #define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON1 0x00000000
+#define MB_DEFBUTTON2 0x00000100
 
 // ---- GDI ---------------------------------------------------------------------------------
 typedef struct tagBITMAPINFOHEADER {
@@ -423,6 +425,10 @@ BOOL WINAPI DestroyAcceleratorTable(HACCEL table);
 BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg);
 
 // Timers.
+// Durations below USER_TIMER_MINIMUM or above USER_TIMER_MAXIMUM are
+// raised or lowered to them.
+#define USER_TIMER_MINIMUM 0x0000000A
+#define USER_TIMER_MAXIMUM 0x7FFFFFFF
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 
@@ -481,6 +487,7 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_GEN_FAILURE 31
 #define ERROR_FILE_EXISTS 80
+#define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
 #define ERROR_INVALID_NAME 123
@@ -503,6 +510,11 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
 #define FILE_ATTRIBUTE_DEVICE 0x00000040
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
+// Deletes a file (not a folder).
+BOOL WINAPI DeleteFileA(LPCSTR fileName);
+// Gives a file or folder a new name; fails with ERROR_ALREADY_EXISTS when
+// something has the new name already.
+BOOL WINAPI MoveFileA(LPCSTR existingName, LPCSTR newName);
 
 }  // extern "C"
 

@@ -1,5 +1,7 @@
 #include "port/parallel_port.h"
 
+#include "core/signals.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -45,6 +47,17 @@ ParallelPort::ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t log
     log_.reserve(2 * capacity_);
     backend_->setFailureSink([this](const PortFailure &f) { failed(f); });
     for (const PortFailure &f : earlier) failed(f);
+    PortRestByStopAnswer &taker = session().component<PortRestByStopAnswer>();
+    if (!taker.owner) {
+        taker.owner = this;
+        taker.answer = [this] { catchUpOnSignalRest(); };
+    }
+}
+
+ParallelPort::~ParallelPort() {
+    // The answer was made before this port, so it is still there.
+    PortRestByStopAnswer *taker = session().findComponent<PortRestByStopAnswer>();
+    if (taker && taker->owner == this) *taker = PortRestByStopAnswer{};
 }
 
 void ParallelPort::setBackend(std::unique_ptr<PortBackend> backend) {
@@ -77,7 +90,26 @@ void ParallelPort::showPendingFailure() {
 }
 
 void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
-    const PortWrite entry{clock_.now(), address, value};
+    catchUpOnSignalRest();
+    record(PortWrite{clock_.now(), address, value});
+    backend_->write(address, value);
+    // Never shown from inside the write: it runs in the cycle's handlers.
+    if (!failureShown_ && !failureMessage_.empty()) {
+        failureShown_ = true;
+        session().component<Notices>().post({failureMessage_, "Error", MB_OK | MB_ICONSTOP});
+    }
+}
+
+void ParallelPort::catchUpOnSignalRest() {
+    const std::optional<std::int64_t> restedNs = takePortRestByStop();
+    if (!restedNs) return;
+    const std::uint8_t held = data_;
+    record(PortWrite{std::min(clock_.fromMonotonicNs(*restedNs), clock_.now()), kDataRegister, 0x00});
+    // The lines go back to what the program set; the log says from when.
+    if (held != 0x00) write(kDataRegister, held);
+}
+
+void ParallelPort::record(const PortWrite &entry) {
     if (log_.size() == 2 * capacity_) {
         // Drop the oldest half; the copy stays within the reserved storage.
         std::copy(log_.end() - static_cast<std::ptrdiff_t>(capacity_), log_.end(), log_.begin());
@@ -85,7 +117,7 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     }
     log_.push_back(entry);
     ++total_;
-    if (address == kDataRegister) data_ = value;
+    if (entry.address == kDataRegister) data_ = entry.value;
 
     // Listeners added during this round start with the next write; removed
     // ones are only marked here and erased once no round is running.
@@ -99,13 +131,6 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     std::size_t count = listeners_.size();
     for (auto it = listeners_.begin(); count > 0; ++it, --count)
         if (it->active) it->call(entry);
-
-    backend_->write(address, value);
-    // Never shown from inside the write: it runs in the cycle's handlers.
-    if (!failureShown_ && !failureMessage_.empty()) {
-        failureShown_ = true;
-        session().component<Notices>().post({failureMessage_, "Error", MB_OK | MB_ICONSTOP});
-    }
 }
 
 std::span<const PortWrite> ParallelPort::writes() const {

@@ -37,11 +37,17 @@ public:
     // the failures the backend reported before the port took it over.
     explicit ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity = kLogCapacity,
                           std::vector<PortFailure> earlier = {});
+    ~ParallelPort();
     ParallelPort(const ParallelPort &) = delete;
     ParallelPort &operator=(const ParallelPort &) = delete;
 
     // What _outp does: log, notify, pass to the backend. Never allocates.
     void write(std::uint16_t address, std::uint8_t value);
+    // A stop signal's handler rested the lines behind the log's back: logs
+    // that rest at its time and writes the level the program had set again.
+    // The loop has it called at every turn (the session's first port
+    // answers there), and every write calls it first.
+    void catchUpOnSignalRest();
     // The last value written to the data register (0 at start).
     std::uint8_t data() const { return data_; }
     // The writes in order with their clock times: all of them, or the newest
@@ -75,6 +81,8 @@ public:
     static std::filesystem::path systemIni(const std::filesystem::path &root);
 
 private:
+    // Logs the write and tells the listeners.
+    void record(const PortWrite &entry);
     struct Configured;
     static Configured configuredBackend();
     explicit ParallelPort(Configured &&configured);

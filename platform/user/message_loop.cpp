@@ -145,6 +145,8 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
     s.inputChecked = false;  // the last message handed out may have taken a while
     for (;;) {
         answerTerminationRequest();  // a signal asked the program to end: close the main window
+        // A stop signal rested the camera port while the process stood still.
+        answerPortRestByStop();
         showPostedNotices();         // what a port write had to say, now that it has returned
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;
@@ -200,7 +202,11 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapseMs, TIMERPROC proc
     WindowSystem &s = state();
     if (window && !lookup(window)) return 0;
     if (!window) id = s.nextThreadTimerId++;
-    const Micros period = static_cast<Micros>(elapseMs) * 1000;
+    // As on Windows: shorter durations run USER_TIMER_MINIMUM, longer ones
+    // USER_TIMER_MAXIMUM. A timer re-armed at 0 ms on every turn therefore
+    // still leaves the loop a wait, in which the display shows the model.
+    const UINT ms = std::clamp<UINT>(elapseMs, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
+    const Micros period = static_cast<Micros>(ms) * 1000;
     Timer timer{window, id, period, clockNow() + period, s.nextTimerOrder++, proc};
     auto it = std::find_if(s.timers.begin(), s.timers.end(),
                            [&](const Timer &t) { return t.window == window && t.id == id; });

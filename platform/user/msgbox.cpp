@@ -19,6 +19,7 @@ namespace {
 // Type bits: the button set and the icon.
 constexpr UINT kTypeMask = 0x0000000F;
 constexpr UINT kIconMask = 0x000000F0;
+constexpr UINT kDefaultButtonMask = 0x00000F00;
 // The system icons a message box shows, by the platform's ordinals.
 constexpr int kIdiHand = 32513, kIdiQuestion = 32514, kIdiExclamation = 32515, kIdiAsterisk = 32516;
 constexpr int kIconControlId = 20;
@@ -47,6 +48,13 @@ std::vector<ButtonSpec> buttonsFor(UINT type) {
     case MB_YESNO: return {{"&Yes", IDYES}, {"&No", IDNO}};
     default: return {{"OK", IDOK}};
     }
+}
+
+// Which button Enter presses and the box's focus starts on: the first
+// unless MB_DEFBUTTON2 (or a later one the box has) names another.
+std::size_t defaultButtonOf(UINT type, std::size_t buttons) {
+    const std::size_t index = (type & kDefaultButtonMask) >> 8;
+    return index < buttons ? index : 0;
 }
 
 int iconFor(UINT type) {
@@ -89,8 +97,10 @@ res::DialogTemplate layout(const std::string &text, const std::string &caption, 
     t.controls.push_back({"STATIC", text, -1, -1, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 0, textX,
                           10 + (contentHeight - textHeight) / 2, textWidth, textHeight});
     int x = (t.cx - buttonsWidth) / 2;
+    const std::size_t defaultButton = defaultButtonOf(type, buttons.size());
     for (std::size_t i = 0; i < buttons.size(); ++i, x += 56) {
-        const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+        const DWORD style =
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | (i == defaultButton ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
         t.controls.push_back({"BUTTON", buttons[i].text, -1, buttons[i].id, style, 0, x, t.cy - 22, 50, 14});
     }
     return t;
@@ -125,7 +135,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     DialogProc proc = [&, index](HWND box, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
         if (message == WM_INITDIALOG) {
             log().boxes[index].window = box;
-            return TRUE;
+            const std::size_t defaultButton = defaultButtonOf(type, buttons.size());
+            if (defaultButton == 0) return TRUE;  // the first tab stop, the first button
+            SetFocus(GetDlgItem(box, buttons[defaultButton].id));
+            return FALSE;
         }
         if (message != WM_COMMAND) return FALSE;
         int id = LOWORD(wParam);

@@ -44,6 +44,13 @@ const NameCase kNameCases[] = {
      "Can't open AVI file C:\\night.avi\nAccess is denied."},
     {"RecordLeavesALinkThatLeadsNowhere", false, "C:\\night.avi", "C:\\night.avi", Entry::BrokenLink, nullptr,
      "Can't open AVI file C:\\night.avi\nAccess is denied."},
+    // Names are checked as Windows checks them, and nothing is made for them.
+    {"ACharacterWindowsRefuses", false, "C:\\night?.avi", nullptr, Entry::None, nullptr,
+     "Can't open AVI file C:\\night?.avi\nThe filename, directory name, or volume label syntax is incorrect."},
+    {"ACharacterWindowsRefusesWithNumbering", true, "C:\\night|1.avi", nullptr, Entry::None, nullptr,
+     "Can't open AVI file C:\\night|1_000.avi\nThe filename, directory name, or volume label syntax is incorrect."},
+    {"ADriveThatIsNotThere", false, "Q:\\night.avi", nullptr, Entry::None, nullptr,
+     "Can't open AVI file Q:\\night.avi\nThe system cannot find the path specified."},
     // The system's reason follows the message on its own line.
     {"NoSuchFolder", false, "C:\\no\\such\\night.avi", nullptr, Entry::None, nullptr,
      "Can't open AVI file C:\\no\\such\\night.avi\nThe system cannot find the path specified."},
@@ -78,15 +85,16 @@ class OutputNamesTest : public AppTest, public ::testing::WithParamInterface<Nam
 TEST_P(OutputNamesTest, RecordKeepsWhatItMustNotReplace) {
     const NameCase &c = GetParam();
     installCamera(Camera::Test240);
+    // Short exposures: the run has written images when it is stopped.
     writeSettingsFile(std::string("[Filenames]\r\nImageFile=") + c.imageFile + "\r\n[Flags]\r\nAutoIncrement=" +
-                      (c.autoIncrement ? "1" : "0") + "\r\n");
+                      (c.autoIncrement ? "1" : "0") + "\r\n[Capture]\r\nExposure=100\r\nDelay=100\r\n");
     if (c.existing) makeEntry(c.existing, c.kind);
     user().at(500, [&] { choose(IDM_RECORD); });
     user().at(600, [&] {
         if (c.message) pressEnter();
     });
-    user().at(700, [&] { choose(IDM_STOP); });
-    user().at(800, [&] { exitProgram(); });
+    user().at(3000, [&] { choose(IDM_STOP); });
+    user().at(3100, [&] { exitProgram(); });
     ASSERT_EQ(runProgram(), 0);
 
     if (c.message)
@@ -95,6 +103,16 @@ TEST_P(OutputNamesTest, RecordKeepsWhatItMustNotReplace) {
         EXPECT_EQ(messageBoxTexts(), std::vector<std::string>{});
     if (c.existing && (!c.written || std::string(c.written) != c.existing)) {
         EXPECT_TRUE(entryIs(c.existing, c.kind)) << c.existing << " is left as it was";
+    }
+    EXPECT_FALSE(fs::exists(plat::driveDirectory('q'))) << "no drive is made for a name";
+    if (!c.written) {
+        std::vector<std::string> made;
+        for (const fs::directory_entry &e : fs::directory_iterator(plat::driveDirectory('c'))) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind("_NOCTIL", 0) != 0 && (!c.existing || plat::nativePath(c.existing) != e.path()))
+                made.push_back(name);
+        }
+        EXPECT_EQ(made, std::vector<std::string>{}) << "nothing was created for a run that could not start";
     }
     if (c.written) {
         std::ifstream file(plat::nativePath(c.written), std::ios::binary);

@@ -5,6 +5,8 @@
 
 #include "app_state.h"
 #include "app_test.h"
+#include "avifile/avi_reader.h"
+#include "dialog_user.h"
 #include "exposure_cycle.h"
 #include "files/paths.h"
 #include "port_timeline.h"
@@ -41,8 +43,8 @@ class SnapshotTitleTest : public ::testing::TestWithParam<TitleCase> {};
 TEST_P(SnapshotTitleTest, FitsItsBuffer) {
     const TitleCase &c = GetParam();
     InitAppState();
-    ASSERT_LT(c.imageFile.size(), sizeof app.settings.imageFile);
-    std::strcpy(app.settings.imageFile, c.imageFile.c_str());
+    ASSERT_LT(c.imageFile.size(), sizeof app.outputName);
+    std::strcpy(app.outputName, c.imageFile.c_str());
     app.framesWritten = c.framesWritten;
     app.settings.frameCount = c.frameCount;
     char title[MAX_PATH + 8];
@@ -131,6 +133,48 @@ TEST_F(TitleRunTest, PausedRunNeitherCountsNorStops) {
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);
+}
+
+// A name chosen during a run (Setup's "..." and OK) is for the next run:
+// this run's titles keep naming the file its images go to, and the next
+// run writes the new file.
+TEST_F(TitleRunTest, ANameChosenDuringARunIsForTheNextRun) {
+    installCamera(Camera::Simulated);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\first.avi\r\n[Capture]\r\nExposure=2000\r\nDelay=1000\r\n");
+    user().at(500, [&] {
+        watchTitles();
+        choose(IDM_RECORD);
+    });
+    user().at(1000, [&] {
+        choose(IDM_SETUP);
+        user().after(100, [] {
+            HWND setup = findDialog("Setup Capture");
+            ASSERT_NE(setup, nullptr);
+            EXPECT_TRUE(clickItem(setup, IDC_BROWSE));
+        });
+        user().after(200, [] {
+            HWND save = findDialog("Save images in...");
+            ASSERT_NE(save, nullptr);
+            EXPECT_TRUE(typeInto(save, 1152, "C:\\second.avi"));  // the file name box
+            EXPECT_TRUE(clickItem(save, IDOK));
+        });
+        user().after(300, [] { EXPECT_TRUE(clickItem(findDialog("Setup Capture"), IDOK)); });
+    });
+    user().at(8000, [&] { choose(IDM_STOP); });
+    user().at(8500, [&] { choose(IDM_RECORD); });
+    user().at(12000, [&] { choose(IDM_STOP); });
+    user().at(12500, [&] { exitProgram(); });
+    EXPECT_EQ(runProgram(), 0);
+    ASSERT_GE(titles.size(), 3u);
+    std::vector<std::string> firstRun, secondRun;
+    for (const std::string &t : titles) (t.rfind("C:\\second.avi", 0) == 0 ? secondRun : firstRun).push_back(t);
+    EXPECT_EQ(firstRun, (std::vector<std::string>{"C:\\first.avi - 1", "C:\\first.avi - 2"}));
+    EXPECT_EQ(secondRun, std::vector<std::string>{"C:\\second.avi - 1"});
+    auto first = plat::avi::Reader::open(plat::nativePath("C:\\first.avi"));
+    auto second = plat::avi::Reader::open(plat::nativePath("C:\\second.avi"));
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->frameCount(), 2u);
+    EXPECT_EQ(second->frameCount(), 1u);
 }
 
 }  // namespace

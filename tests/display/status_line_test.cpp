@@ -34,6 +34,12 @@ OutputFacts output(std::uint32_t frames, std::optional<std::uint32_t> limit, std
     return o;
 }
 
+OutputFacts withLog(OutputFacts o, std::uint32_t waiting, std::optional<plat::UtcMicros> caughtUp) {
+    o.logLinesWaiting = waiting;
+    o.logCaughtUp = caughtUp;
+    return o;
+}
+
 struct ComposeCase {
     const char *name;
     Facts facts;
@@ -87,6 +93,13 @@ const ComposeCase kComposeCases[] = {
      "integrating, amplifier on - 1.0 s  |  readout in 1.0 s  |  paused: images are shown, not written  |  "
      "recording to C:\\night.avi, no image yet",
      false},
+    {"ImageLogBehind",
+     {0, std::nullopt, std::nullopt, withLog(output(4, std::nullopt, std::nullopt), 2, std::nullopt)},
+     "at rest  |  4 images written to C:\\night.avi  |  image log behind: 2 lines waiting for room on the disk", true},
+    {"ImageLogCaughtUp",
+     {0, std::nullopt, std::nullopt,
+      withLog(output(5, std::nullopt, std::nullopt), 0, plat::kVirtualClockUtcOrigin + (3 * 3600 + 25 * 60 + 7) * kSecond)},
+     "at rest  |  5 images written to C:\\night.avi  |  image log caught up at 03:25:07 UTC", false},
     {"UnknownLevel",
      {90 * kSecond, PortFacts{0x42, 0}, std::nullopt, std::nullopt}, "port lines at 0x42 - 1 min 30 s", false},
 };

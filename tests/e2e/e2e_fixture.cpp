@@ -157,6 +157,9 @@ std::vector<PortExposure> portExposures() {
 }
 
 EndToEndTest::EndToEndTest() {
+    // The machine of these tests has a second drive, D:, as a telescope
+    // computer with a data disk has.
+    std::filesystem::create_directories(plat::driveDirectory('d'));
     observer_ = plat::user::subscribe([this](HWND window, plat::user::Change change) {
         const plat::user::Window *w = plat::user::find(window);
         if (change != plat::user::Change::Text || !w || w->className != "NoctilSnapshotClass") return;

@@ -3,15 +3,23 @@
 // a readout; the crash signals rest the port and die by the same signal.
 #include <unistd.h>
 
+#include <sys/types.h>
+#include <sys/wait.h>
+
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "avi_test_support.h"
 #include "core/signals.h"
 #include "e2e_fixture.h"
 #include "files/paths.h"
+#include "imagelog/log_format.h"
 #include "port/parallel_port.h"
 #include "port/signal_rest.h"
+#include "port_timeline.h"
 
 namespace noctil::e2e {
 namespace {
@@ -77,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{SIGINT, Phase::Exposure, "SIGINT_during_exposure"},
                       EndCase{SIGINT, Phase::Readout, "SIGINT_during_readout"},
                       EndCase{SIGHUP, Phase::Exposure, "SIGHUP_during_exposure"},
-                      EndCase{SIGHUP, Phase::Readout, "SIGHUP_during_readout"}),
+                      EndCase{SIGHUP, Phase::Readout, "SIGHUP_during_readout"},
+                      EndCase{SIGUSR1, Phase::Exposure, "SIGUSR1_during_exposure"},
+                      EndCase{SIGALRM, Phase::Readout, "SIGALRM_during_readout"}),
     [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.name); });
 
 // A signal before the main window exists still ends the run as soon as the
@@ -88,6 +98,96 @@ TEST_F(EndToEndTest, ASignalWithNoWindowEndsTheLoop) {
     MSG msg;
     EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+}
+
+// Every other signal whose default is to end the process, and that only a
+// person or another program sends, asks the program to end as Exit does.
+TEST(SignalHandlers, EverySignalThatWouldEndTheProcessAsksToEnd) {
+    for (int signal : {SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT, SIGXCPU, SIGRTMIN,
+                       SIGRTMIN + 1, SIGRTMAX}) {
+        SCOPED_TRACE(signal);
+        plat::SignalHandlers handlers;
+        std::raise(signal);
+        EXPECT_EQ(plat::terminationSignal(), signal);
+    }
+}
+
+// A closed pipe or the file size limit makes the write fail instead, which
+// the program reports; the process goes on.
+TEST(SignalHandlersDeathTest, BrokenPipesAndTheFileSizeLimitAreIgnored) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            plat::SignalHandlers handlers;
+            std::raise(SIGPIPE);
+            std::raise(SIGXFSZ);
+            std::fprintf(stderr, "still running, asked to end by %d\n", plat::terminationSignal());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "still running, asked to end by 0");
+}
+
+// Ctrl+Z rests the port before the process stops (here no port is open, and
+// it says so), and the process goes on after SIGCONT. It runs in a process
+// group of its own under its parent, in the same session, as a job of a
+// terminal's shell does: the system discards stop signals sent to a group
+// that no parent in the session watches. The parent sees it stopped by
+// SIGTSTP, continues it and sees it end of its own accord.
+TEST(SignalHandlersDeathTest, AStopSignalStopsAfterRestingThePortAndGoesOnAfterSigcont) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const pid_t job = ::fork();
+            if (job == 0) {
+                ::setpgid(0, 0);
+                plat::SignalHandlers handlers;
+                std::raise(SIGTSTP);
+                std::fprintf(stderr, "continued\n");
+                std::_Exit(7);
+            }
+            ::setpgid(job, job);
+            int status = 0;
+            if (::waitpid(job, &status, WUNTRACED) != job || !WIFSTOPPED(status) || WSTOPSIG(status) != SIGTSTP) {
+                std::fprintf(stderr, "the job did not stop\n");
+                std::exit(1);
+            }
+            std::fprintf(stderr, "stopped by SIGTSTP\n");
+            ::kill(job, SIGCONT);
+            if (::waitpid(job, &status, 0) != job || !WIFEXITED(status) || WEXITSTATUS(status) != 7) std::exit(2);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "noctil: stopped: no camera port was open\n(.|\n)*stopped by SIGTSTP\n(.|\n)*continued");
+}
+
+// After a stop whose handler rested the port, the port's log shows the rest
+// from when it was written and the program's level again from when the
+// process went on; the image log counts the image's exposure from then.
+TEST_F(EndToEndTest, AfterAStopTheLogsShowWhatThePortHeld) {
+    installWatchedCamera();
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=2000\r\nCount=1\r\n");
+    const std::size_t from = noctil::test::cameraPortWrites().size();
+    user().at(500, [&] { choose(IDM_RECORD); });
+    // What the stop handler leaves behind when the process goes on at once.
+    user().at(1500, [&] { plat::notePortRestedByStop(0); });
+    user().at(8000, [&] { exitProgram(); });
+    ASSERT_EQ(runProgram(), 0);
+    std::vector<std::pair<std::uint32_t, int>> writes;
+    const auto all = noctil::test::cameraPortWrites();
+    // From Record on: the start's rest levels come before it.
+    for (std::size_t i = from; i < all.size() && writes.size() < 4; ++i)
+        if (plat::toMillis(all[i].time) >= 500) writes.push_back({plat::toMillis(all[i].time), all[i].value});
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[0], (std::pair<std::uint32_t, int>{500, 0x0B}));
+    EXPECT_EQ(writes[1], (std::pair<std::uint32_t, int>{1500, 0x00})) << "the rest, when it was written";
+    EXPECT_EQ(writes[2], (std::pair<std::uint32_t, int>{1500, 0x0B})) << "the program's level again";
+    EXPECT_EQ(writes[3].second, 0x09) << "the readout, when the exposure time was up";
+    std::ifstream log(plat::nativePath("C:\\night.log"));
+    std::string header, line;
+    ASSERT_TRUE(std::getline(log, header) && std::getline(log, line));
+    const auto parsed = plat::imagelog::parseLine(line);
+    ASSERT_TRUE(parsed && parsed->exposeStart && parsed->exposeEnd) << line;
+    EXPECT_EQ(*parsed->exposeEnd - *parsed->exposeStart, plat::Micros{1'000'000}) << "integrating since the stop ended";
 }
 
 // The handlers leave the process as they found it.
@@ -111,7 +211,7 @@ TEST(SignalHandlers, PutTheEarlierHandlersBack) {
 // and dies by that signal.
 TEST(SignalHandlersDeathTest, CrashSignalsDieByTheirSignal) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGQUIT}) {
+    for (int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGQUIT, SIGTRAP, SIGSYS}) {
         SCOPED_TRACE(signal);
         EXPECT_EXIT(
             {

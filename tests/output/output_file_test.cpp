@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "avifile/avi_reader.h"
 #include "files/paths.h"
@@ -110,17 +111,28 @@ TEST_F(OutputFile, SuccessiveRunsNumberTheirFiles)
     }
 }
 
-TEST_F(OutputFile, WithoutNumberingAnExistingFileIsReplaced)
+// A file of the name that holds no image is replaced without a question,
+// but only by a run that writes an image: one that writes none leaves it.
+TEST_F(OutputFile, WithoutNumberingAnExistingFileIsReplacedByTheFirstImage)
 {
     SetOutputFormat(16, 8);
-    std::ofstream(plat::nativePath("C:\\Images.AVI")) << "an old file";
+    const auto path = plat::nativePath("C:\\Images.AVI");
+    std::ofstream(path) << "an old file";
     Name("C:\\Images.AVI");
     ASSERT_EQ(OpenImageFile(), 1);
+    CloseImageFile();
+    std::ifstream kept(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "an old file") << "no image, no replacement";
+
+    ASSERT_EQ(OpenImageFile(), 1);
+    std::vector<BYTE> image = MakeImage(5);
+    AppendImage(Dib(image), PackedDibBits(Dib(image)));
     CloseImageFile();
     EXPECT_STREQ(app.settings.imageFile, "C:\\Images.AVI");
     auto reader = Read("C:\\Images.AVI");
     ASSERT_TRUE(reader) << "a fresh AVI file";
-    EXPECT_EQ(reader->frameCount(), 0u);
+    EXPECT_EQ(reader->frameCount(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(plat::nativePath("C:\\Images.AVI.previous"))) << "nothing left beside it";
 }
 
 TEST_F(OutputFile, EndingTheProgramFinishesAnOpenFile)

@@ -119,14 +119,46 @@ TEST_F(PathsTest, FopenAndRemoveUseTheMappedName) {
     EXPECT_EQ(fopen("C:\\Images_000.AVI", "rb"), nullptr);
 }
 
-TEST_F(PathsTest, FopenMakesTheDriveButNoOtherDirectory) {
-    FILE *f = fopen("E:\\x.txt", "w");
+// As on Windows, a missing directory makes an open fail, a drive letter
+// with no drive behind it too, and nothing is made for either.
+TEST_F(PathsTest, NamesOnMissingDrivesOrDirectoriesFindNoPath) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(fopen("E:\\x.txt", "w"), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(fs::exists(root() / "drives/e"));
+    EXPECT_EQ(GetFileAttributesA("E:\\"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(fs::exists(root() / "drives/e"));
+    EXPECT_EQ(fopen("C:\\no such dir\\x.avi", "wb"), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(fs::exists(root() / "drives/c/no such dir"));
+    // A drive whose directory is there is a drive.
+    fs::create_directories(root() / "drives/e");
+    FILE *f = fopen("e:\\x.txt", "w");
     ASSERT_NE(f, nullptr);
     fclose(f);
     EXPECT_TRUE(fs::exists(root() / "drives/e/x.txt"));
-    // As on Windows, a missing directory makes the open fail.
-    EXPECT_EQ(fopen("C:\\no such dir\\x.avi", "wb"), nullptr);
-    EXPECT_FALSE(fs::exists(root() / "drives/c/no such dir"));
+}
+
+// Characters Windows refuses in names: every file call fails with
+// ERROR_INVALID_NAME and nothing is created.
+TEST_F(PathsTest, NamesWithCharactersWindowsRefusesAreInvalid) {
+    const char *names[] = {"C:\\a<b.avi", "C:\\a>b.avi", "C:\\a:b.avi", "C:\\a\"b.avi", "C:\\a|b.avi",
+                           "C:\\a?b.avi", "C:\\a*b.avi", "C:\\a\tb.avi", "C:\\a\x01" "b.avi", "C:\\d<ir\\x.avi"};
+    for (const char *name : names) {
+        SCOPED_TRACE(name);
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(fopen(name, "wb"), nullptr);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(GetFileAttributesA(name), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+        EXPECT_FALSE(MoveFileA("C:\\", name));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(root() / "drives/c"), fs::directory_iterator()), 0)
+        << "nothing was created on the drive";
+    EXPECT_EQ(plat::windowsNameError("C:\\night.avi"), DWORD(ERROR_SUCCESS));
+    EXPECT_EQ(plat::windowsNameError("c:night.avi"), DWORD(ERROR_SUCCESS));
 }
 
 TEST_F(PathsTest, NativeNamesPassThroughTheWrappers) {

@@ -48,7 +48,14 @@ TEST_P(QtZeroTimersTest, StopAndCloseReachTheProgram) {
         ASSERT_EQ(toolbarButtons(main).size(), 4);
         toolbarButtons(main)[0]->click();  // Record
     });
+    QString titleDuringRun;
+    bool recordGreyedDuringRun = false, stopOfferedDuringRun = false;
     user().at(1500, [&] {
+        // What the person sees during the run: the image count in the
+        // snapshot window's title, Record greyed and Stop offered.
+        titleDuringRun = widgetOf(FindWindowA("NoctilSnapshotClass", nullptr))->windowTitle();
+        recordGreyedDuringRun = !toolbarButtons(main)[0]->isEnabled();
+        stopOfferedDuringRun = toolbarButtons(main)[1]->isEnabled();
         beforeCommand = exposures();
         if (GetParam().stopFirst)
             toolbarButtons(main)[1]->click();  // Stop
@@ -66,6 +73,10 @@ TEST_P(QtZeroTimersTest, StopAndCloseReachTheProgram) {
     ASSERT_TRUE(guard([&] { code = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL); }));
     EXPECT_EQ(code, 0);
     EXPECT_GE(beforeCommand, 3u) << "the cycle ran at full speed before the command";
+    EXPECT_TRUE(titleDuringRun.startsWith("C:\\zero.avi - ")) << titleDuringRun.toStdString();
+    EXPECT_GE(titleDuringRun.section(" - ", 1).toInt(), 3) << titleDuringRun.toStdString();
+    EXPECT_TRUE(recordGreyedDuringRun) << "the toolbar shows the run";
+    EXPECT_TRUE(stopOfferedDuringRun) << "the toolbar shows the run";
     if (GetParam().stopFirst) {
         EXPECT_TRUE(recordBack) << "Record is offered again after Stop";
         EXPECT_LE(atClose, beforeCommand + 1) << "no exposure after Stop";

@@ -47,7 +47,7 @@ TEST_F(MessageLoop, HandsOutPostedMessagesThenQuitThenPaintThenTimers) {
         DispatchMessageA(&msg);
     }
     EXPECT_EQ(order, (std::vector<UINT>{WM_USER + 1, WM_USER + 2, WM_USER + 3, WM_QUIT, WM_PAINT, WM_TIMER}));
-    EXPECT_EQ(nowMs(), 0u);
+    EXPECT_EQ(nowMs(), 10u) << "a 0 ms timer runs the 10 ms minimum";
 }
 
 TEST_F(MessageLoop, TimerWaitsWhileMessagesArePosted) {
@@ -107,11 +107,44 @@ TEST_F(MessageLoop, TimersDueTogetherComeInTheOrderTheyWereArmed) {
     EXPECT_EQ(nowMs(), 150u);
 }
 
-TEST_F(MessageLoop, TimerDurationIsUnsignedAndKillTimerKnowsItsTimers) {
+// Durations are raised to 10 ms and lowered to 2^31-1 ms, as Windows does.
+TEST_F(MessageLoop, TimerDurationsAreKeptWithinTheWindowsLimits) {
     HWND w = make();
-    EXPECT_EQ(SetTimer(w, 2, 0xFFFFFFFFu, nullptr), 2u);
+    const struct {
+        UINT asked;
+        plat::Micros dueMs;
+    } cases[] = {{0, 10}, {1, 10}, {9, 10}, {10, 10}, {11, 11}, {0x7FFFFFFFu, 0x7FFFFFFF}, {0x80000000u, 0x7FFFFFFF},
+                 {0xFFFFFFFFu, 0x7FFFFFFF}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.asked);
+        EXPECT_EQ(SetTimer(w, 2, c.asked, nullptr), 2u);
+        ASSERT_TRUE(plat::user::nextTimerDue());
+        EXPECT_EQ(*plat::user::nextTimerDue(), c.dueMs * 1000);
+    }
+}
+
+// Exposure 0 with delay 0: each timer message still comes 10 ms after it
+// was armed, so the loop waits (and the display shows) between them.
+TEST_F(MessageLoop, ZeroTimersRearmedOnEveryTurnComeTenMillisecondsApart) {
+    HWND w = make();
+    SetTimer(w, 1, 0, nullptr);
+    handler = [&](HWND h, UINT m, WPARAM id, LPARAM) -> std::optional<LRESULT> {
+        if (m != WM_TIMER) return std::nullopt;
+        KillTimer(h, id);
+        if (all(WM_TIMER).size() == 4) PostQuitMessage(0);
+        else SetTimer(h, id, 0, nullptr);
+        return 0;
+    };
+    EXPECT_EQ(runMessageLoop(), 0);
+    std::vector<std::uint32_t> times;
+    for (const Seen &s : all(WM_TIMER)) times.push_back(s.ms);
+    EXPECT_EQ(times, (std::vector<std::uint32_t>{10, 20, 30, 40}));
+}
+
+TEST_F(MessageLoop, KillTimerKnowsItsTimers) {
+    HWND w = make();
+    EXPECT_EQ(SetTimer(w, 2, 5000, nullptr), 2u);
     ASSERT_TRUE(plat::user::nextTimerDue());
-    EXPECT_EQ(*plat::user::nextTimerDue(), plat::Micros{0xFFFFFFFFu} * 1000);
     EXPECT_TRUE(KillTimer(w, 2));
     EXPECT_FALSE(KillTimer(w, 2));
     EXPECT_FALSE(plat::user::nextTimerDue());
@@ -162,8 +195,8 @@ TEST_F(MessageLoop, ScriptedActionsRunInOrderAtTheirVirtualTimes) {
 
 TEST_F(MessageLoop, WhatAPersonDidComesBeforeATimerThatIsDueOnEveryTurn) {
     HWND w = make();
-    // A zero timer is due again at once; each of its messages keeps the
-    // loop busy for 10 ms, so the loop never waits for the person.
+    // A timer of the 10 ms minimum whose messages each keep the loop busy
+    // for 10 ms is due again at once, so the loop never waits for the person.
     SetTimer(w, 1, 0, nullptr);
     std::vector<std::uint32_t> timers;
     std::uint32_t closedAt = 0;
@@ -183,7 +216,7 @@ TEST_F(MessageLoop, WhatAPersonDidComesBeforeATimerThatIsDueOnEveryTurn) {
     user().at(45, [&] { PostMessageA(w, WM_CLOSE, 0, 0); });
     EXPECT_EQ(runMessageLoop(), 0);
     EXPECT_EQ(closedAt, 50u) << "the first turn after the person acted";
-    EXPECT_EQ(timers, (std::vector<std::uint32_t>{0, 10, 20, 30, 40}));
+    EXPECT_EQ(timers, (std::vector<std::uint32_t>{10, 20, 30, 40}));
 }
 
 // What the hang said when GetMessageA hung; empty when it returned.

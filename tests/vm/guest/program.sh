@@ -33,9 +33,17 @@ noctil_display() {
   done
 }
 
+# Runs a command in a process group of its own under this shell, in the same
+# session, as a terminal's shell runs a job: the kernel discards stop
+# signals (Ctrl+Z) sent to a group that no parent in its session watches,
+# which a plain background command of a case is. For `&` only (it execs).
+noctil_own_group() { exec perl -e 'setpgrp(0, 0) or die "setpgrp: $!"; exec @ARGV or die "exec: $!"' -- "$@"; }
+
+# noctil_launch=noctil_own_group before noctil_start runs the program so.
+noctil_launch=
 noctil_start() {
   noctil_display || return 1
-  QT_QPA_PLATFORM=xcb "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
+  QT_QPA_PLATFORM=xcb $noctil_launch "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
   noctil_pid=$!
   noctil_window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Noctil$' | head -1)
   if [ -z "$noctil_window" ]; then

@@ -1,0 +1,260 @@
+// What Record does with the file an earlier run left under the output name,
+// through the real program: a file with images is replaced only when the
+// user says so, and only once the new run has written its first image; a
+// run that cannot start, or ends before its first image, leaves the earlier
+// file and its image log byte for byte.
+#include <vfw.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app_test.h"
+#include "dialog_user.h"
+#include "files/paths.h"
+#include "port/parallel_port.h"
+#include "user/window_system.h"
+
+namespace noctil::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint8_t kExpose = 0x0B;
+
+// An AVI file of `images` small grey images, as an earlier night left it.
+void writeEarlierNight(const char *windowsName, int images) {
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, windowsName, OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = 25;
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    BITMAPINFOHEADER format{};
+    format.biSize = sizeof format;
+    format.biWidth = 16;
+    format.biHeight = 8;
+    format.biPlanes = 1;
+    format.biBitCount = 24;
+    format.biSizeImage = 16 * 3 * 8;
+    ASSERT_EQ(AVIStreamSetFormat(stream, 0, &format, sizeof format), AVIERR_OK);
+    std::vector<BYTE> rows(format.biSizeImage);
+    for (int i = 0; i < images; i++) {
+        std::fill(rows.begin(), rows.end(), BYTE(40 + i));
+        ASSERT_EQ(AVIStreamWrite(stream, i, 1, rows.data(), LONG(rows.size()), AVIIF_KEYFRAME, nullptr, nullptr),
+                  AVIERR_OK);
+    }
+    AVIStreamRelease(stream);
+    AVIFileRelease(file);
+    AVIFileExit();
+}
+
+std::string bytesOf(const char *windowsName) {
+    std::ifstream in(plat::nativePath(windowsName), std::ios::binary);
+    if (!in) return "(no file)";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::size_t exposures() {
+    std::size_t n = 0;
+    for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes()) n += w.value == kExpose;
+    return n;
+}
+
+// Everything on drive C apart from the program's own temporary files.
+std::vector<std::string> filesOnDriveC() {
+    std::vector<std::string> names;
+    for (const fs::directory_entry &e : fs::directory_iterator(plat::driveDirectory('c'))) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("_NOCTIL", 0) != 0 && name != "WINDOWS") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+enum class How { Menu, Toolbar, StartCapture };
+enum class Answer { Yes, No, Enter };
+
+struct AskCase {
+    const char *name;
+    How how;
+    Answer answer;
+    bool replaced;
+};
+void PrintTo(const AskCase &c, std::ostream *os) { *os << c.name; }
+
+const AskCase kAskCases[] = {
+    {"YesFromTheMenuReplacesIt", How::Menu, Answer::Yes, true},
+    {"NoFromTheMenuKeepsIt", How::Menu, Answer::No, false},
+    {"EnterKeepsIt", How::Menu, Answer::Enter, false},
+    {"NoFromTheToolbarKeepsIt", How::Toolbar, Answer::No, false},
+    {"YesFromStartCaptureReplacesIt", How::StartCapture, Answer::Yes, true},
+    {"NoFromStartCaptureKeepsIt", How::StartCapture, Answer::No, false},
+};
+
+class AskBeforeReplacingTest : public AppTest, public ::testing::WithParamInterface<AskCase> {};
+
+TEST_P(AskBeforeReplacingTest, AFileWithImagesIsReplacedOnlyWhenTheUserSaysSo) {
+    const AskCase &c = GetParam();
+    installCamera(Camera::Test240);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=100\r\nDelay=100\r\n");
+    writeEarlierNight("C:\\night.avi", 3);
+    std::ofstream(plat::nativePath("C:\\night.log"), std::ios::binary) << "the earlier night's log\n";
+    const std::string before = bytesOf("C:\\night.avi");
+    const std::string logBefore = bytesOf("C:\\night.log");
+
+    bool stopOffered = false, recordOffered = false;
+    std::size_t exposuresAfter = 0;
+    HWND mainDuringRun = nullptr;
+    user().at(500, [&] {
+        switch (c.how) {
+        case How::Menu: choose(IDM_RECORD); break;
+        case How::Toolbar: EXPECT_TRUE(plat::user::clickToolbarButton(toolbar(), IDM_RECORD)); break;
+        case How::StartCapture:
+            choose(IDM_SETUP);
+            user().after(50, [] { EXPECT_TRUE(clickItem(findDialog("Setup Capture"), IDC_STARTCAPTURE)); });
+            break;
+        }
+    });
+    user().at(700, [&] {
+        mainDuringRun = mainWindow();
+        HWND box = findDialog("Record");
+        ASSERT_NE(box, nullptr) << "Record asks first";
+        switch (c.answer) {
+        case Answer::Yes: EXPECT_TRUE(clickItem(box, IDYES)); break;
+        case Answer::No: EXPECT_TRUE(clickItem(box, IDNO)); break;
+        case Answer::Enter: pressEnter(); break;  // No is the default
+        }
+    });
+    user().at(3000, [&] {
+        stopOffered = menuEnabled(IDM_STOP);
+        recordOffered = menuEnabled(IDM_RECORD);
+        exposuresAfter = exposures();
+        if (stopOffered) choose(IDM_STOP);
+    });
+    user().at(3100, [&] { exitProgram(); });
+    ASSERT_EQ(runProgram(), 0);
+
+    ASSERT_EQ(messageBoxLog().size(), 1u);
+    const plat::user::MessageBoxRecord &box = messageBoxLog()[0];
+    EXPECT_EQ(box.text, "C:\\night.avi already holds 3 images.\nReplace it with the images of this run?");
+    EXPECT_EQ(box.caption, "Record");
+    EXPECT_EQ(box.type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_EQ(box.owner, mainDuringRun);
+    if (c.replaced) {
+        EXPECT_EQ(box.result, IDYES);
+        EXPECT_TRUE(stopOffered);
+        EXPECT_GE(exposuresAfter, 2u);
+        EXPECT_NE(bytesOf("C:\\night.avi"), before);
+        EXPECT_NE(bytesOf("C:\\night.log"), logBefore) << "the new run's log replaces the earlier one";
+    } else {
+        EXPECT_EQ(box.result, IDNO);
+        EXPECT_FALSE(stopOffered) << "no run started";
+        EXPECT_TRUE(recordOffered);
+        EXPECT_EQ(exposuresAfter, 0u) << "the camera never integrated";
+        EXPECT_EQ(bytesOf("C:\\night.avi"), before) << "the earlier file, byte for byte";
+        EXPECT_EQ(bytesOf("C:\\night.log"), logBefore);
+    }
+    EXPECT_EQ(filesOnDriveC(), (std::vector<std::string>{"night.avi", "night.log"})) << "nothing left beside";
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, AskBeforeReplacingTest, ::testing::ValuesIn(kAskCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Files that hold no image are replaced without a question; numbering never
+// replaces anything, so it never asks.
+TEST_F(AppTest, AFileWithoutImagesIsReplacedWithoutAQuestion) {
+    installCamera(Camera::Test240);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=100\r\nDelay=100\r\n");
+    writeEarlierNight("C:\\night.avi", 0);
+    user().at(500, [&] { choose(IDM_RECORD); });
+    user().at(2000, [&] { choose(IDM_STOP); });
+    user().at(2100, [&] { exitProgram(); });
+    ASSERT_EQ(runProgram(), 0);
+    EXPECT_EQ(messageBoxTexts(), std::vector<std::string>{});
+    AVIFileInit();
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&stream, "C:\\night.avi", streamtypeVIDEO, 0, OF_READ, nullptr), AVIERR_OK);
+    EXPECT_GE(AVIStreamLength(stream), 2) << "the new run's images";
+    AVIStreamRelease(stream);
+    AVIFileExit();
+}
+
+// Runs that end before their first image: the stream cannot be set up (no
+// camera, so no format), the user stops or ends the program before any
+// image came, or a paused run only showed its images.
+enum class End { Stop, Exit };
+struct NoImageCase {
+    const char *name;
+    Camera camera;
+    bool paused;
+    End end;
+    std::uint32_t endMs;
+    std::vector<std::string> messages;  // after the question
+};
+void PrintTo(const NoImageCase &c, std::ostream *os) { *os << c.name; }
+
+const NoImageCase kNoImageCases[] = {
+    {"NoDriverMeansNoFormat", Camera::None, false, End::Stop, 1500,
+     {"Can't set AVI stream format"}},
+    {"StoppedBeforeTheFirstImage", Camera::Test240, false, End::Stop, 700, {}},
+    {"ExitBeforeTheFirstImage", Camera::Test240, false, End::Exit, 700, {}},
+    {"PausedRunShowedItsImagesOnly", Camera::Test240, true, End::Stop, 16000, {}},
+};
+
+class NoImageTest : public AppTest, public ::testing::WithParamInterface<NoImageCase> {};
+
+TEST_P(NoImageTest, TheEarlierFileStaysAsItWas) {
+    const NoImageCase &c = GetParam();
+    installCamera(c.camera);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=5000\r\n");
+    writeEarlierNight("C:\\night.avi", 2);
+    std::ofstream(plat::nativePath("C:\\night.log"), std::ios::binary) << "the earlier night's log\n";
+    const std::string before = bytesOf("C:\\night.avi");
+    std::vector<std::string> filesDuringRun;
+    std::string titleDuringRun;
+    if (c.paused) user().at(400, [&] { choose(IDM_PAUSE); });
+    user().at(500, [&] { choose(IDM_RECORD); });
+    user().at(600, [&] { EXPECT_TRUE(clickItem(findDialog("Record"), IDYES)); });
+    user().at(650, [&] {
+        if (!c.messages.empty()) pressEnter();
+    });
+    user().at(c.endMs - 10, [&] {
+        filesDuringRun = filesOnDriveC();
+        titleDuringRun = windowText(snapshotWindow());
+    });
+    if (c.end == End::Stop) {
+        user().at(c.endMs, [&] { choose(IDM_STOP); });
+        user().at(c.endMs + 100, [&] { exitProgram(); });
+    } else {
+        user().at(c.endMs, [&] { exitProgram(); });
+    }
+    ASSERT_EQ(runProgram(), 0);
+
+    std::vector<std::string> texts = messageBoxTexts();
+    ASSERT_FALSE(texts.empty());
+    texts.erase(texts.begin());  // the question
+    EXPECT_EQ(texts, c.messages);
+    EXPECT_EQ(bytesOf("C:\\night.avi"), before) << "the earlier file, byte for byte";
+    EXPECT_EQ(bytesOf("C:\\night.log"), "the earlier night's log\n");
+    EXPECT_EQ(filesOnDriveC(), (std::vector<std::string>{"night.avi", "night.log"}));
+    if (c.camera != Camera::None) {
+        // While the run waited for its first image the earlier file was kept aside.
+        EXPECT_EQ(filesDuringRun, (std::vector<std::string>{"night.avi", "night.avi.previous", "night.log"}));
+    }
+    if (c.paused) {
+        EXPECT_GE(exposures(), 2u) << "the paused run went on exposing";
+        EXPECT_EQ(titleDuringRun.find("night.avi - "), std::string::npos) << "no image was counted";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, NoImageTest, ::testing::ValuesIn(kNoImageCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace noctil::test
