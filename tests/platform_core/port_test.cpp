@@ -138,8 +138,8 @@ TEST_F(PortTest, TheSessionPortHoldsItsFullCapacityWithoutAllocating) {
 TEST_F(PortTest, EachSessionStartsWithAFreshPort) {
     _outp(kData, 0x0B);
     EXPECT_EQ(plat::session().component<ParallelPort>().writes().size(), 1u);
-    TearDown();
-    SetUp();
+    endSession();
+    plat::Session next(plat::SessionOptions{root(), true, std::make_unique<plat::HeadlessDisplay>()});
     EXPECT_EQ(plat::session().component<ParallelPort>().writes().size(), 0u);
     EXPECT_EQ(plat::session().component<ParallelPort>().data(), 0);
 }
