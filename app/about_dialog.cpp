@@ -5,8 +5,7 @@
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;  // the dialog manager gives the focus to the default button
+    case WM_INITDIALOG: return TRUE;  // the dialog manager gives the focus to the default button
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, LOWORD(wParam));

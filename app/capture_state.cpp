@@ -18,8 +18,7 @@ static void EnableCommand(HMENU captureMenu, UINT command, BOOL enable)
 // Start Capture in an open Setup dialog is usable exactly while no run is on.
 static void UpdateStartCapture(void)
 {
-    if (app.setupDialog != NULL)
-        EnableWindow(GetDlgItem(app.setupDialog, IDC_STARTCAPTURE), app.recording == 0);
+    if (app.setupDialog != NULL) EnableWindow(GetDlgItem(app.setupDialog, IDC_STARTCAPTURE), app.recording == 0);
 }
 
 // Record and Stop for a run starting or ending; Pause for the paused flag.
@@ -45,7 +44,6 @@ void SetCaptureState(INT state)
         CheckMenuItem(captureMenu, IDM_PAUSE, app.paused ? MF_CHECKED : MF_UNCHECKED);
         SendMessageA(app.toolbarWindow, TB_CHECKBUTTON, IDM_PAUSE, app.paused ? TRUE : FALSE);
         break;
-    default:
-        break;  // not a state: nothing changes
+    default: break;  // not a state: nothing changes
     }
 }

@@ -11,9 +11,8 @@
 void ComposeFailureText(char *text, size_t size, const char *what, DWORD error)
 {
     char reason[REASON_SIZE];
-    if (error == ERROR_SUCCESS ||
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, reason,
-                       sizeof reason, NULL) == 0) {
+    if (error == ERROR_SUCCESS || FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                                 error, 0, reason, sizeof reason, NULL) == 0) {
         snprintf(text, size, "%s", what);
         return;
     }

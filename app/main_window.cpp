@@ -78,8 +78,7 @@ static LRESULT OnExit(void)
 static LRESULT OnAutoIncrement(void)
 {
     app.settings.autoIncrement = app.settings.autoIncrement ? 0 : 1;
-    CheckMenuItem(GetMenu(app.mainWindow), IDM_AUTOINCREMENT,
-                  app.settings.autoIncrement ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(GetMenu(app.mainWindow), IDM_AUTOINCREMENT, app.settings.autoIncrement ? MF_CHECKED : MF_UNCHECKED);
     return 0;
 }
 

@@ -19,8 +19,8 @@ HWND CreateToolbar(HWND parent)
     INITCOMMONCONTROLSEX init = {sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&init);
 
-    HWND toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, NULL, WS_CHILD | CCS_ADJUSTABLE | TBSTYLE_TOOLTIPS, 0,
-                                   0, 0, 0, parent, (HMENU)(UINT_PTR)IDC_TOOLBAR, app.instanceHandle, NULL);
+    HWND toolbar = CreateWindowExA(0, TOOLBARCLASSNAMEA, NULL, WS_CHILD | CCS_ADJUSTABLE | TBSTYLE_TOOLTIPS, 0, 0, 0, 0,
+                                   parent, (HMENU)(UINT_PTR)IDC_TOOLBAR, app.instanceHandle, NULL);
     app.toolbarWindow = toolbar;
     SendMessageA(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
 

@@ -43,15 +43,15 @@ static void RegisterWindowClasses(HINSTANCE instance)
 static BOOL CreateMainWindows(HINSTANCE instance, int showCommand)
 {
     app.instanceHandle = instance;
-    HWND mainWindow = CreateWindowExA(0, mainClassName, "Noctil", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                      CW_USEDEFAULT, 0, NULL, NULL, instance, NULL);
+    HWND mainWindow = CreateWindowExA(0, mainClassName, "Noctil", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                                      0, NULL, NULL, instance, NULL);
     if (mainWindow == NULL) return FALSE;
     app.mainWindow = mainWindow;
     ShowWindow(mainWindow, showCommand);
     UpdateWindow(mainWindow);
 
-    app.snapshotWindow = CreateWindowExA(0, snapshotClassName, "NoctilSnapshot", SNAPSHOT_STYLE, CW_USEDEFAULT,
-                                         0, SNAPSHOT_WIDTH, SNAPSHOT_HEIGHT, NULL, NULL, instance, NULL);
+    app.snapshotWindow = CreateWindowExA(0, snapshotClassName, "NoctilSnapshot", SNAPSHOT_STYLE, CW_USEDEFAULT, 0,
+                                         SNAPSHOT_WIDTH, SNAPSHOT_HEIGHT, NULL, NULL, instance, NULL);
     ShowWindow(app.snapshotWindow, showCommand);  // a missing snapshot window is tolerated
 
     CreateToolbar(mainWindow);

@@ -38,8 +38,7 @@ class AviSource {
 public:
     // Opens `file`; nullopt with `error` saying why it cannot be converted.
     // `warning` tells of a file that was cut off.
-    static std::unique_ptr<AviSource> open(const std::filesystem::path &file, std::string &error,
-                                           std::string &warning);
+    static std::unique_ptr<AviSource> open(const std::filesystem::path &file, std::string &error, std::string &warning);
     ~AviSource();
 
     std::size_t imageCount() const;

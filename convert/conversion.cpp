@@ -73,7 +73,8 @@ void clearTargets(const std::vector<std::filesystem::path> &targets, const std::
     if (existing.empty()) return;
     if (!force) {
         std::string text = existing.front().string() + " exists";
-        if (existing.size() > 1) text += " (and " + std::to_string(existing.size() - 1) + " more of the files to write)";
+        if (existing.size() > 1)
+            text += " (and " + std::to_string(existing.size() - 1) + " more of the files to write)";
         throw Failure{text + "; nothing was written. Use --force to replace them"};
     }
     for (const auto &t : existing)
@@ -108,13 +109,13 @@ void writeFitsFiles(const AviSource &source, const LogMatch &log, const std::vec
         grey += isGrey;
     }
     out << "wrote " << targets.size() << " FITS file" << (targets.size() == 1 ? "" : "s") << ", "
-        << targets.front().filename().string() << (targets.size() > 1 ? " to " + targets.back().filename().string() : "")
-        << ", in " << targets.front().parent_path().string() << " (" << grey << " grey, " << targets.size() - grey
-        << " colour)\n";
+        << targets.front().filename().string()
+        << (targets.size() > 1 ? " to " + targets.back().filename().string() : "") << ", in "
+        << targets.front().parent_path().string() << " (" << grey << " grey, " << targets.size() - grey << " colour)\n";
 }
 
-void writeSerFile(const AviSource &source, const LogMatch &log, const std::filesystem::path &target,
-                  std::ostream &out, std::ostream &err) {
+void writeSerFile(const AviSource &source, const LogMatch &log, const std::filesystem::path &target, std::ostream &out,
+                  std::ostream &err) {
     // The file is grey only when every image is.
     bool colour = false;
     for (std::size_t i = 0; i < source.imageCount() && !colour; ++i) colour = !readImage(source, i).grey();
@@ -180,12 +181,14 @@ int convert(const Options &o, std::ostream &out, std::ostream &err) {
             log = matchLog(*text, source->imageCount(), source->width(), source->height());
             const std::filesystem::path logPath = o.log ? *o.log : plat::imagelog::logPathFor(o.input);
             if (log.error)
-                throw Failure{"the log " + logPath.string() + " does not match " + o.input.string() + ": " + *log.error +
-                              ". Use --no-log to convert without times"};
-            for (const std::string &w : log.warnings) err << "noctil-convert: warning: " << logPath.string() << ": " << w << "\n";
+                throw Failure{"the log " + logPath.string() + " does not match " + o.input.string() + ": " +
+                              *log.error + ". Use --no-log to convert without times"};
+            for (const std::string &w : log.warnings)
+                err << "noctil-convert: warning: " << logPath.string() << ": " << w << "\n";
         } else {
             if (o.useLog)
-                err << "noctil-convert: warning: no image log beside " << o.input.string() << ": no times are written\n";
+                err << "noctil-convert: warning: no image log beside " << o.input.string()
+                    << ": no times are written\n";
             log.lines.resize(source->imageCount());
         }
 

@@ -17,9 +17,9 @@ namespace noctil::convert {
 struct FitsKeyword {
     enum class Kind { Text, Integer, Fixed, Comment } kind;
     std::string name;
-    std::string text;         // Text and Comment
-    long long integer = 0;    // Integer
-    double number = 0;        // Fixed, written with `decimals` decimals
+    std::string text;       // Text and Comment
+    long long integer = 0;  // Integer
+    double number = 0;      // Fixed, written with `decimals` decimals
     int decimals = 0;
     std::string comment;
 };

@@ -11,14 +11,14 @@ namespace noctil::convert {
 enum class OutputKind { Fits, Ser };
 
 struct Options {
-    std::filesystem::path input;          // the output AVI file of a run
+    std::filesystem::path input;  // the output AVI file of a run
     OutputKind kind = OutputKind::Fits;
-    std::optional<std::filesystem::path> log;  // given; else the log beside the input, where present
-    bool useLog = true;                   // false: --no-log
+    std::optional<std::filesystem::path> log;              // given; else the log beside the input, where present
+    bool useLog = true;                                    // false: --no-log
     std::optional<std::filesystem::path> outputDirectory;  // else the input's directory
-    bool force = false;                   // replace files that exist
+    bool force = false;                                    // replace files that exist
     bool help = false;
-    bool version = false;                 // --version: print the version, convert nothing
+    bool version = false;  // --version: print the version, convert nothing
 };
 
 // Reads the arguments after the program name; nullopt with `error` set when

@@ -15,8 +15,8 @@ namespace noctil::convert {
 struct SerHeader {
     bool colour = false;  // RGB triplets; else one grey byte per pixel
     std::uint32_t width = 0, height = 0, frames = 0;
-    std::string instrument;                  // up to 40 characters
-    std::optional<std::int64_t> startUtc;    // UTC microseconds of the first image
+    std::string instrument;                // up to 40 characters
+    std::optional<std::int64_t> startUtc;  // UTC microseconds of the first image
 };
 
 inline constexpr std::size_t kSerHeaderBytes = 178;

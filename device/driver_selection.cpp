@@ -14,10 +14,7 @@
 #define NO_DRIVER_NAME "<none>"
 
 // Connects the driver at `index` to the capture window, if the window exists.
-static BOOL ConnectDriver(int index)
-{
-    return (BOOL)SendCaptureMessage(WM_CAP_DRIVER_CONNECT, (WORD)index, 0) != 0;
-}
+static BOOL ConnectDriver(int index) { return (BOOL)SendCaptureMessage(WM_CAP_DRIVER_CONNECT, (WORD)index, 0) != 0; }
 
 // The driver's name is its menu entry's text after the first blank, which
 // is the description exactly as the driver gave it ("&%d %s").
@@ -30,17 +27,13 @@ static void TakeDriverName(HMENU optionsMenu)
     snprintf(app.settings.driverName, sizeof app.settings.driverName, "%s", name);
 }
 
-static HMENU OptionsMenu(HWND mainWindow)
-{
-    return GetSubMenu(GetMenu(mainWindow), OPTIONS_MENU_POSITION);
-}
+static HMENU OptionsMenu(HWND mainWindow) { return GetSubMenu(GetMenu(mainWindow), OPTIONS_MENU_POSITION); }
 
 // WM_CREATE of the main window: app.mainWindow is not stored yet, so the
 // window comes as a parameter.
 void ConnectSavedDriver(HWND mainWindow)
 {
-    app.captureWindow = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 0, 0, 160, 120,
-                                                mainWindow, 0);
+    app.captureWindow = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 0, 0, 160, 120, mainWindow, 0);
     SendCaptureMessage(WM_CAP_SET_CALLBACK_ERRORA, 0, (LPARAM)CaptureErrorCallback);
     HMENU optionsMenu = OptionsMenu(mainWindow);
 
@@ -51,8 +44,7 @@ void ConnectSavedDriver(HWND mainWindow)
     for (int index = 0; index < MAX_DRIVERS; index++) {
         char description[DESCRIPTION_SIZE] = "";
         char version[VERSION_SIZE] = "";
-        if (!capGetDriverDescriptionA(index, description, sizeof description, version, sizeof version))
-            continue;
+        if (!capGetDriverDescriptionA(index, description, sizeof description, version, sizeof version)) continue;
         description[sizeof description - 1] = '\0';
         char text[ENTRY_TEXT_LIMIT + 1];
         snprintf(text, sizeof text, "&%d %s", index, description);

@@ -2,10 +2,7 @@
 // Overlay check marks, which always show what the driver is doing.
 #include "app_state.h"
 
-static void ReadStatus(void)
-{
-    SendCaptureMessage(WM_CAP_GET_STATUS, sizeof(CAPSTATUS), (LPARAM)&app.captureStatus);
-}
+static void ReadStatus(void) { SendCaptureMessage(WM_CAP_GET_STATUS, sizeof(CAPSTATUS), (LPARAM)&app.captureStatus); }
 
 // Preview: flips the live preview. previewMode records the outcome the
 // driver reports, not the request.
@@ -53,6 +50,5 @@ void UpdateViewCheckMarks(HMENU menu)
 {
     ReadStatus();
     CheckMenuItem(menu, IDM_PREVIEW, MF_BYCOMMAND | (app.captureStatus.fLiveWindow ? MF_CHECKED : MF_UNCHECKED));
-    CheckMenuItem(menu, IDM_OVERLAY,
-                  MF_BYCOMMAND | (app.captureStatus.fOverlayWindow ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, IDM_OVERLAY, MF_BYCOMMAND | (app.captureStatus.fOverlayWindow ? MF_CHECKED : MF_UNCHECKED));
 }

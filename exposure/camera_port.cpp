@@ -6,7 +6,4 @@
 
 // One byte to the data register sets all eight lines at once; the level
 // stays until the next write. Nothing is read back and nothing waits.
-void WriteCameraPort(BYTE value)
-{
-    _outp(CAMERA_PORT_ADDRESS, value);
-}
+void WriteCameraPort(BYTE value) { _outp(CAMERA_PORT_ADDRESS, value); }

@@ -23,10 +23,7 @@
 // hand-edited settings file or a number above 2^31-1 typed in the Setup
 // dialog gives one) would otherwise reach SetTimer as an unsigned duration
 // of about 49 days; it counts as 0 ms instead, so the cycle goes on at once.
-static UINT TimerMs(INT ms)
-{
-    return ms < 0 ? 0 : (UINT)ms;
-}
+static UINT TimerMs(INT ms) { return ms < 0 ? 0 : (UINT)ms; }
 
 // Puts the camera into integration and arms the timer that ends this phase.
 static void StartExposure(void)
@@ -173,8 +170,8 @@ static BOOL SameVideoFormat(void)
              "The capture device now delivers %ld x %ld frames of %u bits, not the %ld x %ld frames of %u bits of "
              "this run.\n%s keeps its %d images; the run has ended.",
              (long)now.biWidth, (long)(now.biHeight < 0 ? -now.biHeight : now.biHeight), (unsigned)now.biBitCount,
-             (long)was->biWidth, (long)(was->biHeight < 0 ? -was->biHeight : was->biHeight),
-             (unsigned)was->biBitCount, app.outputName, app.framesWritten);
+             (long)was->biWidth, (long)(was->biHeight < 0 ? -was->biHeight : was->biHeight), (unsigned)was->biBitCount,
+             app.outputName, app.framesWritten);
     ReportRunFailure(RUN_FAILURE_WRITE, what, ERROR_SUCCESS);
     StopRecording();
     return FALSE;

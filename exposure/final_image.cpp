@@ -43,8 +43,8 @@ static uint64_t PackedDibRows(const BITMAPINFOHEADER *header)
 size_t PackedDibSize(const BITMAPINFOHEADER *header)
 {
     WORD bitCount = header->biBitCount;
-    BOOL knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
-                      bitCount == 32;
+    BOOL knownDepth =
+        bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
     if (!knownDepth || header->biWidth <= 0 || header->biHeight == 0) return 0;
     if (header->biClrUsed > MAX_PACKED_DIB_BYTES / 4) return 0;
     uint64_t size = sizeof(BITMAPINFOHEADER) + (uint64_t)PackedDibColorTableBytes(header) +
@@ -52,10 +52,7 @@ size_t PackedDibSize(const BITMAPINFOHEADER *header)
     return size > MAX_PACKED_DIB_BYTES ? 0 : (size_t)size;
 }
 
-BYTE *PackedDibBits(PackedDib *dib)
-{
-    return (BYTE *)dib + sizeof(BITMAPINFOHEADER) + PackedDibColorTableBytes(dib);
-}
+BYTE *PackedDibBits(PackedDib *dib) { return (BYTE *)dib + sizeof(BITMAPINFOHEADER) + PackedDibColorTableBytes(dib); }
 
 // Copies frame 0 of the reader into a new block that replaces *imageSlot.
 // The new block is allocated before the old one is freed, so an image that

@@ -14,7 +14,6 @@
 
 #include "app_state.h"
 
-
 // The heights read out field by field: 480-line and 576-line interlaced
 // video. Every other height is read as whole frames.
 #define FIELD_MODE_HEIGHT_525 480

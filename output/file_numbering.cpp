@@ -21,8 +21,8 @@ static BOOL NameIsTaken(const char *name)
 {
     if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return TRUE;
     DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-           error != ERROR_FILENAME_EXCED_RANGE && error != ERROR_INVALID_NAME;
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_FILENAME_EXCED_RANGE &&
+           error != ERROR_INVALID_NAME;
 }
 
 // Compares a tail of the name with the extension without regard to the

@@ -11,10 +11,7 @@
 
 // The user's command failed: the box says what, and why when the system
 // gave a reason.
-static void ShowError(const char *text)
-{
-    ShowFailure(text, GetLastError());
-}
+static void ShowError(const char *text) { ShowFailure(text, GetLastError()); }
 
 static void ShowErrorWithName(const char *format)
 {

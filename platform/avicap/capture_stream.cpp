@@ -18,7 +18,11 @@ std::uint64_t runBeingWritten() { return avi::newestFileBeingWritten(); }
 CaptureStream::CaptureStream(HWND window, std::shared_ptr<Driver> driver, const CAPVIDEOCALLBACK &callback,
                              std::span<std::uint8_t> frame, std::span<std::uint8_t> extraFrame,
                              StreamProgress &progress)
-    : window_(window), driver_(std::move(driver)), callback_(callback), frame_(frame), extraFrame_(extraFrame),
+    : window_(window),
+      driver_(std::move(driver)),
+      callback_(callback),
+      frame_(frame),
+      extraFrame_(extraFrame),
       progress_(progress) {}
 
 // Hands one captured frame to the video-stream callback.

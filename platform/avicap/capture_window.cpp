@@ -157,8 +157,8 @@ private:
 
     CaptureStream *stream_ = nullptr;  // the stream running now
     StreamProgress progress_;
-    bool failureReported_ = false;     // the user hears of a failed device once per connection
-    std::vector<std::string> reports_; // messages for the user, shown from the message loop
+    bool failureReported_ = false;      // the user hears of a failed device once per connection
+    std::vector<std::string> reports_;  // messages for the user, shown from the message loop
 };
 
 bool CaptureWindow::connect(WPARAM index) {
@@ -328,8 +328,9 @@ BOOL CaptureWindow::setCaptureFile(LPCSTR name) {
 BOOL CaptureWindow::sequence(bool toFile) {
     if (!driver_ || stream_) return FALSE;
     if (!videoCallback_ && !parms_.fLimitEnabled) {
-        std::fprintf(stderr, "capture window: a stream with neither a video-stream callback nor a time limit "
-                             "could never stop; not started\n");
+        std::fprintf(stderr,
+                     "capture window: a stream with neither a video-stream callback nor a time limit "
+                     "could never stop; not started\n");
         return FALSE;
     }
     // A device that is not back fails the stream at its start, which is
@@ -425,7 +426,9 @@ LRESULT CaptureWindow::notImplemented(UINT message, WPARAM wParam, LPARAM lParam
 
 LRESULT CaptureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_TIMER: if (wParam == LiveVideo::kTimerId) showLiveFrame(); return 0;
+    case WM_TIMER:
+        if (wParam == LiveVideo::kTimerId) showLiveFrame();
+        return 0;
     case WM_PAINT: onPaint(); return 0;
     case WM_DESTROY: onDestroy(); return 0;
     case kShowReport: showReport(); return 0;

@@ -167,9 +167,9 @@ std::string installedDriverName(int index);
 std::unique_ptr<Driver> makeInstalledDriver(int index);
 
 // Opens the driver installed at `index`: null when the index holds none or
-// it fails to open (then `failure`, when given, gets the driver's reason). The driver is closed when the last holder lets it go,
-// or when the session ends while it is still held (the devices it watches,
-// such as the port, end with the session).
+// it fails to open (then `failure`, when given, gets the driver's reason). The driver is closed when the last holder
+// lets it go, or when the session ends while it is still held (the devices it watches, such as the port, end with the
+// session).
 std::shared_ptr<Driver> openInstalledDriver(int index, std::string *failure = nullptr);
 
 }  // namespace plat::avicap

@@ -62,8 +62,8 @@ bool runSourceDialog(HWND owner, const std::string &title, std::span<SourceChoic
     }
     for (std::size_t i = 0; i < fields.size(); ++i, y += 18) {
         addControl(t, "STATIC", fields[i].label, IDC_STATIC, SS_LEFT, 8, y + 2, 100, 10);
-        addControl(t, "EDIT", "", kFieldEditFirst + static_cast<int>(i), ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
-                   112, y, 80, 13);
+        addControl(t, "EDIT", "", kFieldEditFirst + static_cast<int>(i),
+                   ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 112, y, 80, 13);
     }
     addOkCancel(t, y + 6);
     t.cy = y + 26;
@@ -90,7 +90,8 @@ bool runSourceDialog(HWND owner, const std::string &title, std::span<SourceChoic
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 SourceField &f = fields[i];
                 BOOL translated = FALSE;
-                const int v = static_cast<int>(GetDlgItemInt(dialog, kFieldEditFirst + static_cast<int>(i), &translated, TRUE));
+                const int v =
+                    static_cast<int>(GetDlgItemInt(dialog, kFieldEditFirst + static_cast<int>(i), &translated, TRUE));
                 if (translated) f.value = std::clamp(v, f.minimum, f.maximum);
             }
             EndDialog(dialog, IDOK);
@@ -105,7 +106,8 @@ bool runSourceDialog(HWND owner, const std::string &title, std::span<SourceChoic
     return user::runModalDialog(t, res::moduleInstance(), owner, proc, 0) == IDOK;
 }
 
-bool runFormatDialog(HWND owner, const std::string &title, std::span<const BITMAPINFOHEADER> formats, std::size_t &index) {
+bool runFormatDialog(HWND owner, const std::string &title, std::span<const BITMAPINFOHEADER> formats,
+                     std::size_t &index) {
     if (formats.empty()) return false;
     res::DialogTemplate t = dialogTemplate(title, 200, 0);
     int y = 8;

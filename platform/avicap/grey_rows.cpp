@@ -61,15 +61,16 @@ void fineLevels(const float *light, const float *glow, float lightScale, float g
     const __m128 l = _mm_set1_ps(lightScale), g = _mm_set1_ps(glowScale), b = _mm_set1_ps(bias);
     const __m128 top = _mm_set1_ps(ceiling);
     const auto level = [&](std::size_t at) {
-        const __m128 v = _mm_add_ps(b, _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(light + at), l),
-                                                  _mm_mul_ps(_mm_loadu_ps(glow + at), g)));
+        const __m128 v =
+            _mm_add_ps(b, _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(light + at), l), _mm_mul_ps(_mm_loadu_ps(glow + at), g)));
         return _mm_cvtps_epi32(_mm_min_ps(v, top));
     };
     for (; i + 8 <= count; i += 8)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(level(i), level(i + 4)));
 #endif
     for (; i < count; ++i)
-        out[i] = static_cast<std::int16_t>(std::lround(std::min<float>(bias + light[i] * lightScale + glow[i] * glowScale, ceiling)));
+        out[i] = static_cast<std::int16_t>(
+            std::lround(std::min<float>(bias + light[i] * lightScale + glow[i] * glowScale, ceiling)));
 }
 
 void addNoiseAndRound(const std::int16_t *fine, const std::int16_t *noise, int width, std::uint8_t *out) {
@@ -95,9 +96,8 @@ void addNoiseToLevelAndRound(std::int16_t fine, const std::int16_t *noise, int w
 #if NOCTIL_X86
     // As addNoiseAndRound, with one level for the whole row: only the noise
     // is read from memory.
-    const __m128i level = _mm_add_epi16(
-        _mm_set1_epi16(fine),
-        _mm_setr_epi16(kHalfUp, kHalfDown, kHalfUp, kHalfDown, kHalfUp, kHalfDown, kHalfUp, kHalfDown));
+    const __m128i level = _mm_add_epi16(_mm_set1_epi16(fine), _mm_setr_epi16(kHalfUp, kHalfDown, kHalfUp, kHalfDown,
+                                                                             kHalfUp, kHalfDown, kHalfUp, kHalfDown));
     for (; x + 16 <= width; x += 16) {
         const auto *n = reinterpret_cast<const __m128i *>(noise + x);
         const __m128i low = _mm_add_epi16(_mm_loadu_si128(n), level);

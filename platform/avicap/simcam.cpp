@@ -65,7 +65,8 @@ public:
 
     bool selectFormat(std::size_t index) override {
         if (index >= formats_.size()) return false;
-        const bool resized = formats_[index].biWidth != format().biWidth || formats_[index].biHeight != format().biHeight;
+        const bool resized =
+            formats_[index].biWidth != format().biWidth || formats_[index].biHeight != format().biHeight;
         formatIndex_ = index;
         if (open_ && resized) buildSky();
         return true;
@@ -108,7 +109,8 @@ private:
             return value;
         };
         if (const auto gain = number(kGainKey, 10, 1600)) settings_.gain = static_cast<double>(*gain) / 100.0;
-        if (const auto sky = number(kSkyNumberKey, 0, 0x7FFFFFFF)) settings_.skyNumber = static_cast<std::uint64_t>(*sky);
+        if (const auto sky = number(kSkyNumberKey, 0, 0x7FFFFFFF))
+            settings_.skyNumber = static_cast<std::uint64_t>(*sky);
     }
 
     // The noise-free levels of one charge over the whole scene, kept while
@@ -150,8 +152,8 @@ private:
         slot->charge = charge;
         slot->valid = true;
         slot->lastUse = frameNumber_;
-        slot->uniform = std::adjacent_find(slot->fine.begin(), slot->fine.end(), std::not_equal_to<>()) ==
-                        slot->fine.end();
+        slot->uniform =
+            std::adjacent_find(slot->fine.begin(), slot->fine.end(), std::not_equal_to<>()) == slot->fine.end();
         return *slot;
     }
 
@@ -220,7 +222,7 @@ private:
     double lightSeconds_ = 0, glowSeconds_ = 0;  // integrated so far
     unsigned heldRows_ = 0;                      // fields still on the sensor after integration
     RowCharge heldCharge_;
-    unsigned pendingRows_ = 0;                   // fields the next frame carries
+    unsigned pendingRows_ = 0;  // fields the next frame carries
     RowCharge pendingCharge_;
     std::uint64_t frameNumber_ = 0;
     std::array<ChargeLevels, kKeptCharges> levels_;

@@ -17,11 +17,11 @@ double unitRandom(std::uint64_t &state) { return static_cast<double>(nextRandom(
 // plain after a few seconds of integration.
 constexpr double kMagnitudeZeroRate = 40000.0;
 constexpr double kFaintestMagnitude = 9.0;
-constexpr int kBrightStars = 4;             // magnitudes 0, 0.5, 1 and 1.5
-constexpr double kSkyRate = 3.0;           // background at the top of the scene
-constexpr double kSkyGradient = 1.5;       // extra background towards the bottom
-constexpr double kGlowRate = 40.0;         // at the glowing corner
-constexpr double kGlowReach = 0.12;        // fall-off length, fraction of the width
+constexpr int kBrightStars = 4;       // magnitudes 0, 0.5, 1 and 1.5
+constexpr double kSkyRate = 3.0;      // background at the top of the scene
+constexpr double kSkyGradient = 1.5;  // extra background towards the bottom
+constexpr double kGlowRate = 40.0;    // at the glowing corner
+constexpr double kGlowReach = 0.12;   // fall-off length, fraction of the width
 
 // Noise windows a row can start at. A frame field's mean stays as steady as
 // with noise drawn afresh for every pixel only while a field (some 150,000
@@ -71,7 +71,8 @@ void Sky::build(int width, int height, const SkySettings &settings) {
         for (int y = std::max(0, y0 - reach); y <= std::min(height_ - 1, y0 + reach); ++y)
             for (int x = std::max(0, x0 - reach); x <= std::min(width_ - 1, x0 + reach); ++x) {
                 const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
-                light_[index(x, y)] += static_cast<float>(rate * norm * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma)));
+                light_[index(x, y)] +=
+                    static_cast<float>(rate * norm * std::exp(-(dx * dx + dy * dy) / (2 * sigma * sigma)));
             }
         ++starCount_;
     }
@@ -113,8 +114,9 @@ void Sky::buildNoise() {
 void Sky::chargeLevels(RowCharge charge, std::span<FineLevel> out) const {
     const double fine = settings_.gain * (1 << kFineLevelShift);
     fineLevels(light_.data(), glow_.data(), static_cast<float>(charge.lightSeconds * fine),
-               static_cast<float>(charge.glowSeconds * fine), static_cast<float>(settings_.bias * (1 << kFineLevelShift)),
-               kSaturatedFine, std::min(out.size(), light_.size()), out.data());
+               static_cast<float>(charge.glowSeconds * fine),
+               static_cast<float>(settings_.bias * (1 << kFineLevelShift)), kSaturatedFine,
+               std::min(out.size(), light_.size()), out.data());
 }
 
 void Sky::renderRow(const FineLevel *fine, std::uint64_t &noise, std::uint8_t *out) const {

@@ -23,9 +23,9 @@ namespace plat::avicap {
 
 struct SkySettings {
     std::uint64_t skyNumber = 0x4E6F63746C536B79ull;
-    double gain = 1.0;        // levels per electron
-    double bias = 16.0;       // level of no charge
-    double readNoise = 1.5;   // standard deviation in levels
+    double gain = 1.0;       // levels per electron
+    double bias = 16.0;      // level of no charge
+    double readNoise = 1.5;  // standard deviation in levels
 };
 
 // Charge a row of a frame collected: light for `lightSeconds`, amplifier

@@ -42,7 +42,8 @@ void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
         // The stream that makes the chosen frame into the image.
         if (!imagePending_) return;
         imagePending_ = false;
-        if (how.deviceFailed || r.frames == 0) countWithoutImage(run, "the chosen frame could not be made into an image");
+        if (how.deviceFailed || r.frames == 0)
+            countWithoutImage(run, "the chosen frame could not be made into an image");
         return;
     }
     // A readout that follows one whose image was never made.
@@ -52,7 +53,8 @@ void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
     if (how.deviceFailed && how.failureCode == ENODEV)
         std::snprintf(reason, sizeof reason, "the device is gone");
     else if (how.deviceFailed)
-        std::snprintf(reason, sizeof reason, "the device failed: %s", std::strerror(how.failureCode ? how.failureCode : EIO));
+        std::snprintf(reason, sizeof reason, "the device failed: %s",
+                      std::strerror(how.failureCode ? how.failureCode : EIO));
     else if (r.frames == 0 && how.limitSeconds)
         std::snprintf(reason, sizeof reason, "no frame from the device in %u s", how.limitSeconds);
     else if (r.frames == 0)

@@ -17,11 +17,11 @@ class Driver;
 
 struct StreamRecord {
     bool seen = false;
-    char driver[100] = {};        // the driver's description, cut to fit
-    BITMAPINFOHEADER format{};    // the driver's frame format
-    Micros start = 0;             // when the stream began
-    std::uint32_t frames = 0;     // frames handed to the video-stream callback
-    Micros first = 0, last = 0;   // capture times of the first and the last of them
+    char driver[100] = {};       // the driver's description, cut to fit
+    BITMAPINFOHEADER format{};   // the driver's frame format
+    Micros start = 0;            // when the stream began
+    std::uint32_t frames = 0;    // frames handed to the video-stream callback
+    Micros first = 0, last = 0;  // capture times of the first and the last of them
 };
 
 // The readouts of one run (the output file being written, by its serial)
@@ -36,8 +36,8 @@ struct ReadoutTally {
 struct StreamEnd {
     bool stopRequested = false;  // the callback asked to stop: it had what it wanted
     bool deviceFailed = false;
-    int failureCode = 0;         // the device's errno
-    unsigned limitSeconds = 0;   // the time limit it ran under, 0 for none
+    int failureCode = 0;        // the device's errno
+    unsigned limitSeconds = 0;  // the time limit it ran under, 0 for none
 };
 
 class StreamRecords {

@@ -118,12 +118,12 @@ bool Writer::writeHeader(const StreamFormat &format) {
     b.u32(kAvih), b.u32(56);
     const std::uint64_t avih = b.pos();
     b.u32(std::uint32_t((1000000ull * format.scale + format.rate / 2) / format.rate));
-    b.u32(0);                    // dwMaxBytesPerSec
-    b.u32(0);                    // dwPaddingGranularity
+    b.u32(0);  // dwMaxBytesPerSec
+    b.u32(0);  // dwPaddingGranularity
     b.u32(kAvihFlags);
-    b.u32(0);                    // dwTotalFrames: frames of the first RIFF
-    b.u32(0);                    // dwInitialFrames
-    b.u32(1);                    // dwStreams
+    b.u32(0);  // dwTotalFrames: frames of the first RIFF
+    b.u32(0);  // dwInitialFrames
+    b.u32(1);  // dwStreams
     b.u32(largestChunk_ ? largestChunk_ + 8 : 0);
     b.u32(w), b.u32(h);
     b.zeros(16);
@@ -132,14 +132,14 @@ bool Writer::writeHeader(const StreamFormat &format) {
     b.u32(kStrh), b.u32(56);
     const std::uint64_t strh = b.pos();
     b.u32(kVids), b.u32(handler);
-    b.u32(0);                    // dwFlags
-    b.u16(0), b.u16(0);          // wPriority, wLanguage
-    b.u32(0);                    // dwInitialFrames
+    b.u32(0);            // dwFlags
+    b.u16(0), b.u16(0);  // wPriority, wLanguage
+    b.u32(0);            // dwInitialFrames
     b.u32(format.scale), b.u32(format.rate);
-    b.u32(0);                    // dwStart
-    b.u32(0);                    // dwLength: all frames
+    b.u32(0);  // dwStart
+    b.u32(0);  // dwLength: all frames
     b.u32(largestChunk_);
-    b.u32(0), b.u32(0);          // dwQuality, dwSampleSize
+    b.u32(0), b.u32(0);  // dwQuality, dwSampleSize
     for (std::int16_t r : rect) b.u16(std::uint16_t(r));
     b.u32(kStrf), b.u32(std::uint32_t(f.size()));
     v.insert(v.end(), f.begin(), f.end());
@@ -262,8 +262,7 @@ bool Writer::append(std::span<const std::uint8_t> frame, bool keyFrame) {
     put32(header, kFrame00);
     put32(header + 4, size);
     static constexpr std::uint8_t pad[1] = {0};
-    const std::span<const std::uint8_t> parts[3] = {
-        {header, 8}, frame, {pad, std::size_t(size & 1)}};
+    const std::span<const std::uint8_t> parts[3] = {{header, 8}, frame, {pad, std::size_t(size & 1)}};
     const std::uint64_t pos = end_;
     if (!writeAt(pos, parts)) {
         cutBackTo(end_);
@@ -289,8 +288,7 @@ bool Writer::append(std::span<const std::uint8_t> frame, bool keyFrame) {
 
 bool Writer::patchAfterFrame(std::uint32_t frameBytes) {
     bool ok = patch32(moviStart_ + 4, std::uint32_t(end_ - moviStart_ - 8)) &&
-              patch32(riffStart_ + 4, std::uint32_t(end_ - riffStart_ - 8)) &&
-              patch32(strhLengthPos_, totalFrames_);
+              patch32(riffStart_ + 4, std::uint32_t(end_ - riffStart_ - 8)) && patch32(strhLengthPos_, totalFrames_);
     if (ok && firstRiff_) ok = patch32(avihTotalPos_, std::uint32_t(riffIndex_.size()));
     if (ok && openDml_) ok = patch32(dmlhTotalPos_, totalFrames_);
     if (ok && frameBytes > largestChunk_) {
@@ -394,8 +392,10 @@ bool Writer::finish() {
         appendIdx1(tail);
         const std::span<const std::uint8_t> part(tail);
         ok = writeAt(end_, {&part, 1});
-        if (ok) ok = patch32(riffStart_ + 4, std::uint32_t(end_ + tail.size() - riffStart_ - 8));
-        else cutBackTo(end_);
+        if (ok)
+            ok = patch32(riffStart_ + 4, std::uint32_t(end_ + tail.size() - riffStart_ - 8));
+        else
+            cutBackTo(end_);
     } else if (ok && !riffIndex_.empty()) {
         std::vector<std::uint8_t> &tail = scratch_;
         tail.clear();

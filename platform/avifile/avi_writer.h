@@ -18,7 +18,7 @@ namespace plat::avi {
 struct StreamFormat {
     std::vector<std::uint8_t> format;  // BITMAPINFOHEADER + colour table
     std::uint32_t scale = 1, rate = 25;
-    std::uint32_t fccHandler = 0;      // 0: the format's FourCC for YUV and grey formats
+    std::uint32_t fccHandler = 0;  // 0: the format's FourCC for YUV and grey formats
     // Largest frame a player should expect; 0: the image size of the format.
     // Grows to the largest frame written.
     std::uint32_t suggestedBufferSize = 0;
@@ -99,7 +99,7 @@ private:
     bool firstRiff_ = true, openDml_ = false, failed_ = false, finished_ = true;
     std::uint32_t totalFrames_ = 0, largestChunk_ = 0;
     std::uint64_t bytesWritten_ = 0;
-    std::vector<Entry> riffIndex_;  // frames of the RIFF being written
+    std::vector<Entry> riffIndex_;       // frames of the RIFF being written
     std::vector<std::uint8_t> scratch_;  // headers and indexes on their way to the file
     std::uint32_t superEntries_ = 0;
 };

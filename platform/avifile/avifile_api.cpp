@@ -27,13 +27,13 @@
 
 struct IAVIFile {
     int refs = 1;
-    int fd = -1;                                  // until the stream's format starts the writer
+    int fd = -1;  // until the stream's format starts the writer
     std::unique_ptr<plat::avi::Writer> writer;
-    std::unique_ptr<plat::avi::Reader> reader;    // a file opened for reading
+    std::unique_ptr<plat::avi::Reader> reader;  // a file opened for reading
     bool hasStream = false;
-    bool announced = false;                       // created for writing: observers follow it
-    std::string name;                             // as the program gave it, for the displays
-    std::uint64_t serial = 0;                     // tells a file from an earlier one of the same name
+    bool announced = false;    // created for writing: observers follow it
+    std::string name;          // as the program gave it, for the displays
+    std::uint64_t serial = 0;  // tells a file from an earlier one of the same name
     ~IAVIFile() {
         if (fd >= 0) ::close(fd);
     }
@@ -41,9 +41,9 @@ struct IAVIFile {
 
 struct IAVIStream {
     int refs = 1;
-    IAVIFile *file = nullptr;                     // the file written through this stream
+    IAVIFile *file = nullptr;  // the file written through this stream
     AVISTREAMINFOA info{};
-    std::unique_ptr<plat::avi::Reader> reader;    // a stream opened for reading
+    std::unique_ptr<plat::avi::Reader> reader;  // a stream opened for reading
 };
 
 struct IGetFrame {
@@ -281,8 +281,7 @@ HRESULT WINAPI AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID forma
     if (file->writer) {
         // The format is fixed once set; setting the same again is harmless.
         const auto current = file->writer->format();
-        return std::equal(current.begin(), current.end(), bytes, bytes + formatSize) ? AVIERR_OK
-                                                                                      : AVIERR_UNSUPPORTED;
+        return std::equal(current.begin(), current.end(), bytes, bytes + formatSize) ? AVIERR_OK : AVIERR_UNSUPPORTED;
     }
     if (file->fd < 0) return AVIERR_FILEWRITE;
     const AVISTREAMINFOA &info = stream->info;
@@ -300,8 +299,8 @@ HRESULT WINAPI AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID forma
     return file->writer ? AVIERR_OK : AVIERR_BADFORMAT;
 }
 
-HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize,
-                              DWORD flags, LONG *samplesWritten, LONG *bytesWritten) {
+HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize, DWORD flags,
+                              LONG *samplesWritten, LONG *bytesWritten) {
     if (samplesWritten) *samplesWritten = 0;
     if (bytesWritten) *bytesWritten = 0;
     auto &lib = library();
@@ -335,11 +334,13 @@ HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD
     if (lib.useCount == 0 || !fileName || param < 0) return AVIERR_BADPARAM;
     if (mode & (OF_WRITE | OF_READWRITE | OF_CREATE)) return AVIERR_UNSUPPORTED;
     if (fccType != streamtypeVIDEO && fccType != 0) return AVIERR_NODATA;  // only video streams are read
-    thread_local std::string path;  // keeps its room from file to file
+    thread_local std::string path;                                         // keeps its room from file to file
     plat::nativePathInto(fileName, path);
     std::unique_ptr<IAVIStream> object = plat::avi::reuse(lib.spareStream);
-    if (!object->reader) object->reader = plat::avi::Reader::open(path.c_str(), unsigned(param));
-    else if (!object->reader->reopen(path.c_str(), unsigned(param))) object->reader.reset();
+    if (!object->reader)
+        object->reader = plat::avi::Reader::open(path.c_str(), unsigned(param));
+    else if (!object->reader->reopen(path.c_str(), unsigned(param)))
+        object->reader.reset();
     const bool opened = object->reader != nullptr;
     if (!opened) {
         lib.spareStream = std::move(object);

@@ -56,10 +56,14 @@ bool sourceLayout(std::span<const std::uint8_t> format, SourceLayout &layout) {
     const std::uint64_t w = layout.width;
     switch (compression) {
     case kBiRgb:
-        if (bitCount == 8) layout.kind = SourceLayout::Kind::Palette8;
-        else if (bitCount == 24) layout.kind = SourceLayout::Kind::Bgr24;
-        else if (bitCount == 32) layout.kind = SourceLayout::Kind::Bgrx32;
-        else return false;
+        if (bitCount == 8)
+            layout.kind = SourceLayout::Kind::Palette8;
+        else if (bitCount == 24)
+            layout.kind = SourceLayout::Kind::Bgr24;
+        else if (bitCount == 32)
+            layout.kind = SourceLayout::Kind::Bgrx32;
+        else
+            return false;
         layout.stride = (w * bitCount + 31) / 32 * 4;
         layout.bottomUp = height > 0;
         break;
@@ -82,8 +86,7 @@ bool sourceLayout(std::span<const std::uint8_t> format, SourceLayout &layout) {
         layout.bottomUp = false;
         break;
     }
-    default:
-        return false;
+    default: return false;
     }
     layout.frameBytes = layout.stride * layout.height;
     return true;
@@ -138,9 +141,7 @@ bool decodeToDib24(std::span<const std::uint8_t> format, std::span<const std::ui
         case SourceLayout::Kind::Palette8:
             for (std::uint32_t x = 0; x < src.width; ++x, d += 3) std::copy_n(table[s[x]].data(), 3, d);
             break;
-        case SourceLayout::Kind::Bgr24:
-            std::copy_n(s, std::size_t(src.width) * 3, d);
-            break;
+        case SourceLayout::Kind::Bgr24: std::copy_n(s, std::size_t(src.width) * 3, d); break;
         case SourceLayout::Kind::Bgrx32:
             for (std::uint32_t x = 0; x < src.width; ++x, d += 3) std::copy_n(s + 4 * x, 3, d);
             break;

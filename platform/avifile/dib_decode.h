@@ -21,8 +21,8 @@ struct SourceLayout {
     enum class Kind { Palette8, Bgr24, Bgrx32, Yuyv, Uyvy, Grey } kind;
     std::uint32_t width = 0, height = 0;
     bool bottomUp = false;
-    std::uint64_t stride = 0;     // bytes per source row
-    std::uint64_t frameBytes = 0; // bytes a frame needs at least
+    std::uint64_t stride = 0;      // bytes per source row
+    std::uint64_t frameBytes = 0;  // bytes a frame needs at least
 };
 
 // Reads a format (BITMAPINFOHEADER + colour table); false when it is not one

@@ -9,8 +9,8 @@
 namespace plat::avi {
 
 constexpr std::uint32_t fourcc(char a, char b, char c, char d) {
-    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 |
-           std::uint32_t(std::uint8_t(c)) << 16 | std::uint32_t(std::uint8_t(d)) << 24;
+    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 | std::uint32_t(std::uint8_t(c)) << 16 |
+           std::uint32_t(std::uint8_t(d)) << 24;
 }
 
 constexpr std::uint32_t kRiff = fourcc('R', 'I', 'F', 'F');

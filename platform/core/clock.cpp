@@ -27,8 +27,7 @@ void RealClock::sleepUntil(Micros when) {
     const std::int64_t targetNs = originNs_ + when * 1000;
     timespec ts{static_cast<time_t>(targetNs / 1'000'000'000), static_cast<long>(targetNs % 1'000'000'000)};
     // An interrupted sleep is simply resumed until the absolute time.
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {}
 }
 
 }  // namespace plat

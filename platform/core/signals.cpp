@@ -15,8 +15,8 @@ namespace plat {
 
 namespace {
 
-constexpr int kEndSignals[] = {SIGTERM, SIGINT,  SIGHUP,    SIGUSR1, SIGUSR2,   SIGALRM,
-                               SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT, SIGXCPU};
+constexpr int kEndSignals[] = {SIGTERM,   SIGINT,  SIGHUP, SIGUSR1, SIGUSR2,   SIGALRM,
+                               SIGVTALRM, SIGPROF, SIGIO,  SIGPWR,  SIGSTKFLT, SIGXCPU};
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGQUIT, SIGTRAP, SIGSYS};
 constexpr int kIgnoredSignals[] = {SIGPIPE, SIGXFSZ};
 constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
@@ -96,7 +96,8 @@ void onStopSignal(int signal) {
     } else {
         say("noctil: stopped: no camera port was open\n");
     }
-    struct sigaction fallback {}, mine {};
+    struct sigaction fallback {
+    }, mine{};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
     ::sigaction(signal, &fallback, &mine);
@@ -153,8 +154,7 @@ int terminationWakeFd() {
 void drainTerminationWake() {
     if (wakePipe[0] < 0) return;
     char buffer[64];
-    while (::read(wakePipe[0], buffer, sizeof buffer) > 0) {
-    }
+    while (::read(wakePipe[0], buffer, sizeof buffer) > 0) {}
 }
 
 void requestTermination(int signal) { onEndSignal(signal); }

@@ -54,12 +54,12 @@ void appendPortPhrase(std::string &out, const Facts &f) {
     if (!f.port) return void(out += "at rest");
     const Micros held = f.now - f.port->since;
     switch (f.port->value) {
-        case kRest: out += "at rest"; return;
-        case kExposeAmpOff: out += "integrating, amplifier off - "; return appendDuration(out, held);
-        case kExpose: out += "integrating, amplifier on - "; return appendDuration(out, held);
-        case kReadout:
-        case kReadout480: out += "reading out"; return;
-        default: appendf(out, "port lines at 0x%02X - ", f.port->value); return appendDuration(out, held);
+    case kRest: out += "at rest"; return;
+    case kExposeAmpOff: out += "integrating, amplifier off - "; return appendDuration(out, held);
+    case kExpose: out += "integrating, amplifier on - "; return appendDuration(out, held);
+    case kReadout:
+    case kReadout480: out += "reading out"; return;
+    default: appendf(out, "port lines at 0x%02X - ", f.port->value); return appendDuration(out, held);
     }
 }
 

@@ -24,17 +24,17 @@ struct PortFacts {
 };
 
 struct OutputFacts {
-    std::string name;                      // the file as the program named it
-    std::uint32_t frames = 0;              // images in it
-    bool open = true;                      // false: the run has ended, the file is finished
-    std::optional<std::uint32_t> limit;    // images the run is to write, when known
+    std::string name;                        // the file as the program named it
+    std::uint32_t frames = 0;                // images in it
+    bool open = true;                        // false: the run has ended, the file is finished
+    std::optional<std::uint32_t> limit;      // images the run is to write, when known
     std::optional<std::uint64_t> freeBytes;  // free space on the file's drive
-    std::uint64_t frameBytes = 0;          // what one more image takes
-    std::uint32_t logLinesWaiting = 0;     // image-log lines waiting for room on the disk
-    std::optional<UtcMicros> logCaughtUp;  // when the image log last caught up, in UTC
-    std::uint64_t serial = 0;              // the file's serial in the AVI library
-    std::uint32_t withoutImage = 0;        // readouts of the run that gave no image
-    std::string noImageReason;             // why the latest of them gave none
+    std::uint64_t frameBytes = 0;            // what one more image takes
+    std::uint32_t logLinesWaiting = 0;       // image-log lines waiting for room on the disk
+    std::optional<UtcMicros> logCaughtUp;    // when the image log last caught up, in UTC
+    std::uint64_t serial = 0;                // the file's serial in the AVI library
+    std::uint32_t withoutImage = 0;          // readouts of the run that gave no image
+    std::string noImageReason;               // why the latest of them gave none
 };
 
 struct Facts {
@@ -46,9 +46,9 @@ struct Facts {
 };
 
 struct Line {
-    std::string camera;  // the port's lines and the next step
-    std::string output;  // the images, their file and its drive; empty before the first run
-    std::string text;    // both on one line, as a log or a test reads them
+    std::string camera;    // the port's lines and the next step
+    std::string output;    // the images, their file and its drive; empty before the first run
+    std::string text;      // both on one line, as a log or a test reads them
     bool warning = false;  // the drive will not hold the rest of the run, or readouts gave no image
 };
 

@@ -11,8 +11,8 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-constexpr DWORD kMessageNotFound = 317;      // ERROR_MR_MID_NOT_FOUND
-constexpr DWORD kInsufficientBuffer = 122;   // ERROR_INSUFFICIENT_BUFFER
+constexpr DWORD kMessageNotFound = 317;     // ERROR_MR_MID_NOT_FOUND
+constexpr DWORD kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
 
 struct SystemMessage {
     DWORD id;
@@ -70,12 +70,18 @@ DWORD win32Error(int errnoValue, const char *file) {
     case ENOENT: return !file || folderOfFileThere(file) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     // The system refuses to open a folder as a file with "access denied".
-    case EACCES: case EPERM: case EISDIR: case EBUSY: case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EBUSY:
+    case ETXTBSY: return ERROR_ACCESS_DENIED;
     case EROFS: return ERROR_WRITE_PROTECT;
-    case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
     case EFBIG: return ERROR_FILE_TOO_LARGE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EEXIST: return ERROR_FILE_EXISTS;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
@@ -107,8 +113,8 @@ void WINAPI SetLastError(DWORD error) { lastError = error; }
 // the system's do. Returns the characters stored without the terminator, or
 // 0 (and the reason in GetLastError) when there is no such text or it does
 // not fit.
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                            DWORD size, va_list *arguments) {
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                            va_list *arguments) {
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

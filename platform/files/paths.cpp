@@ -208,7 +208,8 @@ void nativePathInto(std::string_view name, std::string &out) {
     }
     // "C:\x", "c:/x", "C:x" (relative to the drive, whose current directory
     // is its top) and "C:".
-    if (name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == ':') return resolveOnDrive(name[0], name.substr(2), out);
+    if (name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == ':')
+        return resolveOnDrive(name[0], name.substr(2), out);
     // "\\server\share" and "\\?\..." name network shares and devices, which
     // this machine does not have.
     if (name.size() >= 2 && name[0] == '\\' && isSeparator(name[1])) {

@@ -78,7 +78,7 @@ private:
     bool writeWhole(std::string_view text);
 
     int fd_;
-    std::filesystem::path avi_;   // the file whose images it logs
+    std::filesystem::path avi_;  // the file whose images it logs
     std::filesystem::path path_;
     int portListener_ = 0;
     bool told_ = false;          // standard error has heard of the first failure

@@ -72,19 +72,19 @@ std::size_t formatUtcTo(UtcMicros t, char (&text)[kUtcChars]) {
     unsigned m = 0, d = 0;
     civilFromDays(days, y, m, d);
     const std::int64_t seconds = rest / 1'000'000;
-    const int n = std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lld",
-                                static_cast<long long>(y), m, d, static_cast<long long>(seconds / 3600),
-                                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60),
-                                static_cast<long long>(rest % 1'000'000));
+    const int n =
+        std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lld", static_cast<long long>(y), m,
+                      d, static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                      static_cast<long long>(seconds % 60), static_cast<long long>(rest % 1'000'000));
     return n > 0 ? std::min<std::size_t>(std::size_t(n), sizeof text - 1) : 0;
 }
 
 std::size_t formatSecondsTo(std::int64_t micros, char (&text)[kUtcChars]) {
     const char *sign = micros < 0 ? "-" : "";
     const std::uint64_t magnitude = micros < 0 ? 0 - static_cast<std::uint64_t>(micros) : micros;
-    const int n = std::snprintf(text, sizeof text, "%s%llu.%06llu", sign,
-                                static_cast<unsigned long long>(magnitude / 1'000'000),
-                                static_cast<unsigned long long>(magnitude % 1'000'000));
+    const int n =
+        std::snprintf(text, sizeof text, "%s%llu.%06llu", sign, static_cast<unsigned long long>(magnitude / 1'000'000),
+                      static_cast<unsigned long long>(magnitude % 1'000'000));
     return n > 0 ? std::min<std::size_t>(std::size_t(n), sizeof text - 1) : 0;
 }
 
@@ -149,13 +149,17 @@ void formatLineInto(const LogLine &line, std::string &out) {
     };
     const auto utc = [&](const std::optional<UtcMicros> &t) {
         out += '\t';
-        if (t) out.append(field, formatUtcTo(*t, field));
-        else out += kNone;
+        if (t)
+            out.append(field, formatUtcTo(*t, field));
+        else
+            out += kNone;
     };
     const auto seconds = [&](const std::optional<std::int64_t> &micros) {
         out += '\t';
-        if (micros) out.append(field, formatSecondsTo(*micros, field));
-        else out += kNone;
+        if (micros)
+            out.append(field, formatSecondsTo(*micros, field));
+        else
+            out += kNone;
     };
     const auto text = [&](const std::string &value) {
         out += '\t';

@@ -125,8 +125,8 @@ typedef LRESULT(CALLBACK *CAPERRORCALLBACKA)(HWND window, int id, LPCSTR text);
 #define WM_CAP_END WM_CAP_ABORT
 
 extern "C" {
-HWND WINAPI capCreateCaptureWindowA(LPCSTR windowName, DWORD style, int x, int y, int width, int height,
-                                    HWND parent, int id);
+HWND WINAPI capCreateCaptureWindowA(LPCSTR windowName, DWORD style, int x, int y, int width, int height, HWND parent,
+                                    int id);
 BOOL WINAPI capGetDriverDescriptionA(UINT driverIndex, LPSTR name, int nameSize, LPSTR version, int versionSize);
 }
 
@@ -196,8 +196,8 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
 ULONG WINAPI AVIFileRelease(PAVIFILE file);
 HRESULT WINAPI AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM *stream, AVISTREAMINFOA *info);
 HRESULT WINAPI AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID format, LONG formatSize);
-HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize,
-                              DWORD flags, LONG *samplesWritten, LONG *bytesWritten);
+HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize, DWORD flags,
+                              LONG *samplesWritten, LONG *bytesWritten);
 ULONG WINAPI AVIStreamRelease(PAVISTREAM stream);
 HRESULT WINAPI AVIStreamOpenFromFileA(PAVISTREAM *stream, LPCSTR fileName, DWORD fccType, LONG param, UINT mode,
                                       CLSID *handler);

@@ -124,7 +124,9 @@ typedef int *LPINT;
 #define FALSE 0
 
 #define DECLARE_HANDLE(name) \
-    struct name##__ { int unused; }; \
+    struct name##__ {        \
+        int unused;          \
+    };                       \
     typedef struct name##__ *name
 typedef void *HANDLE;
 DECLARE_HANDLE(HWND);
@@ -142,7 +144,8 @@ typedef HINSTANCE HMODULE;
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
-#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKELONG(a, b) \
+    ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
@@ -386,8 +389,8 @@ extern "C" {
 
 // Classes and windows.
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *wc);
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI ShowWindow(HWND window, int showCommand);
@@ -437,8 +440,7 @@ HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint);
 BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT *paint);
 BOOL WINAPI InvalidateRect(HWND window, const RECT *rect, BOOL erase);
 int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
-                             UINT startScan, UINT scanLines, const void *bits, const BITMAPINFO *info,
-                             UINT colorUse);
+                             UINT startScan, UINT scanLines, const void *bits, const BITMAPINFO *info, UINT colorUse);
 
 // Menus.
 HMENU WINAPI GetMenu(HWND window);
@@ -499,8 +501,8 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                            DWORD size, va_list *arguments);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                            va_list *arguments);
 
 // File attributes; INVALID_FILE_ATTRIBUTES when nothing of that name exists
 // (GetLastError says why).

@@ -26,7 +26,9 @@ public:
     ImageLogFollower(const ImageLogFollower &) = delete;
     ImageLogFollower &operator=(const ImageLogFollower &) = delete;
 
-    void fileOpened(avi::FileId file, const std::filesystem::path &path) override { files_.push_back({file, path, nullptr, false}); }
+    void fileOpened(avi::FileId file, const std::filesystem::path &path) override {
+        files_.push_back({file, path, nullptr, false});
+    }
     void frameAppended(avi::FileId file, std::uint32_t frames) override {
         for (Followed &f : files_) {
             if (f.file != file) continue;

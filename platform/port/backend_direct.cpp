@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-
 #include "port/port_backend.h"
 #include "port/port_io.h"
 #include "port/signal_rest.h"
@@ -42,7 +41,8 @@ public:
                 const int error = errno;
                 char call[48];
                 std::snprintf(call, sizeof call, "ioperm(0x%X, 3, 1)", base_);
-                fail({addressName(base_), failureReason(error), std::string(call) + " failed: " + std::strerror(error)});
+                fail(
+                    {addressName(base_), failureReason(error), std::string(call) + " failed: " + std::strerror(error)});
                 return;
             }
             permitted_ = true;

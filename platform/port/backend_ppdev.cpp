@@ -98,9 +98,9 @@ private:
             }
             // ppdev registers with the port at the claim; a port that another
             // program or driver holds refuses the registration with ENXIO.
-            const std::string reason = notAPort                              ? "not a parallel port"
+            const std::string reason = notAPort                               ? "not a parallel port"
                                        : request == PPCLAIM && error == ENXIO ? failureReason(EBUSY)
-                                                                             : failureReason(error);
+                                                                              : failureReason(error);
             fail({device_.string(), reason,
                   std::string("ioctl(") + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
             deviceCalls().close(fd);
@@ -140,8 +140,8 @@ private:
 
     std::filesystem::path device_;
     int fd_ = -1;
-    bool opened_ = false;  // it was open once: the device it was is known
-    bool lost_ = false;    // it failed and is not open
+    bool opened_ = false;       // it was open once: the device it was is known
+    bool lost_ = false;         // it failed and is not open
     bool otherToldOf_ = false;  // another device at its name was reported
     dev_t rdev_ = 0;
 };

@@ -150,8 +150,8 @@ private:
     int fd_ = -1;
     int current_ = 0;
     int others_ = 0;
-    bool opened_ = false;  // it was open once: the device it was is known
-    bool lost_ = false;    // it failed and is not open
+    bool opened_ = false;       // it was open once: the device it was is known
+    bool lost_ = false;         // it failed and is not open
     bool otherToldOf_ = false;  // another device at its name was reported
     dev_t rdev_ = 0;
 };

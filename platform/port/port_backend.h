@@ -23,9 +23,9 @@
 namespace plat {
 
 struct PortFailure {
-    std::string device;  // "/dev/parport0", "I/O address 0x378", "system.ini"
-    std::string reason;  // for a person: "permission denied", "busy (claimed by another program)"
-    std::string detail;  // for standard error: the call that failed and the system's words
+    std::string device;        // "/dev/parport0", "I/O address 0x378", "system.ini"
+    std::string reason;        // for a person: "permission denied", "busy (claimed by another program)"
+    std::string detail;        // for standard error: the call that failed and the system's words
     bool otherDevice = false;  // the device came back as another kind of device, which is not used
 };
 
@@ -114,7 +114,6 @@ std::unique_ptr<PortBackend> makeSerialPortBackend(std::filesystem::path device,
 // A missing file or key gives the simulated port; a configuration it cannot
 // use (unknown backend, malformed address or bit) is reported and gives the
 // simulated port, which drives no hardware at all.
-std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni,
-                                                       PortFailureSink report);
+std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni, PortFailureSink report);
 
 }  // namespace plat

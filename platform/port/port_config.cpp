@@ -63,8 +63,7 @@ std::string failureReason(int error) {
     }
 }
 
-std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni,
-                                                       PortFailureSink report) {
+std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni, PortFailureSink report) {
     const std::string backend = lower(readIniValue(systemIni, "parallel", "backend").value_or("simulated"));
     const auto device = readIniValue(systemIni, "parallel", "device");
     auto bad = [&](const std::string &what) {

@@ -12,9 +12,9 @@ struct SignalRest {
     // Writes the rest level with the call prepared here: async-signal-safe
     // only. True when the write was made and succeeded.
     bool (*write)(const SignalRest &rest) noexcept = nullptr;
-    int fd = -1;                  // the device (ppdev, serial)
-    int modemBits = 0;            // serial: the TIOCM_* bits at rest
-    std::uint16_t address = 0;    // direct I/O: the data register
+    int fd = -1;                // the device (ppdev, serial)
+    int modemBits = 0;          // serial: the TIOCM_* bits at rest
+    std::uint16_t address = 0;  // direct I/O: the data register
 };
 
 // Set by a backend once its device is ready, cleared before it closes it.

@@ -83,7 +83,8 @@ void scan(std::string_view text, Visit visit) {
         // A line ends at CR LF, LF or a CR alone (files of older tools).
         const std::size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
         std::size_t next = end;
-        if (next < text.size()) next += (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
+        if (next < text.size())
+            next += (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
         if (visit(parseLine(text, pos, end, next))) return;
         pos = next;
     }
@@ -249,8 +250,10 @@ bool replaceFile(const std::filesystem::path &file, std::string_view text) {
     while (ok && done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;

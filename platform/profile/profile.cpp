@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 // drive-letter mapping. Without a name the calls use win.ini, as Windows does.
 fs::path profilePath(LPCSTR fileName) {
     std::string_view name = fileName ? fileName : "win.ini";
-    if (name.find_first_of("\\/:") == std::string_view::npos) return plat::entryIgnoringCase(plat::windowsDirectory(), name);
+    if (name.find_first_of("\\/:") == std::string_view::npos)
+        return plat::entryIgnoringCase(plat::windowsDirectory(), name);
     return plat::nativePath(name);
 }
 

@@ -96,8 +96,7 @@ ResourceKey ResourceKey::from(LPCSTR name) {
     std::string_view text(name);
     // "#123" names resource 123.
     if (text.size() > 1 && text[0] == '#' &&
-        std::all_of(text.begin() + 1, text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-        text.size() <= 6) {
+        std::all_of(text.begin() + 1, text.end(), [](char c) { return c >= '0' && c <= '9'; }) && text.size() <= 6) {
         unsigned value = 0;
         for (char c : text.substr(1)) value = value * 10 + static_cast<unsigned>(c - '0');
         if (value <= 0xFFFF) {
@@ -116,8 +115,7 @@ std::optional<ResourceFile> ResourceFile::parse(std::span<const std::uint8_t> by
     // A 32-bit resource file opens with an empty entry of ordinal type 0,
     // which tells it apart from the older 16-bit format.
     static constexpr std::uint8_t kOpening[16] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    if (bytes.size() < 32 || !std::equal(std::begin(kOpening), std::end(kOpening), bytes.begin()))
-        return std::nullopt;
+    if (bytes.size() < 32 || !std::equal(std::begin(kOpening), std::end(kOpening), bytes.begin())) return std::nullopt;
 
     ResourceFile file;
     std::size_t pos = 0;

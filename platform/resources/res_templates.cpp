@@ -265,7 +265,8 @@ bool isSoundPackedDib(std::span<const std::uint8_t> dib) {
     auto layout = dibLayout(dib);
     if (!layout) return false;
     std::int64_t rows = layout->height < 0 ? -layout->height : layout->height;
-    std::int64_t need = static_cast<std::int64_t>(layout->headerAndColours) + stride(layout->width, layout->bitCount) * rows;
+    std::int64_t need =
+        static_cast<std::int64_t>(layout->headerAndColours) + stride(layout->width, layout->bitCount) * rows;
     return need <= static_cast<std::int64_t>(dib.size());
 }
 

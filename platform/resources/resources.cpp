@@ -78,9 +78,8 @@ std::optional<DialogTemplate> loadDialog(HINSTANCE instance, LPCSTR name) {
 }
 
 std::optional<std::vector<IconImage>> loadIconGroup(HINSTANCE instance, LPCSTR name) {
-    return loadWith<std::vector<IconImage>>(instance, name, RT_GROUP_ICON, [](const ResourceFile &file, auto data) {
-        return parseIconGroup(file, data);
-    });
+    return loadWith<std::vector<IconImage>>(
+        instance, name, RT_GROUP_ICON, [](const ResourceFile &file, auto data) { return parseIconGroup(file, data); });
 }
 
 std::optional<std::vector<std::uint8_t>> loadBitmap(HINSTANCE instance, LPCSTR name) {

@@ -49,9 +49,9 @@ int main(int argc, char **argv) {
     // A run that ended by SIGKILL or a power cut may have left the camera
     // integrating: the lines go to rest before the display is even looked for.
     std::vector<plat::PortFailure> portFailures;
-    auto portBackend = plat::makeConfiguredPortBackend(
-        plat::ParallelPort::systemIni(plat::defaultRoot()),
-        [&portFailures](const plat::PortFailure &f) { portFailures.push_back(f); });
+    auto portBackend =
+        plat::makeConfiguredPortBackend(plat::ParallelPort::systemIni(plat::defaultRoot()),
+                                        [&portFailures](const plat::PortFailure &f) { portFailures.push_back(f); });
     portBackend->write(plat::ParallelPort::kDataRegister, 0x00);
 
     std::unique_ptr<plat::Display> display = chooseDisplay();

@@ -74,9 +74,7 @@ LRESULT buttonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
         d->pressed = false;
         buttonClicked(button);
         return 0;
-    case kBmClick:
-        buttonClicked(button);
-        return 0;
+    case kBmClick: buttonClicked(button); return 0;
     case WM_KEYUP:
         if (wParam == VK_SPACE) buttonClicked(button);
         return 0;
@@ -121,17 +119,13 @@ LRESULT editProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
         notifyParent(edit, kEnChange);
         return 0;
     }
-    case WM_SETTEXT:
-        d->allSelected = false;
-        return DefWindowProcA(edit, message, wParam, lParam);
+    case WM_SETTEXT: d->allSelected = false; return DefWindowProcA(edit, message, wParam, lParam);
     case kEmSetSel: {
         const auto length = static_cast<LPARAM>(find(edit)->text.size());
         d->allSelected = wParam == 0 && (lParam == -1 || lParam >= length);
         return 0;
     }
-    case EM_SETREADONLY:
-        d->readOnly = wParam != 0;
-        return TRUE;
+    case EM_SETREADONLY: d->readOnly = wParam != 0; return TRUE;
     case WM_LBUTTONDOWN:
         if (!takesInput(edit)) return 0;
         SetFocus(edit);
@@ -199,8 +193,7 @@ int comboSelection(HWND control) {
 }
 
 bool selectComboItem(HWND control, int index) {
-    if (!takesInput(control) || comboItems(control).size() <= static_cast<std::size_t>(std::max(index, 0)) ||
-        index < 0)
+    if (!takesInput(control) || comboItems(control).size() <= static_cast<std::size_t>(std::max(index, 0)) || index < 0)
         return false;
     SendMessageA(control, kCbSetCurSel, static_cast<WPARAM>(index), 0);
     notifyParent(control, kCbnSelChange);

@@ -36,7 +36,6 @@ struct DialogClasses {
 
 DialogData *dialogData(HWND dialog) { return isDialog(dialog) ? windowData<DialogData>(dialog) : nullptr; }
 
-
 bool isClass(HWND window, std::string_view name) {
     const Window *w = find(window);
     return w && lowerCase(w->className) == lowerCase(name);
@@ -53,8 +52,7 @@ std::vector<HWND> tabStops(HWND dialog) {
     std::vector<HWND> out;
     for (HWND child : children(dialog)) {
         const Window *w = find(child);
-        if (w && (w->style & WS_TABSTOP) && (w->style & WS_VISIBLE) && !(w->style & WS_DISABLED))
-            out.push_back(child);
+        if (w && (w->style & WS_TABSTOP) && (w->style & WS_VISIBLE) && !(w->style & WS_DISABLED)) out.push_back(child);
     }
     return out;
 }
@@ -124,10 +122,8 @@ LRESULT dialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
         }
         return DefWindowProcA(dialog, message, wParam, lParam);
     case WM_INITDIALOG:
-    case WM_COMMAND:
-        return 0;
-    default:
-        return DefWindowProcA(dialog, message, wParam, lParam);
+    case WM_COMMAND: return 0;
+    default: return DefWindowProcA(dialog, message, wParam, lParam);
     }
 }
 
@@ -138,8 +134,8 @@ HWND createDialog(const res::DialogTemplate &t, HINSTANCE instance, HWND owner, 
     const DWORD style = t.style & ~static_cast<DWORD>(WS_VISIBLE | WS_CHILD);
     // Made large first, so the frame around the client area can be measured.
     constexpr int kProbe = 4000;
-    HWND dialog = CreateWindowExA(t.exStyle, kDialogClass, t.title.c_str(), style, 0, 0, kProbe, kProbe, owner,
-                                  nullptr, instance, nullptr);
+    HWND dialog = CreateWindowExA(t.exStyle, kDialogClass, t.title.c_str(), style, 0, 0, kProbe, kProbe, owner, nullptr,
+                                  instance, nullptr);
     if (!dialog) return nullptr;
     RECT measured{};
     GetClientRect(dialog, &measured);

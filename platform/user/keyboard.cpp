@@ -21,12 +21,12 @@ char defaultCharacter(UINT key, unsigned modifiers) {
     if (key >= 'A' && key <= 'Z') return static_cast<char>((modifiers & kShift) ? key : std::tolower(key));
     if (key >= '0' && key <= '9' && !(modifiers & kShift)) return static_cast<char>(key);
     switch (key) {
-        case VK_SPACE: return ' ';
-        case VK_RETURN: return '\r';
-        case VK_ESCAPE: return 0x1B;
-        case VK_BACK: return '\b';
-        case VK_TAB: return '\t';
-        default: return 0;
+    case VK_SPACE: return ' ';
+    case VK_RETURN: return '\r';
+    case VK_ESCAPE: return 0x1B;
+    case VK_BACK: return '\b';
+    case VK_TAB: return '\t';
+    default: return 0;
     }
 }
 
@@ -83,8 +83,7 @@ HWND pressKey(UINT virtualKey, char character, unsigned modifiers) {
 bool clickCloseBox(HWND window) {
     auto w = lookup(window);
     // Only a caption with a system menu has a close box.
-    if (!w || (w->style & WS_CHILD) || (w->style & WS_CAPTION) != WS_CAPTION || !(w->style & WS_SYSMENU))
-        return false;
+    if (!w || (w->style & WS_CHILD) || (w->style & WS_CAPTION) != WS_CAPTION || !(w->style & WS_SYSMENU)) return false;
     if (!acceptsInput(window)) return false;
     return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
 }

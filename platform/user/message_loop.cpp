@@ -147,7 +147,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         answerTerminationRequest();  // a signal asked the program to end: close the main window
         // A stop signal rested the camera port while the process stood still.
         answerPortRestByStop();
-        showPostedNotices();         // what a port write had to say, now that it has returned
+        showPostedNotices();  // what a port write had to say, now that it has returned
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;
             if (isKeyMessage(msg->message)) {

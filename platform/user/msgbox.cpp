@@ -93,7 +93,8 @@ res::DialogTemplate layout(const std::string &text, const std::string &caption, 
     t.cx = std::max(textX + textWidth + 10, buttonsWidth + 20);
     t.cy = 10 + contentHeight + 10 + 14 + 8;
 
-    if (icon) t.controls.push_back({"STATIC", "", icon, kIconControlId, WS_CHILD | WS_VISIBLE | SS_ICON, 0, 10, 10, 20, 20});
+    if (icon)
+        t.controls.push_back({"STATIC", "", icon, kIconControlId, WS_CHILD | WS_VISIBLE | SS_ICON, 0, 10, 10, 20, 20});
     t.controls.push_back({"STATIC", text, -1, -1, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 0, textX,
                           10 + (contentHeight - textHeight) / 2, textWidth, textHeight});
     int x = (t.cx - buttonsWidth) / 2;

@@ -136,8 +136,7 @@ HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint) {
 BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT *paint) { return lookup(window) && paint ? TRUE : FALSE; }
 
 int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
-                             UINT startScan, UINT scanLines, const void *bits, const BITMAPINFO *info,
-                             UINT colorUse) {
+                             UINT startScan, UINT scanLines, const void *bits, const BITMAPINFO *info, UINT colorUse) {
     HWND window = windowFromDc(dc);
     if (!window || colorUse != DIB_RGB_COLORS) return 0;
     return drawDib(window, xDest, yDest, width, height, xSrc, ySrc, startScan, scanLines, bits, info);

@@ -31,7 +31,7 @@ struct ToolbarData {
     std::vector<std::uint8_t> bitmap;  // the images' packed DIB
     int imageCount = 0;
     int maxTextRows = 1;
-    int pressedIndex = -1;  // the button under a mouse press
+    int pressedIndex = -1;       // the button under a mouse press
     std::uint64_t revision = 1;  // changes with every message that may change the above
 };
 

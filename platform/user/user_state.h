@@ -50,7 +50,7 @@ struct MenuEntry {
 
 struct MenuRecord {
     std::vector<MenuEntry> items;
-    HWND window = nullptr;      // the window whose menu bar this is
+    HWND window = nullptr;       // the window whose menu bar this is
     HMENU parentMenu = nullptr;  // the menu this pop-up hangs from
 };
 

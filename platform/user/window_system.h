@@ -45,8 +45,8 @@ struct Window {
     int controlId = 0;      // WS_CHILD windows: the id passed as the menu argument
     HMENU menu = nullptr;   // top-level windows: the menu bar, or null
     HINSTANCE instance = nullptr;
-    RECT rect{};  // outer rectangle: screen coordinates for top-level windows,
-                  // the parent's client coordinates for child windows
+    RECT rect{};                 // outer rectangle: screen coordinates for top-level windows,
+                                 // the parent's client coordinates for child windows
     std::vector<HWND> children;  // creation order
     bool destroying = false;     // WM_DESTROY has been sent
     // Per-window storage for the platform class that owns the window (the
@@ -78,16 +78,15 @@ HWND activeWindow();
 // tested before every message. `filter` returns true for a message it has
 // handled itself (a dialog's IsDialogMessageA). Returns false when WM_QUIT
 // ended the loop; the quit is posted again so the outer loop ends too.
-bool runModalLoop(const std::function<bool()> &done,
-                  const std::function<bool(MSG &)> &filter = {});
+bool runModalLoop(const std::function<bool()> &done, const std::function<bool(MSG &)> &filter = {});
 
 // ---- Painting ------------------------------------------------------------------
 // The last image SetDIBitsToDevice put on a window, as it was given: for
 // displays to show and tests to inspect.
 struct PaintSurface {
-    int xDest = 0, yDest = 0;      // where the image went in the client area
-    int width = 0, height = 0;     // the rectangle drawn
-    int xSrc = 0, ySrc = 0;        // where in the DIB it was taken from
+    int xDest = 0, yDest = 0;   // where the image went in the client area
+    int width = 0, height = 0;  // the rectangle drawn
+    int xSrc = 0, ySrc = 0;     // where in the DIB it was taken from
     unsigned startScan = 0, scanLines = 0;
     std::vector<std::uint8_t> info;  // BITMAPINFOHEADER and its colour table
     std::vector<std::uint8_t> bits;  // the scanLines rows as given
@@ -96,17 +95,17 @@ struct PaintSurface {
 const PaintSurface *paintSurface(HWND window);
 // Draws into a window outside of WM_PAINT (a capture window's live video);
 // the same as SetDIBitsToDevice on the window's device context.
-int drawDib(HWND window, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
-            UINT startScan, UINT scanLines, const void *bits, const BITMAPINFO *info);
+int drawDib(HWND window, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
+            UINT scanLines, const void *bits, const BITMAPINFO *info);
 // The window a device context from BeginPaint belongs to, or null.
 HWND windowFromDc(HDC dc);
 
 // ---- Menus -------------------------------------------------------------------------
 struct MenuItemView {
-    std::string text;        // with '&' mnemonics; empty for a separator
-    UINT id = 0;             // command id; 0 for separators and pop-ups
-    UINT flags = 0;          // MF_GRAYED, MF_DISABLED, MF_CHECKED, MF_POPUP, MF_SEPARATOR
-    HMENU popup = nullptr;   // the pop-up's menu handle
+    std::string text;       // with '&' mnemonics; empty for a separator
+    UINT id = 0;            // command id; 0 for separators and pop-ups
+    UINT flags = 0;         // MF_GRAYED, MF_DISABLED, MF_CHECKED, MF_POPUP, MF_SEPARATOR
+    HMENU popup = nullptr;  // the pop-up's menu handle
 };
 // The items of a menu in order; empty for an invalid handle.
 std::vector<MenuItemView> menuItems(HMENU menu);

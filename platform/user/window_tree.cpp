@@ -306,8 +306,8 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA *wc) {
     return s.nextAtom++;
 }
 
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
     WindowSystem &s = state();
     if (!className || IS_INTRESOURCE(className)) return nullptr;
     auto clsIt = s.classes.find(lowerCase(className));
@@ -425,17 +425,20 @@ BOOL WINAPI ShowWindow(HWND window, int showCommand) {
     bool show = true, activateIt = false;
     std::optional<bool> minimize;
     switch (showCommand) {
-        case SW_HIDE: show = false; break;
-        case SW_SHOWMINIMIZED: minimize = true; activateIt = true; break;
-        case SW_MINIMIZE:
-        case SW_SHOWMINNOACTIVE: minimize = true; break;
-        case SW_SHOWNOACTIVATE: minimize = false; break;
-        case SW_SHOWNA: break;
-        case SW_SHOW: activateIt = true; break;
-        default:  // SW_SHOWNORMAL, SW_SHOWMAXIMIZED, SW_RESTORE, SW_SHOWDEFAULT
-            minimize = false;
-            activateIt = true;
-            break;
+    case SW_HIDE: show = false; break;
+    case SW_SHOWMINIMIZED:
+        minimize = true;
+        activateIt = true;
+        break;
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE: minimize = true; break;
+    case SW_SHOWNOACTIVATE: minimize = false; break;
+    case SW_SHOWNA: break;
+    case SW_SHOW: activateIt = true; break;
+    default:  // SW_SHOWNORMAL, SW_SHOWMAXIMIZED, SW_RESTORE, SW_SHOWDEFAULT
+        minimize = false;
+        activateIt = true;
+        break;
     }
     if (child) minimize.reset();
     if (minimize) {
@@ -527,8 +530,8 @@ int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int maxCount) {
     if (!buffer || maxCount <= 0) return 0;
     buffer[0] = '\0';
     if (!lookup(window)) return 0;
-    return static_cast<int>(SendMessageA(window, WM_GETTEXT, static_cast<WPARAM>(maxCount),
-                                         reinterpret_cast<LPARAM>(buffer)));
+    return static_cast<int>(
+        SendMessageA(window, WM_GETTEXT, static_cast<WPARAM>(maxCount), reinterpret_cast<LPARAM>(buffer)));
 }
 
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
@@ -578,8 +581,7 @@ BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, in
 }
 
 BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
-    if (!SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | (repaint ? 0 : SWP_NOREDRAW)))
-        return FALSE;
+    if (!SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | (repaint ? 0 : SWP_NOREDRAW))) return FALSE;
     if (repaint)
         if (auto w = lookup(window)) invalidateTree(*w);
     return TRUE;
@@ -589,39 +591,35 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
     auto w = lookup(window);
     if (!w) return 0;
     switch (message) {
-        case WM_NCCREATE: {
-            auto *cs = reinterpret_cast<const CREATESTRUCTA *>(lParam);
-            if (cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName)) w->text = cs->lpszName;
-            return TRUE;
-        }
-        case WM_SETTEXT:
-            w->text = lParam ? reinterpret_cast<const char *>(lParam) : "";
-            notify(window, Change::Text);
-            return TRUE;
-        case WM_GETTEXT: {
-            if (wParam == 0 || !lParam) return 0;
-            auto *buffer = reinterpret_cast<char *>(lParam);
-            std::size_t n = std::min<std::size_t>(w->text.size(), wParam - 1);
-            std::memcpy(buffer, w->text.data(), n);
-            buffer[n] = '\0';
-            return static_cast<LRESULT>(n);
-        }
-        case WM_GETTEXTLENGTH:
-            return static_cast<LRESULT>(w->text.size());
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            BeginPaint(window, &ps);
-            EndPaint(window, &ps);
-            return 0;
-        }
-        case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(window, WM_CLOSE, 0, 0);
-            return 0;
-        case WM_CLOSE:
-            DestroyWindow(window);
-            return 0;
-        default:
-            return 0;
+    case WM_NCCREATE: {
+        auto *cs = reinterpret_cast<const CREATESTRUCTA *>(lParam);
+        if (cs && cs->lpszName && !IS_INTRESOURCE(cs->lpszName)) w->text = cs->lpszName;
+        return TRUE;
+    }
+    case WM_SETTEXT:
+        w->text = lParam ? reinterpret_cast<const char *>(lParam) : "";
+        notify(window, Change::Text);
+        return TRUE;
+    case WM_GETTEXT: {
+        if (wParam == 0 || !lParam) return 0;
+        auto *buffer = reinterpret_cast<char *>(lParam);
+        std::size_t n = std::min<std::size_t>(w->text.size(), wParam - 1);
+        std::memcpy(buffer, w->text.data(), n);
+        buffer[n] = '\0';
+        return static_cast<LRESULT>(n);
+    }
+    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(w->text.size());
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(window, &ps);
+        EndPaint(window, &ps);
+        return 0;
+    }
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    default: return 0;
     }
 }
 
@@ -637,9 +635,7 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
     return handleOf<HCURSOR>(internIcon(nullptr, name, "cursor"));
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
-    return moduleName ? nullptr : plat::res::moduleInstance();
-}
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) { return moduleName ? nullptr : plat::res::moduleInstance(); }
 
 }  // extern "C"
 

@@ -10,10 +10,10 @@
 
 namespace alloc_counter {
 
-void start();             // zero the count and start counting
-std::size_t stop();       // stop counting; returns the allocations seen
-std::size_t counted();    // allocations seen so far
-void note();              // counts one allocation while counting is on
+void start();           // zero the count and start counting
+std::size_t stop();     // stop counting; returns the allocations seen
+std::size_t counted();  // allocations seen so far
+void note();            // counts one allocation while counting is on
 
 // Counts for the lifetime of the scope.
 class Scope {

@@ -38,9 +38,9 @@ struct IniEntry {
 
 class AppTest : public ProgramTest {
 public:
+    using ProgramTest::display;
     using ProgramTest::runProgram;
     using ProgramTest::user;
-    using ProgramTest::display;
 
     // The machine: which drivers are installed (written to system.ini).
     void installCamera(Camera camera);

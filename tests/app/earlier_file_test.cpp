@@ -200,8 +200,7 @@ struct NoImageCase {
 void PrintTo(const NoImageCase &c, std::ostream *os) { *os << c.name; }
 
 const NoImageCase kNoImageCases[] = {
-    {"NoDriverMeansNoFormat", Camera::None, false, End::Stop, 1500,
-     {"Can't set AVI stream format"}},
+    {"NoDriverMeansNoFormat", Camera::None, false, End::Stop, 1500, {"Can't set AVI stream format"}},
     {"StoppedBeforeTheFirstImage", Camera::Test240, false, End::Stop, 700, {}},
     {"ExitBeforeTheFirstImage", Camera::Test240, false, End::Exit, 700, {}},
     {"PausedRunShowedItsImagesOnly", Camera::Test240, true, End::Stop, 16000, {}},

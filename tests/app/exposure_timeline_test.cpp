@@ -35,7 +35,9 @@ struct TimelineCase {
 // Amplifier off but only 2000 ms: one phase with the amplifier on.
 const ExpectedPortWrite kAmpOff2000[] = {
     {kExpose, 0},
-    {kReadout480, 2000, L}, {kReadout, 2000, L}, {kIdle, 2000, R},
+    {kReadout480, 2000, L},
+    {kReadout, 2000, L},
+    {kIdle, 2000, R},
     {kExpose, 0, R},  // delay 0: the next exposure at once
     {kIdle, 500},     // Stop while exposing
     {kIdle, kExitAfterStopMs},
@@ -43,25 +45,24 @@ const ExpectedPortWrite kAmpOff2000[] = {
 
 // 2001 ms with the amplifier off: 1001 ms off, then the last second on.
 const ExpectedPortWrite kAmpOff2001[] = {
-    {kExposeAmpOff, 0}, {kExpose, 1001},
-    {kReadout480, 1000, L}, {kReadout, 1000, L}, {kIdle, 1000, R},
-    {kExposeAmpOff, 0, R},
-    {kIdle, 300},  // Stop in the amplifier-off phase
+    {kExposeAmpOff, 0},        {kExpose, 1001},       {kReadout480, 1000, L}, {kReadout, 1000, L},
+    {kIdle, 1000, R},          {kExposeAmpOff, 0, R}, {kIdle, 300},  // Stop in the amplifier-off phase
     {kIdle, kExitAfterStopMs},
 };
 
 const ExpectedPortWrite kAmpOn10000[] = {
     {kExpose, 0},
-    {kReadout480, 10000, L}, {kReadout, 10000, L}, {kIdle, 10000, R},
+    {kReadout480, 10000, L},
+    {kReadout, 10000, L},
+    {kIdle, 10000, R},
     {kExpose, 2500, R},
     {kIdle, 4000},  // Stop while exposing
     {kIdle, kExitAfterStopMs},
 };
 
 const ExpectedPortWrite kStopInDelay[] = {
-    {kExposeAmpOff, 0}, {kExpose, 4000},
-    {kReadout480, 1000, L}, {kReadout, 1000, L}, {kIdle, 1000, R},
-    {kIdle, 5000},  // Stop during the 8000 ms delay: no further exposure
+    {kExposeAmpOff, 0},        {kExpose, 4000},  {kReadout480, 1000, L},
+    {kReadout, 1000, L},       {kIdle, 1000, R}, {kIdle, 5000},  // Stop during the 8000 ms delay: no further exposure
     {kIdle, kExitAfterStopMs},
 };
 
@@ -72,57 +73,50 @@ const ExpectedPortWrite kStopAtOnce[] = {
 };
 
 const ExpectedPortWrite kTwoFullImages[] = {
-    {kExposeAmpOff, 0}, {kExpose, 2000},
-    {kReadout480, 1000, L}, {kReadout, 1000, L}, {kIdle, 1000, R},
-    {kExposeAmpOff, 1500, R}, {kExpose, 2000},
-    {kReadout480, 1000, L}, {kReadout, 1000, L}, {kIdle, 1000, R},
-    {kExposeAmpOff, 1500, R},
-    {kIdle, 100},
-    {kIdle, kExitAfterStopMs},
+    {kExposeAmpOff, 0},       {kExpose, 2000}, {kReadout480, 1000, L},    {kReadout, 1000, L}, {kIdle, 1000, R},
+    {kExposeAmpOff, 1500, R}, {kExpose, 2000}, {kReadout480, 1000, L},    {kReadout, 1000, L}, {kIdle, 1000, R},
+    {kExposeAmpOff, 1500, R}, {kIdle, 100},    {kIdle, kExitAfterStopMs},
 };
 
 // A negative exposure from a hand-edited file counts as 0 ms, not as a
 // timer of 49 days.
 const ExpectedPortWrite kNegativeExposure[] = {
-    {kExpose, 0},
-    {kReadout480, 0, L}, {kReadout, 0, L}, {kIdle, 0, R},
-    {kExpose, 8000, R},
-    {kReadout480, 0, L}, {kReadout, 0, L}, {kIdle, 0, R},
-    {kIdle, 5000},
-    {kIdle, kExitAfterStopMs},
+    {kExpose, 0},        {kReadout480, 0, L}, {kReadout, 0, L}, {kIdle, 0, R}, {kExpose, 8000, R},
+    {kReadout480, 0, L}, {kReadout, 0, L},    {kIdle, 0, R},    {kIdle, 5000}, {kIdle, kExitAfterStopMs},
 };
 
 // A negative delay counts as 0 ms as well.
 const ExpectedPortWrite kNegativeDelay[] = {
-    {kExpose, 0},
-    {kReadout480, 2000, L}, {kReadout, 2000, L}, {kIdle, 2000, R},
-    {kExpose, 0, R},
-    {kIdle, 700},
-    {kIdle, kExitAfterStopMs},
+    {kExpose, 0},    {kReadout480, 2000, L}, {kReadout, 2000, L},       {kIdle, 2000, R},
+    {kExpose, 0, R}, {kIdle, 700},           {kIdle, kExitAfterStopMs},
 };
 
 const TimelineCase kCases[] = {
-    {"AmpOffAt2000IsOnePhase", "[Flags]\nAmpOff=1\n[Capture]\nExposure=2000\nDelay=0\n", {kExpose, 2, 500},
+    {"AmpOffAt2000IsOnePhase",
+     "[Flags]\nAmpOff=1\n[Capture]\nExposure=2000\nDelay=0\n",
+     {kExpose, 2, 500},
      kAmpOff2000},
-    {"AmpOffAt2001SplitsTheExposure", "[Flags]\nAmpOff=1\n[Capture]\nExposure=2001\nDelay=0\n",
-     {kExposeAmpOff, 2, 300}, kAmpOff2001},
-    {"AmpOnFor10000", "[Flags]\nAmpOff=0\n[Capture]\nExposure=10000\nDelay=2500\n", {kExpose, 2, 4000},
-     kAmpOn10000},
-    {"StopDuringTheDelay", "[Flags]\nAmpOff=1\n[Capture]\nExposure=5000\nDelay=8000\n", {kIdle, 1, 5000},
-     kStopInDelay},
-    {"StopRightAfterRecord", "[Flags]\nAmpOff=1\n[Capture]\nExposure=30000\n", {kExposeAmpOff, 1, 10},
-     kStopAtOnce},
-    {"TwoImagesWithADelay", "[Flags]\nAmpOff=1\n[Capture]\nExposure=3000\nDelay=1500\n", {kExposeAmpOff, 3, 100},
+    {"AmpOffAt2001SplitsTheExposure",
+     "[Flags]\nAmpOff=1\n[Capture]\nExposure=2001\nDelay=0\n",
+     {kExposeAmpOff, 2, 300},
+     kAmpOff2001},
+    {"AmpOnFor10000", "[Flags]\nAmpOff=0\n[Capture]\nExposure=10000\nDelay=2500\n", {kExpose, 2, 4000}, kAmpOn10000},
+    {"StopDuringTheDelay", "[Flags]\nAmpOff=1\n[Capture]\nExposure=5000\nDelay=8000\n", {kIdle, 1, 5000}, kStopInDelay},
+    {"StopRightAfterRecord", "[Flags]\nAmpOff=1\n[Capture]\nExposure=30000\n", {kExposeAmpOff, 1, 10}, kStopAtOnce},
+    {"TwoImagesWithADelay",
+     "[Flags]\nAmpOff=1\n[Capture]\nExposure=3000\nDelay=1500\n",
+     {kExposeAmpOff, 3, 100},
      kTwoFullImages},
-    {"NegativeExposureCountsAsZero", "[Flags]\nAmpOff=1\n[Capture]\nExposure=-5\nDelay=8000\n", {kIdle, 2, 5000},
+    {"NegativeExposureCountsAsZero",
+     "[Flags]\nAmpOff=1\n[Capture]\nExposure=-5\nDelay=8000\n",
+     {kIdle, 2, 5000},
      kNegativeExposure},
     {"NegativeDelayCountsAsZero", "[Capture]\nExposure=2000\nDelay=-1\n", {kExpose, 2, 700}, kNegativeDelay},
 };
 
 void PrintTo(const TimelineCase &c, std::ostream *os) { *os << c.name; }
 
-class ExposureTimelineTest : public AppTest,
-                             public ::testing::WithParamInterface<std::tuple<TimelineCase, Camera>> {};
+class ExposureTimelineTest : public AppTest, public ::testing::WithParamInterface<std::tuple<TimelineCase, Camera>> {};
 
 TEST_P(ExposureTimelineTest, PortFollowsTheCycle) {
     const auto &[c, camera] = GetParam();

@@ -28,8 +28,8 @@ struct NameCase {
     const char *imageFile;  // the setting
     const char *existing;   // what is on the drive before Record
     Entry kind;
-    const char *written;    // where the images go; null when nothing opens
-    const char *message;    // the box Record shows; null for none
+    const char *written;  // where the images go; null when nothing opens
+    const char *message;  // the box Record shows; null for none
 };
 
 const NameCase kNameCases[] = {

@@ -21,8 +21,8 @@ void post(WPARAM wParam) { PostMessageA(AppTest::mainWindow(), WM_COMMAND, wPara
 struct NamedCommand {
     const char *name;
     UINT id;
-    void (*before)();            // puts the program where the command shows its effect
-    void (*check)(AppTest &);    // called 100 ms after the command was posted
+    void (*before)();          // puts the program where the command shows its effect
+    void (*check)(AppTest &);  // called 100 ms after the command was posted
 };
 
 void closeDialogWithEscape(const char *title) {
@@ -109,12 +109,15 @@ TEST_F(DriverRoutingTest, OnlyPlainDriverEntriesSwitch) {
     const Step steps[] = {
         {32773, -1},                 // driver 2, already connected
         {MAKEWPARAM(32772, 1), -1},  // driver 1 with the accelerator flag
-        {32786, -1}, {32787, -1}, {32788, -1}, {32789, -1},
-        {32790 + 0x10000, -1},       // Pause's neighbour range start, flagged: Pause, not a driver
-        {32772, 1},                  // driver 1
-        {32793, 6},                  // driver 6 (second block: 32791 + 6 - 4)
-        {32796, 9},                  // driver 9
-        {32771, 0},                  // driver 0
+        {32786, -1},
+        {32787, -1},
+        {32788, -1},
+        {32789, -1},
+        {32790 + 0x10000, -1},  // Pause's neighbour range start, flagged: Pause, not a driver
+        {32772, 1},             // driver 1
+        {32793, 6},             // driver 6 (second block: 32791 + 6 - 4)
+        {32796, 9},             // driver 9
+        {32771, 0},             // driver 0
     };
     std::vector<int> before;
     for (std::size_t i = 0; i < std::size(steps); i++) {

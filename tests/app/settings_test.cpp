@@ -128,8 +128,7 @@ TEST_P(AbnormalEndTest, LeavesTheSettingsFileAsItWas) {
         result = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
         ended = true;
     } catch (const plat::Hang &) {
-    } catch (const Aborted &) {
-    }
+    } catch (const Aborted &) {}
     if (std::string(GetParam().name) == "MainWindowCannotBeCreated") {
         EXPECT_TRUE(ended);
         EXPECT_EQ(result, 0);
@@ -160,13 +159,17 @@ const DamagedFile kDamagedFiles[] = {
     {"BinaryBlob", binaryBlob(), kDefaults},
     {"NotAnIniFile", "this is not\nan ini file\n=\n[[[\n]]]\n=2000\n", kDefaults},
     {"Empty", "", kDefaults},
-    {"OnlyOneSection", "[Capture]\nExposure=5000\n",
+    {"OnlyOneSection",
+     "[Capture]\nExposure=5000\n",
      {{"Filenames", "ImageFile", "C:\\Images.AVI"}, {"Capture", "Exposure", "5000"}, {"Capture", "Count", "0"}}},
-    {"OverlongImageFile", "[Filenames]\nImageFile=C:\\" + std::string(5000, 'a') + "\n[Capture]\nDelay=9\n",
+    {"OverlongImageFile",
+     "[Filenames]\nImageFile=C:\\" + std::string(5000, 'a') + "\n[Capture]\nDelay=9\n",
      {{"Filenames", "ImageFile", "C:\\" + std::string(256, 'a')}, {"Capture", "Delay", "9"}}},
-    {"OverlongDriverName", "[Driver]\nName=" + std::string(500, 'b') + "\nPreviewMode=1\n",
+    {"OverlongDriverName",
+     "[Driver]\nName=" + std::string(500, 'b') + "\nPreviewMode=1\n",
      {{"Driver", "Name", std::string(99, 'b')}, {"Driver", "PreviewMode", "1"}}},
-    {"OverlongLineBeforeTheKeys", std::string(100000, 'x') + "\n[Flags]\nAmpOff=1\n",
+    {"OverlongLineBeforeTheKeys",
+     std::string(100000, 'x') + "\n[Flags]\nAmpOff=1\n",
      {{"Flags", "AmpOff", "1"}, {"Capture", "Exposure", "2000"}}},
 };
 

@@ -47,12 +47,20 @@ void changeEverything(AppTest &t, HWND dialog) {
 }
 
 const std::vector<IniEntry> kUnchanged = {
-    {"Filenames", "ImageFile", "C:\\Images.AVI"}, {"Flags", "AutoIncrement", "0"}, {"Flags", "AmpOff", "0"},
-    {"Capture", "Exposure", "2000"},              {"Capture", "Delay", "0"},        {"Capture", "Count", "0"},
+    {"Filenames", "ImageFile", "C:\\Images.AVI"},
+    {"Flags", "AutoIncrement", "0"},
+    {"Flags", "AmpOff", "0"},
+    {"Capture", "Exposure", "2000"},
+    {"Capture", "Delay", "0"},
+    {"Capture", "Count", "0"},
 };
 const std::vector<IniEntry> kEverythingChanged = {
-    {"Filenames", "ImageFile", "C:\\Other.avi"}, {"Flags", "AutoIncrement", "1"}, {"Flags", "AmpOff", "1"},
-    {"Capture", "Exposure", "1234"},             {"Capture", "Delay", "55"},      {"Capture", "Count", "9"},
+    {"Filenames", "ImageFile", "C:\\Other.avi"},
+    {"Flags", "AutoIncrement", "1"},
+    {"Flags", "AmpOff", "1"},
+    {"Capture", "Exposure", "1234"},
+    {"Capture", "Delay", "55"},
+    {"Capture", "Count", "9"},
 };
 
 const SetupCase kSetupCases[] = {
@@ -60,33 +68,42 @@ const SetupCase kSetupCases[] = {
     {"CancelDiscardsEverything", "", changeEverything, pressCancel, kUnchanged},
     {"EscapeDiscardsEverything", "", changeEverything, pressEsc, kUnchanged},
     {"CloseBoxDiscardsEverything", "", changeEverything, closeIt, kUnchanged},
-    {"EmptyExposureKeepsItsValue", "[Capture]\nExposure=3000\n",
+    {"EmptyExposureKeepsItsValue",
+     "[Capture]\nExposure=3000\n",
      [](AppTest &, HWND d) {
          EXPECT_EQ(itemText(d, IDC_EXPOSURE), "3000");
          EXPECT_TRUE(typeInto(d, IDC_EXPOSURE, ""));
          EXPECT_TRUE(typeInto(d, IDC_DELAY, "750"));
      },
-     pressOk, {{"Capture", "Exposure", "3000"}, {"Capture", "Delay", "750"}}},
-    {"NumbersBeyond32BitsKeepTheirValue", "[Capture]\nExposure=3000\nCount=4\n",
+     pressOk,
+     {{"Capture", "Exposure", "3000"}, {"Capture", "Delay", "750"}}},
+    {"NumbersBeyond32BitsKeepTheirValue",
+     "[Capture]\nExposure=3000\nCount=4\n",
      [](AppTest &, HWND d) {
          EXPECT_TRUE(typeInto(d, IDC_EXPOSURE, "99999999999"));
          EXPECT_TRUE(typeInto(d, IDC_COUNT, "4294967296"));
          EXPECT_TRUE(typeInto(d, IDC_DELAY, "4294967295"));  // fits: stored as its 32-bit pattern
      },
-     pressOk, {{"Capture", "Exposure", "3000"}, {"Capture", "Count", "4"}, {"Capture", "Delay", "-1"}}},
-    {"StoredTwoShowsCheckedAndCommitsOne", "[Flags]\nAmpOff=2\nAutoIncrement=2\n",
+     pressOk,
+     {{"Capture", "Exposure", "3000"}, {"Capture", "Count", "4"}, {"Capture", "Delay", "-1"}}},
+    {"StoredTwoShowsCheckedAndCommitsOne",
+     "[Flags]\nAmpOff=2\nAutoIncrement=2\n",
      [](AppTest &, HWND d) {
          EXPECT_EQ(IsDlgButtonChecked(d, IDC_AMPOFF), BST_CHECKED);
          EXPECT_EQ(IsDlgButtonChecked(d, IDC_AUTOINCREMENT), BST_CHECKED);
      },
-     pressOk, {{"Flags", "AmpOff", "1"}, {"Flags", "AutoIncrement", "1"}}},
-    {"NegativeCountShowsItsUnsignedForm", "[Capture]\nCount=-1\nDelay=-2\n",
+     pressOk,
+     {{"Flags", "AmpOff", "1"}, {"Flags", "AutoIncrement", "1"}}},
+    {"NegativeCountShowsItsUnsignedForm",
+     "[Capture]\nCount=-1\nDelay=-2\n",
      [](AppTest &, HWND d) {
          EXPECT_EQ(itemText(d, IDC_COUNT), "4294967295");
          EXPECT_EQ(itemText(d, IDC_DELAY), "4294967294");
      },
-     pressOk, {{"Capture", "Count", "-1"}, {"Capture", "Delay", "-2"}}},
-    {"ShowsTheSettings", "[Filenames]\nImageFile=C:\\Sky.avi\n[Capture]\nExposure=15000\nDelay=20\nCount=3\n",
+     pressOk,
+     {{"Capture", "Count", "-1"}, {"Capture", "Delay", "-2"}}},
+    {"ShowsTheSettings",
+     "[Filenames]\nImageFile=C:\\Sky.avi\n[Capture]\nExposure=15000\nDelay=20\nCount=3\n",
      [](AppTest &, HWND d) {
          EXPECT_EQ(itemText(d, IDC_FILENAME), "C:\\Sky.avi");
          EXPECT_EQ(itemText(d, IDC_EXPOSURE), "15000");
@@ -95,13 +112,16 @@ const SetupCase kSetupCases[] = {
          EXPECT_EQ(IsDlgButtonChecked(d, IDC_AMPOFF), BST_UNCHECKED);
          EXPECT_TRUE(IsWindowEnabled(GetDlgItem(d, IDC_STARTCAPTURE)));
      },
-     pressOk, {{"Filenames", "ImageFile", "C:\\Sky.avi"}, {"Capture", "Exposure", "15000"}}},
-    {"NameWithoutExtensionStaysSo", "",
+     pressOk,
+     {{"Filenames", "ImageFile", "C:\\Sky.avi"}, {"Capture", "Exposure", "15000"}}},
+    {"NameWithoutExtensionStaysSo",
+     "",
      [](AppTest &t, HWND d) {
          EXPECT_TRUE(clickItem(d, IDC_BROWSE));
          chooseFileInSaveDialog(t, "C:\\Night");
      },
-     pressOk, {{"Filenames", "ImageFile", "C:\\Night"}}},
+     pressOk,
+     {{"Filenames", "ImageFile", "C:\\Night"}}},
 };
 
 void PrintTo(const SetupCase &c, std::ostream *os) { *os << c.name; }
@@ -161,10 +181,7 @@ TEST_F(SetupRunTest, StartCaptureRunsWithTheNewValues) {
     EXPECT_EQ(runProgram(), 0);
     EXPECT_TRUE(stopChosen());
     const ExpectedPortWrite expected[] = {
-        {0x0B, 0},
-        {0x09, 3000, kPortReadoutLevel},
-        {0x08, 3000, kPortReadoutLevel},
-        {0x00, 3000, kPortAfterReadout},
+        {0x0B, 0},    {0x09, 3000, kPortReadoutLevel}, {0x08, 3000, kPortReadoutLevel}, {0x00, 3000, kPortAfterReadout},
         {0x00, 1000},  // Stop in the 10 s delay
         {0x00, 100},
     };

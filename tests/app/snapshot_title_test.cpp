@@ -52,7 +52,8 @@ TEST_P(SnapshotTitleTest, FitsItsBuffer) {
     ComposeSnapshotTitle(title, MAX_PATH);
     EXPECT_EQ(std::string(title), c.expected);
     EXPECT_LE(std::strlen(title), MAX_PATH - 1u);
-    for (std::size_t i = MAX_PATH; i < sizeof title; i++) EXPECT_EQ(title[i], '#') << "written past the buffer at " << i;
+    for (std::size_t i = MAX_PATH; i < sizeof title; i++)
+        EXPECT_EQ(title[i], '#') << "written past the buffer at " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(Titles, SnapshotTitleTest, ::testing::ValuesIn(kTitleCases),
@@ -86,15 +87,14 @@ TEST_F(TitleRunTest, RunStopsAtItsCount) {
         choose(IDM_RECORD);
     });
     EXPECT_EQ(runProgram(), 0);
-    EXPECT_EQ(titles, (std::vector<std::string>{"C:\\Images.AVI - 1/3", "C:\\Images.AVI - 2/3",
-                                                "C:\\Images.AVI - 3/3"}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"C:\\Images.AVI - 1/3", "C:\\Images.AVI - 2/3", "C:\\Images.AVI - 3/3"}));
     constexpr unsigned L = kPortReadoutLevel, R = kPortAfterReadout;
     const ExpectedPortWrite expected[] = {
-        {0x0B, 0},    {0x09, 2000, L}, {0x08, 2000, L}, {0x00, 2000, R},
-        {0x0B, 500, R}, {0x09, 2000, L}, {0x08, 2000, L}, {0x00, 2000, R},
-        {0x0B, 500, R}, {0x09, 2000, L}, {0x08, 2000, L}, {0x00, 2000, R},
-        {0x00, 0, R},  // the posted Stop, before any delay could run
-        {0x00, 100},   // the exit
+        {0x0B, 0},       {0x09, 2000, L}, {0x08, 2000, L}, {0x00, 2000, R}, {0x0B, 500, R},
+        {0x09, 2000, L}, {0x08, 2000, L}, {0x00, 2000, R}, {0x0B, 500, R},  {0x09, 2000, L},
+        {0x08, 2000, L}, {0x00, 2000, R}, {0x00, 0, R},  // the posted Stop, before any delay could run
+        {0x00, 100},                                     // the exit
     };
     EXPECT_TRUE(portTimelineMatches(expected, from, 1000, readoutAllowanceMs(Camera::Simulated)));
 }

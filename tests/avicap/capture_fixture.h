@@ -83,5 +83,4 @@ protected:
         p.wTimeLimit = limitSeconds;
         SendMessageA(window, WM_CAP_SET_SEQUENCE_SETUP, sizeof p, reinterpret_cast<LPARAM>(&p));
     }
-
 };

@@ -12,8 +12,8 @@
 namespace {
 
 using plat::avicap::DriverCaps;
-using plat::avicap::TestDriverPlan;
 using plat::avicap::makeFormat;
+using plat::avicap::TestDriverPlan;
 
 TestDriverPlan named(const std::string &description) {
     TestDriverPlan plan;
@@ -40,9 +40,9 @@ TEST_F(CaptureTest, ListedDriversKeepTheirIndexesAndUnknownNamesAreLeftOutLoudly
     plat::avicap::registerTestDriver("beta", named("Beta two words"));
     writeDriverList("msvideo=alpha\nmsvideo2=  BETA  \nmsvideo3=nosuch\nmsvideo4=simcam\nmsvideo5=\n");
     testing::internal::CaptureStderr();
-    const std::vector<std::string> expected = {"Alpha camera", "<none>",         "Beta two words", "<none>",
-                                               "Simulated CCTV camera", "<none>", "<none>",      "<none>",
-                                               "<none>",       "<none>"};
+    const std::vector<std::string> expected = {
+        "Alpha camera", "<none>", "Beta two words", "<none>", "Simulated CCTV camera",
+        "<none>",       "<none>", "<none>",         "<none>", "<none>"};
     for (UINT i = 0; i < 10; ++i) EXPECT_EQ(description(i), expected[i]) << "index " << i;
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("msvideo3=nosuch"), std::string::npos) << err;
@@ -78,9 +78,8 @@ TEST_F(CaptureTest, ConnectReplacesTheDriverAndAFailedConnectLeavesNone) {
         int smallOpen, largeOpen;  // opens minus closes afterwards
     };
     const Step steps[] = {
-        {0, TRUE, 320, 240, 1, 0},  {1, TRUE, 640, 480, 0, 1}, {1, TRUE, 640, 480, 0, 1},
-        {2, FALSE, 0, 0, 0, 0},     {0, TRUE, 320, 240, 1, 0}, {7, FALSE, 0, 0, 0, 0},
-        {12, FALSE, 0, 0, 0, 0},
+        {0, TRUE, 320, 240, 1, 0}, {1, TRUE, 640, 480, 0, 1}, {1, TRUE, 640, 480, 0, 1}, {2, FALSE, 0, 0, 0, 0},
+        {0, TRUE, 320, 240, 1, 0}, {7, FALSE, 0, 0, 0, 0},    {12, FALSE, 0, 0, 0, 0},
     };
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         const Step &s = steps[i];
@@ -344,9 +343,10 @@ TEST_F(CaptureTest, CaptureFileHoldsEveryFrameAfterTheCallbackChangedIt) {
         const auto copy = plat::nativePath("C:\\copies\\saved.avi");
         ASSERT_TRUE(std::filesystem::exists(file));
         EXPECT_EQ(std::filesystem::file_size(copy), std::filesystem::file_size(file));
-        const std::string probe = run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                      "stream=width,height,pix_fmt,nb_read_frames,r_frame_rate -of csv=p=0 '" +
-                                      copy.string() + "' 2>&1");
+        const std::string probe =
+            run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                "stream=width,height,pix_fmt,nb_read_frames,r_frame_rate -of csv=p=0 '" +
+                copy.string() + "' 2>&1");
         EXPECT_EQ(probe, std::string("320,240,") + c.pixFmt + ",25/1,5\n");
         auto reader = plat::avi::Reader::open(file);
         ASSERT_TRUE(reader);

@@ -43,14 +43,16 @@ protected:
 
 TEST_F(DriverDialogTest, FormatDialogSwitchesFormatOnlyOnOk) {
     struct Case {
-        int button;      // format button clicked, -1 for none
-        int closeWith;   // IDOK or IDCANCEL
+        int button;     // format button clicked, -1 for none
+        int closeWith;  // IDOK or IDCANCEL
         LRESULT result;
         UINT width, height;
     };
     // The formats in order: 640x480 RGB, 640x480 YUY2, 320x240 RGB, 320x240 YUY2.
-    const Case cases[] = {{2, IDCANCEL, FALSE, 640, 480}, {2, IDOK, TRUE, 320, 240},
-                          {-1, IDOK, TRUE, 320, 240},    {1, IDOK, TRUE, 640, 480}};
+    const Case cases[] = {{2, IDCANCEL, FALSE, 640, 480},
+                          {2, IDOK, TRUE, 320, 240},
+                          {-1, IDOK, TRUE, 320, 240},
+                          {1, IDOK, TRUE, 640, 480}};
     int t = 10;
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "button " << c.button << ", close " << c.closeWith);

@@ -11,8 +11,8 @@
 
 namespace {
 
-using plat::avicap::TestDriverPlan;
 using plat::avicap::makeFormat;
+using plat::avicap::TestDriverPlan;
 
 struct FormatCase {
     const char *name;

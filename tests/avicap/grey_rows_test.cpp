@@ -30,16 +30,11 @@ TEST(GreyRowsTest, NoisyLevelsRoundToTheNearestLevelAndClip) {
         std::uint8_t even, odd;
     };
     const Case cases[] = {
-        {"a whole level", 16 * 64, 0, 16, 16},
-        {"noise adds", 16 * 64, 3 * 64, 19, 19},
-        {"noise takes", 16 * 64, -5 * 64, 11, 11},
-        {"just under half", 16 * 64 + 31, 0, 16, 16},
-        {"exactly half", 16 * 64 + 32, 0, 17, 16},
-        {"just over half", 16 * 64 + 33, 0, 17, 17},
-        {"below black", 2 * 64, -6 * 64, 0, 0},
-        {"above white", 270 * 64, 5 * 64, 255, 255},
-        {"white itself", 255 * 64, 0, 255, 255},
-        {"half above white", 255 * 64 + 40, 0, 255, 255},
+        {"a whole level", 16 * 64, 0, 16, 16},     {"noise adds", 16 * 64, 3 * 64, 19, 19},
+        {"noise takes", 16 * 64, -5 * 64, 11, 11}, {"just under half", 16 * 64 + 31, 0, 16, 16},
+        {"exactly half", 16 * 64 + 32, 0, 17, 16}, {"just over half", 16 * 64 + 33, 0, 17, 17},
+        {"below black", 2 * 64, -6 * 64, 0, 0},    {"above white", 270 * 64, 5 * 64, 255, 255},
+        {"white itself", 255 * 64, 0, 255, 255},   {"half above white", 255 * 64 + 40, 0, 255, 255},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -127,8 +122,8 @@ TEST(GreyRowsTest, ChargeLevelsFollowTheRateMaps) {
     int checked = 0;
     for (int y = 0; y < 240; y += 7)
         for (int x = 0; x < 320; x += 5) {
-            const double level =
-                settings.bias + settings.gain * (sky.light(x, y) * charge.lightSeconds + sky.glow(x, y) * charge.glowSeconds);
+            const double level = settings.bias + settings.gain * (sky.light(x, y) * charge.lightSeconds +
+                                                                  sky.glow(x, y) * charge.glowSeconds);
             const double expected = std::min(level, 270.0) * 64;
             ASSERT_NEAR(fine[static_cast<std::size_t>(y * 320 + x)], expected, 1.0) << x << "," << y;
             ++checked;

@@ -31,11 +31,14 @@ struct Luma {
     double median(int parity = -1) const {
         std::vector<std::uint8_t> v;
         for (int r = 0; r < height; ++r)
-            if (parity < 0 || r % 2 == parity) v.insert(v.end(), pixels.begin() + r * width, pixels.begin() + (r + 1) * width);
+            if (parity < 0 || r % 2 == parity)
+                v.insert(v.end(), pixels.begin() + r * width, pixels.begin() + (r + 1) * width);
         std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
         return v[v.size() / 2];
     }
-    double mean() const { return std::accumulate(pixels.begin(), pixels.end(), 0.0) / static_cast<double>(pixels.size()); }
+    double mean() const {
+        return std::accumulate(pixels.begin(), pixels.end(), 0.0) / static_cast<double>(pixels.size());
+    }
     double boxMean(int x0, int row0, int size) const {
         double sum = 0;
         for (int r = row0; r < row0 + size; ++r)
@@ -43,7 +46,8 @@ struct Luma {
         return sum / (size * size);
     }
     std::size_t countAbove(int level) const {
-        return static_cast<std::size_t>(std::count_if(pixels.begin(), pixels.end(), [&](std::uint8_t p) { return p > level; }));
+        return static_cast<std::size_t>(
+            std::count_if(pixels.begin(), pixels.end(), [&](std::uint8_t p) { return p > level; }));
     }
 };
 
@@ -73,7 +77,8 @@ protected:
         const std::size_t stride = h.dwBufferLength / static_cast<std::size_t>(l.height);
         const int step = format_.biCompression == BI_RGB ? 3 : 2;
         for (int r = 0; r < l.height; ++r)
-            for (int x = 0; x < l.width; ++x) l.pixels.push_back(h.lpData[r * stride + static_cast<std::size_t>(x * step)]);
+            for (int x = 0; x < l.width; ++x)
+                l.pixels.push_back(h.lpData[r * stride + static_cast<std::size_t>(x * step)]);
         return l;
     }
 
@@ -124,7 +129,8 @@ TEST_F(SimulatedCameraTest, ChargeAfterTheReadoutLevelGrowsWithExposureTimeAndLi
         const double signal2 = two[1].median() - live, signal4 = four[1].median() - live;
         EXPECT_GE(signal2, 4);
         EXPECT_NEAR(signal4 / signal2, 2.0, 0.25) << "2 s: " << signal2 << ", 4 s: " << signal4;
-        EXPECT_GT(four[1].countAbove(static_cast<int>(live) + 20), 4 * stream(1)[0].countAbove(static_cast<int>(live) + 20) + 50)
+        EXPECT_GT(four[1].countAbove(static_cast<int>(live) + 20),
+                  4 * stream(1)[0].countAbove(static_cast<int>(live) + 20) + 50)
             << "a long exposure shows far more than live video";
     }
 }
@@ -224,9 +230,9 @@ TEST_F(SimulatedCameraTest, OffersNtscPalAndSmallSizesInRgbAndYuy2) {
         DWORD compression;
         std::size_t bytes;
     };
-    for (const Case &c : {Case{640, 480, BI_RGB, 921600}, Case{640, 480, kFourccYUY2, 614400},
-                          Case{320, 240, BI_RGB, 230400}, Case{320, 240, kFourccYUY2, 153600},
-                          Case{720, 576, BI_RGB, 1244160}, Case{720, 576, kFourccYUY2, 829440}}) {
+    for (const Case &c :
+         {Case{640, 480, BI_RGB, 921600}, Case{640, 480, kFourccYUY2, 614400}, Case{320, 240, BI_RGB, 230400},
+          Case{320, 240, kFourccYUY2, 153600}, Case{720, 576, BI_RGB, 1244160}, Case{720, 576, kFourccYUY2, 829440}}) {
         useFormat(c.width, c.height, c.compression);
         EXPECT_EQ(status(window_).uiImageWidth, static_cast<UINT>(c.width));
         StreamRecorder rec;

@@ -140,13 +140,31 @@ TEST_F(V4l2DeviceTest, ARangeOfSizesOffersTheCommonSizesInIt) {
 TEST_F(V4l2DeviceTest, InputsStandardsAndControlsWithTheirRanges) {
     FakeV4l2Device plan = device("/dev/video0");
     plan.inputs = {{"Camera", 0}, {"S-Video", V4L2_STD_NTSC | V4L2_STD_PAL}};
-    plan.controls = {FakeControl{},
-                     FakeControl{V4L2_CID_AUTOGAIN, "Gain, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0, 1, 1, 1, 1, {}, false},
-                     FakeControl{V4L2_CID_POWER_LINE_FREQUENCY, "Power Line Frequency", V4L2_CTRL_TYPE_MENU, 0, 2, 1, 1, 2,
-                                 {"Disabled", "50 Hz", "60 Hz"}, false},
-                     FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true},
-                     FakeControl{V4L2_CID_USER_BASE + 0x1000, "Private Setting", V4L2_CTRL_TYPE_INTEGER, 0, 9, 1, 0, 0, {}, false},
-                     FakeControl{V4L2_CID_EXPOSURE_ABSOLUTE, "Exposure Time, Absolute", V4L2_CTRL_TYPE_INTEGER, 1, 5000, 1, 100, 100, {}, false}};
+    plan.controls = {
+        FakeControl{},
+        FakeControl{V4L2_CID_AUTOGAIN, "Gain, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0, 1, 1, 1, 1, {}, false},
+        FakeControl{V4L2_CID_POWER_LINE_FREQUENCY,
+                    "Power Line Frequency",
+                    V4L2_CTRL_TYPE_MENU,
+                    0,
+                    2,
+                    1,
+                    1,
+                    2,
+                    {"Disabled", "50 Hz", "60 Hz"},
+                    false},
+        FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true},
+        FakeControl{V4L2_CID_USER_BASE + 0x1000, "Private Setting", V4L2_CTRL_TYPE_INTEGER, 0, 9, 1, 0, 0, {}, false},
+        FakeControl{V4L2_CID_EXPOSURE_ABSOLUTE,
+                    "Exposure Time, Absolute",
+                    V4L2_CTRL_TYPE_INTEGER,
+                    1,
+                    5000,
+                    1,
+                    100,
+                    100,
+                    {},
+                    false}};
     auto fake = std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{plan});
     Device d(fake, "/dev/video0");
     ASSERT_TRUE(d.open());
@@ -192,8 +210,10 @@ TEST_F(V4l2DeviceTest, EveryFieldLayoutBecomesInterleavedRows) {
         std::uint32_t field;
         int periods;  // frame intervals a whole frame takes
     };
-    const Case cases[] = {{"none", V4L2_FIELD_NONE, 1},         {"interlaced", V4L2_FIELD_INTERLACED, 1},
-                          {"top then bottom", V4L2_FIELD_SEQ_TB, 1}, {"bottom then top", V4L2_FIELD_SEQ_BT, 1},
+    const Case cases[] = {{"none", V4L2_FIELD_NONE, 1},
+                          {"interlaced", V4L2_FIELD_INTERLACED, 1},
+                          {"top then bottom", V4L2_FIELD_SEQ_TB, 1},
+                          {"bottom then top", V4L2_FIELD_SEQ_BT, 1},
                           {"alternating fields", V4L2_FIELD_ALTERNATE, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

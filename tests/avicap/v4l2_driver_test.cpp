@@ -54,12 +54,20 @@ protected:
 
 TEST_F(V4l2DriverTest, DevicesFollowTheConfiguredDriversAndAvoidTheCommandIndexes) {
     std::vector<FakeV4l2Device> devices;
-    for (int i = 0; i < 7; ++i) devices.push_back(grabber("/dev/video" + std::to_string(i), "usb-" + std::to_string(i)));
+    for (int i = 0; i < 7; ++i)
+        devices.push_back(grabber("/dev/video" + std::to_string(i), "usb-" + std::to_string(i)));
     plugIn(devices);
     testing::internal::CaptureStderr();
-    const std::vector<std::string> expected = {
-        "Simulated CCTV camera", "Fake grabber (usb-0)", "Fake grabber (usb-1)", "Fake grabber (usb-2)", "<none>",
-        "<none>",                "Fake grabber (usb-3)", "Fake grabber (usb-4)", "<none>",              "<none>"};
+    const std::vector<std::string> expected = {"Simulated CCTV camera",
+                                               "Fake grabber (usb-0)",
+                                               "Fake grabber (usb-1)",
+                                               "Fake grabber (usb-2)",
+                                               "<none>",
+                                               "<none>",
+                                               "Fake grabber (usb-3)",
+                                               "Fake grabber (usb-4)",
+                                               "<none>",
+                                               "<none>"};
     for (UINT i = 0; i < 10; ++i) EXPECT_EQ(description(i), expected[i]) << "index " << i;
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("no free index for /dev/video5"), std::string::npos) << err;
@@ -156,7 +164,8 @@ TEST_F(V4l2DriverTest, ADeviceLostMidStreamIsToldOnceHoweverOftenItGoesAndComesB
     plan.disappearAfterFrames = 150;
     plugIn({plan});
     plat::user::ensureDialogClasses();
-    HWND parent = CreateWindowExA(0, "STATIC", "Main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+    HWND parent =
+        CreateWindowExA(0, "STATIC", "Main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 0, 0, 160, 120, parent, 0);
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 1, 0));
     setStreaming(w, 33000, 2);
@@ -239,8 +248,7 @@ TEST_F(V4l2DriverTest, ADeviceThatComesBackIsUsedAgainSetUpAsBefore) {
         }
         ASSERT_EQ(errorsHeard().size(), 1u);
         EXPECT_NE(errorsHeard()[0].id, 0);
-        EXPECT_NE(errorsHeard()[0].text.find(std::string("VIDIOC_DQBUF: ") + std::strerror(c.error)),
-                  std::string::npos)
+        EXPECT_NE(errorsHeard()[0].text.find(std::string("VIDIOC_DQBUF: ") + std::strerror(c.error)), std::string::npos)
             << errorsHeard()[0].text;
         EXPECT_EQ(device().log->opens, device().log->closes) << "closed at once";
         EXPECT_GT(device().log->maps, 0);
@@ -372,13 +380,14 @@ class V4l2DialogTest : public V4l2DriverTest {
 protected:
     void SetUp() override {
         FakeV4l2Device plan = grabber("/dev/video0", "usb-0");
-        plan.controls = {FakeControl{},
-                         FakeControl{V4L2_CID_AUTOGAIN, "Gain, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0, 1, 1, 1, 1, {}, false},
-                         FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true}};
+        plan.controls = {
+            FakeControl{},
+            FakeControl{V4L2_CID_AUTOGAIN, "Gain, Automatic", V4L2_CTRL_TYPE_BOOLEAN, 0, 1, 1, 1, 1, {}, false},
+            FakeControl{V4L2_CID_GAIN, "Gain", V4L2_CTRL_TYPE_INTEGER, 0, 100, 1, 0, 10, {}, true}};
         plugIn({plan});
         plat::user::ensureDialogClasses();
-        parent_ = CreateWindowExA(0, "STATIC", "Main", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
-                                  nullptr, nullptr);
+        parent_ = CreateWindowExA(0, "STATIC", "Main", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
         window_ = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 0, 0, 160, 120, parent_, 0);
         ASSERT_TRUE(SendMessageA(window_, WM_CAP_DRIVER_CONNECT, 1, 0));
     }
@@ -396,9 +405,10 @@ TEST_F(V4l2DialogTest, VideoSourceSetsInputStandardAndControlsAndKeepsThem) {
         standardItems = plat::user::comboItems(standard);
         plat::user::selectComboItem(input, 1);     // S-Video
         plat::user::selectComboItem(standard, 1);  // PAL-BG: 576 lines
-        plat::user::selectComboItem(plat::user::childById(d, plat::avicap::kChoiceComboFirst + 2), 0);  // automatic gain off
-        noctil::test::typeInto(d, plat::avicap::kFieldEditFirst, "300");      // brightness, beyond its range
-        noctil::test::typeInto(d, plat::avicap::kFieldEditFirst + 1, "50");   // gain, which the device refuses
+        plat::user::selectComboItem(plat::user::childById(d, plat::avicap::kChoiceComboFirst + 2),
+                                    0);                                      // automatic gain off
+        noctil::test::typeInto(d, plat::avicap::kFieldEditFirst, "300");     // brightness, beyond its range
+        noctil::test::typeInto(d, plat::avicap::kFieldEditFirst + 1, "50");  // gain, which the device refuses
     });
     user().at(20, [] { noctil::test::clickItem(noctil::test::findDialog("Video Source"), IDOK); });
     user().at(30, [] { noctil::test::pressEnter(); });  // the refusal's message box

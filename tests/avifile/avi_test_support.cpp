@@ -98,10 +98,14 @@ static Probe parseProbe(const std::string &out, std::string messages) {
         const auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "nb_read_frames") p.frames = std::atol(value.c_str());
-        else if (key == "width") p.width = std::atoi(value.c_str());
-        else if (key == "height") p.height = std::atoi(value.c_str());
-        else if (key == "r_frame_rate") p.rate = value;
+        if (key == "nb_read_frames")
+            p.frames = std::atol(value.c_str());
+        else if (key == "width")
+            p.width = std::atoi(value.c_str());
+        else if (key == "height")
+            p.height = std::atoi(value.c_str());
+        else if (key == "r_frame_rate")
+            p.rate = value;
     }
     return p;
 }

@@ -154,8 +154,8 @@ TEST_P(KilledWriter, EveryFrameCompletedBeforeTheKillIsRead) {
     for (std::size_t i = 0; i < files.size(); i += 3) probed.push_back(files[i]);
     const auto probeList = ffprobeMany(probed);
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const std::string context = "kill after " + std::to_string(killAt[i]) + " bytes, " +
-                                    std::to_string(completed[i]) + " appends returned";
+        const std::string context =
+            "kill after " + std::to_string(killAt[i]) + " bytes, " + std::to_string(completed[i]) + " appends returned";
         if (killAt[i] < full.boundary[0] - kFrameBytes) {
             // Killed while writing the header: no frame was ever accepted.
             EXPECT_EQ(completed[i], 0u);
@@ -219,13 +219,13 @@ TEST_P(FullDisk, FailedAppendsLeaveEveryEarlierFrame) {
     EXPECT_LE(std::filesystem::file_size(file), c.limit);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, FullDisk,
-    ::testing::Values(DiskFullCase{"InsideTheHeader", 1000, {}}, DiskFullCase{"AfterAFewFrames", 20000, {}},
-                      DiskFullCase{"MidFrameOneRiff", 23500, {}},
-                      DiskFullCase{"FirstRiffSwitch", 8300, smallRiffs()},
-                      DiskFullCase{"InALaterRiff", 21000, smallRiffs()}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Limits, FullDisk,
+                         ::testing::Values(DiskFullCase{"InsideTheHeader", 1000, {}},
+                                           DiskFullCase{"AfterAFewFrames", 20000, {}},
+                                           DiskFullCase{"MidFrameOneRiff", 23500, {}},
+                                           DiskFullCase{"FirstRiffSwitch", 8300, smallRiffs()},
+                                           DiskFullCase{"InALaterRiff", 21000, smallRiffs()}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(FullDisk, DeviceThatIsAlwaysFullRefusesTheFile) {
     EXPECT_FALSE(plat::avi::Writer::create("/dev/full", testFormat()));

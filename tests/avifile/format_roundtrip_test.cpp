@@ -80,8 +80,8 @@ TEST_P(FormatRoundTrip, WriterReaderAndFfmpegAgree) {
     auto reader = plat::avi::Reader::open(file);
     ASSERT_TRUE(reader);
     ASSERT_EQ(reader->frameCount(), 3u);
-    EXPECT_TRUE(std::equal(format.format.begin(), format.format.end(), reader->format().begin(),
-                           reader->format().end()));
+    EXPECT_TRUE(
+        std::equal(format.format.begin(), format.format.end(), reader->format().begin(), reader->format().end()));
     EXPECT_EQ(reader->header().rate, 25u);
     EXPECT_EQ(reader->header().scale, 1u);
     std::vector<std::uint8_t> bytes, dib;
@@ -141,8 +141,7 @@ TEST(DecodeToDib24, KnownPixels) {
               (std::vector<std::uint8_t>{0, 0, 255, 0, 0, 0, 0, 0, 0}));
     // 8-bit without a table is grey.
     ASSERT_TRUE(plat::avi::decodeToDib24(bitmapFormat(1, 1, 8, 0), std::vector<std::uint8_t>{77, 0, 0, 0}, dib));
-    EXPECT_EQ(std::vector<std::uint8_t>(dib.begin() + 40, dib.begin() + 43),
-              (std::vector<std::uint8_t>{77, 77, 77}));
+    EXPECT_EQ(std::vector<std::uint8_t>(dib.begin() + 40, dib.begin() + 43), (std::vector<std::uint8_t>{77, 77, 77}));
     // Y800 two rows, top-down: the first stored row is the top, the last in the DIB.
     ASSERT_TRUE(plat::avi::decodeToDib24(bitmapFormat(1, 2, 8, fourcc('Y', '8', '0', '0')),
                                          std::vector<std::uint8_t>{10, 20}, dib));

@@ -152,14 +152,14 @@ TEST(HostileFile, FramesInsideRecListsAndAfterJunkAreFound) {
 TEST(HostileFile, CorpusOfFormerFailures) {
     std::size_t files = 0;
     for (const std::filesystem::path dir : {NOCTIL_AVI_CORPUS, NOCTIL_AVI_INPUTS})
-    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
-        if (!entry.is_regular_file() || entry.path().filename() == "README.md") continue;
-        ++files;
-        const auto bytes = readFile(entry.path());
-        const long frames = exercise(bytes);
-        // A frame takes at least 9 bytes of the file (header and one byte).
-        EXPECT_LE(frames * 9, long(bytes.size())) << entry.path();
-    }
+        for (const auto &entry : std::filesystem::directory_iterator(dir)) {
+            if (!entry.is_regular_file() || entry.path().filename() == "README.md") continue;
+            ++files;
+            const auto bytes = readFile(entry.path());
+            const long frames = exercise(bytes);
+            // A frame takes at least 9 bytes of the file (header and one byte).
+            EXPECT_LE(frames * 9, long(bytes.size())) << entry.path();
+        }
     EXPECT_GT(files, 0u) << "the corpus is empty";
 }
 

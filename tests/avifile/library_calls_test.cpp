@@ -82,21 +82,21 @@ TEST_F(AviLibraryCalls, StreamHeaderOfA640x480Capture) {
     const auto bytes = readFile(path);
     const std::size_t avih = findId(bytes, "avih") + 8, strh = findId(bytes, "strh") + 8;
     const std::size_t strf = findId(bytes, "strf") + 8;
-    EXPECT_EQ(le32(bytes, avih + 0), 40000u);        // microseconds per frame
-    EXPECT_EQ(le32(bytes, avih + 12), 0x910u);       // index, interleaved, trusted chunk ids
-    EXPECT_EQ(le32(bytes, avih + 16), 2u);           // frames
-    EXPECT_EQ(le32(bytes, avih + 24), 1u);           // streams
+    EXPECT_EQ(le32(bytes, avih + 0), 40000u);   // microseconds per frame
+    EXPECT_EQ(le32(bytes, avih + 12), 0x910u);  // index, interleaved, trusted chunk ids
+    EXPECT_EQ(le32(bytes, avih + 16), 2u);      // frames
+    EXPECT_EQ(le32(bytes, avih + 24), 1u);      // streams
     EXPECT_EQ(le32(bytes, avih + 32), 640u);
     EXPECT_EQ(le32(bytes, avih + 36), 480u);
     EXPECT_EQ(le32(bytes, strh + 0), streamtypeVIDEO);
-    EXPECT_EQ(le32(bytes, strh + 4), 0u);            // no compressor
-    EXPECT_EQ(le32(bytes, strh + 20), 1u);           // scale
-    EXPECT_EQ(le32(bytes, strh + 24), 25u);          // rate
-    EXPECT_EQ(le32(bytes, strh + 32), 2u);           // length
-    EXPECT_EQ(le32(bytes, strh + 36), 921600u);      // suggested buffer: biSizeImage
-    EXPECT_EQ(le32(bytes, strh + 48), 0u);           // rcFrame left, top
+    EXPECT_EQ(le32(bytes, strh + 4), 0u);                  // no compressor
+    EXPECT_EQ(le32(bytes, strh + 20), 1u);                 // scale
+    EXPECT_EQ(le32(bytes, strh + 24), 25u);                // rate
+    EXPECT_EQ(le32(bytes, strh + 32), 2u);                 // length
+    EXPECT_EQ(le32(bytes, strh + 36), 921600u);            // suggested buffer: biSizeImage
+    EXPECT_EQ(le32(bytes, strh + 48), 0u);                 // rcFrame left, top
     EXPECT_EQ(le32(bytes, strh + 52), 640u | 480u << 16);  // right, bottom
-    EXPECT_EQ(le32(bytes, strf + 16), 0u);           // BI_RGB
+    EXPECT_EQ(le32(bytes, strf + 16), 0u);                 // BI_RGB
     // idx1: two key frames, offsets from the 'movi' fourcc to each chunk.
     const std::size_t movi = findId(bytes, "movi"), idx1 = findId(bytes, "idx1");
     ASSERT_NE(idx1, std::string::npos);
@@ -122,8 +122,8 @@ TEST_F(AviLibraryCalls, FrameZeroComesBackAsAPackedDib) {
     PAVISTREAM stream = nullptr;
     ASSERT_TRUE(openOutput("C:\\_NOCTIL2.AVI", bi, file, stream));
     const auto image = patternFrame(bi.biSizeImage, 3);
-    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, const_cast<std::uint8_t *>(image.data()), LONG(image.size()),
-                             AVIIF_KEYFRAME, nullptr, nullptr),
+    ASSERT_EQ(AVIStreamWrite(stream, 0, 1, const_cast<std::uint8_t *>(image.data()), LONG(image.size()), AVIIF_KEYFRAME,
+                             nullptr, nullptr),
               AVIERR_OK);
     AVIStreamRelease(stream);
     AVIFileRelease(file);
@@ -144,7 +144,7 @@ TEST_F(AviLibraryCalls, FrameZeroComesBackAsAPackedDib) {
     const auto *rows = reinterpret_cast<const std::uint8_t *>(dib) + 40;
     for (int y = 0; y < 3; ++y)  // pixels equal; padding is not compared
         EXPECT_TRUE(std::equal(rows + y * 1924, rows + y * 1924 + 1923, image.begin() + y * 1924)) << "row " << y;
-    EXPECT_EQ(AVIStreamGetFrame(frames, 1), nullptr);   // there is one frame
+    EXPECT_EQ(AVIStreamGetFrame(frames, 1), nullptr);  // there is one frame
     EXPECT_EQ(AVIStreamGetFrame(frames, -1), nullptr);
     EXPECT_EQ(AVIStreamGetFrameClose(frames), AVIERR_OK);
     EXPECT_EQ(AVIStreamRelease(in), 0u);

@@ -76,7 +76,8 @@ TEST(ReaderReuse, ReopenReadsTheNewFileOrNothing) {
         plat::avi::Writer writer;
         ASSERT_TRUE(writer.start(createFile(dir.file(file.name)), streamFormat(file.width, 3)));
         const std::size_t rows = 3;
-        ASSERT_TRUE(writer.append(patternFrame(std::size_t(plat::avi::dib24Stride(std::uint32_t(file.width)) * rows), file.pattern)));
+        ASSERT_TRUE(writer.append(
+            patternFrame(std::size_t(plat::avi::dib24Stride(std::uint32_t(file.width)) * rows), file.pattern)));
     }
     writeFile(dir.file("junk.avi"), std::vector<std::uint8_t>(64, 'x'));
     auto reader = plat::avi::Reader::open(dir.file("wide.avi"));

@@ -108,8 +108,7 @@ std::vector<double> nanosleepOvershoot(int ms, int sleeps) {
         long long ns = t.tv_sec * 1'000'000'000LL + t.tv_nsec + ms * 1'000'000LL;
         t.tv_sec = ns / 1'000'000'000;
         t.tv_nsec = ns % 1'000'000'000;
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) != 0) {
-        }
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) != 0) {}
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         late.push_back(((now.tv_sec - t.tv_sec) * 1'000'000'000LL + (now.tv_nsec - t.tv_nsec)) / 1e6);
@@ -120,9 +119,10 @@ std::vector<double> nanosleepOvershoot(int ms, int sleeps) {
 
 void exposureSection(bool qt) {
     const std::vector<int> lengths = qt ? std::vector<int>{2000, 10000} : std::vector<int>{500, 2000};
-    std::printf("\nexposure length error (port left the exposure level minus entered it, minus the setting), %s, "
-                "preview on, delay 0\n",
-                qt ? "Qt display" : "headless");
+    std::printf(
+        "\nexposure length error (port left the exposure level minus entered it, minus the setting), %s, "
+        "preview on, delay 0\n",
+        qt ? "Qt display" : "headless");
     for (int length : lengths) {
         const int images = length <= 500 ? count(20, 6) : length <= 2000 ? count(8, 4) : count(3, 2);
         std::vector<double> p50, p99, anchor50, anchor99;
@@ -245,9 +245,10 @@ void cameraSection() {
     // the real clock, so the camera's tables are no longer in the cache when
     // the next frame is made. Wall time of each grab, median of the run.
     const int frames = count(60, 10);
-    std::printf("  the same, one frame every 33 ms on the real clock (wall time of each frame, median of %d)\n", frames);
-    withCamera(false, [frames](plat::ParallelPort &port, plat::avicap::Driver &camera,
-                               std::vector<std::uint8_t> &frame, plat::Clock &clock) {
+    std::printf("  the same, one frame every 33 ms on the real clock (wall time of each frame, median of %d)\n",
+                frames);
+    withCamera(false, [frames](plat::ParallelPort &port, plat::avicap::Driver &camera, std::vector<std::uint8_t> &frame,
+                               plat::Clock &clock) {
         const auto frameWallMs = [&] {
             std::vector<double> each;
             for (int i = 0; i < frames; ++i) {

@@ -122,7 +122,7 @@ int runCommand(const std::string &command, std::string &out, std::string &err) {
 }
 
 std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
-                                                                       std::string &messages) {
+                                                                      std::string &messages) {
     // Debian's python3, where python3-astropy installs itself.
     std::string command = "/usr/bin/python3 " + shellQuoted(std::string(NOCTIL_CONVERT_TEST_DIR) + "/read_fits.py");
     for (const auto &f : files) {

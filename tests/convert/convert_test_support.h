@@ -34,7 +34,7 @@ void writeLog(const std::filesystem::path &file, const std::vector<plat::imagelo
 // (every value in storage order) and "key NAME" for the header cards the
 // tests check; `messages` gets anything astropy complained of.
 std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
-                                                                       std::string &messages);
+                                                                      std::string &messages);
 
 // Runs a shell command; gives its exit status, stdout and stderr.
 int runCommand(const std::string &command, std::string &out, std::string &err);

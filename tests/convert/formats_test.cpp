@@ -28,8 +28,8 @@ std::vector<std::uint8_t> dib2x2() {
     std::vector<std::uint8_t> d(40 + 16, 0xEE);
     const std::uint32_t header[] = {40, 2, 2};
     std::memcpy(d.data(), header, sizeof header);
-    const std::uint8_t rows[16] = {/* bottom: */ 1, 2, 3, 4, 5, 6, 0xEE, 0xEE,
-                                   /* top: */ 7, 8, 9, 10, 11, 12, 0xEE, 0xEE};
+    const std::uint8_t rows[16] = {/* bottom: */ 1, 2, 3, 4,  5,  6,  0xEE, 0xEE,
+                                   /* top: */ 7,    8, 9, 10, 11, 12, 0xEE, 0xEE};
     std::memcpy(d.data() + 40, rows, sizeof rows);
     return d;
 }
@@ -171,9 +171,13 @@ TEST(FitsKeywords, TimesFromTheLogLine) {
     const auto ks = noctil::convert::fitsKeywords(2, line);
     const struct {
         const char *name, *text;
-    } texts[] = {{"DATE-OBS", "2000-01-01T00:00:00.500000"}, {"DATE-END", "2000-01-01T00:00:03.500000"},
-                 {"TIMESYS", "UTC"}, {"INSTRUME", "Simulated CCTV camera"}, {"VIDEOFMT", "640x480 RGB24"},
-                 {"ROWORDER", "BOTTOM-UP"}, {"DATE-RDB", "2000-01-01T00:00:03.500000"},
+    } texts[] = {{"DATE-OBS", "2000-01-01T00:00:00.500000"},
+                 {"DATE-END", "2000-01-01T00:00:03.500000"},
+                 {"TIMESYS", "UTC"},
+                 {"INSTRUME", "Simulated CCTV camera"},
+                 {"VIDEOFMT", "640x480 RGB24"},
+                 {"ROWORDER", "BOTTOM-UP"},
+                 {"DATE-RDB", "2000-01-01T00:00:03.500000"},
                  {"DATE-RDE", "2000-01-01T00:00:03.632000"}};
     for (const auto &t : texts) {
         const auto *k = find(ks, t.name);

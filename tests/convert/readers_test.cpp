@@ -104,8 +104,9 @@ TEST_P(ConvertedFiles, FitsAsAstropyReadsThem) {
         EXPECT_EQ(f["key AMPOFF"], "1.5");
         EXPECT_EQ(f["key DATE-OBS"], plat::imagelog::formatUtc(*log[k].exposeStart));
         EXPECT_EQ(f["key DATE-END"], plat::imagelog::formatUtc(*log[k].exposeEnd));
-        EXPECT_EQ(f["key DATE-OBS"], k == 0 ? "2000-01-01T00:00:00.000000" : k == 1 ? "2000-01-01T00:00:10.000000"
-                                                                                    : "2000-01-01T00:00:20.000000");
+        EXPECT_EQ(f["key DATE-OBS"], k == 0   ? "2000-01-01T00:00:00.000000"
+                                     : k == 1 ? "2000-01-01T00:00:10.000000"
+                                              : "2000-01-01T00:00:20.000000");
         EXPECT_EQ(f["key TIMESYS"], "UTC");
         EXPECT_NEAR(std::stod(f["key MJD-OBS"]), 51544.0 + double(10 * k) / 86400, 1e-10);
         EXPECT_EQ(f["key INSTRUME"], "Test camera");
@@ -216,40 +217,51 @@ TEST_F(ConverterTest, BadInputIsReportedAndNothingIsWritten) {
         {"a missing file", [] {}, {"none.avi"}, "cannot open "},
         {"a file that is no AVI file",
          [this] { std::ofstream(file("text.avi")) << "SIMPLE  =                    T / not a movie\n"; },
-         {"text.avi"}, "text.avi is not an AVI file (it does not begin with a RIFF 'AVI ' header)"},
+         {"text.avi"},
+         "text.avi is not an AVI file (it does not begin with a RIFF 'AVI ' header)"},
         {"an AVI file cut inside its headers",
          [this] {
              makeRun(true);
              std::filesystem::resize_file(file("M42_003.AVI"), 100);
          },
-         {"M42_003.AVI"}, "M42_003.AVI is damaged: its headers are cut off or malformed"},
+         {"M42_003.AVI"},
+         "M42_003.AVI is damaged: its headers are cut off or malformed"},
         {"an AVI file of compressed video",
          [this] { convtest::writeAviOfFormat(file("mjpg.avi"), 0x47504A4D, 2, 500); },
-         {"mjpg.avi"}, "mjpg.avi holds video in a format the converter cannot read ('MJPG')"},
+         {"mjpg.avi"},
+         "mjpg.avi holds video in a format the converter cannot read ('MJPG')"},
         {"a log of more images than the file",
          [this] {
              makeRun(true);
              convtest::writeLog(file("M42_003.LOG"), convtest::logLines(kImages + 1, kWidth, kHeight));
          },
-         {"M42_003.AVI"}, "does not match"},
+         {"M42_003.AVI"},
+         "does not match"},
         {"a log of another frame size",
          [this] {
              makeRun(true);
              convtest::writeLog(file("M42_003.LOG"), convtest::logLines(kImages, 640, 480));
          },
-         {"M42_003.AVI"}, "line 2: frames of 640x480 but the file's images are 7x5. Use --no-log"},
-        {"a given log that is missing", [this] { makeRun(true); }, {"--log", "gone.log", "M42_003.AVI"},
+         {"M42_003.AVI"},
+         "line 2: frames of 640x480 but the file's images are 7x5. Use --no-log"},
+        {"a given log that is missing",
+         [this] { makeRun(true); },
+         {"--log", "gone.log", "M42_003.AVI"},
          "cannot read the log "},
         {"an output directory that is a file",
          [this] {
              makeRun(true);
              std::ofstream(file("plain")) << "x";
          },
-         {"-o", "plain", "M42_003.AVI"}, "plain is not a directory"},
+         {"-o", "plain", "M42_003.AVI"},
+         "plain is not a directory"},
         {"an output that would be the input itself",
          [this] { std::filesystem::copy_file(file("M42_003.AVI"), file("run.ser")); },
-         {"--ser", "--force", "--no-log", "run.ser"}, "run.ser is the input file itself"},
-        {"an output directory that does not exist", [this] { makeRun(true); }, {"-o", "nowhere", "M42_003.AVI"},
+         {"--ser", "--force", "--no-log", "run.ser"},
+         "run.ser is the input file itself"},
+        {"an output directory that does not exist",
+         [this] { makeRun(true); },
+         {"-o", "nowhere", "M42_003.AVI"},
          "nowhere does not exist"},
     };
     for (const auto &c : cases) {

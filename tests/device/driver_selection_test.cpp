@@ -65,8 +65,8 @@ protected:
         wc.lpszMenuName = MAKEINTRESOURCEA(IDC_MAINMENU);
         wc.lpszClassName = "NoctilTestMain";
         RegisterClassExA(&wc);
-        app.mainWindow = CreateWindowExA(0, "NoctilTestMain", "Noctil", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
-                                         nullptr, nullptr, wc.hInstance, nullptr);
+        app.mainWindow = CreateWindowExA(0, "NoctilTestMain", "Noctil", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                                         nullptr, wc.hInstance, nullptr);
         ConnectSavedDriver(app.mainWindow);
     }
 

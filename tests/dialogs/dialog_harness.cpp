@@ -13,8 +13,8 @@ DialogTest::DialogTest() {
     wc.lpfnWndProc = ownerProc;
     wc.lpszClassName = "DialogTestOwner";
     RegisterClassExA(&wc);
-    owner_ = CreateWindowExA(0, "DialogTestOwner", "Owner", WS_OVERLAPPEDWINDOW, 100, 50, 640, 480, nullptr,
-                             nullptr, plat::res::moduleInstance(), nullptr);
+    owner_ = CreateWindowExA(0, "DialogTestOwner", "Owner", WS_OVERLAPPEDWINDOW, 100, 50, 640, 480, nullptr, nullptr,
+                             plat::res::moduleInstance(), nullptr);
     ShowWindow(owner_, SW_SHOWNORMAL);
 }
 
@@ -68,8 +68,8 @@ std::vector<int> DialogTest::dialogCommands() const {
 INT_PTR DialogTest::runDialog(int templateId, HWND ownerWindow) {
     INT_PTR result = -2;
     guard([&] {
-        result = DialogBoxParamA(plat::res::moduleInstance(), MAKEINTRESOURCEA(templateId), ownerWindow, dialogProc,
-                                 0x1234);
+        result =
+            DialogBoxParamA(plat::res::moduleInstance(), MAKEINTRESOURCEA(templateId), ownerWindow, dialogProc, 0x1234);
     });
     return result;
 }

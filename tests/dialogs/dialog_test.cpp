@@ -126,8 +126,8 @@ TEST_F(DialogTest, EnterPressesTheFocusedPushButtonOrTheDefault) {
         int focus;
         INT_PTR result;
     };
-    for (const Case c : {Case{IDC_EXPOSURE, IDOK}, Case{IDC_STARTCAPTURE, IDC_STARTCAPTURE},
-                         Case{IDCANCEL, IDCANCEL}}) {
+    for (const Case c :
+         {Case{IDC_EXPOSURE, IDOK}, Case{IDC_STARTCAPTURE, IDC_STARTCAPTURE}, Case{IDCANCEL, IDCANCEL}}) {
         SCOPED_TRACE(c.focus);
         user().after(5, [&] {
             SetFocus(GetDlgItem(findDialog("Setup Capture"), c.focus));

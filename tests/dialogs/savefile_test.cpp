@@ -73,7 +73,7 @@ TEST_F(SaveFileTest, ConfirmedNamesAreWrittenBack) {
     const Case cases[] = {
         {"C:\\sky\\m31.avi", "C:\\sky\\m31.avi", 7, 11},
         {"orion.avi", "C:\\sky\\orion.avi", 7, 13},  // a bare name goes to the folder of the current one
-        {"C:\\night", "C:\\night", 3, 8},              // no extension is added; its offset is the end
+        {"C:\\night", "C:\\night", 3, 8},            // no extension is added; its offset is the end
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.typed);

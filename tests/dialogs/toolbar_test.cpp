@@ -19,9 +19,8 @@ protected:
     void SetUp() override {
         INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
         ASSERT_TRUE(InitCommonControlsEx(&init));
-        bar = CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_CHILD | CCS_ADJUSTABLE | TBSTYLE_TOOLTIPS, 0, 0, 0,
-                              0, owner(), reinterpret_cast<HMENU>(IDC_TOOLBAR), plat::res::moduleInstance(),
-                              nullptr);
+        bar = CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_CHILD | CCS_ADJUSTABLE | TBSTYLE_TOOLTIPS, 0, 0, 0, 0,
+                              owner(), reinterpret_cast<HMENU>(IDC_TOOLBAR), plat::res::moduleInstance(), nullptr);
         ASSERT_TRUE(bar);
         send(TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
         for (const char *name : {"Record\0", "Stop\0", "Pause\0", "Setup\0"})
@@ -171,10 +170,12 @@ TEST(ToolbarClass, ExistsOnlyAfterInitialisation) {
     class Fixture : public PlatformTest {
         void TestBody() override {}
     } platform;
-    EXPECT_FALSE(CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(
+        CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
     INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
     EXPECT_TRUE(InitCommonControlsEx(&init));
-    EXPECT_TRUE(CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(
+        CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

@@ -51,10 +51,12 @@ const ComposeCase kComposeCases[] = {
     {"NothingWrittenYet", {}, "at rest", false},
     {"AmplifierOff",
      {20 * kSecond, PortFacts{0x0F, 7'600'000}, 23 * kSecond, std::nullopt},
-     "integrating, amplifier off - 12.4 s  |  amplifier on in 3.0 s", false},
+     "integrating, amplifier off - 12.4 s  |  amplifier on in 3.0 s",
+     false},
     {"AmplifierOn",
      {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 20 * kSecond, std::nullopt},
-     "integrating, amplifier on - 1.0 s  |  readout due now", false},
+     "integrating, amplifier on - 1.0 s  |  readout due now",
+     false},
     {"ReadingOut480", {20 * kSecond, PortFacts{0x09, 20 * kSecond}, std::nullopt, std::nullopt}, "reading out", false},
     {"ReadingOut", {20 * kSecond, PortFacts{0x08, 19 * kSecond}, std::nullopt, std::nullopt}, "reading out", false},
     {"DelayAfterFirstImage",
@@ -64,11 +66,13 @@ const ComposeCase kComposeCases[] = {
      false},
     {"NoLimitYet",
      {20 * kSecond, PortFacts{0x0B, 0}, std::nullopt, output(0, std::nullopt, 3 * kImage)},
-     "integrating, amplifier on - 20.0 s  |  recording to C:\\night.avi, no image yet  |  2.6 MB free, room for 3 images",
+     "integrating, amplifier on - 20.0 s  |  recording to C:\\night.avi, no image yet  |  2.6 MB free, room for 3 "
+     "images",
      false},
     {"RoomForExactlyTheRest",
      {0, std::nullopt, std::nullopt, output(3, 10, 7 * kImage)},
-     "at rest  |  3 of 10 images written to C:\\night.avi  |  6.2 MB free, room for 7 images", false},
+     "at rest  |  3 of 10 images written to C:\\night.avi  |  6.2 MB free, room for 7 images",
+     false},
     {"OneImageShort",
      {0, std::nullopt, std::nullopt, output(3, 10, 7 * kImage - 1)},
      "at rest  |  3 of 10 images written to C:\\night.avi  |  "
@@ -76,10 +80,12 @@ const ComposeCase kComposeCases[] = {
      true},
     {"DriveFull",
      {0, std::nullopt, std::nullopt, output(1, std::nullopt, 100)},
-     "at rest  |  1 image written to C:\\night.avi  |  1 KB free, room for 0 images", false},
+     "at rest  |  1 image written to C:\\night.avi  |  1 KB free, room for 0 images",
+     false},
     {"RunEnded",
      {0, PortFacts{0x00, 0}, std::nullopt, output(12, std::nullopt, 0, false)},
-     "at rest  |  12 images written to C:\\night.avi", false},
+     "at rest  |  12 images written to C:\\night.avi",
+     false},
     {"ReadoutsWithoutAnImage",
      {0, PortFacts{0x00, 0}, std::nullopt, output(2, 10, 50 * kImage, true, 3, "no frame from the device in 2 s")},
      "at rest  |  2 of 10 images written to C:\\night.avi, 3 readouts without an image: no frame from the device in "
@@ -87,7 +93,8 @@ const ComposeCase kComposeCases[] = {
      true},
     {"OneReadoutWithoutAnImageAfterTheRun",
      {0, PortFacts{0x00, 0}, std::nullopt, output(0, std::nullopt, 0, false, 1, "the device is gone")},
-     "at rest  |  0 images written to C:\\night.avi, 1 readout without an image: the device is gone", true},
+     "at rest  |  0 images written to C:\\night.avi, 1 readout without an image: the device is gone",
+     true},
     {"PausedDuringAnExposure",
      {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 21 * kSecond, output(0, std::nullopt, std::nullopt), true},
      "integrating, amplifier on - 1.0 s  |  readout in 1.0 s  |  paused: images are shown, not written  |  "
@@ -95,13 +102,18 @@ const ComposeCase kComposeCases[] = {
      false},
     {"ImageLogBehind",
      {0, std::nullopt, std::nullopt, withLog(output(4, std::nullopt, std::nullopt), 2, std::nullopt)},
-     "at rest  |  4 images written to C:\\night.avi  |  image log behind: 2 lines waiting for room on the disk", true},
+     "at rest  |  4 images written to C:\\night.avi  |  image log behind: 2 lines waiting for room on the disk",
+     true},
     {"ImageLogCaughtUp",
      {0, std::nullopt, std::nullopt,
-      withLog(output(5, std::nullopt, std::nullopt), 0, plat::kVirtualClockUtcOrigin + (3 * 3600 + 25 * 60 + 7) * kSecond)},
-     "at rest  |  5 images written to C:\\night.avi  |  image log caught up at 03:25:07 UTC", false},
+      withLog(output(5, std::nullopt, std::nullopt), 0,
+              plat::kVirtualClockUtcOrigin + (3 * 3600 + 25 * 60 + 7) * kSecond)},
+     "at rest  |  5 images written to C:\\night.avi  |  image log caught up at 03:25:07 UTC",
+     false},
     {"UnknownLevel",
-     {90 * kSecond, PortFacts{0x42, 0}, std::nullopt, std::nullopt}, "port lines at 0x42 - 1 min 30 s", false},
+     {90 * kSecond, PortFacts{0x42, 0}, std::nullopt, std::nullopt},
+     "port lines at 0x42 - 1 min 30 s",
+     false},
 };
 
 TEST(StatusLineText, PhrasesFollowTheFacts) {
@@ -133,15 +145,24 @@ TEST(StatusLineText, DurationsAndSizesReadAsPeopleSayThem) {
     const struct {
         plat::Micros span;
         const char *text;
-    } durations[] = {{-5, "0.0 s"},         {99'999, "0.0 s"},           {12'499'999, "12.4 s"},
-                     {59'999'999, "59.9 s"}, {60 * kSecond, "1 min 00 s"}, {3599 * kSecond, "59 min 59 s"},
-                     {3600 * kSecond, "1 h 00 min"}, {(7 * 3600 + 125) * kSecond, "7 h 02 min"}};
+    } durations[] = {{-5, "0.0 s"},
+                     {99'999, "0.0 s"},
+                     {12'499'999, "12.4 s"},
+                     {59'999'999, "59.9 s"},
+                     {60 * kSecond, "1 min 00 s"},
+                     {3599 * kSecond, "59 min 59 s"},
+                     {3600 * kSecond, "1 h 00 min"},
+                     {(7 * 3600 + 125) * kSecond, "7 h 02 min"}};
     for (const auto &d : durations) EXPECT_EQ(plat::status::duration(d.span), d.text) << d.span;
     const struct {
         std::uint64_t count;
         const char *text;
-    } sizes[] = {{0, "0 KB"},           {1, "1 KB"},          {1024 * 1024 - 1, "1024 KB"},
-                 {1024 * 1024, "1.0 MB"}, {1536 * 1024, "1.5 MB"}, {5ull << 30, "5.0 GB"}};
+    } sizes[] = {{0, "0 KB"},
+                 {1, "1 KB"},
+                 {1024 * 1024 - 1, "1024 KB"},
+                 {1024 * 1024, "1.0 MB"},
+                 {1536 * 1024, "1.5 MB"},
+                 {5ull << 30, "5.0 GB"}};
     for (const auto &s : sizes) EXPECT_EQ(plat::status::bytes(s.count), s.text) << s.count;
 }
 
@@ -212,9 +233,8 @@ TEST_F(StatusLineRunTest, SaysWhileImagesAreNotWritten) {
     EXPECT_EQ(runProgram(), 0);
     const std::string paused = "paused: images are shown, not written";
     ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0],
-              "integrating, amplifier on - 0.5 s  |  readout in 3.5 s  |  " + paused +
-                  "  |  recording to C:\\night.avi, no image yet");
+    EXPECT_EQ(seen[0], "integrating, amplifier on - 0.5 s  |  readout in 3.5 s  |  " + paused +
+                           "  |  recording to C:\\night.avi, no image yet");
     EXPECT_NE(seen[1].find(paused + "  |  recording to C:\\night.avi, no image yet"), std::string::npos)
         << "images were taken and none written: " << seen[1];
     EXPECT_EQ(seen[2].find("paused"), std::string::npos) << seen[2];

@@ -33,7 +33,9 @@ struct Entry {
     bool checked;
     bool operator==(const Entry &) const = default;
 };
-void PrintTo(const Entry &e, std::ostream *os) { *os << e.id << " \"" << e.text << "\"" << (e.checked ? " checked" : ""); }
+void PrintTo(const Entry &e, std::ostream *os) {
+    *os << e.id << " \"" << e.text << "\"" << (e.checked ? " checked" : "");
+}
 
 class DriverChoiceTest : public EndToEndTest {
 protected:
@@ -44,7 +46,8 @@ protected:
         for (const auto &[index, s] : drivers) {
             plat::avicap::registerTestDriver(driverName(index), s);
             logs[index] = s.log;
-            ini << (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) << "=" << driverName(index) << "\r\n";
+            ini << (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) << "=" << driverName(index)
+                << "\r\n";
         }
     }
     static std::string driverName(int index) { return "e2edrv" + std::to_string(index); }
@@ -85,9 +88,9 @@ struct StartCase {
     const char *name;
     std::map<int, TestDriverPlan> drivers;
     const char *saved;
-    std::vector<int> connected;          // open after start-up
-    std::map<int, int> opens;            // successful opens per index
-    std::vector<Entry> entries;          // the Options menu's driver entries
+    std::vector<int> connected;  // open after start-up
+    std::map<int, int> opens;    // successful opens per index
+    std::vector<Entry> entries;  // the Options menu's driver entries
     const char *savedAfterExit;
 };
 void PrintTo(const StartCase &c, std::ostream *os) { *os << c.name; }
@@ -114,27 +117,37 @@ TEST_P(StartUpTest, SavedNameChoosesTheDriver) {
 const StartCase kStartCases[] = {
     {"NoneTakesTheFirstThatConnects",
      {{0, plan("Alpha", true)}, {1, plan("Beta")}},
-     "<none>", {1}, {{1, 1}},
+     "<none>",
+     {1},
+     {{1, 1}},
      {{32771, "&0 Alpha", false}, {32772, "&1 Beta", true}},
      "Beta"},
     {"SavedNameMatchesOnlyIndexTwo",
      {{0, plan("Alpha")}, {1, plan("Beta")}, {2, plan("Gamma")}},
-     "Gamma", {2}, {{2, 1}},
+     "Gamma",
+     {2},
+     {{2, 1}},
      {{32771, "&0 Alpha", false}, {32772, "&1 Beta", false}, {32773, "&2 Gamma", true}},
      "Gamma"},
     {"SameDescriptionConnectsBothInTurn",
      {{0, plan("Other")}, {1, plan("Same Card")}, {3, plan("Same Card")}},
-     "Same Card", {3}, {{1, 1}, {3, 1}},
+     "Same Card",
+     {3},
+     {{1, 1}, {3, 1}},
      {{32771, "&0 Other", false}, {32772, "&1 Same Card", true}, {32774, "&3 Same Card", true}},
      "Same Card"},
     {"TwoWordDescriptionKeptWhole",
      {{0, plan("Night Camera")}},
-     "<none>", {0}, {{0, 1}},
+     "<none>",
+     {0},
+     {{0, 1}},
      {{32771, "&0 Night Camera", true}},
      "Night Camera"},
     {"MissingSavedDriverKeepsItsName",
      {{0, plan("Alpha")}, {2, plan("Gamma")}},
-     "Gone Card", {}, {},
+     "Gone Card",
+     {},
+     {},
      {{32771, "&0 Alpha", false}, {32773, "&2 Gamma", false}},
      "Gone Card"},
 };
@@ -194,8 +207,14 @@ const SwitchCase kSwitchCases[] = {
     {"ConnectedEntryDoesNothing", false, false, 32771, {0}, {true, false}, {}, "Alpha"},
     {"AnotherDriverConnects", false, false, 32772, {1}, {false, true}, {}, "Beta"},
     {"FailedChoiceFallsBack", true, false, 32772, {0}, {true, false}, {}, "Alpha"},
-    {"FailedFallbackIsReported", true, true, 32772, {}, {false, false},
-     {"Now can't connect back to previous driver !!"}, "Alpha"},
+    {"FailedFallbackIsReported",
+     true,
+     true,
+     32772,
+     {},
+     {false, false},
+     {"Now can't connect back to previous driver !!"},
+     "Alpha"},
 };
 INSTANTIATE_TEST_SUITE_P(Drivers, SwitchTest, ::testing::ValuesIn(kSwitchCases),
                          [](const auto &info) { return std::string(info.param.name); });
@@ -260,8 +279,7 @@ TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
     user().at(200, [&] {
         EXPECT_EQ(connected(), std::vector<int>{chosen});
         std::vector<Entry> expected;
-        for (int i = 0; i < 10; ++i)
-            expected.push_back({ids[i], cardEntry(i), i == chosen});
+        for (int i = 0; i < 10; ++i) expected.push_back({ids[i], cardEntry(i), i == chosen});
         EXPECT_EQ(entries(), expected);
         // The commands whose ids the old numbering shared stay as they were.
         EXPECT_FALSE(menuChecked(IDM_RECORD) || menuChecked(IDM_VIDEOSOURCE) || menuChecked(IDM_VIDEOFORMAT));

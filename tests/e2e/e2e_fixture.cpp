@@ -24,7 +24,8 @@ bool readoutLevel(std::uint8_t v) { return (v & 0x0A) == 0x08; }
 // notes are what the callback receives.
 class WatchedCamera final : public plat::avicap::ClockPacedDriver {
 public:
-    explicit WatchedCamera(std::shared_ptr<WatchLog> log) : log_(std::move(log)), camera_(plat::avicap::makeSimulatedCamera()) {}
+    explicit WatchedCamera(std::shared_ptr<WatchLog> log)
+        : log_(std::move(log)), camera_(plat::avicap::makeSimulatedCamera()) {}
     ~WatchedCamera() override { close(); }
 
     std::string description() const override { return camera_->description(); }

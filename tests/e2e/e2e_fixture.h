@@ -25,8 +25,8 @@ namespace noctil::e2e {
 // One frame the watched camera captured.
 struct FrameRecord {
     plat::Micros time = 0;
-    std::uint8_t port = 0;   // the camera port's level as the frame was captured
-    bool streamed = false;   // captured for a streaming capture (so handed to the callback)
+    std::uint8_t port = 0;  // the camera port's level as the frame was captured
+    bool streamed = false;  // captured for a streaming capture (so handed to the callback)
     int width = 0, height = 0;
     // Seconds of sky light the frame's background shows, in memory rows of
     // even and of odd number (the two fields of 480-line video).

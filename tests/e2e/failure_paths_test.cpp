@@ -117,9 +117,13 @@ constexpr std::uint32_t kExitAfterStopMs = 8000;
 // at once as Stop does, so the camera rests and the menu offers Record.
 const noctil::test::ExpectedPortWrite kStopAtTheFailedWrite[] = {
     {kExpose, 0},
-    {kReadout480, 2000, L}, {kReadout, 2000, L}, {kIdle, 2000, R},
+    {kReadout480, 2000, L},
+    {kReadout, 2000, L},
+    {kIdle, 2000, R},
     {kExpose, 0, R},
-    {kReadout480, 2000, L}, {kReadout, 2000, L}, {kIdle, 2000, R},
+    {kReadout480, 2000, L},
+    {kReadout, 2000, L},
+    {kIdle, 2000, R},
     {kIdle, 0},  // the run stops right after the failed write
     {kIdle, kExitAfterStopMs},
 };

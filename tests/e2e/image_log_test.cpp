@@ -232,8 +232,8 @@ TEST_F(ImageLogTest, WholeFrameTimesReachTheConvertedFiles) {
     fits.input = avi;
     ASSERT_EQ(noctil::convert::convert(fits, out, err), 0) << err.str();
     std::string messages;
-    auto read = convtest::astropyRead({avi.parent_path() / "run_0001.fits", avi.parent_path() / "run_0002.fits"},
-                                      messages);
+    auto read =
+        convtest::astropyRead({avi.parent_path() / "run_0001.fits", avi.parent_path() / "run_0002.fits"}, messages);
     EXPECT_EQ(messages, "");
     for (std::size_t k = 0; k < 2; ++k) {
         auto &f = read[(avi.parent_path() / ("run_000" + std::to_string(k + 1) + ".fits")).string()];

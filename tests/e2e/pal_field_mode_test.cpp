@@ -27,7 +27,8 @@ int palButton() {
     auto camera = plat::avicap::makeSimulatedCamera();
     const auto formats = camera->formats();
     for (std::size_t i = 0; i < formats.size(); ++i)
-        if (formats[i].biWidth == kWidth && std::abs(formats[i].biHeight) == kHeight && formats[i].biCompression == BI_RGB)
+        if (formats[i].biWidth == kWidth && std::abs(formats[i].biHeight) == kHeight &&
+            formats[i].biCompression == BI_RGB)
             return plat::avicap::kFormatButtonFirst + static_cast<int>(i);
     return -1;
 }
@@ -40,9 +41,15 @@ std::string numbered(const std::vector<std::uint8_t> &expected, const std::vecto
     std::ostringstream out;
     for (std::size_t i = 0; i < std::max(expected.size(), actual.size()); ++i) {
         out << i << ": expected ";
-        if (i < expected.size()) out << "0x" << std::hex << int(expected[i]) << std::dec; else out << "-";
+        if (i < expected.size())
+            out << "0x" << std::hex << int(expected[i]) << std::dec;
+        else
+            out << "-";
         out << ", actual ";
-        if (i < actual.size()) out << "0x" << std::hex << int(actual[i]) << std::dec; else out << "-";
+        if (i < actual.size())
+            out << "0x" << std::hex << int(actual[i]) << std::dec;
+        else
+            out << "-";
         out << (i < expected.size() && i < actual.size() && expected[i] == actual[i] ? "" : "  <==") << "\n";
     }
     return out.str();

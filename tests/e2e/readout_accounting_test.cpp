@@ -83,8 +83,9 @@ TEST_F(ReadoutAccountingTest, NoFrameFromTheDeviceIsToldOnceAndCountedForTheRun)
     FakeV4l2Device plan;
     plan.dropsEveryFrame = true;
     plugInGrabber(plan);
-    writeSettingsFile(std::string("[Filenames]\r\nImageFile=C:\\dark.avi\r\n[Capture]\r\nExposure=1000\r\nDelay=3000\r\n") +
-                      kGrabber);
+    writeSettingsFile(
+        std::string("[Filenames]\r\nImageFile=C:\\dark.avi\r\n[Capture]\r\nExposure=1000\r\nDelay=3000\r\n") +
+        kGrabber);
     user().at(500, [&] { choose(IDM_RECORD); });
     std::string lineAfterThree;
     // Record at 500; each readout waits its 2 s; the delay is 3 s: readouts

@@ -43,7 +43,8 @@ int formatButton(int width, int height) {
     auto camera = plat::avicap::makeSimulatedCamera();
     const auto formats = camera->formats();
     for (std::size_t i = 0; i < formats.size(); ++i)
-        if (formats[i].biWidth == width && std::abs(formats[i].biHeight) == height && formats[i].biCompression == BI_RGB)
+        if (formats[i].biWidth == width && std::abs(formats[i].biHeight) == height &&
+            formats[i].biCompression == BI_RGB)
             return plat::avicap::kFormatButtonFirst + static_cast<int>(i);
     return -1;
 }
@@ -77,8 +78,9 @@ protected:
 TEST_P(RecordingTest, ThreeImagesShowTheIntegratedSky) {
     const Mode &mode = GetParam();
     installWatchedCamera();
-    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=2000\r\nCount=3\r\n"
-                      "[Driver]\r\nPreviewMode=2\r\n");
+    writeSettingsFile(
+        "[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=2000\r\nCount=3\r\n"
+        "[Driver]\r\nPreviewMode=2\r\n");
     chooseFormatAt(100);
     Image live;
     user().at(400, [&] {
@@ -161,8 +163,9 @@ TEST_P(RecordingTest, ThreeImagesShowTheIntegratedSky) {
 TEST_P(RecordingTest, AmplifierOffCarriesLessGlow) {
     const Mode &mode = GetParam();
     installWatchedCamera();
-    writeSettingsFile("[Filenames]\r\nImageFile=C:\\glow.avi\r\n[Flags]\r\nAutoIncrement=1\r\n"
-                      "[Capture]\r\nExposure=3000\r\nCount=1\r\n");
+    writeSettingsFile(
+        "[Filenames]\r\nImageFile=C:\\glow.avi\r\n[Flags]\r\nAutoIncrement=1\r\n"
+        "[Capture]\r\nExposure=3000\r\nCount=1\r\n");
     chooseFormatAt(100);
     user().at(500, [&] { choose(IDM_RECORD); });
     onTitle = [&](const std::string &) {
@@ -214,8 +217,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, RecordingTest, ::testing::ValuesIn(kModes),
 // charge, in proportion to its time; live frames carry a video frame's worth.
 TEST_F(EndToEndTest, ReadoutFramesCarryChargeInProportionToTheExposure) {
     installWatchedCamera();
-    writeSettingsFile("[Filenames]\r\nImageFile=C:\\charge.avi\r\n[Flags]\r\nAutoIncrement=1\r\n"
-                      "[Capture]\r\nExposure=2000\r\nCount=1\r\n[Driver]\r\nPreviewMode=2\r\n");
+    writeSettingsFile(
+        "[Filenames]\r\nImageFile=C:\\charge.avi\r\n[Flags]\r\nAutoIncrement=1\r\n"
+        "[Capture]\r\nExposure=2000\r\nCount=1\r\n[Driver]\r\nPreviewMode=2\r\n");
     user().at(500, [&] { choose(IDM_RECORD); });
     onTitle = [&](const std::string &) {
         if (titles.size() == 1) {

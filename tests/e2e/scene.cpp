@@ -43,8 +43,7 @@ Image imageFromDib24(const BITMAPINFOHEADER &header, std::span<const std::uint8_
     for (int y = 0; y < image.height; ++y) {
         const int memoryRow = header.biHeight > 0 ? image.height - 1 - y : y;
         const std::uint8_t *row = rows.data() + static_cast<std::size_t>(memoryRow) * stride;
-        for (int x = 0; x < image.width; ++x)
-            image.pixels[static_cast<std::size_t>(y * image.width + x)] = row[3 * x];
+        for (int x = 0; x < image.width; ++x) image.pixels[static_cast<std::size_t>(y * image.width + x)] = row[3 * x];
     }
     return image;
 }

@@ -19,7 +19,9 @@ struct Image {
     int width = 0, height = 0;
     std::vector<double> pixels;
 
-    double at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)]; }
+    double at(int x, int y) const {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)];
+    }
     // Mean of the 3 x 3 box at (x, y) less the median of the ring 5 to 7
     // pixels away: a star's light above its local background.
     double boxExcess(int x, int y) const;

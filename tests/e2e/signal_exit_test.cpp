@@ -78,17 +78,16 @@ TEST_P(SignalExitTest, EndsAsExitDoes) {
               entries.end());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryEndSignal, SignalExitTest,
-    ::testing::Values(EndCase{SIGTERM, Phase::Exposure, "SIGTERM_during_exposure"},
-                      EndCase{SIGTERM, Phase::Readout, "SIGTERM_during_readout"},
-                      EndCase{SIGINT, Phase::Exposure, "SIGINT_during_exposure"},
-                      EndCase{SIGINT, Phase::Readout, "SIGINT_during_readout"},
-                      EndCase{SIGHUP, Phase::Exposure, "SIGHUP_during_exposure"},
-                      EndCase{SIGHUP, Phase::Readout, "SIGHUP_during_readout"},
-                      EndCase{SIGUSR1, Phase::Exposure, "SIGUSR1_during_exposure"},
-                      EndCase{SIGALRM, Phase::Readout, "SIGALRM_during_readout"}),
-    [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryEndSignal, SignalExitTest,
+                         ::testing::Values(EndCase{SIGTERM, Phase::Exposure, "SIGTERM_during_exposure"},
+                                           EndCase{SIGTERM, Phase::Readout, "SIGTERM_during_readout"},
+                                           EndCase{SIGINT, Phase::Exposure, "SIGINT_during_exposure"},
+                                           EndCase{SIGINT, Phase::Readout, "SIGINT_during_readout"},
+                                           EndCase{SIGHUP, Phase::Exposure, "SIGHUP_during_exposure"},
+                                           EndCase{SIGHUP, Phase::Readout, "SIGHUP_during_readout"},
+                                           EndCase{SIGUSR1, Phase::Exposure, "SIGUSR1_during_exposure"},
+                                           EndCase{SIGALRM, Phase::Readout, "SIGALRM_during_readout"}),
+                         [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.name); });
 
 // A signal before the main window exists still ends the run as soon as the
 // loop turns: there is no window, so the loop simply ends.

@@ -18,8 +18,8 @@ protected:
     {
         app.captureWindow = capCreateCaptureWindowA("capture", 0, 0, 0, 160, 120, nullptr, 0);
         ASSERT_TRUE(SendMessageA(app.captureWindow, WM_CAP_DRIVER_CONNECT, 0, 0));
-        ASSERT_TRUE(SendMessageA(app.captureWindow, WM_CAP_GET_STATUS, sizeof app.captureStatus,
-                                 (LPARAM)&app.captureStatus));
+        ASSERT_TRUE(
+            SendMessageA(app.captureWindow, WM_CAP_GET_STATUS, sizeof app.captureStatus, (LPARAM)&app.captureStatus));
         noctil_test::SetOutputFormat((LONG)app.captureStatus.uiImageWidth, (LONG)app.captureStatus.uiImageHeight);
         strcpy(app.settings.imageFile, "C:\\night.avi");
         ASSERT_EQ(OpenImageFile(), 1);

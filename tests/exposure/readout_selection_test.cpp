@@ -170,42 +170,43 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
     const DWORD rowLength = 1280;  // 640 pixels of packed YUV
     // 480-line and 576-line interlaced video alike: 240 or 288 rows a field.
     for (UINT height : {480u, 576u})
-    for (const FieldCase &c : kFieldCases) {
-        SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
-        ProgramSession program;
-        StopRecorder capture;
-        app.captureWindow = capture.window;
-        app.captureStatus.uiImageHeight = height;
-        TestFrame arming(rowLength, height, 1, 200, 10);
-        TestFrame f2(rowLength, height, 2, c.even[0], c.odd[0]), f3(rowLength, height, 3, c.even[1], c.odd[1]),
-            f4(rowLength, height, 4, c.even[2], c.odd[2]), f5(rowLength, height, 5, c.even[3], c.odd[3]);
-        const TestFrame *byId[] = {nullptr, &arming, &f2, &f3, &f4, &f5};
+        for (const FieldCase &c : kFieldCases) {
+            SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
+            ProgramSession program;
+            StopRecorder capture;
+            app.captureWindow = capture.window;
+            app.captureStatus.uiImageHeight = height;
+            TestFrame arming(rowLength, height, 1, 200, 10);
+            TestFrame f2(rowLength, height, 2, c.even[0], c.odd[0]), f3(rowLength, height, 3, c.even[1], c.odd[1]),
+                f4(rowLength, height, 4, c.even[2], c.odd[2]), f5(rowLength, height, 5, c.even[3], c.odd[3]);
+            const TestFrame *byId[] = {nullptr, &arming, &f2, &f3, &f4, &f5};
 
-        Deliver(arming);
-        EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout480});
-        Deliver(f2);
-        Deliver(f3);
-        EXPECT_EQ(program.portValues(), (std::vector<std::uint8_t>{kPortReadout480, kPortReadout}))
-            << "the second pass's level comes with frame 3";
-        EXPECT_EQ(app.bestScore, 0) << "the second pass starts its own contest";
-        EXPECT_EQ(program.beeps(), 0u);
-        Deliver(f4);
-        Deliver(f5);
+            Deliver(arming);
+            EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout480});
+            Deliver(f2);
+            Deliver(f3);
+            EXPECT_EQ(program.portValues(), (std::vector<std::uint8_t>{kPortReadout480, kPortReadout}))
+                << "the second pass's level comes with frame 3";
+            EXPECT_EQ(app.bestScore, 0) << "the second pass starts its own contest";
+            EXPECT_EQ(program.beeps(), 0u);
+            Deliver(f4);
+            Deliver(f5);
 
-        EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
-        EXPECT_EQ(program.beeps(), 1u);
-        EXPECT_EQ(capture.stops, 1);
-        EXPECT_EQ(program.portValues().size(), 2u);
-        for (UINT row = 0; row < height; row++) {
-            const Source &source = row % 2 ? c.oddRows : c.evenRows;
-            std::vector<BYTE> expected = source.frame ? byId[source.frame]->Row(row / 2 * 2 + source.parity)
-                                                      : std::vector<BYTE>(rowLength, 0);
-            std::vector<BYTE> kept(app.BestFrameBuffer + row * rowLength, app.BestFrameBuffer + (row + 1) * rowLength);
-            ASSERT_TRUE(kept == expected) << "row " << row;
+            EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
+            EXPECT_EQ(program.beeps(), 1u);
+            EXPECT_EQ(capture.stops, 1);
+            EXPECT_EQ(program.portValues().size(), 2u);
+            for (UINT row = 0; row < height; row++) {
+                const Source &source = row % 2 ? c.oddRows : c.evenRows;
+                std::vector<BYTE> expected = source.frame ? byId[source.frame]->Row(row / 2 * 2 + source.parity)
+                                                          : std::vector<BYTE>(rowLength, 0);
+                std::vector<BYTE> kept(app.BestFrameBuffer + row * rowLength,
+                                       app.BestFrameBuffer + (row + 1) * rowLength);
+                ASSERT_TRUE(kept == expected) << "row " << row;
+            }
+            EXPECT_TRUE(f5.bytes == BestFrame(f5.bytes.size())) << "Finish stamps the kept image on frame 5";
+            EXPECT_EQ(f4.bytes, f4.original);
         }
-        EXPECT_TRUE(f5.bytes == BestFrame(f5.bytes.size())) << "Finish stamps the kept image on frame 5";
-        EXPECT_EQ(f4.bytes, f4.original);
-    }
 }
 
 TEST_F(ReadoutSelection, FieldMarginIsTheScoreOfThePass)
@@ -400,7 +401,10 @@ TEST_F(ReadoutSelection, FramesArriveWithoutAnyAllocation)
 // camera: from the first streamed frame to the last, nothing is allocated,
 // the port writes, the beep and the stop request included. The first
 // readout brings up what every readout shares.
-const plat::avicap::StreamRecord *lastReadout() { return &plat::session().component<plat::avicap::StreamRecords>().last(false); }
+const plat::avicap::StreamRecord *lastReadout()
+{
+    return &plat::session().component<plat::avicap::StreamRecords>().last(false);
+}
 
 struct HeapAtFrames {
     int frames = 0;

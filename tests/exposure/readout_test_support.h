@@ -73,17 +73,17 @@ class StopRecorder {
 public:
     StopRecorder()
     {
-        plat::user::registerClass("NoctilTestCapture", [this](HWND window, UINT message, WPARAM wParam,
-                                                              LPARAM lParam) -> LRESULT {
-            if (message == WM_CAP_STOP) {
-                stops++;
-                if (onStop) onStop();
-                return 1;
-            }
-            return DefWindowProcA(window, message, wParam, lParam);
-        });
-        window = CreateWindowExA(0, "NoctilTestCapture", "capture", 0, 0, 0, 160, 120, nullptr, nullptr,
-                                 nullptr, nullptr);
+        plat::user::registerClass("NoctilTestCapture",
+                                  [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+                                      if (message == WM_CAP_STOP) {
+                                          stops++;
+                                          if (onStop) onStop();
+                                          return 1;
+                                      }
+                                      return DefWindowProcA(window, message, wParam, lParam);
+                                  });
+        window =
+            CreateWindowExA(0, "NoctilTestCapture", "capture", 0, 0, 0, 160, 120, nullptr, nullptr, nullptr, nullptr);
     }
 
     HWND window = nullptr;

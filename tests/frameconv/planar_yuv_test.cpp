@@ -108,7 +108,8 @@ TEST(PlanarYuv, EveryLayoutMatchesTheReferenceExactly) {
         ASSERT_TRUE(planarToYuy2(s.frame, s.bytes, out, stride));
         const std::vector<std::uint8_t> expected = reference(s, stride);
         for (std::uint32_t y = 0; y < c.height; ++y)
-            ASSERT_TRUE(std::equal(out.begin() + y * stride, out.begin() + (y + 1) * stride, expected.begin() + y * stride))
+            ASSERT_TRUE(
+                std::equal(out.begin() + y * stride, out.begin() + (y + 1) * stride, expected.begin() + y * stride))
                 << "row " << y;
     }
 }

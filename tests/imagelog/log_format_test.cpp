@@ -19,8 +19,8 @@ TEST(UtcText, AgreesWithTheCalendarAndReadsBack) {
     } cases[] = {
         {0, "1970-01-01T00:00:00.000000"},
         {946'684'800'000'000, "2000-01-01T00:00:00.000000"},
-        {951'782'400'000'001, "2000-02-29T00:00:00.000001"},   // leap day of a 400-year
-        {4'107'542'399'999'999, "2100-02-28T23:59:59.999999"}, // 2100 has no leap day
+        {951'782'400'000'001, "2000-02-29T00:00:00.000001"},    // leap day of a 400-year
+        {4'107'542'399'999'999, "2100-02-28T23:59:59.999999"},  // 2100 has no leap day
         {4'107'542'400'000'000, "2100-03-01T00:00:00.000000"},
         {1'798'761'599'123'456, "2026-12-31T23:59:59.123456"},
         {-1, "1969-12-31T23:59:59.999999"},
@@ -47,8 +47,8 @@ TEST(SecondsText, SixDecimalsBothWays) {
     const struct {
         std::int64_t micros;
         const char *text;
-    } cases[] = {{0, "0.000000"}, {2'000'000, "2.000000"}, {1'000'001, "1.000001"}, {999'999, "0.999999"},
-                 {-1'500'000, "-1.500000"}, {86'400'123'456, "86400.123456"}};
+    } cases[] = {{0, "0.000000"},       {2'000'000, "2.000000"},   {1'000'001, "1.000001"},
+                 {999'999, "0.999999"}, {-1'500'000, "-1.500000"}, {86'400'123'456, "86400.123456"}};
     for (const auto &c : cases) {
         EXPECT_EQ(plat::imagelog::formatSeconds(c.micros), c.text);
         EXPECT_EQ(plat::imagelog::parseSeconds(c.text), c.micros) << c.text;
@@ -138,12 +138,9 @@ TEST(LogLineText, RefusesLinesThatContradictThemselves) {
 TEST(LogPath, SameNameBesideTheFileWithTheExtensionsCase) {
     const struct {
         const char *avi, *log;
-    } cases[] = {{"/d/c/M42_003.AVI", "/d/c/M42_003.LOG"},
-                 {"/d/c/night.avi", "/d/c/night.log"},
-                 {"/d/c/Mixed.Avi", "/d/c/Mixed.LOG"},
-                 {"/d/c/no-extension", "/d/c/no-extension.log"},
-                 {"/d/c/two.dots.avi", "/d/c/two.dots.log"},
-                 {"/d/c/odd.log", "/d/c/odd.log.log"},
+    } cases[] = {{"/d/c/M42_003.AVI", "/d/c/M42_003.LOG"},   {"/d/c/night.avi", "/d/c/night.log"},
+                 {"/d/c/Mixed.Avi", "/d/c/Mixed.LOG"},       {"/d/c/no-extension", "/d/c/no-extension.log"},
+                 {"/d/c/two.dots.avi", "/d/c/two.dots.log"}, {"/d/c/odd.log", "/d/c/odd.log.log"},
                  {"/d/c/ODD.Log", "/d/c/ODD.Log.LOG"}};
     for (const auto &c : cases) EXPECT_EQ(plat::imagelog::logPathFor(c.avi).string(), c.log) << c.avi;
 }

@@ -25,21 +25,32 @@ struct ExposureCase {
 
 TEST(PortExposure, TheLastEndedIntegrationWithItsAmplifierOffTime) {
     const ExposureCase cases[] = {
-        {"amplifier on throughout", {{0, kData, 0x00}, {500, kData, 0x0B}, {2'000'500, kData, 0x09},
-                                     {2'033'500, kData, 0x08}, {2'099'500, kData, 0x00}},
+        {"amplifier on throughout",
+         {{0, kData, 0x00},
+          {500, kData, 0x0B},
+          {2'000'500, kData, 0x09},
+          {2'033'500, kData, 0x08},
+          {2'099'500, kData, 0x00}},
          PortExposure{500, 2'000'500, 0}},
         {"amplifier off but for the last second",
          {{100, kData, 0x0F}, {2'000'100, kData, 0x0B}, {3'000'100, kData, 0x08}, {3'066'100, kData, 0x00}},
          PortExposure{100, 3'000'100, 2'000'000}},
         {"the last of two exposures",
-         {{0, kData, 0x0B}, {10, kData, 0x08}, {20, kData, 0x00}, {30, kData, 0x0F}, {45, kData, 0x0B},
+         {{0, kData, 0x0B},
+          {10, kData, 0x08},
+          {20, kData, 0x00},
+          {30, kData, 0x0F},
+          {45, kData, 0x0B},
           {50, kData, 0x08}},
          PortExposure{30, 50, 15}},
-        {"stopped during the exposure: idle ends it", {{7, kData, 0x0F}, {1'007, kData, 0x00}},
+        {"stopped during the exposure: idle ends it",
+         {{7, kData, 0x0F}, {1'007, kData, 0x00}},
          PortExposure{7, 1'007, 1'000}},
         {"writes to other addresses are not the camera's lines",
-         {{0, kData, 0x0B}, {5, 0x37A, 0x00}, {9, 0x379, 0x0F}, {12, kData, 0x08}}, PortExposure{0, 12, 0}},
-        {"an exposure still running has not ended", {{0, kData, 0x0B}, {5, kData, 0x08}, {9, kData, 0x0B}},
+         {{0, kData, 0x0B}, {5, 0x37A, 0x00}, {9, 0x379, 0x0F}, {12, kData, 0x08}},
+         PortExposure{0, 12, 0}},
+        {"an exposure still running has not ended",
+         {{0, kData, 0x0B}, {5, kData, 0x08}, {9, kData, 0x0B}},
          PortExposure{0, 5, 0}},
         {"the only exposure still running", {{0, kData, 0x00}, {9, kData, 0x0F}}, std::nullopt},
         {"no exposure at all", {{0, kData, 0x00}, {9, kData, 0x08}}, std::nullopt},
@@ -84,8 +95,8 @@ plat::avicap::StreamRecord readoutRecord(Micros start, std::uint32_t frames, Mic
 }
 
 TEST(ComposedLine, ExposureAndReadoutInUtc) {
-    const std::vector<PortWrite> writes = {{500'000, kData, 0x0F}, {1'500'000, kData, 0x0B},
-                                           {2'500'000, kData, 0x08}, {2'566'000, kData, 0x00}};
+    const std::vector<PortWrite> writes = {
+        {500'000, kData, 0x0F}, {1'500'000, kData, 0x0B}, {2'500'000, kData, 0x08}, {2'566'000, kData, 0x00}};
     const plat::UtcMicros origin = plat::kVirtualClockUtcOrigin;
     const plat::imagelog::LogLine line =
         plat::imagelog::composeLine(4, writes, readoutRecord(2'500'000, 3, 33'000), origin);

@@ -63,7 +63,8 @@ protected:
     void AnswerMessageBoxes(int count)
     {
         auto &display = dynamic_cast<plat::HeadlessDisplay &>(plat::session().display());
-        for (int i = 0; i < count; i++) display.schedule(plat::session().clock().now(), [] { noctil::test::pressEnter(); });
+        for (int i = 0; i < count; i++)
+            display.schedule(plat::session().clock().now(), [] { noctil::test::pressEnter(); });
     }
     std::vector<std::string> Messages() const { return noctil::test::messageBoxTexts(); }
 
@@ -75,8 +76,9 @@ TEST_F(OutputFailure, AWriteThatFailsIsNotTakenForAnImage)
     SetOutputFormat(64, 48);
     Name("C:\\full.avi");
     ASSERT_EQ(OpenImageFile(), 1);
-    std::vector<BYTE> images[] = {MakeImage(1, app.outputFormat.biSizeImage), MakeImage(2, app.outputFormat.biSizeImage),
-                                  MakeImage(3, app.outputFormat.biSizeImage), MakeImage(4, app.outputFormat.biSizeImage)};
+    std::vector<BYTE> images[] = {
+        MakeImage(1, app.outputFormat.biSizeImage), MakeImage(2, app.outputFormat.biSizeImage),
+        MakeImage(3, app.outputFormat.biSizeImage), MakeImage(4, app.outputFormat.biSizeImage)};
     ASSERT_TRUE(AppendImage(Dib(images[0]), PackedDibBits(Dib(images[0]))));
     ASSERT_TRUE(AppendImage(Dib(images[1]), PackedDibBits(Dib(images[1]))));
 

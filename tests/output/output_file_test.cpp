@@ -28,7 +28,10 @@ class OutputFile : public ::testing::Test {
 protected:
     void Name(const char *name) { snprintf(app.settings.imageFile, sizeof app.settings.imageFile, "%s", name); }
 
-    std::unique_ptr<plat::avi::Reader> Read(const char *name) { return plat::avi::Reader::open(plat::nativePath(name)); }
+    std::unique_ptr<plat::avi::Reader> Read(const char *name)
+    {
+        return plat::avi::Reader::open(plat::nativePath(name));
+    }
 
     noctil_test::ProgramSession program;
 };

@@ -146,8 +146,17 @@ TEST_F(PathsTest, NamesOnMissingDrivesOrDirectoriesFindNoPath) {
 // Characters Windows refuses in names: every file call fails with
 // ERROR_INVALID_NAME and nothing is created.
 TEST_F(PathsTest, NamesWithCharactersWindowsRefusesAreInvalid) {
-    const char *names[] = {"C:\\a<b.avi", "C:\\a>b.avi", "C:\\a:b.avi", "C:\\a\"b.avi", "C:\\a|b.avi",
-                           "C:\\a?b.avi", "C:\\a*b.avi", "C:\\a\tb.avi", "C:\\a\x01" "b.avi", "C:\\d<ir\\x.avi"};
+    const char *names[] = {"C:\\a<b.avi",
+                           "C:\\a>b.avi",
+                           "C:\\a:b.avi",
+                           "C:\\a\"b.avi",
+                           "C:\\a|b.avi",
+                           "C:\\a?b.avi",
+                           "C:\\a*b.avi",
+                           "C:\\a\tb.avi",
+                           "C:\\a\x01"
+                           "b.avi",
+                           "C:\\d<ir\\x.avi"};
     for (const char *name : names) {
         SCOPED_TRACE(name);
         SetLastError(ERROR_SUCCESS);
@@ -221,8 +230,9 @@ TEST_F(PathsTest, EntriesAndReasonsAsTheSystemReportsThem) {
     }
     EXPECT_TRUE(fs::is_directory(root() / "drives" / "c" / "folder")) << "remove leaves folders alone";
     char tooSmall[8];
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_DISK_FULL, 0, tooSmall, sizeof tooSmall,
-                             nullptr), 0u);
+    EXPECT_EQ(
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_DISK_FULL, 0, tooSmall, sizeof tooSmall, nullptr),
+        0u);
 }
 
 TEST_F(PathsTest, GetWindowsDirectoryNamesADirectoryTheFileCallsReach) {

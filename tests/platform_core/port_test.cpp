@@ -12,7 +12,6 @@
 #include "platform_fixture.h"
 #include "port/parallel_port.h"
 
-
 namespace {
 
 using noctil::test::PlatformTest;
@@ -79,8 +78,8 @@ TEST_F(PortTest, ListenersHearEachWriteInSubscriptionOrder) {
     std::vector<std::string> heard;
     const int first = port.subscribe([&](const PortWrite &w) { heard.push_back("first " + std::to_string(w.value)); });
     port.subscribe([&](const PortWrite &w) {
-        heard.push_back("second " + std::to_string(w.value) + " at " + std::to_string(w.time) +
-                        " data " + std::to_string(port.data()));
+        heard.push_back("second " + std::to_string(w.value) + " at " + std::to_string(w.time) + " data " +
+                        std::to_string(port.data()));
     });
     advanceMs(5);
     port.write(kData, 11);
@@ -245,9 +244,12 @@ TEST_F(PortTest, ABackendThatCannotOpenItsDeviceSaysWhichAndWhyOnce) {
 
 TEST(PortFailureReason, NamesWhatAPersonCanActOn) {
     const std::pair<int, const char *> cases[] = {
-        {EACCES, "permission denied"}, {EPERM, "permission denied"},
-        {ENOENT, "no such device"},    {ENODEV, "the device is not there"},
-        {ENXIO, "the device is not there"}, {EBUSY, "busy (claimed by another program)"},
+        {EACCES, "permission denied"},
+        {EPERM, "permission denied"},
+        {ENOENT, "no such device"},
+        {ENODEV, "the device is not there"},
+        {ENXIO, "the device is not there"},
+        {EBUSY, "busy (claimed by another program)"},
         {EIO, "input/output error (was the device unplugged?)"},
     };
     for (auto [error, reason] : cases) EXPECT_EQ(plat::failureReason(error), reason) << error;

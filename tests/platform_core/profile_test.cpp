@@ -41,7 +41,8 @@ TEST_F(ProfileTest, ReadsStringsLikeWindows) {
         {"missing file", std::nullopt, "Filenames", "ImageFile", "C:\\Images.AVI", 260, "C:\\Images.AVI", 13},
         {"missing section", "[Flags]\nAmpOff=1\n", "Driver", "Name", "<none>", 100, "<none>", 6},
         {"missing key", "[Driver]\nPreviewMode=1\n", "Driver", "Name", "<none>", 100, "<none>", 6},
-        {"names without case", "[filenames]\nIMAGEFILE=C:\\x.avi\n", "Filenames", "ImageFile", "d", 260, "C:\\x.avi", 8},
+        {"names without case", "[filenames]\nIMAGEFILE=C:\\x.avi\n", "Filenames", "ImageFile", "d", 260, "C:\\x.avi",
+         8},
         {"blanks trimmed", "[A]\n  Key \t=   spaced value \t \n", "A", "Key", "d", 64, "spaced value", 12},
         {"header blanks", "  [ Capture ]  \nExposure=5\n", "Capture", "Exposure", "d", 64, "5", 1},
         {"cut to buffer", "[A]\nK=abcdefghij\n", "A", "K", "d", 5, "abcd", 4},
@@ -120,10 +121,14 @@ TEST_F(ProfileTest, ReadsNumbersLikeWindows) {
 TEST_F(ProfileTest, FirstSaveCreatesTheFileWithSectionsInOrder) {
     ASSERT_FALSE(fs::exists(ini()));
     const char *writes[][3] = {
-        {"Filenames", "ImageFile", "C:\\Images.AVI"}, {"Flags", "AutoIncrement", "0"},
-        {"Flags", "AmpOff", "0"},                     {"Capture", "Exposure", "2000"},
-        {"Capture", "Delay", "0"},                    {"Capture", "Count", "0"},
-        {"Driver", "Name", "<none>"},                 {"Driver", "PreviewMode", "-1"},
+        {"Filenames", "ImageFile", "C:\\Images.AVI"},
+        {"Flags", "AutoIncrement", "0"},
+        {"Flags", "AmpOff", "0"},
+        {"Capture", "Exposure", "2000"},
+        {"Capture", "Delay", "0"},
+        {"Capture", "Count", "0"},
+        {"Driver", "Name", "<none>"},
+        {"Driver", "PreviewMode", "-1"},
     };
     for (const auto &w : writes) EXPECT_TRUE(WritePrivateProfileStringA(w[0], w[1], w[2], "Noctil.ini")) << w[1];
     EXPECT_EQ(iniText(),
@@ -164,8 +169,7 @@ TEST_F(ProfileTest, WritesChangeOnlyWhatTheyMust) {
         {"CR-only file gets a key in its section", "[A]\rK=1\r[B]\r", "A", "J", "2", "[A]\rK=1\rJ=2\r\n[B]\r"},
         {"first copy of a section gets the key", "[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Z", "3",
          "[A]\nX=1\nZ=3\r\n[B]\n[A]\nY=2\n"},
-        {"key in a later copy replaced there", "[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Y", "9",
-         "[A]\nX=1\n[B]\n[A]\nY=9\n"},
+        {"key in a later copy replaced there", "[A]\nX=1\n[B]\n[A]\nY=2\n", "A", "Y", "9", "[A]\nX=1\n[B]\n[A]\nY=9\n"},
         {"delete a key", settings, "Capture", "Delay", nullptr,
          "; Noctil settings\n[Capture]\n; in milliseconds\nExposure=100\n\n[Driver]\nName=x\n"},
         {"delete a section", settings, "Capture", nullptr, nullptr, "; Noctil settings\n[Driver]\nName=x\n"},
@@ -263,7 +267,8 @@ TEST_F(ProfileTest, ListsSectionsAndKeys) {
 }
 
 TEST_F(ProfileTest, ReadIniValueForThePlatformConfiguration) {
-    writeAll(root() / "windows" / "system.ini", "[drivers32]\r\nMSVideo = simcam \r\nmsvideo1=\r\n[parallel]\nbackend=ppdev\n");
+    writeAll(root() / "windows" / "system.ini",
+             "[drivers32]\r\nMSVideo = simcam \r\nmsvideo1=\r\n[parallel]\nbackend=ppdev\n");
     const fs::path file = root() / "windows" / "system.ini";
     EXPECT_EQ(plat::readIniValue(file, "Drivers32", "msvideo"), "simcam");
     EXPECT_EQ(plat::readIniValue(file, "drivers32", "msvideo1"), "");

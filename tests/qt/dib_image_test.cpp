@@ -42,16 +42,28 @@ TEST(DibImage, ConvertsEachFormatTopDown) {
     const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255), white = qRgb(255, 255, 255);
     const Case cases[] = {
         // Bottom-up 8-bit: the first stored row is the bottom one; rows pad to 4 bytes.
-        {"8-bit bottom-up", header(3, 2, 8, {quad(255, 0, 0), quad(0, 255, 0), quad(0, 0, 255)}, 3),
-         {2, 2, 2, 0xEE, 0, 1, 0, 0xEE}, 2, {{red, green, red}, {blue, blue, blue}}},
+        {"8-bit bottom-up",
+         header(3, 2, 8, {quad(255, 0, 0), quad(0, 255, 0), quad(0, 0, 255)}, 3),
+         {2, 2, 2, 0xEE, 0, 1, 0, 0xEE},
+         2,
+         {{red, green, red}, {blue, blue, blue}}},
         // Top-down 8-bit with a full 256-entry table taken when biClrUsed is 0.
-        {"8-bit top-down", header(1, -2, 8, std::vector<RGBQUAD>(256, quad(255, 255, 255))),
-         {7, 0, 0, 0, 200, 0, 0, 0}, 2, {{white}, {white}}},
+        {"8-bit top-down",
+         header(1, -2, 8, std::vector<RGBQUAD>(256, quad(255, 255, 255))),
+         {7, 0, 0, 0, 200, 0, 0, 0},
+         2,
+         {{white}, {white}}},
         // 4-bit: the high nibble is the left pixel.
-        {"4-bit", header(3, 1, 4, {quad(0, 0, 0), quad(255, 0, 0), quad(0, 255, 0)}, 3), {0x12, 0x00, 0, 0}, 1,
+        {"4-bit",
+         header(3, 1, 4, {quad(0, 0, 0), quad(255, 0, 0), quad(0, 255, 0)}, 3),
+         {0x12, 0x00, 0, 0},
+         1,
          {{red, green, qRgb(0, 0, 0)}}},
         // 1-bit: the most significant bit is the left pixel.
-        {"1-bit", header(9, 1, 1, {quad(0, 0, 0), quad(255, 255, 255)}), {0x80, 0x80, 0, 0}, 1,
+        {"1-bit",
+         header(9, 1, 1, {quad(0, 0, 0), quad(255, 255, 255)}),
+         {0x80, 0x80, 0, 0},
+         1,
          {{white, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000, white}}},
         // 24-bit: blue, green, red in memory; a 2-pixel row pads 6 bytes to 8.
         {"24-bit", header(2, 1, 24), {0, 0, 255, 255, 0, 0, 0, 0}, 1, {{red, blue}}},

@@ -186,7 +186,8 @@ TEST_F(QtWindowsTest, ActionsBecomeTheMessagesAProgramExpects) {
         {"the same key without Alt is no accelerator",
          [](QtWindowsTest &t, HWND w) { sendKey(t.widgetOf(w), Qt::Key_Question, Qt::ShiftModifier, "?"); },
          {}},
-        {"the close box", [](QtWindowsTest &t, HWND w) { t.widgetOf(w)->close(); },
+        {"the close box",
+         [](QtWindowsTest &t, HWND w) { t.widgetOf(w)->close(); },
          {{WM_SYSCOMMAND, SC_CLOSE}, {WM_CLOSE, 0}}},
     };
     for (const Case &c : cases) {
@@ -361,21 +362,21 @@ public:
             person(open.back());
         });
         guard([&] {
-            result = plat::user::runModalDialog(sample(), nullptr, owner,
-                                                [](HWND d, UINT m, WPARAM wp, LPARAM) -> INT_PTR {
-                                                    if (m == WM_INITDIALOG) {
-                                                        SetDlgItemTextA(d, 10, "2000");
-                                                        SetDlgItemTextA(d, 11, "C:\\Images.AVI");
-                                                        return TRUE;
-                                                    }
-                                                    if (m == WM_COMMAND &&
-                                                        (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
-                                                        EndDialog(d, LOWORD(wp));
-                                                        return TRUE;
-                                                    }
-                                                    return FALSE;
-                                                },
-                                                0);
+            result = plat::user::runModalDialog(
+                sample(), nullptr, owner,
+                [](HWND d, UINT m, WPARAM wp, LPARAM) -> INT_PTR {
+                    if (m == WM_INITDIALOG) {
+                        SetDlgItemTextA(d, 10, "2000");
+                        SetDlgItemTextA(d, 11, "C:\\Images.AVI");
+                        return TRUE;
+                    }
+                    if (m == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+                        EndDialog(d, LOWORD(wp));
+                        return TRUE;
+                    }
+                    return FALSE;
+                },
+                0);
         });
         return result;
     }

@@ -174,9 +174,7 @@ const KeyCase kAboutKeys[] = {
 TEST_F(QtRunViewTest, MainWindowHasTheKeysFromTheStartAndEachAcceleratorOpensAbout) {
     bool mainActive = false;
     std::vector<std::string> opened;
-    user().at(500, [&] {
-        mainActive = QApplication::activeWindow() == widgetOf(mainWindow());
-    });
+    user().at(500, [&] { mainActive = QApplication::activeWindow() == widgetOf(mainWindow()); });
     std::uint32_t at = 600;
     for (const KeyCase &k : kAboutKeys) {
         user().at(at, [&k] { sendKey(keyTarget(), k.key, k.modifiers, k.text); });

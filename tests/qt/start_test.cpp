@@ -157,7 +157,8 @@ std::vector<std::string> listeningOn(int port) {
             std::istringstream fields(line);
             std::string slot, local, remote, state;
             fields >> slot >> local >> remote >> state;
-            if (state == "0A" && local.size() > 5 && local.ends_with(portHex)) out.push_back(local.substr(0, local.size() - 5));
+            if (state == "0A" && local.size() > 5 && local.ends_with(portHex))
+                out.push_back(local.substr(0, local.size() - 5));
         }
     }
     return out;
@@ -188,7 +189,8 @@ TEST_F(StartTest, AnAddressThatIsNoAddressStopsTheStart) {
     Child child(root_, {"QT_QPA_PLATFORM=vnc:addr=everywhere"});
     ASSERT_TRUE(child.started());
     EXPECT_EQ(child.exitStatus(), 2);
-    EXPECT_NE(child.errors().find("\"everywhere\" is not an IPv4 or IPv6 address"), std::string::npos) << child.errors();
+    EXPECT_NE(child.errors().find("\"everywhere\" is not an IPv4 or IPv6 address"), std::string::npos)
+        << child.errors();
 }
 
 }  // namespace

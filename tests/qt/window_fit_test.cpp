@@ -65,10 +65,14 @@ TEST_F(QtFitTest, MessageBoxesAreSizedToShowEveryLine) {
             }
             ASSERT_NE(text, nullptr);
             const QFontMetrics metrics(text->font());
-            const QRect needed = metrics.boundingRect(QRect(0, 0, text->width(), 100000), Qt::TextWordWrap, text->text());
+            const QRect needed =
+                metrics.boundingRect(QRect(0, 0, text->width(), 100000), Qt::TextWordWrap, text->text());
             if (needed.height() > text->height() || needed.width() > text->width())
                 problem += QString("text needs %1x%2, shown %3x%4; ")
-                               .arg(needed.width()).arg(needed.height()).arg(text->width()).arg(text->height());
+                               .arg(needed.width())
+                               .arg(needed.height())
+                               .arg(text->width())
+                               .arg(text->height());
             if (text->height() < c.lines * metrics.height()) problem += "fewer lines than the text has; ";
             const QRect area = text->parentWidget()->rect();
             if (!area.contains(text->geometry())) problem += "text outside the box; ";
@@ -97,8 +101,8 @@ TEST_F(QtFitTest, OwnTitleBarShowsTheTitleAndADragMovesTheWindow) {
     });
     HWND w = CreateWindowExA(0, "FitProbe", "C:\\Images.AVI - 3/10", WS_OVERLAPPEDWINDOW, 40, 30, 300, 200, nullptr,
                              nullptr, nullptr, nullptr);
-    HWND bare = CreateWindowExA(0, "FitProbe", "no caption", WS_POPUP, 400, 30, 100, 100, nullptr, nullptr, nullptr,
-                                nullptr);
+    HWND bare =
+        CreateWindowExA(0, "FitProbe", "no caption", WS_POPUP, 400, 30, 100, 100, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(w, SW_SHOWNORMAL);
     ShowWindow(bare, SW_SHOWNORMAL);
     QWidget *frame = widgetOf(w);

@@ -31,7 +31,8 @@ public:
     }
     static std::size_t exposures() {
         std::size_t n = 0;
-        for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes()) n += w.value == kExpose;
+        for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes())
+            n += w.value == kExpose;
         return n;
     }
 };

@@ -91,9 +91,8 @@ TEST(MalformedTemplates, EveryStrictPrefixIsRefused) {
         unsigned type;
         unsigned id;
     };
-    const Case cases[] = {{RT_MENU, IDC_MAINMENU},         {RT_ACCELERATOR, IDC_MAINMENU},
-                          {RT_DIALOG, IDD_ABOUTBOX},       {RT_DIALOG, IDD_SETUP},
-                          {RT_GROUP_ICON, IDI_APPICON},    {RT_GROUP_ICON, IDI_APPICON_SMALL},
+    const Case cases[] = {{RT_MENU, IDC_MAINMENU}, {RT_ACCELERATOR, IDC_MAINMENU}, {RT_DIALOG, IDD_ABOUTBOX},
+                          {RT_DIALOG, IDD_SETUP},  {RT_GROUP_ICON, IDI_APPICON},   {RT_GROUP_ICON, IDI_APPICON_SMALL},
                           {RT_BITMAP, IDB_TOOLBAR}};
     for (const Case &c : cases) {
         ResourceKey key;
@@ -203,7 +202,8 @@ TEST(MalformedTemplates, IconGroups) {
     auto group = [](unsigned type, unsigned count, unsigned iconId) {
         Bytes b;
         b.u16(0).u16(type).u16(count);
-        for (unsigned i = 0; i < std::min(count, 1u); ++i) b.u8(16).u8(16).u8(16).u8(0).u16(1).u16(4).u32(296).u16(iconId);
+        for (unsigned i = 0; i < std::min(count, 1u); ++i)
+            b.u8(16).u8(16).u8(16).u8(0).u16(1).u16(4).u32(296).u16(iconId);
         return b.v;
     };
     const auto bytes = makeResFile({{RT_ICON, 5, image}});

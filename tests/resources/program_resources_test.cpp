@@ -111,8 +111,7 @@ TEST(ProgramDialogs, AboutBox) {
                        {"STATIC", "", IDI_APPICON, 2, kChild | SS_ICON, 0, 14, 9, 20, 20},
                        {"STATIC", "Long exposure image capture software for modified CCTV cameras", -1, -1,
                         kChild | WS_GROUP, 0, 49, 21, 119, 19},
-                       {"BUTTON", "OK", -1, IDOK, kChild | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 167, 7, 30,
-                        11},
+                       {"BUTTON", "OK", -1, IDOK, kChild | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 167, 7, 30, 11},
                    });
 }
 
@@ -249,8 +248,7 @@ TEST_F(ToolbarBitmap, FourImagesOf16x15WithTheStandardPalette) {
                                            {0, 255, 255},
                                            {255, 255, 255}}};
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ((Rgb{pixels.palette[i].rgbRed, pixels.palette[i].rgbGreen, pixels.palette[i].rgbBlue}),
-                  standard[i])
+        EXPECT_EQ((Rgb{pixels.palette[i].rgbRed, pixels.palette[i].rgbGreen, pixels.palette[i].rgbBlue}), standard[i])
             << i;
     // Every image stands on light grey: its corners are background.
     for (int image = 0; image < 4; ++image)

@@ -102,11 +102,15 @@ TEST_F(StartArgumentsTest, HelpAndVersionAreAnsweredAndAnythingElseIsRefusedWith
         const ProcessRun r = run(NOCTIL_EXECUTABLE, c.args, dir_);
         EXPECT_EQ(r.status, c.status) << r.err;
         for (const std::string &part : c.out) {
-            if (part.empty()) EXPECT_EQ(r.out, "");
-            else EXPECT_TRUE(contains(r.out, part)) << "missing \"" << part << "\" in:\n" << r.out;
+            if (part.empty())
+                EXPECT_EQ(r.out, "");
+            else
+                EXPECT_TRUE(contains(r.out, part)) << "missing \"" << part << "\" in:\n" << r.out;
         }
-        if (c.err.empty()) EXPECT_EQ(r.err, "");
-        else EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+        if (c.err.empty())
+            EXPECT_EQ(r.err, "");
+        else
+            EXPECT_TRUE(contains(r.err, c.err)) << r.err;
     }
     // --version prints the project's version alone.
     const ProcessRun version = run(NOCTIL_EXECUTABLE, {"--version"}, dir_);

@@ -44,8 +44,8 @@ private:
     Kind kind_;
     unsigned major_;
     bool present_ = true;
-    int generation_ = 0;           // plugging in again makes a new device
-    std::vector<int> handles_;     // open handles, by the generation they belong to
+    int generation_ = 0;        // plugging in again makes a new device
+    std::vector<int> handles_;  // open handles, by the generation they belong to
     std::vector<int> handleGeneration_;
     int nextFd_ = 9000;
 };

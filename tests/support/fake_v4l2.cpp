@@ -164,7 +164,8 @@ struct FakeV4l2::State {
                 std::memcpy(buffers[index].data(), jpeg.data(), used);
             } else if (pixelFormat != V4L2_PIX_FMT_MJPEG) {
                 for (std::uint32_t r = 0; r < bufferRows(); ++r)
-                    markRow(buffers[index].data() + std::size_t(r) * bytesPerLine(), bytesPerLine(), pictureRow(r, field));
+                    markRow(buffers[index].data() + std::size_t(r) * bytesPerLine(), bytesPerLine(),
+                            pictureRow(r, field));
             }
             done.push_back({index, sequence, plan.badFrames.count(sequence) ? V4L2_BUF_FLAG_ERROR : 0u, field, used});
         }
@@ -324,9 +325,7 @@ int FakeV4l2::State::handle(unsigned long request, void *arg) {
         in.std = plan.inputs[in.index].standards;
         return 0;
     }
-    case VIDIOC_G_INPUT:
-        *static_cast<int *>(arg) = static_cast<int>(input);
-        return 0;
+    case VIDIOC_G_INPUT: *static_cast<int *>(arg) = static_cast<int>(input); return 0;
     case VIDIOC_S_INPUT: {
         const auto index = static_cast<std::uint32_t>(*static_cast<int *>(arg));
         if (index >= plan.inputs.size()) return EINVAL;
@@ -543,6 +542,8 @@ void FakeV4l2::munmap(void *address, std::size_t) {
         if (unmapIn(*state)) return;
 }
 
-std::shared_ptr<plat::avicap::v4l2::Io> noVideoDevices() { return std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{}); }
+std::shared_ptr<plat::avicap::v4l2::Io> noVideoDevices() {
+    return std::make_shared<FakeV4l2>(std::vector<FakeV4l2Device>{});
+}
 
 }  // namespace noctil::test

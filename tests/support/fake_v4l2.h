@@ -47,9 +47,9 @@ struct FakeControl {
 
 // What the fake did, for the test to look at.
 struct FakeV4l2Log {
-    std::vector<std::string> calls;          // request names in order (QUERYCAP, S_FMT ...)
+    std::vector<std::string> calls;  // request names in order (QUERYCAP, S_FMT ...)
     int opens = 0, closes = 0, maps = 0, unmaps = 0, streamOns = 0, streamOffs = 0;
-    std::vector<std::uint32_t> formatsSet;   // pixel formats of each S_FMT
+    std::vector<std::uint32_t> formatsSet;                            // pixel formats of each S_FMT
     std::vector<std::pair<std::uint32_t, std::uint32_t>> sizesAsked;  // width and height each S_FMT asked for
     std::vector<std::int32_t> controlsSet;
 };
@@ -60,12 +60,14 @@ struct FakeV4l2Device {
     std::string bus = "usb-0000:00:14.0-1";
     std::uint32_t deviceCaps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
     bool answersQueryCap = true;  // false: not a V4L2 device at all (ENOTTY)
-    std::vector<FakeInput> inputs = {{"Composite", V4L2_STD_NTSC | V4L2_STD_PAL}, {"S-Video", V4L2_STD_NTSC | V4L2_STD_PAL}};
+    std::vector<FakeInput> inputs = {{"Composite", V4L2_STD_NTSC | V4L2_STD_PAL},
+                                     {"S-Video", V4L2_STD_NTSC | V4L2_STD_PAL}};
     std::vector<FakeStandard> standards = {{V4L2_STD_NTSC_M, "NTSC-M", 480}, {V4L2_STD_PAL_BG, "PAL-BG", 576}};
     std::vector<FakePixelFormat> formats = {{V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}}}};
     std::vector<FakeControl> controls = {FakeControl{}};
     std::uint32_t field = V4L2_FIELD_NONE;  // layout of delivered frames
-    std::pair<std::uint32_t, std::uint32_t> startSize = {640, 480};  // the size the device is left at (nearest it takes)
+    std::pair<std::uint32_t, std::uint32_t> startSize = {640,
+                                                         480};  // the size the device is left at (nearest it takes)
     // What VIDIOC_QUERYSTD answers: none, ENOTTY (the device cannot tell);
     // 0, no signal; else the standards received.
     std::optional<v4l2_std_id> received;
@@ -74,17 +76,17 @@ struct FakeV4l2Device {
     std::vector<std::vector<std::uint8_t>> jpegFrames;
     plat::Micros frameInterval = 33333;
     // Faults.
-    int setFormatError = 0;         // S_FMT answers this errno (EINVAL: refuses every format; EBUSY: held)
+    int setFormatError = 0;                  // S_FMT answers this errno (EINVAL: refuses every format; EBUSY: held)
     std::set<std::uint32_t> refusedFormats;  // S_FMT answers EINVAL for these pixel formats
     v4l2_std_id refusedStandards = 0;        // S_STD answers EINVAL for these
-    std::set<std::uint32_t> badFrames;  // frame sequence numbers flagged V4L2_BUF_FLAG_ERROR
-    std::set<unsigned long> interruptOnce;  // each of these requests answers EINTR once, then works
+    std::set<std::uint32_t> badFrames;       // frame sequence numbers flagged V4L2_BUF_FLAG_ERROR
+    std::set<unsigned long> interruptOnce;   // each of these requests answers EINTR once, then works
     bool interruptPollOnce = false;
     int disappearAfterFrames = -1;  // the device is unplugged once this many frames are finished
     // The stream breaks once this many frames are finished: DQBUF answers
     // EIO and poll wakes at once until STREAMOFF, as a fatal streaming error.
     int fatalErrorAfterFrames = -1;
-    bool dropsEveryFrame = false;   // streams, but no buffer is ever finished (no signal)
+    bool dropsEveryFrame = false;  // streams, but no buffer is ever finished (no signal)
     std::shared_ptr<FakeV4l2Log> log = std::make_shared<FakeV4l2Log>();
 };
 

@@ -13,7 +13,9 @@ const MSG *dispatching = nullptr;
 std::string describeExpected(const ExpectedMessage &e) {
     char text[96];
     std::snprintf(text, sizeof text, "0x%04X%s%s", e.message,
-                  (e.flags & kMsgSent) ? " sent" : (e.flags & kMsgPosted) ? " posted" : "",
+                  (e.flags & kMsgSent)     ? " sent"
+                  : (e.flags & kMsgPosted) ? " posted"
+                                           : "",
                   (e.flags & kMsgOptional) ? " (optional)" : "");
     std::string out = text;
     if (e.flags & kMsgWParam) {
@@ -89,8 +91,7 @@ LRESULT dispatchNoted(const MSG &msg) {
 
 bool isPosted(HWND window, UINT message, WPARAM wParam, LPARAM lParam, int depth) {
     const MSG *m = dispatching;
-    return depth == 0 && m && m->hwnd == window && m->message == message && m->wParam == wParam &&
-           m->lParam == lParam;
+    return depth == 0 && m && m->hwnd == window && m->message == message && m->wParam == wParam && m->lParam == lParam;
 }
 
 }  // namespace noctil::test

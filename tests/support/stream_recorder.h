@@ -13,10 +13,10 @@
 
 // What the video-stream callback saw of one frame.
 struct Delivery {
-    plat::Micros time;          // platform clock when the callback ran
+    plat::Micros time;  // platform clock when the callback ran
     const BYTE *data;
     DWORD bufferLength, bytesUsed, timeCaptured;
-    int depth;                  // 0 for a frame of the stream, 1 for one nested in it
+    int depth;  // 0 for a frame of the stream, 1 for one nested in it
 };
 
 // The callback is a plain function; it reports to the recorder of the test

@@ -15,12 +15,12 @@ namespace plat::avicap {
 // What a test driver did, shared between the test and every instance made
 // from the same plan.
 struct TestDriverLog {
-    int opens = 0;            // successful opens
+    int opens = 0;  // successful opens
     int failedOpens = 0;
     int closes = 0;
     int stopRequests = 0;
-    int extraFrames = 0;      // frames delivered from inside a stop request
-    std::vector<Micros> frameTimes;  // the time of every frame captured
+    int extraFrames = 0;                             // frames delivered from inside a stop request
+    std::vector<Micros> frameTimes;                  // the time of every frame captured
     std::vector<const std::uint8_t *> frameBuffers;  // where each frame was written
 };
 

@@ -14,7 +14,8 @@ static std::vector<std::uint8_t> picture(std::uint32_t width, std::uint32_t heig
     for (std::uint32_t y = 0; y < height; ++y)
         for (std::uint32_t x = 0; x < width; ++x)
             for (int c = 0; c < components; ++c)
-                p[(std::size_t(y) * width + x) * components + c] = std::uint8_t(x * (3 + c) + y * (5 - c) + ((x ^ y) & 8) * 4);
+                p[(std::size_t(y) * width + x) * components + c] =
+                    std::uint8_t(x * (3 + c) + y * (5 - c) + ((x ^ y) & 8) * 4);
     return p;
 }
 

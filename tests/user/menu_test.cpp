@@ -47,8 +47,8 @@ TEST_F(Menus, StructureByPosition) {
         UINT id;
     };
     const Case cases[] = {
-        {m.file, 0, 10}, {m.file, 2, 0},   {m.file, 3, 105}, {m.file, 4, kNotFound},
-        {m.bar, 0, kNotFound},  // a pop-up has no command id
+        {m.file, 0, 10},         {m.file, 2, 0},        {m.file, 3, 105},
+        {m.file, 4, kNotFound},  {m.bar, 0, kNotFound},  // a pop-up has no command id
         {m.file, -1, kNotFound},
     };
     for (const Case &c : cases) EXPECT_EQ(GetMenuItemID(c.menu, c.position), c.id) << c.position;

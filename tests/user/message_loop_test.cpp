@@ -113,7 +113,13 @@ TEST_F(MessageLoop, TimerDurationsAreKeptWithinTheWindowsLimits) {
     const struct {
         UINT asked;
         plat::Micros dueMs;
-    } cases[] = {{0, 10}, {1, 10}, {9, 10}, {10, 10}, {11, 11}, {0x7FFFFFFFu, 0x7FFFFFFF}, {0x80000000u, 0x7FFFFFFF},
+    } cases[] = {{0, 10},
+                 {1, 10},
+                 {9, 10},
+                 {10, 10},
+                 {11, 11},
+                 {0x7FFFFFFFu, 0x7FFFFFFF},
+                 {0x80000000u, 0x7FFFFFFF},
                  {0xFFFFFFFFu, 0x7FFFFFFF}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.asked);
@@ -131,8 +137,10 @@ TEST_F(MessageLoop, ZeroTimersRearmedOnEveryTurnComeTenMillisecondsApart) {
     handler = [&](HWND h, UINT m, WPARAM id, LPARAM) -> std::optional<LRESULT> {
         if (m != WM_TIMER) return std::nullopt;
         KillTimer(h, id);
-        if (all(WM_TIMER).size() == 4) PostQuitMessage(0);
-        else SetTimer(h, id, 0, nullptr);
+        if (all(WM_TIMER).size() == 4)
+            PostQuitMessage(0);
+        else
+            SetTimer(h, id, 0, nullptr);
         return 0;
     };
     EXPECT_EQ(runMessageLoop(), 0);
@@ -189,8 +197,8 @@ TEST_F(MessageLoop, ScriptedActionsRunInOrderAtTheirVirtualTimes) {
         return std::nullopt;
     };
     EXPECT_EQ(runMessageLoop(), 0);
-    EXPECT_EQ(log, (std::vector<std::pair<std::string, std::uint32_t>>{{"a", 100}, {"b", 300}, {"b2", 300},
-                                                                         {"c", 350}}));
+    EXPECT_EQ(log,
+              (std::vector<std::pair<std::string, std::uint32_t>>{{"a", 100}, {"b", 300}, {"b2", 300}, {"c", 350}}));
 }
 
 TEST_F(MessageLoop, WhatAPersonDidComesBeforeATimerThatIsDueOnEveryTurn) {

@@ -96,8 +96,8 @@ TEST_F(Painting, SetDIBitsToDeviceKeepsTheImageWithItsPalette) {
 
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(w, &ps);
-    EXPECT_EQ(SetDIBitsToDevice(dc, 4, 5, 6, 3, 0, 0, 0, 3, bits.data(),
-                                reinterpret_cast<const BITMAPINFO *>(&info), DIB_RGB_COLORS),
+    EXPECT_EQ(SetDIBitsToDevice(dc, 4, 5, 6, 3, 0, 0, 0, 3, bits.data(), reinterpret_cast<const BITMAPINFO *>(&info),
+                                DIB_RGB_COLORS),
               3);
     EndPaint(w, &ps);
     const plat::user::PaintSurface *surface = plat::user::paintSurface(w);
@@ -110,8 +110,8 @@ TEST_F(Painting, SetDIBitsToDeviceKeepsTheImageWithItsPalette) {
     EXPECT_EQ(surface->bits, bits);
 
     // More lines than the bitmap has are cut to the bitmap.
-    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 3, 0, 0, 1, 10, bits.data(),
-                                reinterpret_cast<const BITMAPINFO *>(&info), DIB_RGB_COLORS),
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, 3, 0, 0, 1, 10, bits.data(), reinterpret_cast<const BITMAPINFO *>(&info),
+                                DIB_RGB_COLORS),
               2);
     EXPECT_EQ(surface->serial, 2u);
     EXPECT_EQ(surface->bits.size(), 16u);
@@ -152,9 +152,9 @@ TEST_F(Painting, ImagesOfAKnownSizeAllocateNothingAndAWindowCanRepaintItsOwnImag
     for (const Step &step : steps) {
         SCOPED_TRACE(step.what);
         alloc_counter::Scope scope;
-        EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 6, step.lines, 0, 0, 0, step.lines, step.bits->data(), dib,
-                                    DIB_RGB_COLORS),
-                  static_cast<int>(step.lines));
+        EXPECT_EQ(
+            SetDIBitsToDevice(dc, 0, 0, 6, step.lines, 0, 0, 0, step.lines, step.bits->data(), dib, DIB_RGB_COLORS),
+            static_cast<int>(step.lines));
         EXPECT_EQ(scope.count(), 0u);
         EXPECT_EQ(surface->serial, ++serial);
         EXPECT_EQ(surface->bits, std::vector<std::uint8_t>(8 * step.lines, step.expected));

@@ -18,8 +18,8 @@ protected:
         wc.lpszMenuName = MAKEINTRESOURCEA(IDC_MAINMENU);
         wc.lpszClassName = "WithMenu";
         RegisterClassExA(&wc);  // fails harmlessly the second time: the class exists
-        return CreateWindowExA(0, "WithMenu", "m", WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, 0,
-                               CW_USEDEFAULT, 0, nullptr, nullptr, plat::res::moduleInstance(), nullptr);
+        return CreateWindowExA(0, "WithMenu", "m", WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                               nullptr, nullptr, plat::res::moduleInstance(), nullptr);
     }
 };
 

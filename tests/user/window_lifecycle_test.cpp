@@ -37,8 +37,8 @@ TEST_F(WindowLifecycle, CreationSendsItsMessagesWithTheCreationRecord) {
 TEST_F(WindowLifecycle, DefaultPlacedWindowsStartSideBySideThenCascade) {
     // The program's main and snapshot windows both ask for the default
     // place; they must not start on top of each other.
-    HWND first = CreateWindowExA(0, "probe", "first", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 660, 570, nullptr,
-                                 nullptr, nullptr, nullptr);
+    HWND first = CreateWindowExA(0, "probe", "first", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 660, 570, nullptr, nullptr,
+                                 nullptr, nullptr);
     HWND second = CreateWindowExA(0, "probe", "second", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 600, 520, nullptr,
                                   nullptr, nullptr, nullptr);
     ASSERT_TRUE(first && second);
@@ -48,8 +48,8 @@ TEST_F(WindowLifecycle, DefaultPlacedWindowsStartSideBySideThenCascade) {
     EXPECT_GT(b.left, a.right) << "the second window starts right of the first";
     EXPECT_EQ(a.top, b.top);
     // A third window would start past the screen's usual width: cascade.
-    HWND third = CreateWindowExA(0, "probe", "third", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 300, 200, nullptr,
-                                 nullptr, nullptr, nullptr);
+    HWND third = CreateWindowExA(0, "probe", "third", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 300, 200, nullptr, nullptr,
+                                 nullptr, nullptr);
     RECT c{};
     GetWindowRect(third, &c);
     EXPECT_LT(c.left, a.right);
@@ -59,7 +59,7 @@ TEST_F(WindowLifecycle, DefaultPlacedWindowsStartSideBySideThenCascade) {
 TEST_F(WindowLifecycle, CreationFailsCleanly) {
     struct Case {
         const char *what;
-        UINT failAt;        // message whose answer fails the creation, or 0
+        UINT failAt;  // message whose answer fails the creation, or 0
         LRESULT answer;
         DWORD style;
         bool withParent;
@@ -171,11 +171,9 @@ TEST_F(WindowLifecycle, CloseBoxClosesThroughSysCommandAndCloseAndEndsTheLoop) {
     EXPECT_FALSE(IsWindow(w));
     // The click posts SC_CLOSE; its default handling sends WM_CLOSE, whose
     // default handling destroys the window.
-    const ExpectedMessage kCloseBox[] = {{WM_SYSCOMMAND, kMsgPosted | kMsgWParam, SC_CLOSE},
-                                         {WM_CLOSE, kMsgSent},
-                                         {WM_DESTROY, kMsgSent}};
-    EXPECT_TRUE(
-        messageSequenceMatches("close box", kCloseBox, sequence(w, {WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY})));
+    const ExpectedMessage kCloseBox[] = {
+        {WM_SYSCOMMAND, kMsgPosted | kMsgWParam, SC_CLOSE}, {WM_CLOSE, kMsgSent}, {WM_DESTROY, kMsgSent}};
+    EXPECT_TRUE(messageSequenceMatches("close box", kCloseBox, sequence(w, {WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY})));
     EXPECT_EQ(all(WM_SYSCOMMAND).at(0).wParam, static_cast<WPARAM>(SC_CLOSE));
     EXPECT_EQ(all(WM_CLOSE).at(0).ms, 500u);
 }
@@ -209,8 +207,8 @@ TEST_F(WindowLifecycle, ShowCommandsSetVisibilityAndMinimizedState) {
         bool iconic;
     };
     const Case cases[] = {
-        {SW_SHOWNORMAL, true, false}, {SW_SHOWMINIMIZED, true, true}, {SW_MINIMIZE, true, true},
-        {SW_SHOWMINNOACTIVE, true, true}, {SW_RESTORE, true, false}, {SW_HIDE, false, false},
+        {SW_SHOWNORMAL, true, false},     {SW_SHOWMINIMIZED, true, true}, {SW_MINIMIZE, true, true},
+        {SW_SHOWMINNOACTIVE, true, true}, {SW_RESTORE, true, false},      {SW_HIDE, false, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.command);

@@ -39,8 +39,9 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: vm_port_probe [--address A] read | wait V[,V...] SECONDS | hold DEVICE |\n"
-                         "       pulse DEVICE MS COUNT\n");
+    std::fprintf(stderr,
+                 "usage: vm_port_probe [--address A] read | wait V[,V...] SECONDS | hold DEVICE |\n"
+                 "       pulse DEVICE MS COUNT\n");
     return 2;
 }
 
@@ -126,8 +127,10 @@ int main(int argc, char **argv) {
         std::vector<unsigned> wanted;
         for (char *p = argv[i + 1]; *p;) {
             wanted.push_back(static_cast<unsigned>(std::strtoul(p, &p, 0)));
-            if (*p == ',') ++p;
-            else if (*p) return usage();
+            if (*p == ',')
+                ++p;
+            else if (*p)
+                return usage();
         }
         const double deadline = monotonicSeconds() + std::atof(argv[i + 2]);
         for (;;) {

@@ -108,8 +108,8 @@ std::vector<Exposure> exposures(const std::vector<LineWrite> &changes, std::uint
     return out;
 }
 
-std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure &expected, const SerialMapping &mapping,
-                                       double timerSlackMs, double readoutSlackMs) {
+std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure &expected,
+                                       const SerialMapping &mapping, double timerSlackMs, double readoutSlackMs) {
     const bool ampOffPhase = expected.ampOff && expected.exposureMs > 2000;
     std::vector<std::uint8_t> want;
     if (ampOffPhase) want.push_back(kExposeAmpOff);
@@ -118,7 +118,8 @@ std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure
     auto view = [&](std::uint8_t v) { return expected.serial ? serialView(v, mapping) : v; };
     // The readout levels are either 0x09 then 0x08 (480-line video) or 0x08.
     std::vector<std::vector<std::uint8_t>> allowed;
-    for (const auto &readout : {std::vector<std::uint8_t>{kReadout480, kReadout}, std::vector<std::uint8_t>{kReadout}}) {
+    for (const auto &readout :
+         {std::vector<std::uint8_t>{kReadout480, kReadout}, std::vector<std::uint8_t>{kReadout}}) {
         std::vector<std::uint8_t> seq = want;
         seq.insert(seq.end(), readout.begin(), readout.end());
         seq.push_back(kIdle);

@@ -41,16 +41,16 @@ std::vector<LineWrite> levelChanges(const std::vector<LineWrite> &writes);
 
 struct Exposure {
     std::int64_t startUs;
-    std::int64_t ampOnUs;  // when the amplifier came on; startUs when it was on throughout
-    std::int64_t endUs;    // when the lines left the exposure level
+    std::int64_t ampOnUs;              // when the amplifier came on; startUs when it was on throughout
+    std::int64_t endUs;                // when the lines left the exposure level
     std::vector<std::uint8_t> levels;  // from the exposure level to the next rest, in order
 };
 
 // The exposures in a run of level changes: each starts where an exposure
 // level (`expose` or `exposeAmpOff`) follows another level and ends at the
 // first level that is neither.
-std::vector<Exposure> exposures(const std::vector<LineWrite> &changes, std::uint8_t expose,
-                                std::uint8_t exposeAmpOff, std::uint8_t rest);
+std::vector<Exposure> exposures(const std::vector<LineWrite> &changes, std::uint8_t expose, std::uint8_t exposeAmpOff,
+                                std::uint8_t rest);
 
 // What one exposure should have been.
 struct ExpectedExposure {
@@ -64,8 +64,8 @@ struct ExpectedExposure {
 // 2 ms of clock difference); an amplifier-off phase longer by more than
 // `timerSlackMs`; an exposure longer by more than `readoutSlackMs` (the
 // exposure level holds until the first frame of the readout arrives).
-std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure &expected, const SerialMapping &mapping,
-                                       double timerSlackMs, double readoutSlackMs);
+std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure &expected,
+                                       const SerialMapping &mapping, double timerSlackMs, double readoutSlackMs);
 
 // p50, p99 and max of a sample, by the nearest-rank rule.
 struct Percentiles {

@@ -44,11 +44,16 @@ int main(int argc, char **argv) {
     std::vector<std::uint8_t> levels;  // each exposure's, when given
     for (int i = 2; i < argc; ++i) {
         auto next = [&](int n = 1) { return i + n < argc; };
-        if (!std::strcmp(argv[i], "--from") && next()) from = std::atoll(argv[++i]);
-        else if (!std::strcmp(argv[i], "--exposure") && next()) exposureMs = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--images") && next()) images = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--ampoff")) ampOff = true;
-        else if (!std::strcmp(argv[i], "--quiet")) quiet = true;
+        if (!std::strcmp(argv[i], "--from") && next())
+            from = std::atoll(argv[++i]);
+        else if (!std::strcmp(argv[i], "--exposure") && next())
+            exposureMs = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--images") && next())
+            images = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--ampoff"))
+            ampOff = true;
+        else if (!std::strcmp(argv[i], "--quiet"))
+            quiet = true;
         else if (!std::strcmp(argv[i], "--levels") && next()) {
             // Every exposure's levels, in order: "0B,09,08,00" for field mode.
             const std::string list = argv[++i];
@@ -58,16 +63,18 @@ int main(int argc, char **argv) {
                 levels.push_back(static_cast<std::uint8_t>(std::stoul(list.substr(at, comma - at), nullptr, 16)));
                 at = comma + 1;
             }
-        }
-        else if (!std::strcmp(argv[i], "--timer-slack") && next()) timerSlackMs = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--readout-slack") && next()) readoutSlackMs = std::atof(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--timer-slack") && next())
+            timerSlackMs = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--readout-slack") && next())
+            readoutSlackMs = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--serial") && next(4)) {
             serial = true;
             mapping.dtrBit = std::atoi(argv[++i]);
             mapping.rtsBit = std::atoi(argv[++i]);
             mapping.dtrInverted = std::atoi(argv[++i]) != 0;
             mapping.rtsInverted = std::atoi(argv[++i]) != 0;
-        } else return usage();
+        } else
+            return usage();
     }
     if (exposureMs < 0) return usage();
 
@@ -133,7 +140,7 @@ int main(int argc, char **argv) {
         ++failures;
     }
     const Percentiles p = percentiles(errors);
-    std::printf("%s %d ms%s: %d exposures, error p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", serial ? "serial" : "parallel",
-                exposureMs, ampOff ? " amplifier off" : "", n, p.p50, p.p99, p.max);
+    std::printf("%s %d ms%s: %d exposures, error p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                serial ? "serial" : "parallel", exposureMs, ampOff ? " amplifier off" : "", n, p.p50, p.p99, p.max);
     return failures ? 1 : 0;
 }

@@ -54,7 +54,8 @@ int main(int argc, char **argv) {
     int index = -1;
     for (int i = 0; i < 10 && index < 0; ++i) {
         char name[80], version[100];
-        if (capGetDriverDescriptionA(static_cast<UINT>(i), name, sizeof name, version, sizeof version) && wanted == name)
+        if (capGetDriverDescriptionA(static_cast<UINT>(i), name, sizeof name, version, sizeof version) &&
+            wanted == name)
             index = i;
     }
     if (index < 0) {

@@ -65,9 +65,12 @@ void checkSettings(const std::string &folder) {
         {"[parallel]\nbackend=serial\n", "serial COM1 dtr=1 rts=2"},
         {"[parallel]\nbackend=Serial\ndevice=COM12\ndtr=0\nrts=7\ndtr_inverted=1\n", "serial COM12 dtr=0~ rts=7"},
         {"[parallel]\nbackend=serial\nrts_inverted=1\n", "serial COM1 dtr=1 rts=2~"},
-        {"[parallel]\nbackend=serial\ndtr=8\n", "failure: @ [parallel]: bad line setting dtr=8 (a data bit from 0 to 7)"},
-        {"[parallel]\nbackend=serial\nrts=x\n", "failure: @ [parallel]: bad line setting rts=x (a data bit from 0 to 7)"},
-        {"[parallel]\nbackend=serial\ndtr_inverted=2\n", "failure: @ [parallel]: bad line setting dtr_inverted=2 (0 or 1)"},
+        {"[parallel]\nbackend=serial\ndtr=8\n",
+         "failure: @ [parallel]: bad line setting dtr=8 (a data bit from 0 to 7)"},
+        {"[parallel]\nbackend=serial\nrts=x\n",
+         "failure: @ [parallel]: bad line setting rts=x (a data bit from 0 to 7)"},
+        {"[parallel]\nbackend=serial\ndtr_inverted=2\n",
+         "failure: @ [parallel]: bad line setting dtr_inverted=2 (0 or 1)"},
         {"[parallel]\nbackend=direct\n", "failure: @ [parallel]: unknown backend \"direct\" (inpout, serial or none)"},
     };
     int n = 0;
@@ -83,13 +86,13 @@ void checkSettings(const std::string &folder) {
         if (const auto at = expected.find('@'); at != std::string::npos) expected.replace(at, 1, file);
         const std::string actual = describe(winport::readPortSettings(file));
         const bool failure = expected.rfind("failure:", 0) == 0;
-        expect(failure ? actual.rfind(expected, 0) == 0 : actual == expected,
-               numbered("settings case", n), expected, actual);
+        expect(failure ? actual.rfind(expected, 0) == 0 : actual == expected, numbered("settings case", n), expected,
+               actual);
         // Nothing unusable is ever carried out: a failure drives no port.
         winport::SettingsOrFailure r = winport::readPortSettings(file);
         if (r.failure)
-            expect(r.settings.kind == PortSettings::Kind::None, numbered("settings case", n) + " kind",
-                   "none", describe({r.settings, std::nullopt}));
+            expect(r.settings.kind == PortSettings::Kind::None, numbered("settings case", n) + " kind", "none",
+                   describe({r.settings, std::nullopt}));
     }
 }
 
@@ -104,10 +107,17 @@ void checkLevels() {
     const winport::SerialLines inverted{1, 2, true, true};
     const winport::SerialLines swapped{2, 1, false, false};
     const Case cases[] = {
-        {plain, 0x00, false, false},   {plain, 0x0B, true, false},   {plain, 0x0F, true, true},
-        {plain, 0x08, false, false},   {plain, 0x09, false, false},  {inverted, 0x00, true, true},
-        {inverted, 0x0B, false, true}, {inverted, 0x0F, false, false}, {swapped, 0x0B, false, true},
-        {swapped, 0x0F, true, true},   {{7, 0, false, false}, 0x80, true, false},
+        {plain, 0x00, false, false},
+        {plain, 0x0B, true, false},
+        {plain, 0x0F, true, true},
+        {plain, 0x08, false, false},
+        {plain, 0x09, false, false},
+        {inverted, 0x00, true, true},
+        {inverted, 0x0B, false, true},
+        {inverted, 0x0F, false, false},
+        {swapped, 0x0B, false, true},
+        {swapped, 0x0F, true, true},
+        {{7, 0, false, false}, 0x80, true, false},
     };
     int n = 0;
     for (const Case &c : cases) {
@@ -128,12 +138,14 @@ void checkFailureTexts() {
     const char *dll = sizeof(void *) == 8 ? "inpoutx64.dll" : "inpout32.dll";
     const Case cases[] = {
         {winport::inpoutLoadFailure(ERROR_MOD_NOT_FOUND), dll, "not found", "https://www.highrez.co.uk/"},
-        {winport::inpoutLoadFailure(ERROR_BAD_EXE_FORMAT), dll, sizeof(void *) == 8 ? "is not a 64-bit DLL" : "is not a 32-bit DLL",
-         "InstallDriver.exe"},
+        {winport::inpoutLoadFailure(ERROR_BAD_EXE_FORMAT), dll,
+         sizeof(void *) == 8 ? "is not a 64-bit DLL" : "is not a 32-bit DLL", "InstallDriver.exe"},
         {winport::inpoutLoadFailure(ERROR_DLL_INIT_FAILED), dll, "cannot be loaded: ", "backend=none"},
         {winport::serialOpenFailure("COM3", ERROR_FILE_NOT_FOUND), "COM3", "no such port", "Device Manager"},
-        {winport::serialOpenFailure("COM3", ERROR_ACCESS_DENIED), "COM3", "in use by another program", "Close the program"},
-        {winport::serialOpenFailure("COM3", ERROR_SHARING_VIOLATION), "COM3", "in use by another program", "Close the program"},
+        {winport::serialOpenFailure("COM3", ERROR_ACCESS_DENIED), "COM3", "in use by another program",
+         "Close the program"},
+        {winport::serialOpenFailure("COM3", ERROR_SHARING_VIOLATION), "COM3", "in use by another program",
+         "Close the program"},
         {winport::serialOpenFailure("COM3", ERROR_GEN_FAILURE), "COM3", "cannot be opened: ", "COM"},
     };
     int n = 0;

@@ -59,8 +59,9 @@ bool dllPresent(const char *name) {
 
 PortFailure inpoutLoadFailure(DWORD error) {
     if (error == ERROR_BAD_EXE_FORMAT)
-        return {kDllName, std::string("is not a ") + kBits + " DLL (the " + kBits + " noctil.exe needs the " + kBits +
-                              " " + kDllName + "; the " + kOtherBits + " one is " + kOtherDllName + ")",
+        return {kDllName,
+                std::string("is not a ") + kBits + " DLL (the " + kBits + " noctil.exe needs the " + kBits + " " +
+                    kDllName + "; the " + kOtherBits + " one is " + kOtherDllName + ")",
                 whereToGet()};
     if (error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
         std::string reason = "not found";

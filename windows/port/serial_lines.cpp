@@ -68,8 +68,7 @@ PortFailure serialOpenFailure(const std::string &device, DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
         return {device, "in use by another program", "Close the program that holds the port, then start Noctil again."};
-    default:
-        return {device, "cannot be opened: " + systemMessage(error), comPortsOfThisMachine()};
+    default: return {device, "cannot be opened: " + systemMessage(error), comPortsOfThisMachine()};
     }
 }
 

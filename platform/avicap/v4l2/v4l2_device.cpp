@@ -19,8 +19,8 @@ constexpr std::uint32_t kBufferCount = 4;
 constexpr int kEmptyWakesAllowed = 64;
 
 // Sizes tried on a device that offers a range of sizes rather than a list.
-constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {
-    {160, 120}, {320, 240}, {352, 240}, {352, 288}, {640, 480}, {720, 480}, {720, 576}, {768, 576}};
+constexpr std::pair<std::uint32_t, std::uint32_t> kCommonSizes[] = {{160, 120}, {320, 240}, {352, 240}, {352, 288},
+                                                                    {640, 480}, {720, 480}, {720, 576}, {768, 576}};
 
 std::string text(const __u8 *bytes, std::size_t size) {
     return std::string(reinterpret_cast<const char *>(bytes), strnlen(reinterpret_cast<const char *>(bytes), size));
@@ -44,7 +44,9 @@ std::optional<frameconv::PlanarLayout> planarLayout(std::uint32_t pixelFormat) {
     }
 }
 
-bool motionJpeg(std::uint32_t pixelFormat) { return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG; }
+bool motionJpeg(std::uint32_t pixelFormat) {
+    return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
+}
 
 }  // namespace
 
@@ -92,10 +94,23 @@ BITMAPINFOHEADER bitmapHeader(const FrameFormat &f) {
     h.biHeight = static_cast<LONG>(f.height);
     h.biPlanes = 1;
     switch (f.pixelFormat) {
-    case V4L2_PIX_FMT_YUYV: h.biBitCount = 16; h.biCompression = fourcc('Y', 'U', 'Y', '2'); break;
-    case V4L2_PIX_FMT_UYVY: h.biBitCount = 16; h.biCompression = fourcc('U', 'Y', 'V', 'Y'); break;
-    case V4L2_PIX_FMT_GREY: h.biBitCount = 8; h.biCompression = fourcc('Y', '8', '0', '0'); break;
-    case V4L2_PIX_FMT_BGR24: h.biBitCount = 24; h.biCompression = BI_RGB; h.biHeight = -h.biHeight; break;
+    case V4L2_PIX_FMT_YUYV:
+        h.biBitCount = 16;
+        h.biCompression = fourcc('Y', 'U', 'Y', '2');
+        break;
+    case V4L2_PIX_FMT_UYVY:
+        h.biBitCount = 16;
+        h.biCompression = fourcc('U', 'Y', 'V', 'Y');
+        break;
+    case V4L2_PIX_FMT_GREY:
+        h.biBitCount = 8;
+        h.biCompression = fourcc('Y', '8', '0', '0');
+        break;
+    case V4L2_PIX_FMT_BGR24:
+        h.biBitCount = 24;
+        h.biCompression = BI_RGB;
+        h.biHeight = -h.biHeight;
+        break;
     default:
         if (planarLayout(f.pixelFormat)) {
             h.biBitCount = 16;
@@ -302,7 +317,8 @@ bool Device::assemble(const v4l2_buffer &buffer, std::span<std::uint8_t> out) {
     if (conversion_ != Conversion::None) return convert(buffer, {src, static_cast<std::size_t>(used)}, out);
     if (used < std::uint64_t(bytesPerLine_) * bufferRows_) return false;
     const std::size_t rowBytes = static_cast<std::size_t>(std::min<std::uint64_t>(outStride_, bytesPerLine_));
-    const auto copyRows = [&](const std::uint8_t *from, std::uint32_t rows, std::uint32_t firstRow, std::uint32_t step) {
+    const auto copyRows = [&](const std::uint8_t *from, std::uint32_t rows, std::uint32_t firstRow,
+                              std::uint32_t step) {
         for (std::uint32_t r = 0; r < rows; ++r) {
             std::uint8_t *to = out.data() + (firstRow + std::uint64_t(r) * step) * outStride_;
             std::memcpy(to, from + std::uint64_t(r) * bytesPerLine_, rowBytes);
@@ -327,9 +343,7 @@ bool Device::assemble(const v4l2_buffer &buffer, std::span<std::uint8_t> out) {
         fieldsSeen_ = 0;
         return true;
     }
-    default:
-        copyRows(src, bufferRows_, 0, 1);
-        return true;
+    default: copyRows(src, bufferRows_, 0, 1); return true;
     }
 }
 
@@ -344,7 +358,8 @@ bool Device::convert(const v4l2_buffer &buffer, std::span<const std::uint8_t> so
         ok = frameconv::planarToYuy2(planar_, source, out, outStride_, firstRow, step);
         if (!ok) undecodedReason_ = "a planar frame of " + std::to_string(source.size()) + " bytes is too short";
     } else {
-        ok = jpeg_->decodeToBgr24(source, out.subspan(static_cast<std::size_t>(firstRow * outStride_)), outStride_ * step);
+        ok = jpeg_->decodeToBgr24(source, out.subspan(static_cast<std::size_t>(firstRow * outStride_)),
+                                  outStride_ * step);
         if (!ok) undecodedReason_ = jpeg_->error();
     }
     if (!ok) {
@@ -401,7 +416,8 @@ std::size_t Device::latestFrame(std::span<std::uint8_t> out) {
     v4l2_buffer b;
     int code = 0;
     while (dequeue(b, code)) {
-        if (!(b.flags & V4L2_BUF_FLAG_ERROR) && assemble(b, out)) got = static_cast<std::size_t>(outStride_ * format_.height);
+        if (!(b.flags & V4L2_BUF_FLAG_ERROR) && assemble(b, out))
+            got = static_cast<std::size_t>(outStride_ * format_.height);
         if (!requeue(b)) return 0;
     }
     if (code != EAGAIN) {
@@ -484,7 +500,8 @@ bool Device::setStandard(v4l2_std_id id) { return xioctl(VIDIOC_S_STD, &id); }
 std::optional<v4l2_std_id> Device::detectStandard() {
     v4l2_std_id id = 0;
     int code;
-    if (!xioctlQuiet(VIDIOC_QUERYSTD, &id, code)) return std::nullopt;  // ENODATA: no standards here; ENOTTY: cannot tell
+    if (!xioctlQuiet(VIDIOC_QUERYSTD, &id, code))
+        return std::nullopt;  // ENODATA: no standards here; ENOTTY: cannot tell
     return id;
 }
 
@@ -512,7 +529,8 @@ std::vector<FrameFormat> Device::sizesOf(std::uint32_t pixelFormat) {
             fmt.fmt.pix.height = h / 2;
             if (!xioctlQuiet(VIDIOC_TRY_FMT, &fmt, code) || fmt.fmt.pix.pixelformat != pixelFormat) return;
         }
-        const std::uint32_t rows = fmt.fmt.pix.field == V4L2_FIELD_ALTERNATE ? 2 * fmt.fmt.pix.height : fmt.fmt.pix.height;
+        const std::uint32_t rows =
+            fmt.fmt.pix.field == V4L2_FIELD_ALTERNATE ? 2 * fmt.fmt.pix.height : fmt.fmt.pix.height;
         add({pixelFormat, fmt.fmt.pix.width, rows});
     };
     v4l2_frmsizeenum size{};
@@ -561,11 +579,13 @@ std::vector<Control> Device::controls() {
         // The standard picture and camera controls; a driver's private ones
         // (a test driver has dozens) stay out of the dialog.
         const bool standard = id < V4L2_CID_LASTP1 || V4L2_CTRL_ID2CLASS(id) == V4L2_CTRL_CLASS_CAMERA;
-        const bool usable = standard && !(q.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)) &&
-                            (q.type == V4L2_CTRL_TYPE_INTEGER || q.type == V4L2_CTRL_TYPE_BOOLEAN ||
-                             q.type == V4L2_CTRL_TYPE_MENU);
+        const bool usable =
+            standard && !(q.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)) &&
+            (q.type == V4L2_CTRL_TYPE_INTEGER || q.type == V4L2_CTRL_TYPE_BOOLEAN || q.type == V4L2_CTRL_TYPE_MENU);
         if (usable) {
-            Control c{id, text(q.name, sizeof q.name), q.type, q.minimum, q.maximum, std::max(q.step, 1), q.default_value, 0, {}};
+            Control c{id,        text(q.name, sizeof q.name), q.type,          q.minimum,
+                      q.maximum, std::max(q.step, 1),         q.default_value, 0,
+                      {}};
             v4l2_control value{id, 0};
             c.value = xioctlQuiet(VIDIOC_G_CTRL, &value, code) ? value.value : q.default_value;
             if (q.type == V4L2_CTRL_TYPE_MENU)

@@ -155,17 +155,17 @@ private:
     FrameFormat format_;
     std::uint32_t field_ = V4L2_FIELD_NONE;
     std::uint32_t bytesPerLine_ = 0;
-    std::uint32_t bufferRows_ = 0;      // rows in one buffer (a field's when fields alternate)
-    std::uint64_t outStride_ = 0;       // bytes per row of the frame handed over
+    std::uint32_t bufferRows_ = 0;  // rows in one buffer (a field's when fields alternate)
+    std::uint64_t outStride_ = 0;   // bytes per row of the frame handed over
     enum class Conversion { None, Planar, Jpeg } conversion_ = Conversion::None;
-    frameconv::PlanarFrame planar_;     // one buffer's picture, for Planar
+    frameconv::PlanarFrame planar_;                 // one buffer's picture, for Planar
     std::unique_ptr<frameconv::JpegDecoder> jpeg_;  // for Jpeg, made once
     unsigned undecodedFrames_ = 0;
     std::string undecodedReason_;
     std::vector<Mapping> buffers_;
     bool streaming_ = false;
     bool broken_ = false;
-    unsigned fieldsSeen_ = 0;           // of the frame being assembled from alternating fields
+    unsigned fieldsSeen_ = 0;  // of the frame being assembled from alternating fields
     std::string error_;
     int errorCode_ = 0;
 };

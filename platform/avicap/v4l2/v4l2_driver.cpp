@@ -32,7 +32,8 @@ std::string formatKey(const FrameFormat &f) {
 
 std::string controlKey(const Control &c) {
     std::string key = "control " + c.name;
-    std::replace_if(key.begin(), key.end(), [](char ch) { return ch == '=' || ch == ';' || ch == '[' || ch == ']'; }, '_');
+    std::replace_if(
+        key.begin(), key.end(), [](char ch) { return ch == '=' || ch == ';' || ch == '[' || ch == ']'; }, '_');
     return key;
 }
 
@@ -92,8 +93,8 @@ private:
     // it is set up in again when it is back.
     std::optional<FrameFormat> lostFormat_;
     Micros lookedAt_ = 0;
-    std::string notice_;             // for the user, once
-    bool undecodedTold_ = false;     // refused frames are told once a connection
+    std::string notice_;          // for the user, once
+    bool undecodedTold_ = false;  // refused frames are told once a connection
 };
 
 std::string V4l2Driver::takeNotice() {
@@ -133,8 +134,10 @@ bool V4l2Driver::open() {
         if (!restoreSettings()) selectReceivedStandard();
         loadFormats();
         if (frameFormats_.empty()) {
-            failure_ = listing_.description + " offers no format that can be captured (every one is unknown "
-                       "or larger than " + std::to_string(kLargestFrameBytes) + " bytes a frame)";
+            failure_ = listing_.description +
+                       " offers no format that can be captured (every one is unknown "
+                       "or larger than " +
+                       std::to_string(kLargestFrameBytes) + " bytes a frame)";
             ok = false;
         }
     }
@@ -173,8 +176,10 @@ void V4l2Driver::selectReceivedStandard() {
     v4l2_std_id all = 0;
     for (const Standard *s : named) all |= s->id;
     if (named.empty() || linesOf(all) == 0) {
-        std::fprintf(stderr, "v4l2: %s: the received standard (0x%llx) is not one of one line count; the device's "
-                             "own is kept\n", node, static_cast<unsigned long long>(*received));
+        std::fprintf(stderr,
+                     "v4l2: %s: the received standard (0x%llx) is not one of one line count; the device's "
+                     "own is kept\n",
+                     node, static_cast<unsigned long long>(*received));
         return;
     }
     const Standard &chosen = *named.front();
@@ -340,7 +345,8 @@ bool V4l2Driver::restoreSettings() {
     if (const auto name = savedDeviceSetting(section, kStandardKey)) {
         standardSaved = true;
         const std::vector<Standard> standards = device_->standards();
-        const auto at = std::find_if(standards.begin(), standards.end(), [&](const Standard &s) { return s.name == *name; });
+        const auto at =
+            std::find_if(standards.begin(), standards.end(), [&](const Standard &s) { return s.name == *name; });
         if (at == standards.end())
             std::fprintf(stderr, "v4l2: %s: the saved standard '%s' is not offered; the device's own is used\n",
                          listing_.node.c_str(), name->c_str());
@@ -436,9 +442,11 @@ bool V4l2Driver::videoSourceDialog(HWND owner) {
     // A new input or standard changes the frames: the buffers are remade.
     const int inputChoice = inputs.empty() ? -1 : choices[0].selected;
     const int standardChoice = hasStandards ? choices[inputs.empty() ? 0 : 1].selected : -1;
-    const bool newInput = inputChoice >= 0 && (!currentInput || inputs[static_cast<std::size_t>(inputChoice)].index != *currentInput);
-    const bool newStandard = standardChoice >= 0 && (!currentStandard ||
-                                                     standards[static_cast<std::size_t>(standardChoice)].id != *currentStandard);
+    const bool newInput =
+        inputChoice >= 0 && (!currentInput || inputs[static_cast<std::size_t>(inputChoice)].index != *currentInput);
+    const bool newStandard =
+        standardChoice >= 0 &&
+        (!currentStandard || standards[static_cast<std::size_t>(standardChoice)].id != *currentStandard);
     if (newInput || newStandard) {
         device_->stop();
         device_->uninit();

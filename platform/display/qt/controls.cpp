@@ -50,11 +50,16 @@ unsigned buttonType(const user::Window &w) { return w.style & 0x0F; }
 // The system's own icons of message boxes, by their resource number.
 QPixmap systemIcon(const std::string &name) {
     QStyle::StandardPixmap which = QStyle::SP_MessageBoxInformation;
-    if (name == "icon:#32513") which = QStyle::SP_MessageBoxCritical;
-    else if (name == "icon:#32514") which = QStyle::SP_MessageBoxQuestion;
-    else if (name == "icon:#32515") which = QStyle::SP_MessageBoxWarning;
-    else if (name == "icon:#32516") which = QStyle::SP_MessageBoxInformation;
-    else if (name == "icon:#32512") which = QStyle::SP_DesktopIcon;
+    if (name == "icon:#32513")
+        which = QStyle::SP_MessageBoxCritical;
+    else if (name == "icon:#32514")
+        which = QStyle::SP_MessageBoxQuestion;
+    else if (name == "icon:#32515")
+        which = QStyle::SP_MessageBoxWarning;
+    else if (name == "icon:#32516")
+        which = QStyle::SP_MessageBoxInformation;
+    else if (name == "icon:#32512")
+        which = QStyle::SP_DesktopIcon;
     return QApplication::style()->standardIcon(which).pixmap(32, 32);
 }
 
@@ -107,10 +112,10 @@ ViewKind controlKind(const user::Window &w) {
     }();
     if (cls == "button") {
         switch (buttonType(w)) {
-            case BS_PUSHBUTTON:
-            case BS_DEFPUSHBUTTON: return ViewKind::PushButton;
-            case 7: return ViewKind::Group;  // BS_GROUPBOX
-            default: return ViewKind::CheckBox;
+        case BS_PUSHBUTTON:
+        case BS_DEFPUSHBUTTON: return ViewKind::PushButton;
+        case 7: return ViewKind::Group;  // BS_GROUPBOX
+        default: return ViewKind::CheckBox;
         }
     }
     if (cls == "edit") return ViewKind::Edit;

@@ -53,8 +53,7 @@ QFont dialogFont(const user::BaseUnits &units) {
     font.setPixelSize(size);
     while (size > 6 && QFontMetrics(font).height() > units.y) font.setPixelSize(--size);
     const double average = averageWidth(font);
-    if (average > units.x)
-        font.setStretch(std::clamp(static_cast<int>(100.0 * units.x / average), 60, 100));
+    if (average > units.x) font.setStretch(std::clamp(static_cast<int>(100.0 * units.x / average), 60, 100));
     return font;
 }
 
@@ -96,8 +95,9 @@ void fitMessageBox(QtDisplay &display, HWND box) {
     const QString words = static_cast<QLabel *>(label)->text();
     // Lines longer than about seventy characters wrap rather than widen the box.
     const int widest = metrics.averageCharWidth() * 70;
-    const int width = std::max(
-        label->width(), std::min(widest, metrics.boundingRect(QRect(0, 0, widest, 100000), Qt::TextWordWrap, words).width()));
+    const int width =
+        std::max(label->width(),
+                 std::min(widest, metrics.boundingRect(QRect(0, 0, widest, 100000), Qt::TextWordWrap, words).width()));
     const QRect needed = metrics.boundingRect(QRect(0, 0, width, 100000), Qt::TextWordWrap, words);
     const int growX = std::max(0, needed.width() + 2 - label->width());
     const int growY = std::max(0, needed.height() + 2 - label->height());
@@ -112,8 +112,8 @@ void fitMessageBox(QtDisplay &display, HWND box) {
                    c->rect.bottom - c->rect.top, TRUE);
     }
     const RECT f = frame->rect;
-    SetWindowPos(box, nullptr, f.left - growX / 2, f.top - growY / 2, f.right - f.left + growX, f.bottom - f.top + growY,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(box, nullptr, f.left - growX / 2, f.top - growY / 2, f.right - f.left + growX,
+                 f.bottom - f.top + growY, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace plat::qt

@@ -51,32 +51,32 @@ bool readLayout(std::span<const std::uint8_t> info, DibLayout &d) {
 void convertRow(const DibLayout &d, const std::uint8_t *src, int first, int count, QRgb *dst) {
     const int bpp = d.header.biBitCount;
     switch (bpp) {
-        case 1:
-        case 4:
-        case 8: {
-            const int perByte = 8 / bpp;
-            const unsigned mask = (1u << bpp) - 1;
-            for (int i = 0; i < count; ++i) {
-                const int x = first + i;
-                const unsigned shift = static_cast<unsigned>((perByte - 1 - x % perByte) * bpp);
-                dst[i] = d.palette[(src[x / perByte] >> shift) & mask];
-            }
-            break;
+    case 1:
+    case 4:
+    case 8: {
+        const int perByte = 8 / bpp;
+        const unsigned mask = (1u << bpp) - 1;
+        for (int i = 0; i < count; ++i) {
+            const int x = first + i;
+            const unsigned shift = static_cast<unsigned>((perByte - 1 - x % perByte) * bpp);
+            dst[i] = d.palette[(src[x / perByte] >> shift) & mask];
         }
-        case 16:
-            for (int i = 0; i < count; ++i) {
-                const std::uint8_t *p = src + 2 * (first + i);
-                const unsigned v = p[0] | (p[1] << 8);
-                auto expand = [](unsigned five) { return static_cast<int>((five << 3) | (five >> 2)); };
-                dst[i] = qRgb(expand((v >> 10) & 31), expand((v >> 5) & 31), expand(v & 31));
-            }
-            break;
-        case 24:
-            for (int i = 0; i < count; ++i) dst[i] = fromQuad(src + 3 * (first + i));
-            break;
-        case 32:
-            for (int i = 0; i < count; ++i) dst[i] = fromQuad(src + 4 * (first + i));
-            break;
+        break;
+    }
+    case 16:
+        for (int i = 0; i < count; ++i) {
+            const std::uint8_t *p = src + 2 * (first + i);
+            const unsigned v = p[0] | (p[1] << 8);
+            auto expand = [](unsigned five) { return static_cast<int>((five << 3) | (five >> 2)); };
+            dst[i] = qRgb(expand((v >> 10) & 31), expand((v >> 5) & 31), expand(v & 31));
+        }
+        break;
+    case 24:
+        for (int i = 0; i < count; ++i) dst[i] = fromQuad(src + 3 * (first + i));
+        break;
+    case 32:
+        for (int i = 0; i < count; ++i) dst[i] = fromQuad(src + 4 * (first + i));
+        break;
     }
 }
 
@@ -138,7 +138,8 @@ void drawSurface(QImage &canvas, const user::PaintSurface &s) {
     const int firstLine = source.top() + (target.top() - dest.y());  // in the whole DIB, top-down
     for (int y = 0; y < target.height(); ++y) {
         const int bandRow = firstLine + y - bandTop;  // top-down within the rows given
-        const std::uint8_t *src = s.bits.data() + d.stride * static_cast<std::size_t>(bottomUp ? lines - 1 - bandRow : bandRow);
+        const std::uint8_t *src =
+            s.bits.data() + d.stride * static_cast<std::size_t>(bottomUp ? lines - 1 - bandRow : bandRow);
         auto *dst = reinterpret_cast<QRgb *>(canvas.scanLine(target.top() + y)) + target.left();
         convertRow(d, src, firstColumn, target.width(), dst);
     }

@@ -17,10 +17,9 @@ UINT punctuationKey(char c) {
         const char *characters;
         UINT key;
     } keys[] = {
-        {";:", 0xBA}, {"=+", 0xBB}, {",<", 0xBC}, {"-_", 0xBD}, {".>", 0xBE}, {"/?", 0xBF},
-        {"`~", 0xC0}, {"[{", 0xDB}, {"\\|", 0xDC}, {"]}", 0xDD}, {"'\"", 0xDE},
-        {")0", '0'},  {"!1", '1'},  {"@2", '2'},  {"#3", '3'},  {"$4", '4'},  {"%5", '5'},
-        {"^6", '6'},  {"&7", '7'},  {"*8", '8'},  {"(9", '9'},
+        {";:", 0xBA}, {"=+", 0xBB},  {",<", 0xBC}, {"-_", 0xBD},  {".>", 0xBE}, {"/?", 0xBF}, {"`~", 0xC0},
+        {"[{", 0xDB}, {"\\|", 0xDC}, {"]}", 0xDD}, {"'\"", 0xDE}, {")0", '0'},  {"!1", '1'},  {"@2", '2'},
+        {"#3", '3'},  {"$4", '4'},   {"%5", '5'},  {"^6", '6'},   {"&7", '7'},  {"*8", '8'},  {"(9", '9'},
     };
     for (const auto &k : keys)
         if (std::strchr(k.characters, c)) return k.key;
@@ -37,18 +36,33 @@ std::optional<KeyPress> translateKey(int qtKey, const QString &text, Qt::Keyboar
     const bool shift = press.modifiers & user::kShift;
 
     switch (qtKey) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter: press.virtualKey = VK_RETURN; press.character = '\r'; return press;
-        case Qt::Key_Escape: press.virtualKey = VK_ESCAPE; press.character = 0x1B; return press;
-        case Qt::Key_Tab: press.virtualKey = VK_TAB; press.character = '\t'; return press;
-        case Qt::Key_Backtab:
-            press.virtualKey = VK_TAB;
-            press.character = '\t';
-            press.modifiers |= user::kShift;
-            return press;
-        case Qt::Key_Backspace: press.virtualKey = VK_BACK; press.character = '\b'; return press;
-        case Qt::Key_Space: press.virtualKey = VK_SPACE; press.character = ' '; return press;
-        default: break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        press.virtualKey = VK_RETURN;
+        press.character = '\r';
+        return press;
+    case Qt::Key_Escape:
+        press.virtualKey = VK_ESCAPE;
+        press.character = 0x1B;
+        return press;
+    case Qt::Key_Tab:
+        press.virtualKey = VK_TAB;
+        press.character = '\t';
+        return press;
+    case Qt::Key_Backtab:
+        press.virtualKey = VK_TAB;
+        press.character = '\t';
+        press.modifiers |= user::kShift;
+        return press;
+    case Qt::Key_Backspace:
+        press.virtualKey = VK_BACK;
+        press.character = '\b';
+        return press;
+    case Qt::Key_Space:
+        press.virtualKey = VK_SPACE;
+        press.character = ' ';
+        return press;
+    default: break;
     }
     if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) {
         press.virtualKey = static_cast<UINT>(qtKey);

@@ -13,7 +13,7 @@ namespace plat::qt {
 
 struct KeyPress {
     UINT virtualKey = 0;
-    char character = 0;  // 0: the key makes no character
+    char character = 0;      // 0: the key makes no character
     unsigned modifiers = 0;  // plat::user::KeyModifier bits
 };
 

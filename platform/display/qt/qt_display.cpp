@@ -43,9 +43,9 @@ void QtDisplay::subscribeOnce() {
     if (observer_) return;
     observer_ = user::subscribe([this](HWND window, user::Change change) {
         switch (change) {
-            case user::Change::Painted: markPainted(window); break;
-            case user::Change::Menu: menusDirty_ = true; break;
-            default: structureDirty_ = true; break;
+        case user::Change::Painted: markPainted(window); break;
+        case user::Change::Menu: menusDirty_ = true; break;
+        default: structureDirty_ = true; break;
         }
     });
 }

@@ -54,7 +54,8 @@ void startMessageHandler(QtMsgType type, const QMessageLogContext &, const QStri
     const char *display = std::getenv("DISPLAY");
     const char *platform = std::getenv("QT_QPA_PLATFORM");
     if (platform && *platform)
-        std::fprintf(stderr, "noctil: the windows cannot be shown: Qt could not start its \"%s\" platform.\n", platform);
+        std::fprintf(stderr, "noctil: the windows cannot be shown: Qt could not start its \"%s\" platform.\n",
+                     platform);
     else if (display && *display)
         std::fprintf(stderr,
                      "noctil: the windows cannot be shown: the X display \"%s\" (DISPLAY) refused the connection\n"

@@ -36,7 +36,7 @@ private:
     status::Facts facts_;
     status::Line line_;
     std::string text_, shownText_;  // the label's text now, and as Qt was last given it
-    QColor ink_;  // the ink while nothing is wrong
+    QColor ink_;                    // the ink while nothing is wrong
     std::unique_ptr<QTimer> timer_;
 };
 

@@ -13,9 +13,7 @@ QColor windowBackground() { return QColor(255, 255, 255); }
 
 }  // namespace
 
-Surface::Surface(View &view, QWidget *parent) : QWidget(parent), view_(view) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
+Surface::Surface(View &view, QWidget *parent) : QWidget(parent), view_(view) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void Surface::paintEvent(QPaintEvent *) {
     QPainter painter(this);

@@ -36,9 +36,8 @@ public:
             close_->setText("X");
             close_->setToolTip("Close");
             close_->setAutoRaise(true);
-            QObject::connect(close_, &QToolButton::clicked, close_, [&display, window] {
-                display.act([window] { user::clickCloseBox(window); });
-            });
+            QObject::connect(close_, &QToolButton::clicked, close_,
+                             [&display, window] { display.act([window] { user::clickCloseBox(window); }); });
         }
     }
 
@@ -134,9 +133,7 @@ bool windowManagerDecorates() {
     return platform.startsWith("wayland");
 }
 
-QWidget *makeTitleBar(QtDisplay &display, HWND window, QWidget *frame) {
-    return new TitleBar(display, window, frame);
-}
+QWidget *makeTitleBar(QtDisplay &display, HWND window, QWidget *frame) { return new TitleBar(display, window, frame); }
 
 void updateTitleBar(QWidget *bar, const QString &title) {
     if (auto *titleBar = dynamic_cast<TitleBar *>(bar)) titleBar->setTitle(title);

@@ -33,15 +33,15 @@ struct View {
     QPointer<QWidget> client;  // where child windows go and painting shows
     QPointer<QMenuBar> menuBar;
     QPointer<QWidget> titleBar;  // frames where no window manager draws one
-    HMENU menu = nullptr;  // the menu the bar was built from
-    QImage canvas;         // the client area's pixels, kept between paints
+    HMENU menu = nullptr;        // the menu the bar was built from
+    QImage canvas;               // the client area's pixels, kept between paints
     std::uint64_t serial = 0;
     RECT placed{};  // the model rectangle last given to the widget
     bool hasPlaced = false;
-    int toolbarButtons = -1;  // toolbars: the buttons the widget was built for
-    std::uint64_t toolbarRevision = 0;  // toolbars: the state the widget shows (0: none yet)
+    int toolbarButtons = -1;                // toolbars: the buttons the widget was built for
+    std::uint64_t toolbarRevision = 0;      // toolbars: the state the widget shows (0: none yet)
     std::optional<std::string> shownTitle;  // frames: the title the widget shows
-    bool fitted = false;      // frames: looked at once (a dialog: font chosen, message box sized to its text)
+    bool fitted = false;  // frames: looked at once (a dialog: font chosen, message box sized to its text)
 
     bool isFrame() const { return kind == ViewKind::Frame; }
 };

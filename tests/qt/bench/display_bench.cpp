@@ -176,9 +176,8 @@ void BenchDisplay::report() const {
     for (std::size_t i = 1; i < frames_.size(); ++i) skipped += frames_[i].second - frames_[i - 1].second - 1;
     const Sample &warm = samples_[std::min<std::size_t>(2, samples_.size() - 1)], &last = samples_.back();
     const double minutes = (last.seconds - warm.seconds) / 60;
-    const double total = frames_.size() > 1
-                             ? std::chrono::duration<double>(frames_.back().first - frames_.front().first).count()
-                             : 0;
+    const double total =
+        frames_.size() > 1 ? std::chrono::duration<double>(frames_.back().first - frames_.front().first).count() : 0;
     std::printf("video frames drawn by the capture window: %zu over %.1f s (%.2f/s; nominal 25/s), serial gaps %llu\n",
                 frames_.size(), total, total > 0 ? (frames_.size() - 1) / total : 0.0,
                 static_cast<unsigned long long>(skipped));

@@ -18,9 +18,7 @@ namespace {
 
 class QtPlacementTest : public QtDisplayTest {};
 
-QString describe(const QRect &r) {
-    return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
+QString describe(const QRect &r) { return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()); }
 
 TEST_F(QtPlacementTest, EveryTopLevelWindowLiesWithinTheScreen) {
     const char *expected = std::getenv("NOCTIL_TEST_SCREEN");
@@ -35,9 +33,10 @@ TEST_F(QtPlacementTest, EveryTopLevelWindowLiesWithinTheScreen) {
     int checked = 0;
     user().at(500, [&] {
         // A window asked for beyond the screen's far corner.
-        plat::user::registerClass("FarProbe", [](HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); });
-        HWND far = CreateWindowExA(0, "FarProbe", "far", WS_CAPTION | WS_THICKFRAME, 2500, 1500, 400, 300, nullptr, nullptr,
-                                   nullptr, nullptr);
+        plat::user::registerClass("FarProbe",
+                                  [](HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); });
+        HWND far = CreateWindowExA(0, "FarProbe", "far", WS_CAPTION | WS_THICKFRAME, 2500, 1500, 400, 300, nullptr,
+                                   nullptr, nullptr, nullptr);
         ShowWindow(far, SW_SHOWNORMAL);
         qt().sync();
         for (HWND window : plat::user::topLevelWindows()) {
@@ -45,11 +44,13 @@ TEST_F(QtPlacementTest, EveryTopLevelWindowLiesWithinTheScreen) {
             if (!frame || !frame->isVisible()) continue;
             ++checked;
             const QRect shown = frame->frameGeometry();
-            if (!available.contains(shown)) outside << plat::user::find(window)->text.c_str() + (": " + describe(shown));
+            if (!available.contains(shown))
+                outside << plat::user::find(window)->text.c_str() + (": " + describe(shown));
             RECT model{};
             GetWindowRect(window, &model);
             if (QPoint(model.left, model.top) != frame->pos())
-                apart << plat::user::find(window)->text.c_str() + QString(": model %1,%2").arg(model.left).arg(model.top);
+                apart << plat::user::find(window)->text.c_str() +
+                             QString(": model %1,%2").arg(model.left).arg(model.top);
         }
         saveScreenshot(FindWindowA("NoctilWndClass", nullptr), QString("placement-%1").arg(expected).toStdString());
         DestroyWindow(far);

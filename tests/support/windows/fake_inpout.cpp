@@ -48,8 +48,8 @@ __declspec(dllexport) short WINAPI Inp32(short port) {
 
 __declspec(dllexport) BOOL WINAPI IsInpOutDriverOpen(void) {
     char mode[16];
-    const bool closed = GetEnvironmentVariableA("NOCTIL_FAKE_INPOUT_DRIVER", mode, sizeof mode) > 0 &&
-                        std::strcmp(mode, "closed") == 0;
+    const bool closed =
+        GetEnvironmentVariableA("NOCTIL_FAKE_INPOUT_DRIVER", mode, sizeof mode) > 0 && std::strcmp(mode, "closed") == 0;
     record(closed ? "IsInpOutDriverOpen 0\n" : "IsInpOutDriverOpen 1\n");
     return closed ? FALSE : TRUE;
 }
