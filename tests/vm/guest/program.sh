@@ -10,6 +10,9 @@
 #   noctil_wait_exit SECONDS      wait for the program to end; its status
 #   noctil_signal SIG             send the program a signal
 #   noctil_expect_index N         the output file's idx1 points at N frames
+#   noctil_close_box [WINDOW]     answer an "Error" box with Enter
+#   noctil_exit_and_expect_run L N   File > Exit, then exit 0, port at rest,
+#                                 N images read and indexed
 export NOCTIL_ROOT=${NOCTIL_ROOT:-/tmp/noctil-root}
 export DISPLAY=${DISPLAY:-:7}
 noctil_pid=
@@ -111,6 +114,53 @@ noctil_port_backend() {
 # Failures of a case with several checks: each is said, the case fails at the end.
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The program's boxes titled "Error" that are on the screen now.
+noctil_error_boxes() { xdotool search --onlyvisible --name '^Error$' 2>/dev/null | wc -l; }
+
+# Answers the box BOX (a window id; none given: the first "Error" box) with
+# Enter, once it has the keyboard. Quiet when there is none.
+noctil_close_box() {
+  local box=${1:-$(xdotool search --onlyvisible --name '^Error$' 2>/dev/null | head -1)} try
+  [ -n "$box" ] || return 0
+  for try in 1 2 3 4 5; do
+    xdotool windowfocus "$box" 2>/dev/null; xdotool key Return
+    xdotool search --onlyvisible --name '^Error$' >/dev/null || break
+    sleep 0.5
+  done
+}
+
+# The images written so far in a run of COUNT, read from the snapshot
+# window's title (" - 3/5").
+noctil_images_now() {
+  xdotool search --name " - [0-9]+/$1\$" getwindowname 2>/dev/null | sed -n "s|.* - \([0-9]*\)/$1\$|\1|p" | head -1
+}
+
+# The images of the output file (or FILE) that ffprobe reads, 0 for a file
+# it cannot read.
+noctil_images_in_file() {
+  local n
+  n=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+      "${1:-$NOCTIL_ROOT/drives/c/Images.AVI}" 2>/dev/null)
+  case $n in [0-9]*) echo "$n" ;; *) echo 0 ;; esac
+}
+
+# Ends the program with File > Exit after a run of COUNT images, and checks
+# what the user is left with: exit status 0, the port at rest (the data
+# register at 0x00, or the bits MASK of register ADDRESS at REST), every
+# image readable and indexed. Counts failures under LABEL through `fail`.
+noctil_exit_and_expect_run() {
+  local label=$1 count=$2 address=${3:-0x378} rest=${4:-0x00} mask=${5:-0xFF} now n
+  noctil_menu f x
+  noctil_wait_exit 60; status=$?
+  [ "$status" = 0 ] || fail "$label: exit status $status, not 0"
+  now=$(noctil_probe --address "$address" read)
+  [ $((now & mask)) = $((rest)) ] || fail "$label: the port was left at $now, not at rest ($rest)"
+  n=$(noctil_images_in_file)
+  [ "$n" = "$count" ] || fail "$label: ffprobe reads $n images, not $count"
+  noctil_expect_index "$count" >/dev/null || fail "$label: the index is not whole"
+  echo "$label: exit status $status, port $now, $n images in the file"
+}
 
 # Starts the program (as `$runas`, when set), expects the box titled "Error"
 # with `text` and `detail` on stderr, closes the box and ends the program
