@@ -194,9 +194,7 @@ noctil_expect_error_box() {
 noctil_signalled_run() {
   local sig=$1 phase=$2 exposure=${3:-2000} levels
   case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
-  noctil_setup
-  noctil_port_backend ppdev
-  printf '[Capture]\nExposure=%s\nCount=3\n' "$exposure" | noctil_settings
+  noctil_run_setup 3 "$exposure"
   noctil_start || return 1
   noctil_menu c r
   noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }
@@ -235,9 +233,42 @@ noctil_expect_crash_end() {
   echo "$label: port $now, exit status $status"
 }
 
+# The kernel's vivid device as the program names it: card (bus).
+noctil_vivid='vivid (platform:vivid-000)'
+
 # Loads the kernel's vivid driver once per machine.
 noctil_load_vivid() {
   lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid
+}
+
+# Loads vivid afresh, every earlier set-up gone; module parameters may be
+# given (vid_cap_nr=3: the capture node is /dev/video3). The guest's
+# modules are not in /lib/modules: modprobe needs -d for unloading too.
+noctil_fresh_vivid() {
+  modprobe -d "$NOCTIL_KERNEL_DIR" -r vivid 2>/dev/null
+  if lsmod | grep -q '^vivid '; then echo "program.sh: vivid could not be unloaded"; return 1; fi
+  modprobe -d "$NOCTIL_KERNEL_DIR" vivid "$@"
+}
+
+# A fresh platform root for a run of COUNT images of EXPOSURE ms (1000 unless
+# given) through ppdev, on the capture device DEVICE when one is named (the
+# simulated camera otherwise).
+noctil_run_setup() {
+  local count=$1 exposure=${2:-1000} device=${3:-}
+  noctil_setup
+  noctil_port_backend ppdev
+  {
+    printf '[Capture]\nExposure=%s\nCount=%s\n' "$exposure" "$count"
+    if [ -n "$device" ]; then printf '[Driver]\nName=%s\n' "$device"; fi
+  } | noctil_settings
+}
+
+# What capture.ini keeps for DEVICE (input, standard, format), from stdin.
+noctil_capture_ini() { { printf '[%s]\n' "$1"; cat; } >"$NOCTIL_ROOT/windows/capture.ini"; }
+
+# The output file's image size as ffprobe reads it: "640,480".
+noctil_image_size() {
+  ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI"
 }
 
 # Records a run of `count` images through Capture > Record, ends the program
