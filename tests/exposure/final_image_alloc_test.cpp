@@ -36,6 +36,7 @@ protected:
     }
 
     noctil_test::ProgramSession program;
+    noctil_test::SnapshotView snapshot;
 };
 
 TEST_F(FinalImageAllocation, EachImageAfterTheFirstCostsOnlyItsImageBlock)
@@ -46,10 +47,12 @@ TEST_F(FinalImageAllocation, EachImageAfterTheFirstCostsOnlyItsImageBlock)
         alloc_counter::start();
         TakeImage(value);
         blocks.push_back(alloc_counter::stop());
-        // The reused reader and buffers hand over this image, not the last.
-        const size_t bytes = app.outputFormat.biSizeImage;
-        ASSERT_EQ(app.lastImageBits[0], value);
-        ASSERT_EQ(app.lastImageBits[bytes - 1], value);
+        // The reused reader and buffers hand over this image, not the last:
+        // the snapshot window shows it.
+        const noctil_test::SnapshotView::Image shown = snapshot.Painted();
+        ASSERT_EQ(shown.rows.size(), app.outputFormat.biSizeImage);
+        ASSERT_EQ(shown.rows.front(), value);
+        ASSERT_EQ(shown.rows.back(), value);
     }
     EXPECT_EQ(blocks, std::vector<size_t>(8, 1));
 }

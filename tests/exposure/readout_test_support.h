@@ -22,6 +22,7 @@
 #include "headless_display.h"
 #include "port/parallel_port.h"
 #include "user/window_system.h"
+#include "resources/resources.h"
 
 namespace noctil_test {
 
@@ -89,6 +90,46 @@ public:
     HWND window = nullptr;
     int stops = 0;
     std::function<void()> onStop;
+};
+
+// A snapshot window of the program's own class procedure: what it paints is
+// the current image as a person sees it.
+class SnapshotView {
+public:
+    SnapshotView()
+    {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = SnapshotWndProc;
+        wc.hInstance = plat::res::moduleInstance();
+        wc.lpszClassName = "NoctilTestSnapshot";
+        RegisterClassExA(&wc);
+        window = CreateWindowExA(0, "NoctilTestSnapshot", "snapshot", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+                                 nullptr, wc.hInstance, nullptr);
+    }
+
+    struct Image {
+        bool drawn = false;  // false: the window painted no image
+        BITMAPINFOHEADER header{};
+        std::vector<std::uint8_t> rows;
+    };
+    // Repaints the window and returns the image it drew.
+    Image Painted() const
+    {
+        const plat::user::PaintSurface *before = plat::user::paintSurface(window);
+        const std::uint64_t serial = before ? before->serial : 0;
+        InvalidateRect(window, nullptr, TRUE);
+        UpdateWindow(window);
+        Image image;
+        const plat::user::PaintSurface *surface = plat::user::paintSurface(window);
+        if (!surface || surface->serial == serial || surface->info.size() < sizeof image.header) return image;
+        image.drawn = true;
+        memcpy(&image.header, surface->info.data(), sizeof image.header);
+        image.rows = surface->bits;
+        return image;
+    }
+
+    HWND window = nullptr;
 };
 
 // A run's output format, as the Record command fills it: 24-bit rows of the
