@@ -6,14 +6,12 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "test_drivers.h"
 #include "dialog_user.h"
 #include "driver_ids.h"
-#include "file_text.h"
 #include "files/paths.h"
 #include "menu_states.h"
 #include "readout_test_support.h"
@@ -104,22 +102,8 @@ protected:
             if (log->opens > log->closes) open.push_back(index);
         return open;
     }
-    // What the program saves in its settings file: the value of a key of
-    // [Driver] in Noctil.ini as the program writes it at its end.
-    static std::string Saved(const std::string &key)
-    {
-        SaveSettings();
-        std::istringstream file(noctil::test::readAll(plat::windowsDirectory() / "Noctil.ini"));
-        std::string line, section;
-        while (std::getline(file, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty() && line[0] == '[')
-                section = line;
-            else if (section == "[Driver]" && line.rfind(key + "=", 0) == 0)
-                return line.substr(key.size() + 1);
-        }
-        return "(not saved)";
-    }
+    // The value of a key of [Driver] in the settings file the program writes.
+    static std::string Saved(const std::string &key) { return noctil_test::SavedSetting("Driver", key); }
     // The sequence set the capture window holds for the driver.
     static CAPTUREPARMS SequenceSetup()
     {

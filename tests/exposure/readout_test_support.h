@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@
 
 #include "app_state.h"
 #include "core/session.h"
+#include "file_text.h"
+#include "files/paths.h"
 #include "headless_display.h"
 #include "port/parallel_port.h"
 #include "user/window_system.h"
@@ -133,8 +136,8 @@ public:
 };
 
 // A run's output format, as the Record command fills it: 24-bit rows of the
-// given size, each padded to four bytes.
-inline void SetOutputFormat(LONG width, LONG height)
+// given size, each padded to four bytes. Returns the format.
+inline BITMAPINFOHEADER SetOutputFormat(LONG width, LONG height)
 {
     memset(&app.outputFormat, 0, sizeof app.outputFormat);
     app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
@@ -143,6 +146,24 @@ inline void SetOutputFormat(LONG width, LONG height)
     app.outputFormat.biPlanes = 1;
     app.outputFormat.biBitCount = 24;
     app.outputFormat.biSizeImage = (DWORD)(((width * 3 + 3) & ~3) * height);
+    return app.outputFormat;
+}
+
+// What the program saves in its settings file: the value of a key in
+// Noctil.ini as the program writes it at its end ("(not saved)" when absent).
+inline std::string SavedSetting(const std::string &section, const std::string &key)
+{
+    SaveSettings();
+    std::istringstream file(noctil::test::readAll(plat::windowsDirectory() / "Noctil.ini"));
+    std::string line, current;
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[')
+            current = line;
+        else if (current == "[" + section + "]" && line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
+    }
+    return "(not saved)";
 }
 
 }  // namespace noctil_test
