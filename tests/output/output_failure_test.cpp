@@ -80,7 +80,7 @@ protected:
 
 TEST_F(OutputFailure, AWriteThatFailsIsNotTakenForAnImage)
 {
-    SetOutputFormat(64, 48);
+    const DWORD imageBytes = SetOutputFormat(64, 48).biSizeImage;
     Name("C:\\full.avi");
     ASSERT_EQ(OpenImageFile(), 1);
     std::vector<BYTE> images[] = {
@@ -108,7 +108,7 @@ TEST_F(OutputFailure, AWriteThatFailsIsNotTakenForAnImage)
     for (int i = 0; i < 3; i++) {
         std::vector<std::uint8_t> frame;
         ASSERT_TRUE(reader->readFrame(i, frame));
-        EXPECT_EQ(frame, std::vector<std::uint8_t>(app.outputFormat.biSizeImage, kept[i])) << "image " << i;
+        EXPECT_EQ(frame, std::vector<std::uint8_t>(imageBytes, kept[i])) << "image " << i;
     }
 }
 

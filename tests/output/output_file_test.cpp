@@ -79,7 +79,7 @@ TEST_F(OutputFile, StreamHeaderOfA640By480Capture)
 
 TEST_F(OutputFile, ImagesTakeConsecutivePositionsAsKeyFrames)
 {
-    SetOutputFormat(16, 8);
+    const DWORD imageBytes = SetOutputFormat(16, 8).biSizeImage;
     Name("C:\\three.avi");
     ASSERT_EQ(OpenImageFile(), 1);
     std::vector<BYTE> images[] = {MakeImage(1), MakeImage(2), MakeImage(3)};
@@ -99,7 +99,7 @@ TEST_F(OutputFile, ImagesTakeConsecutivePositionsAsKeyFrames)
     for (int i = 0; i < 3; i++) {
         std::vector<std::uint8_t> frame;
         ASSERT_TRUE(reader->readFrame(i, frame));
-        EXPECT_EQ(frame, std::vector<std::uint8_t>(app.outputFormat.biSizeImage, (BYTE)(i + 1)));
+        EXPECT_EQ(frame, std::vector<std::uint8_t>(imageBytes, (BYTE)(i + 1)));
     }
 }
 
