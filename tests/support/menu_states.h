@@ -28,6 +28,8 @@ enum : unsigned {
     kItemButton = 16,   // the toolbar has a button of the command showing the same state
 };
 
+// Command 0 is an item known by its text alone (give kItemText), as a
+// display's own view of a menu shows it.
 struct ExpectedMenuItem {
     UINT command = 0;
     unsigned flags = 0;
