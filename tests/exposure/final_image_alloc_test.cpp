@@ -20,7 +20,9 @@ protected:
         ASSERT_TRUE(SendMessageA(app.captureWindow, WM_CAP_DRIVER_CONNECT, 0, 0));
         ASSERT_TRUE(
             SendMessageA(app.captureWindow, WM_CAP_GET_STATUS, sizeof app.captureStatus, (LPARAM)&app.captureStatus));
-        noctil_test::SetOutputFormat((LONG)app.captureStatus.uiImageWidth, (LONG)app.captureStatus.uiImageHeight);
+        imageBytes =
+            noctil_test::SetOutputFormat((LONG)app.captureStatus.uiImageWidth, (LONG)app.captureStatus.uiImageHeight)
+                .biSizeImage;
         strcpy(app.settings.imageFile, "C:\\night.avi");
         ASSERT_EQ(OpenImageFile(), 1);
     }
@@ -30,13 +32,14 @@ protected:
     // the driver's files into lastImage and on into the output file.
     void TakeImage(BYTE value)
     {
-        memset(app.BestFrameBuffer, value, app.outputFormat.biSizeImage);
+        memset(app.BestFrameBuffer, value, imageBytes);
         ASSERT_TRUE(MakeFinalImage());
         ASSERT_TRUE(AppendImage(app.lastImage, app.lastImageBits));
     }
 
     noctil_test::ProgramSession program;
     noctil_test::SnapshotView snapshot;
+    DWORD imageBytes = 0;
 };
 
 TEST_F(FinalImageAllocation, EachImageAfterTheFirstCostsOnlyItsImageBlock)
@@ -50,7 +53,7 @@ TEST_F(FinalImageAllocation, EachImageAfterTheFirstCostsOnlyItsImageBlock)
         // The reused reader and buffers hand over this image, not the last:
         // the snapshot window shows it.
         const noctil_test::SnapshotView::Image shown = snapshot.Painted();
-        ASSERT_EQ(shown.rows.size(), app.outputFormat.biSizeImage);
+        ASSERT_EQ(shown.rows.size(), imageBytes);
         ASSERT_EQ(shown.rows.front(), value);
         ASSERT_EQ(shown.rows.back(), value);
     }
