@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-w64-x86-64
       qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth
-      qemu-system-x86 busybox-static kmod cpio v4l-utils xdotool
+      qemu-system-x86 busybox-static kmod cpio v4l-utils xdotool dbus-daemon at-spi2-core libglib2.0-bin
       libcfitsio-dev python3-astropy linux-libc-dev libjpeg62-turbo-dev)
 # The Qt display asks the X server whether a window manager runs.
 pkgs+=(libxcb1-dev)

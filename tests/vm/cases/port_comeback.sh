@@ -10,7 +10,8 @@
 #   the open handle and carries them nowhere; the node goes), then bound
 #   again once the program has let the removed port go.
 #
-# Each run: one "Error" box, the port and the system's reason on stderr,
+# Each run: one "Error" box that names the port and the system's reason (read
+# from the screen, as a screen reader reads it) and stderr that says so,
 # images written while the port is away, the port's return said; after it
 # the lines go to rest first and follow the cycle again (QEMU's trace from a
 # mark the guest writes after the bind), the run reaches its count, every
@@ -32,6 +33,7 @@ held_by_program() { ls -l /proc/$noctil_pid/fd 2>/dev/null | grep -E "$1" || tru
 pulled_run() {
   local label=$1 backend=$2 driver=$3 id=$4 node=$5 reason=$6 markValue=$7 gone boxes waited
   shift 7
+  noctil_readable_screen || return 1
   noctil_setup
   case $backend in
     serial) noctil_port_backend serial dtr=1 rts=2 dtr_inverted=1 rts_inverted=0 ;;
@@ -62,7 +64,8 @@ pulled_run() {
   noctil_probe --address 0x3FF write "$markValue"
   kill -CONT $noctil_pid
   timeout 20 xdotool search --sync --onlyvisible --name '^Error$' >/dev/null || fail "$label: no box"
-  grep -qF "camera port $node: $reason" "$log" || fail "$label: '$node: $reason' not told"
+  noctil_expect_on_screen "$label" '^Error$' "$node: $reason"
+  grep -qF "camera port $node: $reason" "$log" || fail "$label: '$node: $reason' not on stderr"
   [ -e "$node" ] || fail "$label: $node did not come back"
   noctil_wait_title " - $count/$count\$" 120 || fail "$label: the run did not reach $count images"
   grep -q "camera port $node is back; the lines go to rest first" "$log" || fail "$label: the port's return not said"

@@ -14,7 +14,8 @@
 #   told is an input/output error, not a vanished device, and the run goes
 #   on to its count on the same device.
 #
-# Each run: the user told on stderr and in the posted "Error" box, the
+# Each run: the user told on stderr, in the posted "Error" box and in the
+# status line (both read from the screen as a screen reader reads it), the
 # device's return said ("... is back"), an output file whose index holds
 # every image, from before the failure and after it, the port at rest and
 # exit status 0.
@@ -34,6 +35,7 @@ held_by_program() {
 
 # Starts a run of `count` images of 1 s on vivid and waits for the second.
 start_run() {
+  noctil_readable_screen || return 1
   noctil_run_setup "$count" 1000 "$device"
   noctil_start || return 1
   noctil_menu c r
@@ -78,6 +80,8 @@ done
 echo "vivid could be unloaded $(( ($(date +%s%N) - pulled) / 1000000 )) ms after the disconnect"
 gone=$(noctil_images_now "$count")
 grep -q 'No such device' "$log" || fail "pulled cable: the vanished device was not told as such"
+noctil_expect_on_screen "pulled cable" '^Error$' 'No such device'
+noctil_expect_on_screen "pulled cable" '^Noctil$' 'without an image: the device is gone'
 modprobe -d "$NOCTIL_KERNEL_DIR" vivid vid_cap_nr=3 || exit 1
 v4l2-ctl -d /dev/video3 --info | grep -q 'Video Capture' || fail "vivid's capture node is not /dev/video3"
 finish_run "pulled cable" "$gone" /dev/video3
@@ -91,6 +95,8 @@ until grep -q 'Input/output error' "$log" || [ $(( $(date +%s) - injected )) -gt
 gone=$(noctil_images_now "$count")
 grep -q 'VIDIOC_DQBUF: Input/output error' "$log" || fail "streaming error: not told as an input/output error"
 grep -q 'No such device' "$log" && fail "streaming error: told as a vanished device"
+noctil_expect_on_screen "streaming error" '^Error$' 'Input/output error'
+noctil_expect_on_screen "streaming error" '^Noctil$' 'without an image: the device failed: Input/output error'
 finish_run "streaming error" "$gone" /dev/video0
 
 # The cases after this one find vivid as freshly loaded.

@@ -10,6 +10,7 @@ vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
 noctil_fresh_vivid || exit 1
 v4l2-ctl -d /dev/video0 --set-ctrl percentage_of_dropped_buffers=100 || { echo "FAIL: vivid keeps every buffer"; exit 1; }
+noctil_readable_screen || exit 1
 noctil_run_setup 2 1000 "$noctil_vivid"
 noctil_start || exit 1
 noctil_menu c r
@@ -21,6 +22,7 @@ told=$(( $(date +%s) - recorded ))
 [ -n "$box" ] || fail "no box within 12 s of Record"
 xdotool search --name ' - [0-9]+/2$' >/dev/null && fail "an image was written while the device gave no frame"
 echo "told in a box ${told} s after Record, no image written"
+noctil_expect_on_screen "no frames" '^Noctil$' 'without an image: no frame from the device in 2 s'
 v4l2-ctl -d /dev/video0 --set-ctrl percentage_of_dropped_buffers=0
 noctil_wait_title ' - 2/2$' 120 || fail "the run did not go on once frames came again"
 noctil_close_box "$box"

@@ -54,6 +54,56 @@ noctil_start() {
   fi
 }
 
+# What the program shows, read as a screen reader reads it: Qt's bridge to
+# the accessibility bus is switched on for the programs this case starts
+# from now on, on a session bus and its accessibility bus. Then
+# noctil_screen_text [TITLE] prints the texts of the program's windows whose
+# title matches, one per line: "WINDOW<TAB>ROLE<TAB>TEXT"
+# (tests/vm/screen_text.cpp).
+noctil_screen_bus=
+noctil_readable_screen() {
+  [ -n "$noctil_screen_bus" ] && return 0
+  # One session bus for the whole boot, as one X server: a case that ended
+  # it finds a new one.
+  local file=/tmp/noctil-session-bus i=0
+  if [ ! -s "$file" ] || ! kill -0 "$(sed -n 2p "$file")" 2>/dev/null; then
+    dbus-daemon --session --nofork --nopidfile --print-address=1 >"$file.new" 2>/tmp/noctil-session-bus.log &
+    echo $! >"$file.pid"
+    until [ -s "$file.new" ]; do
+      i=$((i + 1)); [ $i -gt 100 ] && { echo "program.sh: no session bus"; cat /tmp/noctil-session-bus.log; return 1; }
+      sleep 0.1
+    done
+    cat "$file.pid" >>"$file.new"; mv "$file.new" "$file"
+    DBUS_SESSION_BUS_ADDRESS=$(head -1 "$file") /usr/libexec/at-spi-bus-launcher --launch-immediately \
+      >/tmp/noctil-a11y.log 2>&1 &
+  fi
+  export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$file")
+  i=0
+  until noctil_screen_bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.a11y.Bus.GetAddress 2>/dev/null | sed -n "s/^('\(.*\)',)\$/\1/p") && [ -n "$noctil_screen_bus" ]; do
+    i=$((i + 1)); [ $i -gt 100 ] && { echo "program.sh: no accessibility bus"; cat /tmp/noctil-a11y.log; return 1; }
+    sleep 0.1
+  done
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+}
+noctil_screen_text() { "$NOCTIL_BUILD_DIR/tests/vm/vm_screen_text" "$noctil_screen_bus" "$@"; }
+
+# Counts a failure under LABEL unless a window whose title matches TITLE
+# shows TEXT within SECONDS (10 unless given); prints the line that does.
+noctil_expect_on_screen() {
+  local label=$1 title=$2 text=$3 limit=${4:-10} start seen
+  start=$(date +%s)
+  while :; do
+    seen=$(noctil_screen_text "$title")
+    printf '%s\n' "$seen" | grep -F -- "$text" && return 0
+    [ $(($(date +%s) - start)) -ge "$limit" ] && break
+    sleep 0.5
+  done
+  fail "$label: '$text' is not on the screen"
+  printf '%s\n' "$seen" | sed 's/^/  shown: /'
+  return 1
+}
+
 # Menu keys to the main window: the first with Alt (the menu's mnemonic),
 # the rest plain (the item's mnemonic).
 noctil_menu() {
