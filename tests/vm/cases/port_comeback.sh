@@ -23,6 +23,8 @@ out=$(vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
 count=5
 log=$NOCTIL_ROOT/program.log
+# A run that fails leaves no program holding the port for the next case.
+trap 'kill -9 $noctil_pid 2>/dev/null' EXIT
 
 # What of the port's device the program holds open.
 held_by_program() { ls -l /proc/$noctil_pid/fd 2>/dev/null | grep -E "$1" || true; }
@@ -33,6 +35,7 @@ held_by_program() { ls -l /proc/$noctil_pid/fd 2>/dev/null | grep -E "$1" || tru
 pulled_run() {
   local label=$1 backend=$2 driver=$3 id=$4 node=$5 reason=$6 markValue=$7 gone boxes waited
   shift 7
+  [ -n "$noctil_pid" ] && kill -9 $noctil_pid 2>/dev/null  # what a failed run before left
   noctil_readable_screen || return 1
   noctil_setup
   case $backend in
@@ -42,7 +45,7 @@ pulled_run() {
   printf '[Capture]\nExposure=1000\nCount=%s\n' "$count" | noctil_settings
   noctil_start || return 1
   noctil_menu c r
-  noctil_wait_title " - 1/$count\$" 120 || { fail "$label: no first image"; return 1; }
+  noctil_wait_title " - 1/$count\$" 120 || { fail "$label: no first image"; noctil_screen_text; return 1; }
   echo "$label: $(date +%T.%N | cut -c1-12) image 1"
   echo "$id" >"$driver/unbind" || { fail "$label: $id could not be unbound from $driver"; return 1; }
   [ "$backend" = serial ] && rm -f "$node"  # gone, as a USB adapter's node is
@@ -63,7 +66,7 @@ pulled_run() {
   echo "$id" >"$driver/bind" || fail "$label: $id could not be bound again"
   noctil_probe --address 0x3FF write "$markValue"
   kill -CONT $noctil_pid
-  timeout 20 xdotool search --sync --onlyvisible --name '^Error$' >/dev/null || fail "$label: no box"
+  noctil_find_window '^Error$' 20 --onlyvisible >/dev/null || fail "$label: no box"
   noctil_expect_on_screen "$label" '^Error$' "$node: $reason"
   grep -qF "camera port $node: $reason" "$log" || fail "$label: '$node: $reason' not on stderr"
   [ -e "$node" ] || fail "$label: $node did not come back"

@@ -17,7 +17,7 @@ noctil_menu c r
 recorded=$(date +%s)
 # One cycle: the exposure (1 s), the readout's time limit (2 s), the box
 # posted after it; the emulated machine is given as much again.
-box=$(timeout 12 xdotool search --sync --onlyvisible --name '^Error$' | head -1)
+box=$(noctil_find_window '^Error$' 12 --onlyvisible)
 told=$(( $(date +%s) - recorded ))
 [ -n "$box" ] || fail "no box within 12 s of Record"
 xdotool search --name ' - [0-9]+/2$' >/dev/null && fail "an image was written while the device gave no frame"

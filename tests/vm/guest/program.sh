@@ -48,7 +48,7 @@ noctil_start() {
   noctil_display || return 1
   QT_QPA_PLATFORM=xcb $noctil_launch "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
   noctil_pid=$!
-  noctil_window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Noctil$' | head -1)
+  noctil_window=$(noctil_find_window '^Noctil$' 120 --onlyvisible)
   if [ -z "$noctil_window" ]; then
     echo "program.sh: the main window did not appear"; cat "$NOCTIL_ROOT/program.log"; return 1
   fi
@@ -125,9 +125,24 @@ noctil_wait_exit() {
   wait "$noctil_pid"
 }
 
+# Waits up to SECONDS for a window whose title matches PATTERN and prints
+# its id; xdotool search options may follow (--onlyvisible). xdotool ends
+# with an X error when a window goes while it looks at it: it is asked again.
+noctil_find_window() {
+  local pattern=$1 deadline=$(($(date +%s) + $2)) left found
+  shift 2
+  while :; do
+    left=$((deadline - $(date +%s)))
+    [ $left -gt 0 ] || return 1
+    found=$(timeout "$left" xdotool search --sync "$@" --name "$pattern" 2>/dev/null | head -1)
+    [ -n "$found" ] && { echo "$found"; return 0; }
+    sleep 0.2
+  done
+}
+
 # Waits until a window of the program has a title matching the pattern.
 noctil_wait_title() {
-  if ! timeout "${2:-60}" xdotool search --sync --name "$1" >/dev/null; then
+  if ! noctil_find_window "$1" "${2:-60}" >/dev/null; then
     echo "program.sh: no window title matched '$1'"; cat "$NOCTIL_ROOT/program.log"; return 1
   fi
 }
@@ -220,7 +235,7 @@ noctil_expect_error_box() {
   noctil_display || return 1
   $runas env -u XDG_RUNTIME_DIR HOME=/tmp QT_QPA_PLATFORM=xcb "$NOCTIL_BUILD_DIR/noctil" >"$NOCTIL_ROOT/program.log" 2>&1 &
   noctil_pid=$!
-  box=$(timeout 60 xdotool search --sync --onlyvisible --name '^Error$' | head -1)
+  box=$(noctil_find_window '^Error$' 60 --onlyvisible)
   if [ -z "$box" ]; then fail "$what: no message box"; cat "$NOCTIL_ROOT/program.log"
   else
     # Enter answers the box once it has the keyboard.
@@ -233,7 +248,7 @@ noctil_expect_error_box() {
   grep -qF "$detail" "$NOCTIL_ROOT/program.log" || { fail "$what: '$detail' not on stderr"; cat "$NOCTIL_ROOT/program.log"; }
   # What the box says (device and reason) goes to stderr with the details.
   grep -qF "$text" "$NOCTIL_ROOT/program.log" || { fail "$what: '$text' not said"; cat "$NOCTIL_ROOT/program.log"; }
-  timeout 60 xdotool search --sync --name '^Noctil$' >/dev/null || fail "$what: the program did not go on"
+  noctil_find_window '^Noctil$' 60 >/dev/null || fail "$what: the program did not go on"
   kill -TERM $noctil_pid; noctil_wait_exit 60 >/dev/null
   echo "$what: box shown; $(grep -m1 'camera port' "$NOCTIL_ROOT/program.log")"
 }
