@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -17,6 +16,7 @@
 #include "files/paths.h"
 #include "resource.h"
 #include "resources/resources.h"
+#include "test_session.h"
 #include "user/window_system.h"
 #if NOCTIL_WITH_QT
 #include "display/qt/qt_display.h"
@@ -110,16 +110,16 @@ double cpuMs() {
 
 RunResult runProgram(const RunConfig &config) {
     RunResult result;
-    char root[] = "/tmp/noctil-bench-XXXXXX";
-    if (!mkdtemp(root)) return result;
     std::unique_ptr<plat::Display> inner;
 #if NOCTIL_WITH_QT
     if (config.qt) inner = plat::makeQtDisplay();
 #endif
     if (!inner) inner = plat::makeHeadlessDisplay();
     {
-        plat::Session session(
-            plat::SessionOptions{root, config.virtualClock, std::make_unique<BenchDisplay>(std::move(inner), config)});
+        noctil::test::TestSession session(
+            "noctil-bench",
+            config.virtualClock ? noctil::test::SessionClock::Virtual : noctil::test::SessionClock::Real,
+            std::make_unique<BenchDisplay>(std::move(inner), config));
         writeSettings(config);
         plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
         int exposures = 0;
@@ -150,8 +150,6 @@ RunResult runProgram(const RunConfig &config) {
         if (config.keepWrites) result.writes.assign(port.writes().begin(), port.writes().end());
         result.ok = code == 0 && exposures >= config.images;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
     return result;
 }
 
