@@ -53,6 +53,23 @@ static BOOL UserLetsReplace(const char *name, LONG images)
     return MessageBoxA(app.mainWindow, question, "Record", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
+// A run that ended without Stop or Exit (a crash, the power gone) before its
+// first image left the earlier file aside, and under the name a file with no
+// image. Record puts the earlier file back first, so that it is asked about
+// like any file with images and never lost to the next run's replacing.
+static void PutBackFileLeftAside(const char *name)
+{
+    char aside[MAX_PATH];
+    int length = snprintf(aside, sizeof aside, "%s%s", name, KEPT_SUFFIX);
+    if (length <= 0 || length >= (int)sizeof aside) return;
+    if (!IsReplaceableFile(aside) || ImagesInFile(aside) == 0) return;
+    if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
+        if (!IsReplaceableFile(name) || ImagesInFile(name) > 0) return;  // both hold something: keep both
+        if (!DeleteFileA(name)) return;
+    }
+    MoveFileA(aside, name);
+}
+
 // The earlier file goes aside, so that a run that cannot start, or ends
 // before its first image, leaves it as it was. Where it cannot go aside
 // (no room in the name, or an earlier file already waits there) it is
@@ -145,6 +162,7 @@ INT OpenImageFile(void)
         return 0;
     }
     const char *name = app.settings.imageFile;
+    PutBackFileLeftAside(name);
     if (IsReplaceableFile(name)) {
         LONG images = ImagesInFile(name);
         if (images > 0 && !UserLetsReplace(name, images)) {

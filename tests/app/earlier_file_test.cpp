@@ -255,5 +255,86 @@ TEST_P(NoImageTest, TheEarlierFileStaysAsItWas) {
 INSTANTIATE_TEST_SUITE_P(Runs, NoImageTest, ::testing::ValuesIn(kNoImageCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// A run that died (a crash, the power gone) before its first image left the
+// earlier night aside as night.avi.previous and, under the name, a file with
+// no image. The next Record puts the earlier night back and asks about it
+// like any file with images.
+enum class Under { Nothing, EmptyStream, NoBytes, OneImage };
+struct LeftAsideCase {
+    const char *name;
+    Under under;
+    Answer answer;
+};
+void PrintTo(const LeftAsideCase &c, std::ostream *os) { *os << c.name; }
+
+const LeftAsideCase kLeftAsideCases[] = {
+    {"AnEmptyStreamUnderTheName_No", Under::EmptyStream, Answer::No},
+    {"ACutFileUnderTheName_No", Under::NoBytes, Answer::No},
+    {"NothingUnderTheName_No", Under::Nothing, Answer::No},
+    {"AnEmptyStreamUnderTheName_Yes", Under::EmptyStream, Answer::Yes},
+    {"ImagesUnderTheNameToo_No", Under::OneImage, Answer::No},
+};
+
+class LeftAsideTest : public AppTest, public ::testing::WithParamInterface<LeftAsideCase> {};
+
+TEST_P(LeftAsideTest, TheEarlierNightComesBackBeforeTheQuestion) {
+    const LeftAsideCase &c = GetParam();
+    installCamera(Camera::Test240);
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\night.avi\r\n[Capture]\r\nExposure=100\r\nDelay=100\r\n");
+    writeEarlierNight("C:\\night.avi", 2);
+    fs::rename(plat::nativePath("C:\\night.avi"), plat::nativePath("C:\\night.avi.previous"));
+    const std::string earlier = bytesOf("C:\\night.avi.previous");
+    switch (c.under) {
+    case Under::Nothing: break;
+    case Under::EmptyStream: writeEarlierNight("C:\\night.avi", 0); break;
+    case Under::NoBytes: std::ofstream(plat::nativePath("C:\\night.avi"), std::ios::binary); break;
+    case Under::OneImage: writeEarlierNight("C:\\night.avi", 1); break;
+    }
+    std::ofstream(plat::nativePath("C:\\night.log"), std::ios::binary) << "the earlier night's log\n";
+    const std::string underBefore = bytesOf("C:\\night.avi");
+
+    user().at(500, [&] { choose(IDM_RECORD); });
+    user().at(700, [&] {
+        HWND box = findDialog("Record");
+        ASSERT_NE(box, nullptr) << "Record asks first";
+        EXPECT_TRUE(clickItem(box, c.answer == Answer::Yes ? IDYES : IDNO));
+    });
+    user().at(3000, [&] {
+        if (menuEnabled(IDM_STOP)) choose(IDM_STOP);
+    });
+    user().at(3100, [&] { exitProgram(); });
+    ASSERT_EQ(runProgram(), 0);
+
+    ASSERT_EQ(messageBoxLog().size(), 1u);
+    if (c.under == Under::OneImage) {
+        // Both hold images: nothing is moved, the question names the file under the name.
+        EXPECT_EQ(messageBoxLog()[0].text,
+                  "C:\\night.avi already holds 1 image.\nReplace it with the images of this run?");
+        EXPECT_EQ(bytesOf("C:\\night.avi"), underBefore);
+        EXPECT_EQ(bytesOf("C:\\night.avi.previous"), earlier);
+        EXPECT_EQ(bytesOf("C:\\night.log"), "the earlier night's log\n");
+        return;
+    }
+    EXPECT_EQ(messageBoxLog()[0].text,
+              "C:\\night.avi already holds 2 images.\nReplace it with the images of this run?");
+    if (c.answer == Answer::No) {
+        EXPECT_EQ(bytesOf("C:\\night.avi"), earlier) << "the earlier night, byte for byte, under its name";
+        EXPECT_EQ(bytesOf("C:\\night.log"), "the earlier night's log\n");
+        EXPECT_EQ(filesOnDriveC(), (std::vector<std::string>{"night.avi", "night.log"}));
+    } else {
+        EXPECT_NE(bytesOf("C:\\night.avi"), earlier);
+        AVIFileInit();
+        PAVISTREAM stream = nullptr;
+        ASSERT_EQ(AVIStreamOpenFromFileA(&stream, "C:\\night.avi", streamtypeVIDEO, 0, OF_READ, nullptr), AVIERR_OK);
+        EXPECT_GE(AVIStreamLength(stream), 2) << "the new run's images";
+        AVIStreamRelease(stream);
+        AVIFileExit();
+        EXPECT_EQ(filesOnDriveC(), (std::vector<std::string>{"night.avi", "night.log"})) << "nothing left aside";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Leftovers, LeftAsideTest, ::testing::ValuesIn(kLeftAsideCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace noctil::test
