@@ -1,6 +1,7 @@
 #include "bench_runs.h"
 
 #include <windows.h>
+#include <camport.h>
 #include <vfw.h>
 #include <sys/resource.h>
 
@@ -27,9 +28,7 @@ namespace bench {
 namespace {
 
 constexpr int kCaptureMenuPosition = 2;
-constexpr std::uint8_t kExposeLevel = 0x0B;
-
-bool exposing(std::uint8_t value) { return (value & kExposeLevel) == kExposeLevel; }
+bool exposing(std::uint8_t value) { return (value & PORT_INTEGRATE_BITS) == PORT_INTEGRATE_BITS; }
 
 // The person at the keyboard: Record as soon as the main window is there
 // (after choosing the capture size), the close box once the run is over.
