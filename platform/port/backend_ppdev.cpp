@@ -1,8 +1,6 @@
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -45,7 +43,17 @@ public:
         }
         if (!open()) return;
         unsigned char byte = value;
-        if (ioctlRetrying(fd_, request, &byte) < 0) lost(call, errno);
+        if (ioctlRetrying(fd_, request, &byte) < 0) {
+            const int error = errno;
+            lost(ioctlFailed(call, error), error);
+            return;
+        }
+        // The port's driver takes writes to a port that was removed and
+        // carries them nowhere without a word: only its node going tells.
+        // Letting go of it at once frees its number, so that the port comes
+        // back under its own name; the next write opens it again.
+        if (const int error = known_.goneFrom(device_.c_str()))
+            lost(device_.string() + " was removed while open: " + std::strerror(error), error);
     }
 
 private:
@@ -57,10 +65,13 @@ private:
         fd_ = -1;
     }
 
-    // A write failed: the device is let go, so that it can come back.
-    void lost(const char *call, int error) {
-        fail({device_.string(), failureReason(error),
-              "ioctl(" + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
+    std::string ioctlFailed(const char *call, int error) const {
+        return "ioctl(" + device_.string() + ", " + call + ") failed: " + std::strerror(error);
+    }
+
+    // A write failed or the device went: it is let go, so that it can come back.
+    void lost(std::string detail, int error) {
+        fail({device_.string(), failureReason(error), std::move(detail)});
         closeDevice();
         lost_ = true;
     }
@@ -78,12 +89,8 @@ private:
             lost_ = true;
             return false;
         }
-        struct stat status {};
-        const bool charDevice = deviceCalls().fstat(fd, &status) == 0 && S_ISCHR(status.st_mode);
-        if (opened_ && (!charDevice || major(status.st_rdev) != major(rdev_))) {
-            notUsed(fd, "came back as another device (device number " + std::to_string(major(status.st_rdev)) + ":" +
-                            std::to_string(minor(status.st_rdev)) + ", was " + std::to_string(major(rdev_)) + ":" +
-                            std::to_string(minor(rdev_)) + ")");
+        if (const std::string other = known_.cameBackAs(fd); !other.empty()) {
+            notUsed(fd, other);
             return false;
         }
         // Exclusive: no other driver may move the camera lines, and a port
@@ -92,7 +99,7 @@ private:
             if (ioctlRetrying(fd, request, nullptr) == 0) continue;
             const int error = errno;
             const bool notAPort = error == ENOTTY || error == EINVAL;
-            if (opened_ && notAPort) {
+            if (known_.used() && notAPort) {
                 notUsed(fd, "came back as something that is not a parallel port");
                 return false;
             }
@@ -108,8 +115,7 @@ private:
             return false;
         }
         fd_ = fd;
-        if (!opened_) rdev_ = status.st_rdev;
-        opened_ = true;
+        known_.holding();
         SignalRest rest;
         rest.write = [](const SignalRest &r) noexcept {
             unsigned char zero = 0;
@@ -124,7 +130,8 @@ private:
             std::fprintf(stderr, "noctil: camera port %s is back; the lines go to rest first\n", device_.c_str());
             unsigned char restLevel = 0x00;
             if (ioctlRetrying(fd_, PPWDATA, &restLevel) < 0) {
-                lost("PPWDATA", errno);
+                const int error = errno;
+                lost(ioctlFailed("PPWDATA", error), error);
                 return false;
             }
         }
@@ -140,10 +147,9 @@ private:
 
     std::filesystem::path device_;
     int fd_ = -1;
-    bool opened_ = false;       // it was open once: the device it was is known
+    KnownDevice known_;
     bool lost_ = false;         // it failed and is not open
     bool otherToldOf_ = false;  // another device at its name was reported
-    dev_t rdev_ = 0;
 };
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 
 #include <cerrno>
@@ -95,12 +93,8 @@ private:
             failCall("open", error, failureReason(error));
             return false;
         }
-        struct stat status {};
-        const bool charDevice = deviceCalls().fstat(fd, &status) == 0 && S_ISCHR(status.st_mode);
-        if (opened_ && (!charDevice || major(status.st_rdev) != major(rdev_))) {
-            notUsed(fd, "came back as another device (device number " + std::to_string(major(status.st_rdev)) + ":" +
-                            std::to_string(minor(status.st_rdev)) + ", was " + std::to_string(major(rdev_)) + ":" +
-                            std::to_string(minor(rdev_)) + ")");
+        if (const std::string other = known_.cameBackAs(fd); !other.empty()) {
+            notUsed(fd, other);
             return false;
         }
         int modem = 0;
@@ -109,7 +103,7 @@ private:
             const int error = errno;
             const bool notASerialPort = error == ENOTTY || error == EINVAL;
             deviceCalls().close(fd);
-            if (opened_ && notASerialPort)
+            if (known_.used() && notASerialPort)
                 notUsed(-1, "came back as something that is not a serial port");
             else
                 failCall("ioctl(TIOCMGET)", error, notASerialPort ? "not a serial port" : failureReason(error));
@@ -125,8 +119,7 @@ private:
             return false;
         }
         fd_ = fd;
-        if (!opened_) rdev_ = status.st_rdev;
-        opened_ = true;
+        known_.holding();
         current_ = modem & (TIOCM_DTR | TIOCM_RTS);
         others_ = modem & ~(TIOCM_DTR | TIOCM_RTS);
         SignalRest signalRest;
@@ -150,10 +143,9 @@ private:
     int fd_ = -1;
     int current_ = 0;
     int others_ = 0;
-    bool opened_ = false;       // it was open once: the device it was is known
+    KnownDevice known_;
     bool lost_ = false;         // it failed and is not open
     bool otherToldOf_ = false;  // another device at its name was reported
-    dev_t rdev_ = 0;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <commctrl.h>
 
 #include "app_test.h"
+#include "menu_states.h"
 #include "port_timeline.h"
 #include "user/dialog_system.h"
 
@@ -10,36 +11,29 @@ namespace {
 
 using CaptureStateTest = AppTest;
 
-bool stopShowsEnabled() { return AppTest::menuEnabled(IDM_STOP) && (AppTest::buttonState(IDM_STOP) & TBSTATE_ENABLED); }
-bool recordShowsEnabled() {
-    return AppTest::menuEnabled(IDM_RECORD) && (AppTest::buttonState(IDM_RECORD) & TBSTATE_ENABLED);
-}
-bool recordShowsGrayed() {
-    return (AppTest::menuState(IDM_RECORD) & MF_GRAYED) && !(AppTest::buttonState(IDM_RECORD) & TBSTATE_ENABLED);
-}
-bool stopShowsGrayed() {
-    return (AppTest::menuState(IDM_STOP) & MF_GRAYED) && !(AppTest::buttonState(IDM_STOP) & TBSTATE_ENABLED);
-}
-bool pauseShowsChecked() {
-    return AppTest::menuChecked(IDM_PAUSE) && (AppTest::buttonState(IDM_PAUSE) & TBSTATE_CHECKED);
-}
-bool pauseShowsUnchecked() {
-    return !AppTest::menuChecked(IDM_PAUSE) && !(AppTest::buttonState(IDM_PAUSE) & TBSTATE_CHECKED);
+// Record, Stop and Pause in the Capture menu and on the toolbar alike.
+constexpr unsigned kGrayedButton = kItemGrayed | kItemButton, kCheckedButton = kItemChecked | kItemButton;
+const ExpectedMenuItem kIdle[] = {{IDM_RECORD, kItemButton}, {IDM_STOP, kGrayedButton}, {IDM_PAUSE, kItemButton}};
+const ExpectedMenuItem kRecording[] = {
+    {IDM_RECORD, kGrayedButton}, {IDM_STOP, kItemButton}, {IDM_PAUSE, kItemButton}, {IDM_SETUP}};
+const ExpectedMenuItem kIdlePaused[] = {
+    {IDM_RECORD, kItemButton}, {IDM_STOP, kGrayedButton}, {IDM_PAUSE, kCheckedButton}};
+const ExpectedMenuItem kRecordingPaused[] = {
+    {IDM_RECORD, kGrayedButton}, {IDM_STOP, kItemButton}, {IDM_PAUSE, kCheckedButton}};
+
+::testing::AssertionResult shows(const char *context, std::span<const ExpectedMenuItem> expected) {
+    return commandStatesMatch(context, expected, AppTest::mainWindow(), AppTest::toolbar());
 }
 
 TEST_F(CaptureStateTest, RecordThenStopSwitchesBetweenTheRows) {
     installCamera(Camera::Simulated);
     user().at(1000, [&] { choose(IDM_RECORD); });
     user().at(1500, [&] {
-        EXPECT_TRUE(recordShowsGrayed());
-        EXPECT_TRUE(stopShowsEnabled());
-        EXPECT_TRUE(menuEnabled(IDM_SETUP));
-        EXPECT_TRUE(menuEnabled(IDM_PAUSE));
+        EXPECT_TRUE(shows("recording", kRecording));
         choose(IDM_STOP);
     });
     user().at(1600, [&] {
-        EXPECT_TRUE(recordShowsEnabled());
-        EXPECT_TRUE(stopShowsGrayed());
+        EXPECT_TRUE(shows("stopped", kIdle));
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);
@@ -56,12 +50,12 @@ TEST_F(CaptureStateTest, ToolbarButtonsRunTheCycle) {
     user().at(1500, [&] {
         ASSERT_GT(cameraPortWrites().size(), before);
         EXPECT_EQ(cameraPortWrites()[before].value, 0x0B);
-        EXPECT_TRUE(recordShowsGrayed());
+        EXPECT_TRUE(shows("recording", kRecording));
         EXPECT_TRUE(plat::user::clickToolbarButton(toolbar(), IDM_STOP));
     });
     user().at(1600, [&] {
         EXPECT_EQ(plat::session().component<plat::ParallelPort>().data(), 0x00);
-        EXPECT_TRUE(stopShowsGrayed());
+        EXPECT_TRUE(shows("stopped", kIdle));
         // A disabled button sends nothing.
         before = cameraPortWrites().size();
         plat::user::clickToolbarButton(toolbar(), IDM_STOP);
@@ -95,30 +89,25 @@ TEST_P(PauseTest, TogglesItsIndicationAloneAndOutlastsStop) {
     const PauseWay &way = GetParam();
     user().at(1000, [&] { way.press(*this); });  // no run yet
     user().at(1100, [&] {
-        EXPECT_TRUE(pauseShowsChecked());
-        EXPECT_TRUE(recordShowsEnabled());
-        EXPECT_TRUE(stopShowsGrayed());
+        EXPECT_TRUE(shows("paused before a run", kIdlePaused));
         EXPECT_EQ(cameraPortWrites().size(), 2u);  // only the start-up rests
         way.press(*this);
     });
     user().at(1200, [&] {
-        EXPECT_TRUE(pauseShowsUnchecked());
+        EXPECT_TRUE(shows("pause pressed again", kIdle));
         way.press(*this);
         choose(IDM_RECORD);
     });
     user().at(1300, [&] {
-        EXPECT_TRUE(pauseShowsChecked());
-        EXPECT_TRUE(recordShowsGrayed());
+        EXPECT_TRUE(shows("paused run", kRecordingPaused));
         choose(IDM_STOP);
     });
     user().at(1400, [&] {
-        EXPECT_TRUE(pauseShowsChecked());
-        EXPECT_TRUE(recordShowsEnabled());
+        EXPECT_TRUE(shows("stopped while paused", kIdlePaused));
         choose(IDM_RECORD);
     });
     user().at(1500, [&] {
-        EXPECT_TRUE(pauseShowsChecked());
-        EXPECT_TRUE(stopShowsEnabled());
+        EXPECT_TRUE(shows("paused again in the next run", kRecordingPaused));
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);
@@ -179,14 +168,13 @@ TEST_F(CaptureStateTest, RecordWithoutAnOutputFileShowsARunAndStopEndsIt) {
     });
     user().at(60000, [&] {
         EXPECT_EQ(cameraPortWrites().size(), before);
-        EXPECT_TRUE(recordShowsGrayed());
-        EXPECT_TRUE(stopShowsEnabled());
+        EXPECT_TRUE(shows("run without a file", kRecording));
         choose(IDM_STOP);
     });
     user().at(60100, [&] {
         ASSERT_EQ(cameraPortWrites().size(), before + 1);
         EXPECT_EQ(cameraPortWrites()[before].value, 0x00);
-        EXPECT_TRUE(recordShowsEnabled());
+        EXPECT_TRUE(shows("stopped", kIdle));
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);

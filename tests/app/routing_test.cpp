@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app_test.h"
+#include "menu_states.h"
 #include "test_drivers.h"
 #include "dialog_user.h"
 #include "files/paths.h"
@@ -149,9 +150,8 @@ TEST_F(DriverRoutingTest, UnknownIdsChangeNothing) {
         EXPECT_EQ(cameraPortWrites().size(), writes);
         EXPECT_EQ(opens(), before);
         EXPECT_EQ(topDialog(), nullptr);
-        EXPECT_FALSE(menuChecked(IDM_PAUSE));
-        EXPECT_FALSE(menuChecked(IDM_AUTOINCREMENT));
-        EXPECT_TRUE(menuEnabled(IDM_RECORD));
+        const ExpectedMenuItem unchanged[] = {{IDM_PAUSE}, {IDM_AUTOINCREMENT}, {IDM_RECORD}};
+        EXPECT_TRUE(commandStatesMatch("after the unknown commands", unchanged, mainWindow()));
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);

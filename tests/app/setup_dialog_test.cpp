@@ -1,6 +1,7 @@
 // The Setup Capture dialog: what it shows, what it commits and when, Start
 // Capture, and the Save As dialog for the output file (also from the File menu).
 #include "app_test.h"
+#include "menu_states.h"
 #include "dialog_user.h"
 #include "files/paths.h"
 #include "port_timeline.h"
@@ -208,8 +209,8 @@ TEST_F(SetupRunTest, StartCaptureFollowsTheRunWhileOpen) {
         pressCancel(dialog);
     });
     user().at(8100, [&] {
-        EXPECT_TRUE(menuEnabled(IDM_RECORD));
-        EXPECT_TRUE(menuState(IDM_STOP) & MF_GRAYED);
+        const ExpectedMenuItem idle[] = {{IDM_RECORD}, {IDM_STOP, kItemGrayed}};
+        EXPECT_TRUE(commandStatesMatch("after the run", idle, mainWindow()));
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);

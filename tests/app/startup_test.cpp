@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app_test.h"
+#include "menu_states.h"
 #include "files/paths.h"
 #include "port_timeline.h"
 #include "user/dialog_system.h"
@@ -59,14 +60,13 @@ class StartupStateTest : public AppTest, public ::testing::WithParamInterface<Ca
 TEST_P(StartupStateTest, ShowsTheIdleStateBeforeAnyCommand) {
     installCamera(GetParam());
     user().at(0, [&] {
-        EXPECT_TRUE(menuEnabled(IDM_RECORD));
-        EXPECT_TRUE(buttonState(IDM_RECORD) & TBSTATE_ENABLED);
-        EXPECT_TRUE(menuState(IDM_STOP) & MF_GRAYED);
-        EXPECT_FALSE(buttonState(IDM_STOP) & TBSTATE_ENABLED);
-        EXPECT_FALSE(menuChecked(IDM_PAUSE));
-        EXPECT_FALSE(buttonState(IDM_PAUSE) & (TBSTATE_CHECKED | TBSTATE_PRESSED));
-        EXPECT_TRUE(buttonState(IDM_PAUSE) & TBSTATE_ENABLED);
-        EXPECT_TRUE(menuEnabled(IDM_SETUP));
+        const ExpectedMenuItem idle[] = {{IDM_RECORD, kItemButton},
+                                         {IDM_STOP, kItemGrayed | kItemButton},
+                                         {IDM_PAUSE, kItemButton},
+                                         {IDM_SETUP},
+                                         {IDM_AUTOINCREMENT}};
+        EXPECT_TRUE(commandStatesMatch("idle", idle, mainWindow(), toolbar()));
+        EXPECT_FALSE(buttonState(IDM_PAUSE) & TBSTATE_PRESSED);
         EXPECT_EQ(plat::session().component<plat::ParallelPort>().data(), 0x00);
         EXPECT_EQ(windowText(mainWindow()), "Noctil");
         EXPECT_EQ(windowText(snapshotWindow()), "NoctilSnapshot");

@@ -13,6 +13,7 @@
 #include "dialog_user.h"
 #include "driver_ids.h"
 #include "files/paths.h"
+#include "menu_states.h"
 #include "readout_test_support.h"
 #include "resources/resources.h"
 
@@ -25,11 +26,10 @@ LRESULT CALLBACK TestMainProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-struct MenuEntry {
-    UINT id;
-    std::string text;
-    bool checked;
-};
+using noctil::test::ExpectedMenuItem;
+using noctil::test::kItemChecked;
+using noctil::test::kItemGrayed;
+using noctil::test::kItemText;
 
 class Drivers : public ::testing::Test {
 protected:
@@ -42,6 +42,7 @@ protected:
         for (const auto &[index, plan] : drivers) {
             std::string name = "testdrv" + std::to_string(index);
             plat::avicap::registerTestDriver(name, plan);
+            logs[index] = plan.log;
             ini << (index ? "msvideo" + std::to_string(index) : std::string("msvideo")) << "=" << name << "\n";
         }
     }
@@ -72,47 +73,73 @@ protected:
 
     HMENU Options() const { return GetSubMenu(GetMenu(app.mainWindow), 1); }
 
-    // The entries appended after the Options menu's fixed items.
-    std::vector<MenuEntry> DriverEntries() const
+    // The entries appended after the Options menu's fixed items, compared
+    // with a table of them.
+    ::testing::AssertionResult DriverEntriesAre(std::span<const ExpectedMenuItem> expected) const
     {
-        std::vector<MenuEntry> entries;
-        HMENU menu = Options();
-        for (int i = 0; i < GetMenuItemCount(menu); i++) {
-            UINT id = GetMenuItemID(menu, i);
-            if (DriverIndexFromCommand(id) < 0) continue;
-            char text[100] = "";
-            GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
-            entries.push_back({id, text, (GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED) != 0});
-        }
-        return entries;
+        return noctil::test::menuStatesMatch("driver entries", expected,
+                                             noctil::test::menuItemsAfterLastSeparator(Options()));
+    }
+    // The given commands of the main window's menu.
+    ::testing::AssertionResult MenuShows(std::span<const ExpectedMenuItem> expected) const
+    {
+        return noctil::test::commandStatesMatch("menu", expected, app.mainWindow);
+    }
+    // The entries checked now, by driver index.
+    std::vector<int> CheckedEntries() const
+    {
+        std::vector<int> checked;
+        for (const noctil::test::RecordedMenuItem &item : noctil::test::menuItemsAfterLastSeparator(Options()))
+            if (item.state & MF_CHECKED) checked.push_back(DriverIndexFromCommand(item.command));
+        return checked;
     }
 
-    bool Checked(UINT id) const { return (GetMenuState(GetMenu(app.mainWindow), id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
-    bool Grayed(UINT id) const { return (GetMenuState(GetMenu(app.mainWindow), id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
+    // Indexes whose driver is open now, as the drivers themselves tell.
+    std::vector<int> Connected() const
+    {
+        std::vector<int> open;
+        for (const auto &[index, log] : logs)
+            if (log->opens > log->closes) open.push_back(index);
+        return open;
+    }
+    // The value of a key of [Driver] in the settings file the program writes.
+    static std::string Saved(const std::string &key) { return noctil_test::SavedSetting("Driver", key); }
+    // The sequence set the capture window holds for the driver.
+    static CAPTUREPARMS SequenceSetup()
+    {
+        CAPTUREPARMS parms{};
+        SendMessageA(app.captureWindow, WM_CAP_GET_SEQUENCE_SETUP, sizeof parms, (LPARAM)&parms);
+        return parms;
+    }
+    // What the capture window reports of the driver's video and views.
+    static CAPSTATUS CaptureStatus()
+    {
+        CAPSTATUS status{};
+        SendMessageA(app.captureWindow, WM_CAP_GET_STATUS, sizeof status, (LPARAM)&status);
+        return status;
+    }
 
     Drivers() { program.emplace(); }
     // A fresh platform and program state for the next case of a table.
     void Fresh()
     {
+        logs.clear();
         program.reset();
         program.emplace();
     }
 
     std::optional<noctil_test::ProgramSession> program;
+    std::map<int, std::shared_ptr<plat::avicap::TestDriverLog>> logs;
 };
 
 TEST_F(Drivers, NoneSavedTakesTheFirstDriverThatConnects)
 {
     Install({{0, Plan("Alpha", true)}, {1, Plan("Beta")}});
     Start("<none>");
-    EXPECT_EQ(app.driverIndex, 1);
-    EXPECT_STREQ(app.settings.driverName, "Beta");
-    std::vector<MenuEntry> entries = DriverEntries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].text, "&0 Alpha");
-    EXPECT_FALSE(entries[0].checked);
-    EXPECT_EQ(entries[1].text, "&1 Beta");
-    EXPECT_TRUE(entries[1].checked);
+    EXPECT_EQ(Connected(), std::vector<int>{1});
+    EXPECT_EQ(Saved("Name"), "Beta");
+    const ExpectedMenuItem entries[] = {{32771, kItemText, "&0 Alpha"}, {32772, kItemText | kItemChecked, "&1 Beta"}};
+    EXPECT_TRUE(DriverEntriesAre(entries));
 }
 
 TEST_F(Drivers, TheSavedNameChoosesItsDriverOnly)
@@ -120,7 +147,8 @@ TEST_F(Drivers, TheSavedNameChoosesItsDriverOnly)
     TestDriverPlan a = Plan("Alpha"), b = Plan("Beta"), c = Plan("Gamma");
     Install({{0, a}, {1, b}, {2, c}});
     Start("Gamma");
-    EXPECT_EQ(app.driverIndex, 2);
+    EXPECT_EQ(Connected(), std::vector<int>{2});
+    EXPECT_EQ(CheckedEntries(), std::vector<int>{2});
     EXPECT_EQ(a.log->opens + b.log->opens, 0) << "drivers of other names are never connected";
     EXPECT_EQ(c.log->opens, 1);
 }
@@ -130,33 +158,29 @@ TEST_F(Drivers, DriversSharingTheSavedDescriptionConnectInTurn)
     TestDriverPlan first = Plan("Same Card"), second = Plan("Same Card");
     Install({{1, first}, {3, second}});
     Start("Same Card");
-    EXPECT_EQ(app.driverIndex, 3);
+    EXPECT_EQ(Connected(), std::vector<int>{3});
     EXPECT_EQ(first.log->opens, 1);
     EXPECT_EQ(second.log->opens, 1);
-    std::vector<MenuEntry> entries = DriverEntries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_TRUE(entries[0].checked && entries[1].checked) << "start-up never removes a check mark";
+    // Start-up never removes a check mark.
+    const ExpectedMenuItem entries[] = {{32772, kItemChecked}, {32774, kItemChecked}};
+    EXPECT_TRUE(DriverEntriesAre(entries));
 }
 
 TEST_F(Drivers, ADescriptionWithBlanksIsKeptWhole)
 {
     Install({{0, Plan("Frame Grabber Model 2 (PAL)")}});
     Start("<none>");
-    EXPECT_STREQ(app.settings.driverName, "Frame Grabber Model 2 (PAL)");
+    EXPECT_EQ(Saved("Name"), "Frame Grabber Model 2 (PAL)");
 }
 
 TEST_F(Drivers, EmptyIndexesLeaveGapsAndAMissingSavedDriverKeepsItsName)
 {
     Install({{0, Plan("Alpha")}, {2, Plan("Gamma")}});
     Start("Gone Card");
-    std::vector<MenuEntry> entries = DriverEntries();
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].id, 32771u);
-    EXPECT_EQ(entries[1].id, 32773u);
-    EXPECT_EQ(entries[1].text, "&2 Gamma");
-    EXPECT_EQ(app.driverIndex, -1);
-    EXPECT_STREQ(app.settings.driverName, "Gone Card");
-    EXPECT_FALSE(entries[0].checked || entries[1].checked);
+    const ExpectedMenuItem entries[] = {{32771}, {32773, kItemText, "&2 Gamma"}};
+    EXPECT_TRUE(DriverEntriesAre(entries));
+    EXPECT_EQ(Connected(), std::vector<int>{});
+    EXPECT_EQ(Saved("Name"), "Gone Card");
 }
 
 TEST_F(Drivers, AllTenDriversHaveEntriesOfTheirOwn)
@@ -165,29 +189,29 @@ TEST_F(Drivers, AllTenDriversHaveEntriesOfTheirOwn)
     for (int i = 0; i < 10; i++) drivers[i] = Plan("Card " + std::to_string(i));
     Install(drivers);
     Start("Card 8");
-    EXPECT_EQ(app.driverIndex, 8);
-    EXPECT_STREQ(app.settings.driverName, "Card 8");
+    EXPECT_EQ(Connected(), std::vector<int>{8});
+    EXPECT_EQ(Saved("Name"), "Card 8");
 
     const UINT ids[] = {32771, 32772, 32773, 32774, 32791, 32792, 32793, 32794, 32795, 32796};
-    std::vector<MenuEntry> entries = DriverEntries();
-    ASSERT_EQ(entries.size(), 10u);
-    for (int i = 0; i < 10; i++) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(entries[i].id, ids[i]);
-        char text[32];
-        std::snprintf(text, sizeof text, "&%d Card %d", i, i);
-        EXPECT_EQ(entries[i].text, text);
-        EXPECT_EQ(entries[i].checked, i == 8);
-    }
-    EXPECT_FALSE(Checked(IDM_VIDEOSOURCE) || Checked(IDM_VIDEOFORMAT) || Checked(IDM_RECORD));
+    auto entriesWithCheck = [&](int checked) {
+        static char texts[10][32];
+        std::vector<ExpectedMenuItem> entries;
+        for (int i = 0; i < 10; i++) {
+            std::snprintf(texts[i], sizeof texts[i], "&%d Card %d", i, i);
+            entries.push_back({ids[i], kItemText | (i == checked ? kItemChecked : 0u), texts[i]});
+        }
+        return entries;
+    };
+    EXPECT_TRUE(DriverEntriesAre(entriesWithCheck(8)));
+    const ExpectedMenuItem unchecked[] = {{IDM_VIDEOSOURCE, kItemGrayed}, {IDM_VIDEOFORMAT, kItemGrayed}, {IDM_RECORD}};
+    EXPECT_TRUE(MenuShows(unchecked));
 
     for (int target : {4, 9, 5, 0}) {
         SCOPED_TRACE(target);
         EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(target)), 0);
-        EXPECT_EQ(app.driverIndex, target);
-        EXPECT_EQ(app.settings.driverName, "Card " + std::to_string(target));
-        for (const MenuEntry &entry : DriverEntries())
-            EXPECT_EQ(entry.checked, entry.id == DriverCommandId(target)) << entry.text;
+        EXPECT_EQ(Connected(), std::vector<int>{target});
+        EXPECT_EQ(Saved("Name"), "Card " + std::to_string(target));
+        EXPECT_TRUE(DriverEntriesAre(entriesWithCheck(target)));
     }
 }
 
@@ -209,29 +233,31 @@ TEST_F(Drivers, SwitchingKeepsOrRestoresAConnection)
     TestDriverPlan alpha = Plan("Alpha");
     Install({{0, alpha}, {1, Plan("Broken", true)}});
     Start("<none>");
-    ASSERT_EQ(app.driverIndex, 0);
+    ASSERT_EQ(Connected(), std::vector<int>{0});
     int opens = alpha.log->opens;
 
     EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(0)), 0) << "the connected entry does nothing";
     EXPECT_EQ(alpha.log->opens, opens);
 
     EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(1)), 0) << "a failed choice falls back silently";
-    EXPECT_EQ(app.driverIndex, 0);
-    EXPECT_STREQ(app.settings.driverName, "Alpha");
+    EXPECT_EQ(Connected(), std::vector<int>{0});
+    EXPECT_EQ(Saved("Name"), "Alpha");
     EXPECT_EQ(alpha.log->opens, opens + 1);
-    std::vector<MenuEntry> entries = DriverEntries();
-    EXPECT_TRUE(entries[0].checked);
-    EXPECT_FALSE(entries[1].checked);
-    EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 33000u) << "the readout set is back";
+    const ExpectedMenuItem entries[] = {{32771, kItemChecked}, {32772}};
+    EXPECT_TRUE(DriverEntriesAre(entries));
+    EXPECT_EQ(SequenceSetup().dwRequestMicroSecPerFrame, 33000u) << "the readout set is back";
+    EXPECT_TRUE(noctil::test::messageBoxTexts().empty());
 }
 
 TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
 {
     Install({{0, Plan("Alpha")}, {1, Plan("Broken", true)}});
     Start("<none>");
-    ASSERT_EQ(app.driverIndex, 0);
+    ASSERT_EQ(Connected(), std::vector<int>{0});
     // The connected driver cannot be opened again from now on.
-    plat::avicap::registerTestDriver("testdrv0", Plan("Alpha", true));
+    TestDriverPlan broken = Plan("Alpha", true);
+    broken.log = logs[0];
+    plat::avicap::registerTestDriver("testdrv0", broken);
     auto &display = dynamic_cast<plat::HeadlessDisplay &>(plat::session().display());
     display.schedule(plat::session().clock().now(), [] { noctil::test::pressEnter(); });
 
@@ -242,10 +268,15 @@ TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
     EXPECT_EQ(box.caption, "Error");
     EXPECT_EQ(box.type, (UINT)MB_ICONHAND);
     EXPECT_EQ(box.owner, app.mainWindow);
-    EXPECT_EQ(app.driverIndex, -1) << "no driver is connected";
-    EXPECT_STREQ(app.settings.driverName, "Alpha");
-    for (const MenuEntry &entry : DriverEntries()) EXPECT_FALSE(entry.checked) << entry.text;
-    EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u) << "the reset set stays";
+    EXPECT_EQ(Connected(), std::vector<int>{}) << "no driver is connected";
+    EXPECT_EQ(Saved("Name"), "Alpha");
+    const ExpectedMenuItem entries[] = {{32771}, {32772}};
+    EXPECT_TRUE(DriverEntriesAre(entries));
+    EXPECT_EQ(SequenceSetup().dwRequestMicroSecPerFrame, 200000u) << "the reset set stays";
+    // With no driver connected, the previous driver's entry connects it again.
+    plat::avicap::registerTestDriver("testdrv0", Plan("Alpha"));
+    EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(0)), 0);
+    EXPECT_EQ(CheckedEntries(), std::vector<int>{0});
 }
 
 TEST_F(Drivers, WithNoDriverConnectedAFailedChoiceChangesNothing)
@@ -253,13 +284,15 @@ TEST_F(Drivers, WithNoDriverConnectedAFailedChoiceChangesNothing)
     Install({{0, Plan("Broken", true)}, {1, Plan("Other")}});
     Start("Nothing Here");
     EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(0)), 0);
-    EXPECT_EQ(app.driverIndex, -1);
-    EXPECT_STREQ(app.settings.driverName, "Nothing Here");
-    EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u);
+    EXPECT_EQ(Connected(), std::vector<int>{});
+    EXPECT_EQ(CheckedEntries(), std::vector<int>{});
+    EXPECT_EQ(Saved("Name"), "Nothing Here");
+    EXPECT_EQ(SequenceSetup().dwRequestMicroSecPerFrame, 200000u);
+    EXPECT_TRUE(noctil::test::messageBoxTexts().empty());
 
     EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(1)), 0);
-    EXPECT_EQ(app.driverIndex, 1);
-    EXPECT_STREQ(app.settings.driverName, "Other");
+    EXPECT_EQ(Connected(), std::vector<int>{1});
+    EXPECT_EQ(Saved("Name"), "Other");
 }
 
 // ---- Configuration, geometry and views -------------------------------------------
@@ -315,7 +348,14 @@ TEST_F(Drivers, AFormatChangeResizesOnlyTheCaptureWindow)
     EXPECT_EQ(capture.bottom - capture.top, 480);
     EXPECT_EQ(main.right - main.left, 340);
     EXPECT_EQ(main.bottom - main.top, 330);
-    EXPECT_EQ(app.captureStatus.uiImageHeight, 480u);
+    // The readout now takes the new video's 480 lines as fields: the camera
+    // is switched to the field readout level.
+    std::vector<BYTE> frame(640 * 480 * 3, 0);
+    VIDEOHDR header{};
+    header.lpData = frame.data();
+    header.dwBufferLength = (DWORD)frame.size();
+    ReadoutFrameCallback(nullptr, &header);
+    EXPECT_EQ(program->portValues(), std::vector<std::uint8_t>{PORT_READOUT_480});
 }
 
 TEST_F(Drivers, MenuItemsFollowTheDriversCapabilities)
@@ -330,10 +370,11 @@ TEST_F(Drivers, MenuItemsFollowTheDriversCapabilities)
         plan.caps = {c.overlay, c.source, c.format};
         Install({{0, plan}});
         Start("<none>");
-        EXPECT_EQ(Grayed(IDM_OVERLAY), !c.overlay);
-        EXPECT_EQ(Grayed(IDM_VIDEOSOURCE), !c.source);
-        EXPECT_EQ(Grayed(IDM_VIDEOFORMAT), !c.format);
-        EXPECT_FALSE(Grayed(IDM_PREVIEW));
+        const ExpectedMenuItem items[] = {{IDM_OVERLAY, c.overlay ? 0u : kItemGrayed},
+                                          {IDM_VIDEOSOURCE, c.source ? 0u : kItemGrayed},
+                                          {IDM_VIDEOFORMAT, c.format ? 0u : kItemGrayed},
+                                          {IDM_PREVIEW}};
+        EXPECT_TRUE(MenuShows(items));
     }
 }
 
@@ -346,18 +387,25 @@ TEST_F(Drivers, PreviewAndOverlayRecordWhatTheDriverDoes)
     HMENU menu = GetMenu(app.mainWindow);
 
     TogglePreview();
-    EXPECT_EQ(app.settings.previewMode, VIEW_PREVIEW);
+    EXPECT_EQ(Saved("PreviewMode"), std::to_string(VIEW_PREVIEW));
     UpdateViewCheckMarks(menu);
-    EXPECT_TRUE(Checked(IDM_PREVIEW));
+    const ExpectedMenuItem previewing[] = {{IDM_PREVIEW, kItemChecked}, {IDM_OVERLAY}};
+    EXPECT_TRUE(MenuShows(previewing));
+    EXPECT_TRUE(CaptureStatus().fLiveWindow);
 
     ToggleOverlay();
-    EXPECT_EQ(app.settings.previewMode, VIEW_OVERLAY);
+    EXPECT_EQ(Saved("PreviewMode"), std::to_string(VIEW_OVERLAY));
     UpdateViewCheckMarks(menu);
-    EXPECT_EQ(Checked(IDM_OVERLAY), app.captureStatus.fOverlayWindow != 0);
-    EXPECT_EQ(Checked(IDM_PREVIEW), app.captureStatus.fLiveWindow != 0);
+    // The check marks follow what the capture window reports of the driver.
+    const CAPSTATUS status = CaptureStatus();
+    EXPECT_TRUE(status.fOverlayWindow);
+    const ExpectedMenuItem overlaid[] = {{IDM_PREVIEW, status.fLiveWindow ? kItemChecked : 0u},
+                                         {IDM_OVERLAY, kItemChecked}};
+    EXPECT_TRUE(MenuShows(overlaid));
 
     ToggleOverlay();
-    EXPECT_EQ(app.settings.previewMode, VIEW_NONE) << "overlay off means no view, whatever the preview does";
+    EXPECT_EQ(Saved("PreviewMode"), std::to_string(VIEW_NONE))
+        << "overlay off means no view, whatever the preview does";
 }
 
 TEST_F(Drivers, PreviewTwiceStopsIt)
@@ -366,9 +414,11 @@ TEST_F(Drivers, PreviewTwiceStopsIt)
     Start("<none>");
     TogglePreview();
     TogglePreview();
-    EXPECT_EQ(app.settings.previewMode, VIEW_NONE);
+    EXPECT_EQ(Saved("PreviewMode"), std::to_string(VIEW_NONE));
+    EXPECT_FALSE(CaptureStatus().fLiveWindow);
     UpdateViewCheckMarks(GetMenu(app.mainWindow));
-    EXPECT_FALSE(Checked(IDM_PREVIEW));
+    const ExpectedMenuItem items[] = {{IDM_PREVIEW}};
+    EXPECT_TRUE(MenuShows(items));
 }
 
 TEST_F(Drivers, SequenceParametersAreSetForTheReadoutAndReset)
@@ -389,7 +439,9 @@ TEST_F(Drivers, SequenceParametersAreSetForTheReadoutAndReset)
     EXPECT_FALSE(driver.fLimitEnabled);
     EXPECT_EQ(driver.wTimeLimit, 2u) << "the time limit stays while the limit is off";
 
-    // Without a capture window only the copy changes.
+    // Without a capture window only the copy changes. Nothing shows the
+    // copy's frame interval (the capture window is all a driver sees), so
+    // this reads the program's copy itself.
     DestroyWindow(app.captureWindow);
     app.captureParms.dwRequestMicroSecPerFrame = 1;
     ResetSequenceSetup();
@@ -400,12 +452,14 @@ TEST_F(Drivers, WithoutACaptureDriverVideoDialogsShowNothing)
 {
     Install({});
     Start("<none>");
-    EXPECT_EQ(app.driverIndex, -1);
-    EXPECT_TRUE(DriverEntries().empty());
+    EXPECT_TRUE(noctil::test::menuItemsAfterLastSeparator(Options()).empty());
+    EXPECT_EQ(Saved("Name"), "<none>");
     ShowVideoSourceDialog();
     ShowVideoFormatDialog();
-    EXPECT_FALSE(Grayed(IDM_VIDEOSOURCE));
-    EXPECT_FALSE(Grayed(IDM_VIDEOFORMAT));
+    EXPECT_TRUE(noctil::test::messageBoxTexts().empty());
+    EXPECT_EQ(noctil::test::topDialog(), nullptr);
+    const ExpectedMenuItem items[] = {{IDM_VIDEOSOURCE}, {IDM_VIDEOFORMAT}};
+    EXPECT_TRUE(MenuShows(items));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "dialog_user.h"
 #include "e2e_fixture.h"
 #include "files/paths.h"
+#include "menu_states.h"
 #include "user/window_system.h"
 
 namespace noctil::e2e {
@@ -27,15 +28,11 @@ TestDriverPlan plan(const std::string &description, bool failsToOpen = false) {
     return s;
 }
 
-struct Entry {
-    UINT id;
-    std::string text;
-    bool checked;
-    bool operator==(const Entry &) const = default;
-};
-void PrintTo(const Entry &e, std::ostream *os) {
-    *os << e.id << " \"" << e.text << "\"" << (e.checked ? " checked" : "");
-}
+using noctil::test::ExpectedMenuItem;
+using noctil::test::kItemChecked;
+using noctil::test::kItemGrayed;
+using noctil::test::kItemText;
+using Entries = std::vector<ExpectedMenuItem>;
 
 class DriverChoiceTest : public EndToEndTest {
 protected:
@@ -59,19 +56,11 @@ protected:
             if (log->opens > log->closes) open.push_back(index);
         return open;
     }
-    // The driver entries of the Options menu, in menu order.
-    static std::vector<Entry> entries() {
-        std::vector<Entry> out;
-        HMENU options = GetSubMenu(GetMenu(mainWindow()), 1);
-        // The driver entries follow the menu's last separator.
-        const auto items = plat::user::menuItems(options);
-        std::size_t last = 0;
-        for (std::size_t i = 0; i < items.size(); ++i)
-            if (items[i].flags & MF_SEPARATOR) last = i;
-        for (std::size_t i = last + 1; i < items.size(); ++i) {
-            out.push_back({items[i].id, items[i].text, (items[i].flags & MF_CHECKED) != 0});
-        }
-        return out;
+    // The driver entries of the Options menu (after its last separator), in
+    // menu order, compared with a table of them.
+    static ::testing::AssertionResult entriesAre(const char *context, std::span<const ExpectedMenuItem> expected) {
+        return noctil::test::menuStatesMatch(
+            context, expected, noctil::test::menuItemsAfterLastSeparator(GetSubMenu(GetMenu(mainWindow()), 1)));
     }
     std::string savedName() const {
         for (const noctil::test::IniEntry &e : settingsEntries())
@@ -90,7 +79,7 @@ struct StartCase {
     const char *saved;
     std::vector<int> connected;  // open after start-up
     std::map<int, int> opens;    // successful opens per index
-    std::vector<Entry> entries;  // the Options menu's driver entries
+    Entries entries;             // the Options menu's driver entries
     const char *savedAfterExit;
 };
 void PrintTo(const StartCase &c, std::ostream *os) { *os << c.name; }
@@ -103,7 +92,7 @@ TEST_P(StartUpTest, SavedNameChoosesTheDriver) {
     writeSettingsFile(std::string("[Driver]\r\nName=") + c.saved + "\r\n");
     user().at(100, [&] {
         EXPECT_EQ(connected(), c.connected);
-        EXPECT_EQ(entries(), c.entries);
+        EXPECT_TRUE(entriesAre("after start-up", c.entries));
         exitProgram();
     });
     ASSERT_EQ(runProgram(), 0);
@@ -120,35 +109,37 @@ const StartCase kStartCases[] = {
      "<none>",
      {1},
      {{1, 1}},
-     {{32771, "&0 Alpha", false}, {32772, "&1 Beta", true}},
+     {{32771, kItemText, "&0 Alpha"}, {32772, kItemText | kItemChecked, "&1 Beta"}},
      "Beta"},
     {"SavedNameMatchesOnlyIndexTwo",
      {{0, plan("Alpha")}, {1, plan("Beta")}, {2, plan("Gamma")}},
      "Gamma",
      {2},
      {{2, 1}},
-     {{32771, "&0 Alpha", false}, {32772, "&1 Beta", false}, {32773, "&2 Gamma", true}},
+     {{32771, kItemText, "&0 Alpha"}, {32772, kItemText, "&1 Beta"}, {32773, kItemText | kItemChecked, "&2 Gamma"}},
      "Gamma"},
     {"SameDescriptionConnectsBothInTurn",
      {{0, plan("Other")}, {1, plan("Same Card")}, {3, plan("Same Card")}},
      "Same Card",
      {3},
      {{1, 1}, {3, 1}},
-     {{32771, "&0 Other", false}, {32772, "&1 Same Card", true}, {32774, "&3 Same Card", true}},
+     {{32771, kItemText, "&0 Other"},
+      {32772, kItemText | kItemChecked, "&1 Same Card"},
+      {32774, kItemText | kItemChecked, "&3 Same Card"}},
      "Same Card"},
     {"TwoWordDescriptionKeptWhole",
      {{0, plan("Night Camera")}},
      "<none>",
      {0},
      {{0, 1}},
-     {{32771, "&0 Night Camera", true}},
+     {{32771, kItemText | kItemChecked, "&0 Night Camera"}},
      "Night Camera"},
     {"MissingSavedDriverKeepsItsName",
      {{0, plan("Alpha")}, {2, plan("Gamma")}},
      "Gone Card",
      {},
      {},
-     {{32771, "&0 Alpha", false}, {32773, "&2 Gamma", false}},
+     {{32771, kItemText, "&0 Alpha"}, {32773, kItemText, "&2 Gamma"}},
      "Gone Card"},
 };
 INSTANTIATE_TEST_SUITE_P(Drivers, StartUpTest, ::testing::ValuesIn(kStartCases),
@@ -163,7 +154,7 @@ struct SwitchCase {
     bool alphaFailsFromNow;  // Alpha cannot be opened again once started
     UINT clicked;
     std::vector<int> connected;
-    std::vector<bool> checks;  // entries 0 and 1
+    Entries entries;  // entries 0 and 1
     std::vector<std::string> messages;
     const char *savedAfterExit;
 };
@@ -190,9 +181,7 @@ TEST_P(SwitchTest, ClickingAnEntry) {
         for (const plat::user::MessageBoxRecord &box : noctil::test::messageBoxLog())
             EXPECT_EQ(box.owner, mainWindow());
         EXPECT_EQ(connected(), c.connected);
-        std::vector<bool> checks;
-        for (const Entry &e : entries()) checks.push_back(e.checked);
-        EXPECT_EQ(checks, c.checks);
+        EXPECT_TRUE(entriesAre("after the click", c.entries));
         exitProgram();
     });
     ASSERT_EQ(runProgram(), 0);
@@ -204,15 +193,15 @@ TEST_P(SwitchTest, ClickingAnEntry) {
 }
 
 const SwitchCase kSwitchCases[] = {
-    {"ConnectedEntryDoesNothing", false, false, 32771, {0}, {true, false}, {}, "Alpha"},
-    {"AnotherDriverConnects", false, false, 32772, {1}, {false, true}, {}, "Beta"},
-    {"FailedChoiceFallsBack", true, false, 32772, {0}, {true, false}, {}, "Alpha"},
+    {"ConnectedEntryDoesNothing", false, false, 32771, {0}, {{32771, kItemChecked}, {32772}}, {}, "Alpha"},
+    {"AnotherDriverConnects", false, false, 32772, {1}, {{32771}, {32772, kItemChecked}}, {}, "Beta"},
+    {"FailedChoiceFallsBack", true, false, 32772, {0}, {{32771, kItemChecked}, {32772}}, {}, "Alpha"},
     {"FailedFallbackIsReported",
      true,
      true,
      32772,
      {},
-     {false, false},
+     {{32771}, {32772}},
      {"Now can't connect back to previous driver !!"},
      "Alpha"},
 };
@@ -243,9 +232,8 @@ TEST_F(DriverChoiceTest, AfterAFailedFallbackEveryEntryConnectsItsDriver) {
     });
     user().at(400, [&] {
         EXPECT_EQ(connected(), std::vector<int>{0}) << "the previous driver's entry connects it";
-        std::vector<bool> checks;
-        for (const Entry &e : entries()) checks.push_back(e.checked);
-        EXPECT_EQ(checks, (std::vector<bool>{true, false}));
+        const ExpectedMenuItem entries[] = {{32771, kItemChecked}, {32772}};
+        EXPECT_TRUE(entriesAre("the previous driver connected again", entries));
         EXPECT_EQ(noctil::test::messageBoxTexts().size(), 1u);
         exitProgram();
     });
@@ -257,12 +245,9 @@ TEST_F(DriverChoiceTest, AfterAFailedFallbackEveryEntryConnectsItsDriver) {
 
 class TenDriversTest : public DriverChoiceTest, public ::testing::WithParamInterface<int> {};
 
-// The Options menu's entry of test driver `i`, named "Card <i>".
-std::string cardEntry(int i) {
-    char text[32];
-    std::snprintf(text, sizeof text, "&%d Card %d", i, i);
-    return text;
-}
+// The Options menu's entry texts of test drivers named "Card <i>".
+const char *const kCardEntries[10] = {"&0 Card 0", "&1 Card 1", "&2 Card 2", "&3 Card 3", "&4 Card 4",
+                                      "&5 Card 5", "&6 Card 6", "&7 Card 7", "&8 Card 8", "&9 Card 9"};
 
 TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
     const int chosen = GetParam();
@@ -278,12 +263,14 @@ TEST_P(TenDriversTest, EveryEntryConnectsItsDriverAndIsSaved) {
     });
     user().at(200, [&] {
         EXPECT_EQ(connected(), std::vector<int>{chosen});
-        std::vector<Entry> expected;
-        for (int i = 0; i < 10; ++i) expected.push_back({ids[i], cardEntry(i), i == chosen});
-        EXPECT_EQ(entries(), expected);
+        Entries expected;
+        for (int i = 0; i < 10; ++i)
+            expected.push_back({ids[i], kItemText | (i == chosen ? kItemChecked : 0u), kCardEntries[i]});
+        EXPECT_TRUE(entriesAre("after the click", expected));
         // The commands whose ids the old numbering shared stay as they were.
-        EXPECT_FALSE(menuChecked(IDM_RECORD) || menuChecked(IDM_VIDEOSOURCE) || menuChecked(IDM_VIDEOFORMAT));
-        EXPECT_TRUE(menuEnabled(IDM_RECORD));
+        const ExpectedMenuItem commands[] = {
+            {IDM_RECORD}, {IDM_VIDEOSOURCE, kItemGrayed}, {IDM_VIDEOFORMAT, kItemGrayed}};
+        EXPECT_TRUE(noctil::test::commandStatesMatch("menu", commands, mainWindow()));
         EXPECT_EQ(openDialogs(), std::vector<HWND>{}) << "no video dialog opened";
         exitProgram();
     });
@@ -324,7 +311,9 @@ TEST_P(ProgramEndTest, SequenceResetReachesTheCaptureWindowOnlyWhileItExists) {
     EXPECT_EQ(held.fCaptureAudio, c.audio);
     EXPECT_EQ(held.fLimitEnabled, c.limit);
     EXPECT_EQ(held.wTimeLimit, 2u);
-    // The program's own copy is reset either way.
+    // The program's own copy is reset either way. Nothing outside the
+    // program sees the copy once the capture window is gone, so this reads
+    // the copy itself.
     EXPECT_EQ(app.captureParms.dwRequestMicroSecPerFrame, 200000u);
     EXPECT_EQ(app.captureParms.fCaptureAudio, TRUE);
     EXPECT_EQ(app.captureParms.fLimitEnabled, FALSE);

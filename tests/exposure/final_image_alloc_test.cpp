@@ -20,7 +20,9 @@ protected:
         ASSERT_TRUE(SendMessageA(app.captureWindow, WM_CAP_DRIVER_CONNECT, 0, 0));
         ASSERT_TRUE(
             SendMessageA(app.captureWindow, WM_CAP_GET_STATUS, sizeof app.captureStatus, (LPARAM)&app.captureStatus));
-        noctil_test::SetOutputFormat((LONG)app.captureStatus.uiImageWidth, (LONG)app.captureStatus.uiImageHeight);
+        imageBytes =
+            noctil_test::SetOutputFormat((LONG)app.captureStatus.uiImageWidth, (LONG)app.captureStatus.uiImageHeight)
+                .biSizeImage;
         strcpy(app.settings.imageFile, "C:\\night.avi");
         ASSERT_EQ(OpenImageFile(), 1);
     }
@@ -30,12 +32,14 @@ protected:
     // the driver's files into lastImage and on into the output file.
     void TakeImage(BYTE value)
     {
-        memset(app.BestFrameBuffer, value, app.outputFormat.biSizeImage);
+        memset(app.BestFrameBuffer, value, imageBytes);
         ASSERT_TRUE(MakeFinalImage());
         ASSERT_TRUE(AppendImage(app.lastImage, app.lastImageBits));
     }
 
     noctil_test::ProgramSession program;
+    noctil_test::SnapshotView snapshot;
+    DWORD imageBytes = 0;
 };
 
 TEST_F(FinalImageAllocation, EachImageAfterTheFirstCostsOnlyItsImageBlock)
@@ -46,10 +50,12 @@ TEST_F(FinalImageAllocation, EachImageAfterTheFirstCostsOnlyItsImageBlock)
         alloc_counter::start();
         TakeImage(value);
         blocks.push_back(alloc_counter::stop());
-        // The reused reader and buffers hand over this image, not the last.
-        const size_t bytes = app.outputFormat.biSizeImage;
-        ASSERT_EQ(app.lastImageBits[0], value);
-        ASSERT_EQ(app.lastImageBits[bytes - 1], value);
+        // The reused reader and buffers hand over this image, not the last:
+        // the snapshot window shows it.
+        const noctil_test::SnapshotView::Image shown = snapshot.Painted();
+        ASSERT_EQ(shown.rows.size(), imageBytes);
+        ASSERT_EQ(shown.rows.front(), value);
+        ASSERT_EQ(shown.rows.back(), value);
     }
     EXPECT_EQ(blocks, std::vector<size_t>(8, 1));
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "avifile/avi_writer.h"
 #include "files/paths.h"
@@ -34,36 +35,36 @@ void WriteAvi(const char *name, std::initializer_list<BYTE> values)
     ASSERT_TRUE(writer->finish());
 }
 
-std::vector<BYTE> Rows(PackedDib *dib)
-{
-    BYTE *bits = PackedDibBits(dib);
-    return std::vector<BYTE>(bits, bits + kStride * kHeight);
-}
+// Every row byte `value`: the image of a frame of WriteAvi.
+std::vector<std::uint8_t> Filled(BYTE value) { return std::vector<std::uint8_t>(kStride * kHeight, value); }
 
 class FinalImage : public ::testing::Test {
 protected:
+    // The snapshot window's image: the current image as the user sees it.
+    noctil_test::SnapshotView::Image Shown() const { return snapshot->Painted(); }
+
     noctil_test::ProgramSession program;
+    std::optional<noctil_test::SnapshotView> snapshot{std::in_place};
 };
 
 TEST_F(FinalImage, FrameZeroBecomesTheImageAndItsRowsArePublished)
 {
     WriteAvi("C:\\frames.avi", {10, 20});
     LoadFrameFromAvi("C:\\frames.avi", &app.lastImage);
-    ASSERT_NE(app.lastImage, nullptr);
-    EXPECT_EQ(app.lastImage->biWidth, kWidth);
-    EXPECT_EQ(app.lastImage->biHeight, kHeight);
-    EXPECT_EQ(app.lastImage->biBitCount, 24);
-    EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 10));
-    EXPECT_EQ(app.lastImageBits, PackedDibBits(app.lastImage)) << "current without a repaint";
+    // Painted straight away, rows and all: the rows it draws are the new image's.
+    const noctil_test::SnapshotView::Image shown = Shown();
+    ASSERT_TRUE(shown.drawn);
+    EXPECT_EQ(shown.header.biWidth, kWidth);
+    EXPECT_EQ(shown.header.biHeight, kHeight);
+    EXPECT_EQ(shown.header.biBitCount, 24);
+    EXPECT_EQ(shown.rows, Filled(10));
 }
 
 TEST_F(FinalImage, AFileThatCannotBeReadLeavesTheImage)
 {
     WriteAvi("C:\\good.avi", {77});
     LoadFrameFromAvi("C:\\good.avi", &app.lastImage);
-    PackedDib *image = app.lastImage;
-    BYTE *bits = app.lastImageBits;
-    ASSERT_NE(image, nullptr);
+    ASSERT_TRUE(Shown().drawn);
 
     std::ofstream(plat::nativePath("C:\\empty.avi"));
     std::ofstream(plat::nativePath("C:\\junk.avi")) << "RIFF\x10\0\0\0AVI LIST junk that is not a header";
@@ -71,9 +72,11 @@ TEST_F(FinalImage, AFileThatCannotBeReadLeavesTheImage)
     for (const char *name : {"C:\\missing.avi", "C:\\empty.avi", "C:\\junk.avi", "C:\\noframes.avi"}) {
         SCOPED_TRACE(name);
         LoadFrameFromAvi(name, &app.lastImage);
-        EXPECT_EQ(app.lastImage, image);
-        EXPECT_EQ(app.lastImageBits, bits);
-        EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 77));
+        const noctil_test::SnapshotView::Image shown = Shown();
+        ASSERT_TRUE(shown.drawn);
+        EXPECT_EQ(shown.header.biWidth, kWidth);
+        EXPECT_EQ(shown.header.biHeight, kHeight);
+        EXPECT_EQ(shown.rows, Filled(77));
     }
 }
 
@@ -82,29 +85,34 @@ TEST_F(FinalImage, AReplacedImageTakesTheRowLocationWithIt)
     WriteAvi("C:\\a.avi", {1});
     WriteAvi("C:\\b.avi", {2});
     LoadFrameFromAvi("C:\\a.avi", &app.lastImage);
-    BYTE *staleBits = app.lastImageBits;
+    ASSERT_EQ(Shown().rows, Filled(1));
     LoadFrameFromAvi("C:\\b.avi", &app.lastImage);
-    EXPECT_NE(app.lastImageBits, staleBits);
-    EXPECT_EQ(app.lastImageBits, PackedDibBits(app.lastImage));
-    // Reading the published rows is reading the new image (ASan would catch a
-    // freed block here).
-    EXPECT_EQ(std::vector<BYTE>(app.lastImageBits, app.lastImageBits + kStride * kHeight),
-              std::vector<BYTE>(kStride * kHeight, 2));
+    // The window paints the published rows: they are the new image's (ASan
+    // would catch a freed block here).
+    EXPECT_EQ(Shown().rows, Filled(2));
 }
 
 TEST_F(FinalImage, WithoutACaptureWindowTheLastCopyNeverStandsIn)
 {
     WriteAvi("C:\\a.avi", {7});
     LoadFrameFromAvi("C:\\a.avi", &app.lastImage);
-    PackedDib *image = app.lastImage;
     WriteAvi("C:\\_NOCTIL2.AVI", {42});
 
     app.captureWindow = nullptr;
     app.SelectionState = 4;
     EXPECT_FALSE(MakeFinalImage());
-    EXPECT_EQ(app.SelectionState, SELECTION_RENDER);
-    EXPECT_EQ(app.lastImage, image);
-    EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 7));
+    EXPECT_EQ(Shown().rows, Filled(7));
+    // The selection was put to rendering all the same: a frame the driver
+    // delivers now comes back as the kept image, without a beep.
+    app.captureStatus.uiImageHeight = 240;
+    std::vector<BYTE> frame(960 * 240, 0xC8);
+    VIDEOHDR header{};
+    header.lpData = frame.data();
+    header.dwBufferLength = (DWORD)frame.size();
+    ReadoutFrameCallback(nullptr, &header);
+    EXPECT_EQ(frame, std::vector<BYTE>(frame.size(), 0));
+    EXPECT_EQ(program.beeps(), 0u);
+    EXPECT_TRUE(program.portValues().empty());
 }
 
 TEST_F(FinalImage, ReadingReportsWhetherTheImageWasReplaced)
@@ -113,7 +121,7 @@ TEST_F(FinalImage, ReadingReportsWhetherTheImageWasReplaced)
     EXPECT_FALSE(LoadFrameFromAvi("C:\\missing.avi", &app.lastImage));
     EXPECT_TRUE(LoadFrameFromAvi("C:\\good.avi", &app.lastImage));
     EXPECT_FALSE(LoadFrameFromAvi("C:\\missing.avi", &app.lastImage));
-    EXPECT_EQ(Rows(app.lastImage), std::vector<BYTE>(kStride * kHeight, 5));
+    EXPECT_EQ(Shown().rows, Filled(5));
 }
 
 }  // namespace

@@ -10,15 +10,20 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app_state.h"
 #include "core/session.h"
+#include "file_text.h"
+#include "files/paths.h"
 #include "headless_display.h"
 #include "port/parallel_port.h"
 #include "test_session.h"
 #include "user/window_system.h"
+#include "resources/resources.h"
 
 namespace noctil_test {
 
@@ -74,9 +79,49 @@ public:
     std::function<void()> onStop;
 };
 
+// A snapshot window of the program's own class procedure: what it paints is
+// the current image as a person sees it.
+class SnapshotView {
+public:
+    SnapshotView()
+    {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = SnapshotWndProc;
+        wc.hInstance = plat::res::moduleInstance();
+        wc.lpszClassName = "NoctilTestSnapshot";
+        RegisterClassExA(&wc);
+        window = CreateWindowExA(0, "NoctilTestSnapshot", "snapshot", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+                                 nullptr, wc.hInstance, nullptr);
+    }
+
+    struct Image {
+        bool drawn = false;  // false: the window painted no image
+        BITMAPINFOHEADER header{};
+        std::vector<std::uint8_t> rows;
+    };
+    // Repaints the window and returns the image it drew.
+    Image Painted() const
+    {
+        const plat::user::PaintSurface *before = plat::user::paintSurface(window);
+        const std::uint64_t serial = before ? before->serial : 0;
+        InvalidateRect(window, nullptr, TRUE);
+        UpdateWindow(window);
+        Image image;
+        const plat::user::PaintSurface *surface = plat::user::paintSurface(window);
+        if (!surface || surface->serial == serial || surface->info.size() < sizeof image.header) return image;
+        image.drawn = true;
+        memcpy(&image.header, surface->info.data(), sizeof image.header);
+        image.rows = surface->bits;
+        return image;
+    }
+
+    HWND window = nullptr;
+};
+
 // A run's output format, as the Record command fills it: 24-bit rows of the
-// given size, each padded to four bytes.
-inline void SetOutputFormat(LONG width, LONG height)
+// given size, each padded to four bytes. Returns the format.
+inline BITMAPINFOHEADER SetOutputFormat(LONG width, LONG height)
 {
     memset(&app.outputFormat, 0, sizeof app.outputFormat);
     app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
@@ -85,6 +130,24 @@ inline void SetOutputFormat(LONG width, LONG height)
     app.outputFormat.biPlanes = 1;
     app.outputFormat.biBitCount = 24;
     app.outputFormat.biSizeImage = (DWORD)(((width * 3 + 3) & ~3) * height);
+    return app.outputFormat;
+}
+
+// What the program saves in its settings file: the value of a key in
+// Noctil.ini as the program writes it at its end ("(not saved)" when absent).
+inline std::string SavedSetting(const std::string &section, const std::string &key)
+{
+    SaveSettings();
+    std::istringstream file(noctil::test::readAll(plat::windowsDirectory() / "Noctil.ini"));
+    std::string line, current;
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[')
+            current = line;
+        else if (current == "[" + section + "]" && line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
+    }
+    return "(not saved)";
 }
 
 }  // namespace noctil_test

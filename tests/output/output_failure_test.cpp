@@ -10,6 +10,7 @@
 
 #include <sys/resource.h>
 
+#include "avi_calls.h"
 #include "avifile/avi_reader.h"
 #include "dialog_user.h"
 #include "files/paths.h"
@@ -53,8 +54,14 @@ private:
     void (*previous_)(int) = nullptr;
 };
 
+using noctil::test::AviCall;
+using noctil::test::aviCallCount;
+using noctil::test::aviWritePositions;
+
 class OutputFailure : public ::testing::Test {
 protected:
+    OutputFailure() { noctil::test::clearAviCalls(); }
+
     void Name(const std::string &name)
     {
         snprintf(app.settings.imageFile, sizeof app.settings.imageFile, "%s", name.c_str());
@@ -73,7 +80,7 @@ protected:
 
 TEST_F(OutputFailure, AWriteThatFailsIsNotTakenForAnImage)
 {
-    SetOutputFormat(64, 48);
+    const DWORD imageBytes = SetOutputFormat(64, 48).biSizeImage;
     Name("C:\\full.avi");
     ASSERT_EQ(OpenImageFile(), 1);
     std::vector<BYTE> images[] = {
@@ -87,10 +94,12 @@ TEST_F(OutputFailure, AWriteThatFailsIsNotTakenForAnImage)
         EXPECT_FALSE(AppendImage(Dib(images[2]), PackedDibBits(Dib(images[2]))));
         EXPECT_FALSE(AppendImage(Dib(images[3]), PackedDibBits(Dib(images[3]))));
     }
-    EXPECT_EQ(app.sampleIndex, 2);
+    // The failed images took no place in the file: both were asked at the
+    // position after image 2, as is the next one.
 
     // Room again: the run goes on into the same file.
     EXPECT_TRUE(AppendImage(Dib(images[3]), PackedDibBits(Dib(images[3]))));
+    EXPECT_EQ(aviWritePositions(), (std::vector<LONG>{0, 1, 2, 2, 2}));
     CloseImageFile();
     auto reader = plat::avi::Reader::open(plat::nativePath("C:\\full.avi"));
     ASSERT_TRUE(reader);
@@ -99,7 +108,7 @@ TEST_F(OutputFailure, AWriteThatFailsIsNotTakenForAnImage)
     for (int i = 0; i < 3; i++) {
         std::vector<std::uint8_t> frame;
         ASSERT_TRUE(reader->readFrame(i, frame));
-        EXPECT_EQ(frame, std::vector<std::uint8_t>(app.outputFormat.biSizeImage, kept[i])) << "image " << i;
+        EXPECT_EQ(frame, std::vector<std::uint8_t>(imageBytes, kept[i])) << "image " << i;
     }
 }
 
@@ -125,12 +134,21 @@ TEST_F(OutputFailure, RowsThatDoNotBelongToTheImageAreNeverWritten)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(AppendImage(c.dib, c.bits));
-        EXPECT_EQ(app.sampleIndex, 0);
+        EXPECT_EQ(aviWritePositions(), std::vector<LONG>{}) << "nothing asked of the library";
+        auto reader = plat::avi::Reader::open(plat::nativePath("C:\\rows.avi"));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->frameCount(), 0u);
     }
+    // None took a place in the file: the image that belongs is its first.
+    EXPECT_TRUE(AppendImage(Dib(image), PackedDibBits(Dib(image))));
+    EXPECT_EQ(aviWritePositions(), std::vector<LONG>{0});
     CloseImageFile();
     auto reader = plat::avi::Reader::open(plat::nativePath("C:\\rows.avi"));
     ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->frameCount(), 0u);
+    ASSERT_EQ(reader->frameCount(), 1u);
+    std::vector<std::uint8_t> frame;
+    ASSERT_TRUE(reader->readFrame(0, frame));
+    EXPECT_EQ(frame, std::vector<std::uint8_t>(frame.size(), 7));
 }
 
 TEST_F(OutputFailure, FilesThatCannotBeOpenedAreReported)
@@ -153,12 +171,16 @@ TEST_F(OutputFailure, FilesThatCannotBeOpenedAreReported)
         AnswerMessageBoxes(1);
         size_t before = Messages().size();
         EXPECT_EQ(OpenImageFile(), 0);
-        EXPECT_EQ(app.sampleIndex, -1);
-        EXPECT_EQ(app.settings.imageFile, c.name) << "the name is left as it was";
+        std::vector<BYTE> image = MakeImage(1, app.outputFormat.biSizeImage);
+        EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image)))) << "no file to write to";
+        EXPECT_EQ(noctil_test::SavedSetting("Filenames", "ImageFile"), c.name) << "the name is left as it was";
         ASSERT_EQ(Messages().size(), before + 1);
         EXPECT_EQ(Messages().back(), c.message);
         CloseImageFile();  // what Stop does after a failed open
-        EXPECT_EQ(app.outputFile, nullptr);
+        EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image))));
+        EXPECT_EQ(Messages().size(), before + 1) << "nothing more to tell";
+        EXPECT_EQ(aviWritePositions(), std::vector<LONG>{}) << "nothing asked of the library to write";
+        EXPECT_EQ(aviCallCount(AviCall::FileRelease), 0) << "no file to let go";
     }
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "avi_calls.h"
 #include "avifile/avi_reader.h"
 #include "files/paths.h"
 #include "readout_test_support.h"
@@ -24,24 +25,40 @@ std::vector<BYTE> MakeImage(BYTE value)
 
 PackedDib *Dib(std::vector<BYTE> &block) { return (PackedDib *)block.data(); }
 
+using noctil::test::AviCall;
+using noctil::test::aviCallCount;
+using noctil::test::aviWritePositions;
+
 class OutputFile : public ::testing::Test {
 protected:
+    OutputFile() { noctil::test::clearAviCalls(); }
+
     void Name(const char *name) { snprintf(app.settings.imageFile, sizeof app.settings.imageFile, "%s", name); }
 
     std::unique_ptr<plat::avi::Reader> Read(const char *name)
     {
         return plat::avi::Reader::open(plat::nativePath(name));
     }
+    // The images a reader finds in the file now (the file is complete after
+    // every image); -1 when there is no file it can read.
+    long FramesIn(const char *name)
+    {
+        auto reader = Read(name);
+        return reader ? (long)reader->frameCount() : -1;
+    }
+    // The program's saved output file name.
+    static std::string SavedName() { return noctil_test::SavedSetting("Filenames", "ImageFile"); }
 
     noctil_test::ProgramSession program;
 };
 
 TEST_F(OutputFile, StreamHeaderOfA640By480Capture)
 {
-    SetOutputFormat(640, 480);
+    const BITMAPINFOHEADER format = SetOutputFormat(640, 480);
     Name("C:\\header.avi");
     ASSERT_EQ(OpenImageFile(), 1);
-    EXPECT_EQ(app.sampleIndex, 0);
+    EXPECT_EQ(FramesIn("C:\\header.avi"), 0);
+    EXPECT_EQ(aviWritePositions(), std::vector<LONG>{});
     CloseImageFile();
 
     auto reader = Read("C:\\header.avi");
@@ -56,22 +73,25 @@ TEST_F(OutputFile, StreamHeaderOfA640By480Capture)
     EXPECT_EQ(header.frame[2], 640);
     EXPECT_EQ(header.frame[3], 480);
     ASSERT_EQ(reader->format().size(), sizeof(BITMAPINFOHEADER));
-    EXPECT_EQ(memcmp(reader->format().data(), &app.outputFormat, sizeof(BITMAPINFOHEADER)), 0);
+    EXPECT_EQ(memcmp(reader->format().data(), &format, sizeof(BITMAPINFOHEADER)), 0);
     EXPECT_EQ(reader->frameCount(), 0u);
 }
 
 TEST_F(OutputFile, ImagesTakeConsecutivePositionsAsKeyFrames)
 {
-    SetOutputFormat(16, 8);
+    const DWORD imageBytes = SetOutputFormat(16, 8).biSizeImage;
     Name("C:\\three.avi");
     ASSERT_EQ(OpenImageFile(), 1);
     std::vector<BYTE> images[] = {MakeImage(1), MakeImage(2), MakeImage(3)};
     for (int i = 0; i < 3; i++) {
         EXPECT_TRUE(AppendImage(Dib(images[i]), PackedDibBits(Dib(images[i]))));
-        EXPECT_EQ(app.sampleIndex, i + 1);
+        EXPECT_EQ(FramesIn("C:\\three.avi"), i + 1);
     }
+    // Each image at the position after the last: the first at 0.
+    EXPECT_EQ(aviWritePositions(), (std::vector<LONG>{0, 1, 2}));
     CloseImageFile();
-    EXPECT_EQ(app.sampleIndex, -1);
+    EXPECT_FALSE(AppendImage(Dib(images[0]), PackedDibBits(Dib(images[0])))) << "after the close";
+    EXPECT_EQ(aviWritePositions().size(), 3u) << "nothing asked of the library after the close";
 
     auto reader = Read("C:\\three.avi");
     ASSERT_TRUE(reader);
@@ -79,7 +99,7 @@ TEST_F(OutputFile, ImagesTakeConsecutivePositionsAsKeyFrames)
     for (int i = 0; i < 3; i++) {
         std::vector<std::uint8_t> frame;
         ASSERT_TRUE(reader->readFrame(i, frame));
-        EXPECT_EQ(frame, std::vector<std::uint8_t>(app.outputFormat.biSizeImage, (BYTE)(i + 1)));
+        EXPECT_EQ(frame, std::vector<std::uint8_t>(imageBytes, (BYTE)(i + 1)));
     }
 }
 
@@ -88,16 +108,19 @@ TEST_F(OutputFile, NothingIsWrittenWithoutAnOpenFileOrAnImage)
     SetOutputFormat(16, 8);
     std::vector<BYTE> image = MakeImage(9);
     EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image)))) << "before any open";
-    EXPECT_EQ(app.sampleIndex, -1);
 
     Name("C:\\none.avi");
     ASSERT_EQ(OpenImageFile(), 1);
     EXPECT_FALSE(AppendImage(nullptr, nullptr)) << "no image yet";
-    EXPECT_EQ(app.sampleIndex, 0);
+    EXPECT_EQ(FramesIn("C:\\none.avi"), 0);
     CloseImageFile();
     EXPECT_FALSE(AppendImage(Dib(image), PackedDibBits(Dib(image)))) << "after the close";
-    EXPECT_EQ(app.sampleIndex, -1);
+    EXPECT_EQ(FramesIn("C:\\none.avi"), 0);
     CloseImageFile();  // closing twice is safe
+    EXPECT_EQ(FramesIn("C:\\none.avi"), 0);
+    EXPECT_EQ(aviWritePositions(), std::vector<LONG>{}) << "nothing asked of the library to write";
+    EXPECT_EQ(aviCallCount(AviCall::StreamRelease), 1);
+    EXPECT_EQ(aviCallCount(AviCall::FileRelease), 1);
 }
 
 TEST_F(OutputFile, SuccessiveRunsNumberTheirFiles)
@@ -108,7 +131,7 @@ TEST_F(OutputFile, SuccessiveRunsNumberTheirFiles)
     const char *expected[] = {"C:\\Images_000.AVI", "C:\\Images_001.AVI", "C:\\Images_002.AVI"};
     for (const char *name : expected) {
         ASSERT_EQ(OpenImageFile(), 1);
-        EXPECT_STREQ(app.settings.imageFile, name);
+        EXPECT_EQ(SavedName(), name);
         CloseImageFile();
         EXPECT_TRUE(std::filesystem::exists(plat::nativePath(name)));
     }
@@ -131,7 +154,7 @@ TEST_F(OutputFile, WithoutNumberingAnExistingFileIsReplacedByTheFirstImage)
     std::vector<BYTE> image = MakeImage(5);
     AppendImage(Dib(image), PackedDibBits(Dib(image)));
     CloseImageFile();
-    EXPECT_STREQ(app.settings.imageFile, "C:\\Images.AVI");
+    EXPECT_EQ(SavedName(), "C:\\Images.AVI");
     auto reader = Read("C:\\Images.AVI");
     ASSERT_TRUE(reader) << "a fresh AVI file";
     EXPECT_EQ(reader->frameCount(), 1u);
@@ -147,10 +170,13 @@ TEST_F(OutputFile, EndingTheProgramFinishesAnOpenFile)
     AppendImage(Dib(a), PackedDibBits(Dib(a)));
     AppendImage(Dib(b), PackedDibBits(Dib(b)));
     FinishOutputOnExit();
-    EXPECT_EQ(app.sampleIndex, -1);
-    EXPECT_EQ(app.outputStream, nullptr);
-    EXPECT_EQ(app.outputFile, nullptr);
-    FinishOutputOnExit();  // nothing left to finish
+    // Finished and let go: nothing more goes into it, and a second finish
+    // has nothing left to do.
+    EXPECT_FALSE(AppendImage(Dib(a), PackedDibBits(Dib(a))));
+    FinishOutputOnExit();
+    EXPECT_EQ(aviWritePositions(), (std::vector<LONG>{0, 1}));
+    EXPECT_EQ(aviCallCount(AviCall::StreamRelease), 1) << "the stream is let go once";
+    EXPECT_EQ(aviCallCount(AviCall::FileRelease), 1) << "the file is let go once";
 
     auto reader = Read("C:\\exit.avi");
     ASSERT_TRUE(reader);

@@ -329,3 +329,43 @@ TEST_F(PortTest, ABackendWhoseDeviceGoesAndComesBackUsesItAgainFromTheRestLevel)
         EXPECT_EQ(device.levels.size(), seen);
     }
 }
+
+// The parallel port's driver goes on accepting writes to a port it removed
+// and carries them nowhere. The backend learns it from the node that went,
+// tells it after the first write that went nowhere, lets the port go (so
+// that it comes back under its own name) and, once it is back, writes the
+// rest level first. A node replaced between two writes is a device gone and
+// back at once.
+TEST_F(PortTest, APpdevPortRemovedUnderItsOpenHandleIsToldLetGoAndUsedAgainFromTheRestLevel) {
+    using Kind = noctil::test::FakePortDevice::Kind;
+    noctil::test::FakePortDevice device("/dev/noctil-fake-port", Kind::Parallel, 99);
+    std::vector<plat::PortFailure> reports;
+    auto backend = plat::makePpdevPortBackend(device.path(), recorder(reports));
+    backend->write(kData, 0x00);
+    backend->write(kData, 0x0B);
+
+    device.unplug(/*quietly=*/true);
+    backend->write(kData, 0x09);
+    ASSERT_EQ(reports.size(), 1u) << "the removed port is told of at the next write";
+    EXPECT_EQ(reports[0].device, device.path());
+    EXPECT_EQ(reports[0].reason, plat::failureReason(ENOENT));
+    EXPECT_FALSE(reports[0].otherDevice);
+    EXPECT_EQ(device.opens, device.closes) << "let go at once";
+    for (std::uint8_t v : {0x08, 0x00, 0x0B}) backend->write(kData, v);
+    EXPECT_EQ(reports.size(), 1u) << "nothing more while it is away";
+
+    device.plugIn(Kind::Parallel, 99);
+    backend->write(kData, 0x0F);
+    EXPECT_EQ(device.levels, (std::vector<int>{0x00, 0x0B, 0x00, 0x0F})) << "the rest level first";
+    EXPECT_FALSE(backend->failed());
+
+    device.unplug(/*quietly=*/true);
+    device.plugIn(Kind::Parallel, 99);
+    backend->write(kData, 0x08);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1].reason, plat::failureReason(ENODEV));
+    EXPECT_EQ(device.opens, device.closes) << "the old node let go";
+    backend->write(kData, 0x0B);
+    EXPECT_EQ(device.levels, (std::vector<int>{0x00, 0x0B, 0x00, 0x0F, 0x00, 0x0B}));
+    EXPECT_EQ(device.opens, device.closes + 1) << "only the new node is held";
+}

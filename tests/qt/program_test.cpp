@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QToolButton>
 
+#include "menu_states.h"
 #include "qt_fixture.h"
 #include "resource.h"
 #include "resources/resources.h"
@@ -24,11 +25,15 @@
 namespace noctil::test {
 namespace {
 
-struct ShownItem {
-    QString text;
-    bool enabled;
-    bool checked;
-};
+// The Capture menu as the Qt display shows it, idle and during a run.
+const ExpectedMenuItem kCaptureIdle[] = {{0, kItemText, "S&etup"},
+                                         {0, kItemText, "&Record"},
+                                         {0, kItemText | kItemGrayed, "St&op"},
+                                         {0, kItemText, "&Pause"}};
+const ExpectedMenuItem kCaptureRecording[] = {{0, kItemText, "S&etup"},
+                                              {0, kItemText | kItemGrayed, "&Record"},
+                                              {0, kItemText, "St&op"},
+                                              {0, kItemText, "&Pause"}};
 
 class QtProgramTest : public QtDisplayTest {
 public:
@@ -40,14 +45,19 @@ public:
     }
 
     // Opens pop-up `index` of the window's menu bar as a click does and
-    // returns its items as shown, then closes it again.
-    std::vector<ShownItem> openMenu(HWND window, int index) {
+    // returns its items as shown (known by their texts), then closes it again.
+    std::vector<RecordedMenuItem> openMenu(HWND window, int index) {
         qt().sync();
         QMenu *menu = qt().menuBarOf(window)->actions().at(index)->menu();
         menu->popup(QPoint(0, 0));
-        std::vector<ShownItem> out;
-        for (QAction *a : menu->actions())
-            if (!a->isSeparator()) out.push_back({a->text(), a->isEnabled(), a->isChecked()});
+        std::vector<RecordedMenuItem> out;
+        for (QAction *a : menu->actions()) {
+            if (a->isSeparator()) continue;
+            RecordedMenuItem shown;
+            shown.text = a->text().toStdString();
+            shown.state = (a->isEnabled() ? 0u : UINT(MF_GRAYED)) | (a->isChecked() ? UINT(MF_CHECKED) : 0u);
+            out.push_back(shown);
+        }
         menu->hide();
         return out;
     }
@@ -83,17 +93,11 @@ public:
         auto open = plat::user::openDialogs();
         return open.empty() ? nullptr : open.back();
     }
-
-    static const ShownItem *item(const std::vector<ShownItem> &items, const char *text) {
-        for (const ShownItem &i : items)
-            if (i.text == QLatin1String(text)) return &i;
-        return nullptr;
-    }
 };
 
 TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
     HWND main = nullptr, snapshot = nullptr;
-    std::vector<ShownItem> options, captureIdle, captureRecording;
+    std::vector<RecordedMenuItem> options, captureIdle, captureRecording;
     QStringList tips;
     std::vector<QImage> images;
     QString snapshotTitle;
@@ -161,14 +165,10 @@ TEST_F(QtProgramTest, RecordsThroughTheToolbarAndShowsEveryWindow) {
 
     // The driver entry appended at run time, checked as the connected driver.
     ASSERT_FALSE(options.empty());
-    EXPECT_TRUE(options.back().text.startsWith("&0 ")) << options.back().text.toStdString();
-    EXPECT_TRUE(options.back().checked);
-    ASSERT_TRUE(item(captureIdle, "&Record") && item(captureIdle, "St&op"));
-    EXPECT_TRUE(item(captureIdle, "&Record")->enabled);
-    EXPECT_FALSE(item(captureIdle, "St&op")->enabled);
-    ASSERT_TRUE(item(captureRecording, "&Record") && item(captureRecording, "St&op"));
-    EXPECT_FALSE(item(captureRecording, "&Record")->enabled);
-    EXPECT_TRUE(item(captureRecording, "St&op")->enabled);
+    EXPECT_EQ(options.back().text.rfind("&0 ", 0), 0u) << options.back().text;
+    EXPECT_TRUE(options.back().state & MF_CHECKED);
+    EXPECT_TRUE(menuStatesMatch("Capture menu, idle", kCaptureIdle, captureIdle));
+    EXPECT_TRUE(menuStatesMatch("Capture menu, recording", kCaptureRecording, captureRecording));
     EXPECT_EQ(tips, (QStringList{"Record", "Stop", "Pause", "Setup"}));
     // The four images of the toolbar bitmap: Record's is a red disc, Stop's
     // a black square, on the button face.

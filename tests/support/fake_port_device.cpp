@@ -15,7 +15,10 @@ FakePortDevice::FakePortDevice(std::string path, Kind kind, unsigned major)
 
 FakePortDevice::~FakePortDevice() { plat::setDeviceCalls(nullptr); }
 
-void FakePortDevice::unplug() { present_ = false; }
+void FakePortDevice::unplug(bool quietly) {
+    present_ = false;
+    if (quietly) quietGeneration_ = generation_;
+}
 
 void FakePortDevice::plugIn(Kind kind, unsigned major) {
     present_ = true;
@@ -25,6 +28,19 @@ void FakePortDevice::plugIn(Kind kind, unsigned major) {
 }
 
 bool FakePortDevice::ours(int fd) const { return std::find(handles_.begin(), handles_.end(), fd) != handles_.end(); }
+
+int FakePortDevice::generationOf(int fd) const {
+    return handleGeneration_[std::size_t(std::find(handles_.begin(), handles_.end(), fd) - handles_.begin())];
+}
+
+// Each device plugged in stands at a node of its own.
+void FakePortDevice::describe(struct stat *status, int generation) const {
+    *status = {};
+    status->st_mode = S_IFCHR | 0660;
+    status->st_rdev = makedev(major_, 0);
+    status->st_dev = makedev(0, 5);
+    status->st_ino = static_cast<ino_t>(100 + generation);
+}
 
 int FakePortDevice::open(const char *path, int flags) {
     if (path_ != path) return ::open(path, flags);
@@ -50,8 +66,10 @@ int FakePortDevice::close(int fd) {
 int FakePortDevice::ioctl(int fd, unsigned long request, void *argument) {
     const auto at = std::find(handles_.begin(), handles_.end(), fd);
     if (at == handles_.end()) return ::ioctl(fd, request, argument);
-    // A handle of a device that was pulled out works no more.
-    if (!present_ || handleGeneration_[std::size_t(at - handles_.begin())] != generation_) {
+    // A handle of a device that was pulled out works no more, or pretends to.
+    const int generation = handleGeneration_[std::size_t(at - handles_.begin())];
+    if (generation == quietGeneration_) return 0;
+    if (!present_ || generation != generation_) {
         errno = EIO;
         return -1;
     }
@@ -85,9 +103,17 @@ int FakePortDevice::ioctl(int fd, unsigned long request, void *argument) {
 
 int FakePortDevice::fstat(int fd, struct stat *status) {
     if (!ours(fd)) return ::fstat(fd, status);
-    *status = {};
-    status->st_mode = S_IFCHR | 0660;
-    status->st_rdev = makedev(major_, 0);
+    describe(status, generationOf(fd));
+    return 0;
+}
+
+int FakePortDevice::stat(const char *path, struct stat *status) {
+    if (path_ != path) return ::stat(path, status);
+    if (!present_) {
+        errno = ENOENT;
+        return -1;
+    }
+    describe(status, generation_);
     return 0;
 }
 

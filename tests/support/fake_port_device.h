@@ -22,8 +22,10 @@ public:
     FakePortDevice &operator=(const FakePortDevice &) = delete;
 
     const std::string &path() const { return path_; }
-    // Pulled out: open handles answer EIO, the path is gone (ENOENT).
-    void unplug();
+    // Pulled out: the path is gone (ENOENT). Open handles answer EIO, as a
+    // hung-up tty does; or, `quietly`, go on accepting every call and carry
+    // nothing, as ppdev does for a port its driver removed.
+    void unplug(bool quietly = false);
     // Plugged in again, as this kind of device with this device number.
     void plugIn(Kind kind, unsigned major);
 
@@ -35,16 +37,20 @@ public:
     int close(int fd) override;
     int ioctl(int fd, unsigned long request, void *argument) override;
     int fstat(int fd, struct stat *status) override;
+    int stat(const char *path, struct stat *status) override;
     int tcgetattr(int fd, termios *settings) override;
     int tcsetattr(int fd, int when, const termios *settings) override;
 
 private:
     bool ours(int fd) const;
+    int generationOf(int fd) const;
+    void describe(struct stat *status, int generation) const;
     std::string path_;
     Kind kind_;
     unsigned major_;
     bool present_ = true;
-    int generation_ = 0;        // plugging in again makes a new device
+    int generation_ = 0;        // plugging in again makes a new device, at a new node
+    int quietGeneration_ = -1;  // the device removed quietly
     std::vector<int> handles_;  // open handles, by the generation they belong to
     std::vector<int> handleGeneration_;
     int nextFd_ = 9000;

@@ -47,8 +47,7 @@ bool matches(const ExpectedMessage &e, const RecordedMessage &a) {
 
 }  // namespace
 
-::testing::AssertionResult messageSequenceMatches(const char *context, std::span<const ExpectedMessage> expected,
-                                                  std::span<const RecordedMessage> actual) {
+::testing::AssertionResult sequenceMatches(const char *context, const char *what, const SequenceRules &rules) {
     struct Row {
         std::string expected, actual;
         bool bad = false;
@@ -56,27 +55,40 @@ bool matches(const ExpectedMessage &e, const RecordedMessage &a) {
     std::vector<Row> rows;
     bool ok = true;
     std::size_t a = 0;
-    for (const ExpectedMessage &e : expected) {
-        const bool present = a < actual.size() && matches(e, actual[a]);
-        if (!present && (e.flags & kMsgOptional)) continue;
-        rows.push_back(Row{describeExpected(e), a < actual.size() ? describeActual(actual[a]) : "(none)", !present});
+    for (std::size_t e = 0; e < rules.expectedCount; ++e) {
+        const bool present = a < rules.actualCount && rules.matches(e, a);
+        if (!present && rules.optional(e)) continue;
+        rows.push_back(
+            Row{rules.describeExpected(e), a < rules.actualCount ? rules.describeActual(a) : "(none)", !present});
         if (!present) ok = false;
-        if (a < actual.size()) ++a;
+        if (a < rules.actualCount) ++a;
     }
-    for (; a < actual.size(); ++a) {
-        rows.push_back(Row{"(nothing more)", describeActual(actual[a]), true});
+    for (; a < rules.actualCount; ++a) {
+        rows.push_back(Row{"(nothing more)", rules.describeActual(a), true});
         ok = false;
     }
     if (ok) return ::testing::AssertionSuccess();
     ::testing::AssertionResult failure = ::testing::AssertionFailure();
-    failure << context << ": message sequence\n";
+    failure << context << ": " << what << "\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        char line[256];
+        char line[512];
         std::snprintf(line, sizeof line, "%s %2zu  expected %-40s  actual %s\n", rows[i].bad ? "!!" : "  ", i + 1,
                       rows[i].expected.c_str(), rows[i].actual.c_str());
         failure << line;
     }
     return failure;
+}
+
+::testing::AssertionResult messageSequenceMatches(const char *context, std::span<const ExpectedMessage> expected,
+                                                  std::span<const RecordedMessage> actual) {
+    SequenceRules rules;
+    rules.expectedCount = expected.size();
+    rules.actualCount = actual.size();
+    rules.matches = [&](std::size_t e, std::size_t a) { return matches(expected[e], actual[a]); };
+    rules.optional = [&](std::size_t e) { return (expected[e].flags & kMsgOptional) != 0; };
+    rules.describeExpected = [&](std::size_t e) { return describeExpected(expected[e]); };
+    rules.describeActual = [&](std::size_t a) { return describeActual(actual[a]); };
+    return sequenceMatches(context, "message sequence", rules);
 }
 
 const MSG *messageBeingDispatched() { return dispatching; }

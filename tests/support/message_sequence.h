@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstddef>
+#include <functional>
 #include <span>
+#include <string>
 
 namespace noctil::test {
 
@@ -34,6 +37,20 @@ struct RecordedMessage {
     LPARAM lParam;
     bool posted;  // dispatched by a test's loop, else sent
 };
+
+// The comparison every sequence table of the tests shares (messages here,
+// menu and toolbar states in menu_states.h): each actual entry must be
+// matched by the expected one at its place, in order; an optional expected
+// entry that does not match is skipped. On a mismatch the expected and
+// actual entries are printed side by side, numbered, under "<context>: <what>".
+struct SequenceRules {
+    std::size_t expectedCount = 0, actualCount = 0;
+    std::function<bool(std::size_t expected, std::size_t actual)> matches;
+    std::function<bool(std::size_t expected)> optional;
+    std::function<std::string(std::size_t expected)> describeExpected;
+    std::function<std::string(std::size_t actual)> describeActual;
+};
+::testing::AssertionResult sequenceMatches(const char *context, const char *what, const SequenceRules &rules);
 
 // Every recorded message must be matched by an expected one, in order.
 ::testing::AssertionResult messageSequenceMatches(const char *context, std::span<const ExpectedMessage> expected,

@@ -5,6 +5,11 @@
 //   vm_port_probe [--address A] wait V[,V...] S   waits up to S seconds until
 //                                                 the register holds one of
 //                                                 the values; prints it
+//   vm_port_probe --address A write V             writes V to the register:
+//                                                 into the 16550's scratch
+//                                                 register (0x3FF), a mark in
+//                                                 QEMU's trace that moves no
+//                                                 line
 //   vm_port_probe hold DEVICE                     claims a ppdev port and
 //                                                 keeps it until killed
 //   vm_port_probe pulse DEVICE MS COUNT           through ppdev, COUNT times:
@@ -40,7 +45,7 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: vm_port_probe [--address A] read | wait V[,V...] SECONDS | hold DEVICE |\n"
+                 "usage: vm_port_probe [--address A] read | wait V[,V...] SECONDS | write V | hold DEVICE |\n"
                  "       pulse DEVICE MS COUNT\n");
     return 2;
 }
@@ -123,6 +128,10 @@ int main(int argc, char **argv) {
         std::printf("0x%02X\n", ::inb(static_cast<unsigned short>(address)));
         return 0;
     }
+    if (command == "write" && i + 1 < argc) {
+        ::outb(static_cast<unsigned char>(std::strtoul(argv[i + 1], nullptr, 0)), static_cast<unsigned short>(address));
+        return 0;
+    }
     if (command == "wait" && i + 2 < argc) {
         std::vector<unsigned> wanted;
         for (char *p = argv[i + 1]; *p;) {
@@ -148,7 +157,7 @@ int main(int argc, char **argv) {
         }
     }
 #else
-    if (command == "read" || command == "wait") {
+    if (command == "read" || command == "wait" || command == "write") {
         std::fprintf(stderr, "vm_port_probe: this processor has no I/O instructions to reach 0x%X\n", address);
         return 1;
     }

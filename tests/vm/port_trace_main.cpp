@@ -3,11 +3,15 @@
 //
 //   vm_port_trace TRACE --from BYTES --exposure MS [--ampoff] [--images N]
 //       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS]
-//       [--readout-slack MS] [--levels HEX,HEX,...] [--quiet]
+//       [--readout-slack MS] [--levels HEX,HEX,...] [--rest-first] [--quiet]
 //
 // Prints every exposure and the p50/p99/max of its error (how much longer the
 // lines held the exposure level than set). Exits 1 when the lines did not
 // start and end at rest, an exposure is wrong, or the count differs from N.
+// --rest-first: the first write in the trace from BYTES on is the rest level
+// (a port that came back is put to rest before anything else); without it,
+// the writes before the first rest level are passed over, as a program's
+// start leaves them.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +29,7 @@ int usage() {
     std::fprintf(stderr,
                  "usage: vm_port_trace TRACE --from BYTES --exposure MS [--ampoff] [--images N]\n"
                  "       [--serial DTRBIT RTSBIT DTRINV RTSINV] [--timer-slack MS] [--readout-slack MS]\n"
-                 "       [--levels HEX,HEX,...] [--quiet]\n");
+                 "       [--levels HEX,HEX,...] [--rest-first] [--quiet]\n");
     return 2;
 }
 
@@ -36,7 +40,7 @@ int main(int argc, char **argv) {
     const char *tracePath = argv[1];
     long long from = 0;
     int exposureMs = -1, images = -1;
-    bool ampOff = false, serial = false, quiet = false;
+    bool ampOff = false, serial = false, quiet = false, restFirst = false;
     // The emulator on a busy machine is late by hundreds of milliseconds now
     // and then; an exposure is never short, and bounded late.
     double timerSlackMs = 500, readoutSlackMs = 3000;
@@ -54,6 +58,8 @@ int main(int argc, char **argv) {
             ampOff = true;
         else if (!std::strcmp(argv[i], "--quiet"))
             quiet = true;
+        else if (!std::strcmp(argv[i], "--rest-first"))
+            restFirst = true;
         else if (!std::strcmp(argv[i], "--levels") && next()) {
             // Every exposure's levels, in order: "0B,09,08,00" for field mode.
             const std::string list = argv[++i];
@@ -96,10 +102,14 @@ int main(int argc, char **argv) {
     // lines are low, which inverted wiring reads as integrating).
     std::size_t first = 0;
     while (first < writes.size() && writes[first].value != rest) ++first;
+    int failures = 0;
+    if (restFirst && first != 0) {
+        std::printf("FAIL: the first write was 0x%02X, not the rest level\n", writes.empty() ? 0 : writes[0].value);
+        ++failures;
+    }
     writes.erase(writes.begin(), writes.begin() + static_cast<std::ptrdiff_t>(first));
     const std::vector<LineWrite> changes = levelChanges(writes);
 
-    int failures = 0;
     if (changes.empty()) {
         std::printf("FAIL: the camera lines never went to rest in the trace\n");
         return 1;

@@ -5,13 +5,7 @@
 mark=$(vm_trace_mark)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-noctil_setup
-noctil_port_backend ppdev
-noctil_settings <<INI
-[Capture]
-Exposure=1000
-Count=2
-INI
+noctil_run_setup 2
 noctil_start || exit 1
 noctil_record_and_exit 2
 GUEST

@@ -6,7 +6,10 @@
 #   and its node taken out of /dev, so the program cannot find it again;
 #   `rmmod vivid` succeeds only once the program has closed every handle
 #   and unmapped every buffer (a mapping keeps the device file open). vivid
-#   is then loaded again and the run goes on to its count;
+#   is then loaded again with its capture node at another number
+#   (/dev/video3, its output node taking /dev/video0, as a grabber plugged
+#   into another port comes back), the program finds it there by its
+#   description and the run goes on to its count;
 # - a fatal streaming error (vivid's injected fatal streaming error): the reason
 #   told is an input/output error, not a vanished device, and the run goes
 #   on to its count on the same device.
@@ -19,14 +22,9 @@
 started=$(date +%s)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-device='vivid (platform:vivid-000)'
+device=$noctil_vivid
 count=5
 log=$NOCTIL_ROOT/program.log
-
-# The images written so far, read from the snapshot window's title.
-images_now() {
-  xdotool search --name " - [0-9]+/$count\$" getwindowname 2>/dev/null | sed -n "s|.* - \([0-9]*\)/$count\$|\1|p" | head -1
-}
 
 # What of the device the program still holds: open files and mappings.
 held_by_program() {
@@ -36,15 +34,7 @@ held_by_program() {
 
 # Starts a run of `count` images of 1 s on vivid and waits for the second.
 start_run() {
-  noctil_setup
-  noctil_port_backend ppdev
-  noctil_settings <<INI
-[Capture]
-Exposure=1000
-Count=$count
-[Driver]
-Name=$device
-INI
+  noctil_run_setup "$count" 1000 "$device"
   noctil_start || return 1
   noctil_menu c r
   noctil_wait_title " - 2/$count\$" 120
@@ -52,43 +42,28 @@ INI
 
 # Waits for the run to reach its count, closes the box the failure opened,
 # ends the program with File > Exit and checks the outcome: `gone` images
-# were written before the device was back, every image is in the file.
+# were written before the device was back at NODE, every image is in the
+# file.
 finish_run() {
-  local label=$1 gone=$2 box now n
+  local label=$1 gone=$2 node=$3 boxes
   noctil_wait_title " - $count/$count\$" 120 || { fail "$label: the run did not reach $count images"; held_by_program; }
-  boxes=$(xdotool search --onlyvisible --name '^Error$' | wc -l)
+  boxes=$(noctil_error_boxes)
   [ "$boxes" = 1 ] || fail "$label: $boxes boxes told of the readouts without an image, not one"
-  box=$(xdotool search --onlyvisible --name '^Error$' | head -1)
-  if [ -n "$box" ]; then
-    for try in 1 2 3 4 5; do
-      xdotool windowfocus "$box" 2>/dev/null; xdotool key Return
-      xdotool search --onlyvisible --name '^Error$' >/dev/null || break
-      sleep 0.5
-    done
-  fi
-  noctil_menu f x
-  noctil_wait_exit 60; status=$?
-  [ "$status" = 0 ] || fail "$label: exit status $status, not 0"
-  now=$(noctil_probe read)
-  [ "$now" = 0x00 ] || fail "$label: the port was left at $now"
-  n=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
-      "$NOCTIL_ROOT/drives/c/Images.AVI")
-  [ "$n" = "$count" ] || fail "$label: ffprobe reads '$n' images, not $count"
-  noctil_expect_index "$count" || fail "$label: the index is not whole"
+  noctil_close_box
+  noctil_exit_and_expect_run "$label" "$count"
   [ -n "$gone" ] && [ "$gone" -ge 2 ] && [ "$gone" -lt "$count" ] ||
     fail "$label: $gone images before the failure, so none is known to come after it"
-  grep -q ' is back$' "$log" || fail "$label: the device's return was not said"
-  echo "$label: $gone images before the failure, $((count - ${gone:-0})) after it, $n in the file; port $now, exit $status"
+  grep -qF "v4l2: $node: $device is back" "$log" || fail "$label: the device's return at $node was not said"
+  echo "$label: $gone images before the failure, $((count - ${gone:-0})) after it"
   grep -E '^(v4l2|capture window):' "$log" | grep -vE 'format|receives|standard' | sed 's/^/  /'
 }
 
-modprobe -r vivid 2>/dev/null
-noctil_load_vivid || exit 1
+noctil_fresh_vivid || exit 1
 for control in disconnect inject_fatal_streaming_error; do
   v4l2-ctl -d /dev/video0 --list-ctrls | grep -qw "$control" || { echo "FAIL: vivid has no control $control"; exit 1; }
 done
 
-echo "== a pulled cable: vivid disconnected and its node gone, then loaded again"
+echo "== a pulled cable: vivid disconnected and its node gone, then loaded again at another node"
 start_run || exit 1
 v4l2-ctl -d /dev/video0 --set-ctrl disconnect=1
 rm -f /dev/video0
@@ -101,23 +76,25 @@ until rmmod vivid 2>/dev/null; do
   sleep 0.1
 done
 echo "vivid could be unloaded $(( ($(date +%s%N) - pulled) / 1000000 )) ms after the disconnect"
-gone=$(images_now)
+gone=$(noctil_images_now "$count")
 grep -q 'No such device' "$log" || fail "pulled cable: the vanished device was not told as such"
-noctil_load_vivid || exit 1
-finish_run "pulled cable" "$gone"
+modprobe -d "$NOCTIL_KERNEL_DIR" vivid vid_cap_nr=3 || exit 1
+v4l2-ctl -d /dev/video3 --info | grep -q 'Video Capture' || fail "vivid's capture node is not /dev/video3"
+finish_run "pulled cable" "$gone" /dev/video3
 
 echo "== a fatal streaming error"
+noctil_fresh_vivid || exit 1
 start_run || exit 1
 v4l2-ctl -d /dev/video0 --set-ctrl inject_fatal_streaming_error=1
 injected=$(date +%s)
 until grep -q 'Input/output error' "$log" || [ $(( $(date +%s) - injected )) -gt 20 ]; do sleep 0.1; done
-gone=$(images_now)
+gone=$(noctil_images_now "$count")
 grep -q 'VIDIOC_DQBUF: Input/output error' "$log" || fail "streaming error: not told as an input/output error"
 grep -q 'No such device' "$log" && fail "streaming error: told as a vanished device"
-finish_run "streaming error" "$gone"
+finish_run "streaming error" "$gone" /dev/video0
 
 # The cases after this one find vivid as freshly loaded.
-rmmod vivid && noctil_load_vivid || fail "vivid could not be loaded afresh"
+noctil_fresh_vivid || fail "vivid could not be loaded afresh"
 [ $failures -eq 0 ]
 GUEST
 echo "the two runs took $(( $(date +%s) - started )) s"

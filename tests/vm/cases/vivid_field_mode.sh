@@ -8,25 +8,16 @@ mark=$(vm_trace_mark)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
 noctil_load_vivid || exit 1
-device='vivid (platform:vivid-000)'
-noctil_setup
-noctil_port_backend ppdev
-cat >"$NOCTIL_ROOT/windows/capture.ini" <<INI
-[$device]
+device=$noctil_vivid
+noctil_run_setup 2 1000 "$device"
+noctil_capture_ini "$device" <<INI
 input=S-Video 0
 standard=NTSC-M
 format=YUYV 640x480
 INI
-noctil_settings <<INI
-[Capture]
-Exposure=1000
-Count=2
-[Driver]
-Name=$device
-INI
 noctil_start || exit 1
 noctil_record_and_exit 2 || exit 1
-size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI")
+size=$(noctil_image_size)
 [ "$size" = "640,480" ] || { echo "FAIL: images of $size, expected 640,480"; exit 1; }
 field=$(v4l2-ctl -d /dev/video0 --get-fmt-video | sed -n 's/^\s*Field\s*: //p')
 echo "device field layout: $field"

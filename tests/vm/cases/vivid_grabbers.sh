@@ -12,24 +12,14 @@
 grabber_run() {
   vm_guest <<GUEST
 . "\$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-device='vivid (platform:vivid-000)'
-# A fresh device: every earlier set-up gone.
-modprobe -r vivid 2>/dev/null
-noctil_load_vivid || exit 1
+device=\$noctil_vivid
+noctil_fresh_vivid || exit 1
 $1
-noctil_setup
-noctil_port_backend ppdev
-if [ -n "$2" ]; then printf '[%s]\n%s\n' "\$device" "$2" >"\$NOCTIL_ROOT/windows/capture.ini"; fi
-noctil_settings <<INI
-[Capture]
-Exposure=1000
-Count=$3
-[Driver]
-Name=\$device
-INI
+noctil_run_setup $3 1000 "\$device"
+if [ -n "$2" ]; then printf '%s\n' "$2" | noctil_capture_ini "\$device"; fi
 noctil_start || exit 1
 noctil_record_and_exit $3 || exit 1
-size=\$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "\$NOCTIL_ROOT/drives/c/Images.AVI")
+size=\$(noctil_image_size)
 echo "images of \$size; the device: \$(v4l2-ctl -d /dev/video0 --get-fmt-video | sed -n 's/^\s*\(Width\/Height\|Pixel Format\|Field\)\s*: //p' | tr '\n' ' ')"
 [ "\$size" = "$4" ] || { echo "FAIL: images of \$size, expected $4"; exit 1; }
 if [ -n "${5:-}" ]; then
@@ -76,9 +66,8 @@ v4l2-ctl -d /dev/video0 --set-dv-bt-timings index=\$index >/dev/null" "" 1 "1024
 vm_check_trace "$mark" --exposure 1000 --images 1 --levels "$whole" || failures=$((failures + 1))
 
 vm_guest <<'GUEST'
-modprobe -r vivid 2>/dev/null
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-noctil_load_vivid
+noctil_fresh_vivid
 GUEST
 echo "the four set-ups took $(( $(date +%s) - started )) s"
 [ "$failures" -eq 0 ]

@@ -8,19 +8,9 @@
 started=$(date +%s)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
-device='vivid (platform:vivid-000)'
-modprobe -r vivid 2>/dev/null
-noctil_load_vivid || exit 1
+noctil_fresh_vivid || exit 1
 v4l2-ctl -d /dev/video0 --set-ctrl percentage_of_dropped_buffers=100 || { echo "FAIL: vivid keeps every buffer"; exit 1; }
-noctil_setup
-noctil_port_backend ppdev
-noctil_settings <<INI
-[Capture]
-Exposure=1000
-Count=2
-[Driver]
-Name=$device
-INI
+noctil_run_setup 2 1000 "$noctil_vivid"
 noctil_start || exit 1
 noctil_menu c r
 recorded=$(date +%s)
@@ -33,20 +23,10 @@ xdotool search --name ' - [0-9]+/2$' >/dev/null && fail "an image was written wh
 echo "told in a box ${told} s after Record, no image written"
 v4l2-ctl -d /dev/video0 --set-ctrl percentage_of_dropped_buffers=0
 noctil_wait_title ' - 2/2$' 120 || fail "the run did not go on once frames came again"
-for try in 1 2 3 4 5; do
-  [ -n "$box" ] || break
-  xdotool windowfocus "$box" 2>/dev/null; xdotool key Return
-  xdotool search --onlyvisible --name '^Error$' >/dev/null || break
-  sleep 0.5
-done
-noctil_menu f x
-noctil_wait_exit 60; status=$?
-[ "$status" = 0 ] || fail "exit status $status, not 0"
-noctil_port_is 0x00 || fail "the port is not at rest"
-noctil_expect_images 2 || fail "ffprobe does not read both images"
-noctil_expect_index 2 || fail "the index is not whole"
+noctil_close_box "$box"
+noctil_exit_and_expect_run "frames again" 2
 # The cases after this one find vivid as freshly loaded.
-rmmod vivid && noctil_load_vivid || fail "vivid could not be loaded afresh"
+noctil_fresh_vivid || fail "vivid could not be loaded afresh"
 [ $failures -eq 0 ]
 GUEST
 echo "the run took $(( $(date +%s) - started )) s"

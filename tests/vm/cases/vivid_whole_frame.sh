@@ -8,24 +8,17 @@ mark=$(vm_trace_mark)
 vm_guest <<'GUEST'
 . "$NOCTIL_SOURCE_DIR/tests/vm/guest/program.sh"
 noctil_load_vivid || exit 1
-device='vivid (platform:vivid-000)'
-noctil_setup
-noctil_port_backend ppdev
-cat >"$NOCTIL_ROOT/windows/capture.ini" <<INI
-[$device]
+device=$noctil_vivid
+noctil_run_setup 2
+noctil_capture_ini "$device" <<INI
 input=Webcam 0
 format=YUYV 640x360
-INI
-noctil_settings <<INI
-[Capture]
-Exposure=1000
-Count=2
 INI
 noctil_start || exit 1
 noctil_menu o 1                      # Options > 1 vivid (platform:vivid-000)
 sleep 2
 noctil_record_and_exit 2 || exit 1
-size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI")
+size=$(noctil_image_size)
 [ "$size" = "640,360" ] || { echo "FAIL: images of $size, expected 640,360"; exit 1; }
 # The profile functions end lines in CR LF.
 tr -d '\r' < "$NOCTIL_ROOT/windows/Noctil.ini" | grep -q "^Name=$device\$" || { echo "FAIL: the chosen device was not saved"; exit 1; }

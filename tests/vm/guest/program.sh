@@ -10,6 +10,9 @@
 #   noctil_wait_exit SECONDS      wait for the program to end; its status
 #   noctil_signal SIG             send the program a signal
 #   noctil_expect_index N         the output file's idx1 points at N frames
+#   noctil_close_box [WINDOW]     answer an "Error" box with Enter
+#   noctil_exit_and_expect_run L N   File > Exit, then exit 0, port at rest,
+#                                 N images read and indexed
 export NOCTIL_ROOT=${NOCTIL_ROOT:-/tmp/noctil-root}
 export DISPLAY=${DISPLAY:-:7}
 noctil_pid=
@@ -112,6 +115,53 @@ noctil_port_backend() {
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
+# The program's boxes titled "Error" that are on the screen now.
+noctil_error_boxes() { xdotool search --onlyvisible --name '^Error$' 2>/dev/null | wc -l; }
+
+# Answers the box BOX (a window id; none given: the first "Error" box) with
+# Enter, once it has the keyboard. Quiet when there is none.
+noctil_close_box() {
+  local box=${1:-$(xdotool search --onlyvisible --name '^Error$' 2>/dev/null | head -1)} try
+  [ -n "$box" ] || return 0
+  for try in 1 2 3 4 5; do
+    xdotool windowfocus "$box" 2>/dev/null; xdotool key Return
+    xdotool search --onlyvisible --name '^Error$' >/dev/null || break
+    sleep 0.5
+  done
+}
+
+# The images written so far in a run of COUNT, read from the snapshot
+# window's title (" - 3/5").
+noctil_images_now() {
+  xdotool search --name " - [0-9]+/$1\$" getwindowname 2>/dev/null | sed -n "s|.* - \([0-9]*\)/$1\$|\1|p" | head -1
+}
+
+# The images of the output file (or FILE) that ffprobe reads, 0 for a file
+# it cannot read.
+noctil_images_in_file() {
+  local n
+  n=$(ffprobe -v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+      "${1:-$NOCTIL_ROOT/drives/c/Images.AVI}" 2>/dev/null)
+  case $n in [0-9]*) echo "$n" ;; *) echo 0 ;; esac
+}
+
+# Ends the program with File > Exit after a run of COUNT images, and checks
+# what the user is left with: exit status 0, the port at rest (the data
+# register at 0x00, or the bits MASK of register ADDRESS at REST), every
+# image readable and indexed. Counts failures under LABEL through `fail`.
+noctil_exit_and_expect_run() {
+  local label=$1 count=$2 address=${3:-0x378} rest=${4:-0x00} mask=${5:-0xFF} now n
+  noctil_menu f x
+  noctil_wait_exit 60; status=$?
+  [ "$status" = 0 ] || fail "$label: exit status $status, not 0"
+  now=$(noctil_probe --address "$address" read)
+  [ $((now & mask)) = $((rest)) ] || fail "$label: the port was left at $now, not at rest ($rest)"
+  n=$(noctil_images_in_file)
+  [ "$n" = "$count" ] || fail "$label: ffprobe reads $n images, not $count"
+  noctil_expect_index "$count" >/dev/null || fail "$label: the index is not whole"
+  echo "$label: exit status $status, port $now, $n images in the file"
+}
+
 # Starts the program (as `$runas`, when set), expects the box titled "Error"
 # with `text` and `detail` on stderr, closes the box and ends the program
 # with SIGTERM. Counts a failure through `fail`.
@@ -144,9 +194,7 @@ noctil_expect_error_box() {
 noctil_signalled_run() {
   local sig=$1 phase=$2 exposure=${3:-2000} levels
   case $phase in exposure) levels=0x0B ;; readout) levels=0x09,0x08 ;; esac
-  noctil_setup
-  noctil_port_backend ppdev
-  printf '[Capture]\nExposure=%s\nCount=3\n' "$exposure" | noctil_settings
+  noctil_run_setup 3 "$exposure"
   noctil_start || return 1
   noctil_menu c r
   noctil_wait_title ' - 1/3$' 120 || { fail "$sig/$phase: no first image"; return 1; }
@@ -185,9 +233,42 @@ noctil_expect_crash_end() {
   echo "$label: port $now, exit status $status"
 }
 
+# The kernel's vivid device as the program names it: card (bus).
+noctil_vivid='vivid (platform:vivid-000)'
+
 # Loads the kernel's vivid driver once per machine.
 noctil_load_vivid() {
   lsmod | grep -q '^vivid ' || modprobe -d "$NOCTIL_KERNEL_DIR" vivid
+}
+
+# Loads vivid afresh, every earlier set-up gone; module parameters may be
+# given (vid_cap_nr=3: the capture node is /dev/video3). The guest's
+# modules are not in /lib/modules: modprobe needs -d for unloading too.
+noctil_fresh_vivid() {
+  modprobe -d "$NOCTIL_KERNEL_DIR" -r vivid 2>/dev/null
+  if lsmod | grep -q '^vivid '; then echo "program.sh: vivid could not be unloaded"; return 1; fi
+  modprobe -d "$NOCTIL_KERNEL_DIR" vivid "$@"
+}
+
+# A fresh platform root for a run of COUNT images of EXPOSURE ms (1000 unless
+# given) through ppdev, on the capture device DEVICE when one is named (the
+# simulated camera otherwise).
+noctil_run_setup() {
+  local count=$1 exposure=${2:-1000} device=${3:-}
+  noctil_setup
+  noctil_port_backend ppdev
+  {
+    printf '[Capture]\nExposure=%s\nCount=%s\n' "$exposure" "$count"
+    if [ -n "$device" ]; then printf '[Driver]\nName=%s\n' "$device"; fi
+  } | noctil_settings
+}
+
+# What capture.ini keeps for DEVICE (input, standard, format), from stdin.
+noctil_capture_ini() { { printf '[%s]\n' "$1"; cat; } >"$NOCTIL_ROOT/windows/capture.ini"; }
+
+# The output file's image size as ffprobe reads it: "640,480".
+noctil_image_size() {
+  ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$NOCTIL_ROOT/drives/c/Images.AVI"
 }
 
 # Records a run of `count` images through Capture > Record, ends the program
