@@ -21,7 +21,9 @@ protected:
     }
     ~Keyboard() override { DestroyAcceleratorTable(table); }
 
-    // The program's loop: accelerators first, for the window the key was meant for.
+    // The program's loop: accelerators first, for the window the key was
+    // meant for. Dispatching through dispatchNoted lets the probes tell a
+    // command the accelerator sent from a message the loop dispatched.
     int runProgramLoop() {
         int code = -1;
         guard([&] {
@@ -29,18 +31,11 @@ protected:
             while (GetMessageA(&msg, nullptr, 0, 0)) {
                 if (TranslateAcceleratorA(msg.hwnd, table, &msg)) continue;
                 TranslateMessage(&msg);
-                DispatchMessageA(&msg);
+                dispatchNoted(msg);
             }
             code = static_cast<int>(msg.wParam);
         });
         return code;
-    }
-
-    std::vector<WPARAM> commandsTo(HWND window) const {
-        std::vector<WPARAM> out;
-        for (const Seen &s : seen)
-            if (s.window == window && s.message == WM_COMMAND) out.push_back(s.wParam);
-        return out;
     }
 
     HACCEL table = nullptr;
@@ -58,8 +53,12 @@ TEST_F(Keyboard, AltQuestionMarkAndAltSlashGoToTheFocusWindowAsCommands) {
     user().at(500, [&] { user().pressKey(kSlashKey, '/'); });  // no Alt: a plain character
     user().at(600, [] { PostQuitMessage(0); });
     EXPECT_EQ(runProgramLoop(), 0);
-    EXPECT_EQ(commandsTo(main), (std::vector<WPARAM>{MAKEWPARAM(kAbout, 1), MAKEWPARAM(kAbout, 1)}));
-    EXPECT_EQ(commandsTo(other), (std::vector<WPARAM>{MAKEWPARAM(kAbout, 1)}));
+    // An accelerator sends its command (1 in the high word: from an accelerator).
+    const ExpectedMessage kAboutTwice[] = {{WM_COMMAND, kMsgSent | kMsgWParam, MAKEWPARAM(kAbout, 1)},
+                                           {WM_COMMAND, kMsgSent | kMsgWParam, MAKEWPARAM(kAbout, 1)}};
+    const ExpectedMessage kAboutOnce[] = {{WM_COMMAND, kMsgSent | kMsgWParam, MAKEWPARAM(kAbout, 1)}};
+    EXPECT_TRUE(messageSequenceMatches("main window, after its click", kAboutTwice, sequence(main, {WM_COMMAND})));
+    EXPECT_TRUE(messageSequenceMatches("window focused first", kAboutOnce, sequence(other, {WM_COMMAND})));
     const auto chars = all(WM_CHAR);
     ASSERT_EQ(chars.size(), 1u);
     EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('/'));
@@ -112,7 +111,8 @@ TEST_F(Keyboard, AcceleratorForAGrayedMenuItemOpensTheMenuButSendsNoCommand) {
     user().at(300, [] { PostQuitMessage(0); });
     EXPECT_EQ(runProgramLoop(), 0);
     EXPECT_EQ(all(WM_INITMENU).size(), 2u);
-    EXPECT_EQ(commandsTo(w), (std::vector<WPARAM>{MAKEWPARAM(kAbout, 1)}));
+    const ExpectedMessage kOnlyWhileEnabled[] = {{WM_COMMAND, kMsgSent | kMsgWParam, MAKEWPARAM(kAbout, 1)}};
+    EXPECT_TRUE(messageSequenceMatches("About enabled, then grayed", kOnlyWhileEnabled, sequence(w, {WM_COMMAND})));
     EXPECT_EQ(all(WM_COMMAND).at(0).ms, 100u);
 }
 
@@ -125,9 +125,18 @@ TEST_F(Keyboard, KeysBecomeCharactersRightAfterTheirKeyDown) {
         PostQuitMessage(0);
     });
     EXPECT_EQ(runMessageLoop(), 0);
-    EXPECT_EQ(got(w, {WM_KEYDOWN, WM_CHAR, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSCHAR, WM_SYSKEYUP}),
-              (std::vector<UINT>{WM_KEYDOWN, WM_CHAR, WM_KEYUP, WM_KEYDOWN, WM_CHAR, WM_KEYUP, WM_SYSKEYDOWN,
-                                 WM_SYSCHAR, WM_SYSKEYUP}));
+    // Each key comes through the queue; TranslateMessage posts its
+    // character, which the loop hands out before the key's release.
+    const ExpectedMessage kKeys[] = {
+        {WM_KEYDOWN, kMsgPosted | kMsgWParam, 'A'},    {WM_CHAR, kMsgPosted | kMsgWParam, 'a'},
+        {WM_KEYUP, kMsgPosted | kMsgWParam, 'A'},      {WM_KEYDOWN, kMsgPosted | kMsgWParam, VK_RETURN},
+        {WM_CHAR, kMsgPosted | kMsgWParam, '\r'},      {WM_KEYUP, kMsgPosted | kMsgWParam, VK_RETURN},
+        {WM_SYSKEYDOWN, kMsgPosted | kMsgWParam, 'X'}, {WM_SYSCHAR, kMsgPosted | kMsgWParam, 'x'},
+        {WM_SYSKEYUP, kMsgPosted | kMsgWParam, 'X'},
+    };
+    EXPECT_TRUE(
+        messageSequenceMatches("A, Enter, Alt+X", kKeys,
+                               sequence(w, {WM_KEYDOWN, WM_CHAR, WM_KEYUP, WM_SYSKEYDOWN, WM_SYSCHAR, WM_SYSKEYUP})));
     const auto chars = all(WM_CHAR);
     ASSERT_EQ(chars.size(), 2u);
     EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('a'));

@@ -35,18 +35,24 @@ TEST_F(MessageLoop, HandsOutPostedMessagesThenQuitThenPaintThenTimers) {
     PostMessageA(w, WM_USER + 2, 0, 0);
     PostQuitMessage(4);
     PostMessageA(w, WM_USER + 3, 0, 0);
-    std::vector<UINT> order;
+    // What GetMessageA hands out, WM_QUIT included (it is not dispatched):
+    // every entry came through the queue, so only the order and the
+    // parameters given are compared.
+    std::vector<RecordedMessage> handedOut;
     MSG msg;
     for (int i = 0; i < 6; ++i) {
         BOOL more = GetMessageA(&msg, nullptr, 0, 0);
-        order.push_back(msg.message);
+        handedOut.push_back({msg.message, msg.wParam, msg.lParam, true});
         if (!more) {
             EXPECT_EQ(msg.wParam, 4u);
             continue;
         }
         DispatchMessageA(&msg);
     }
-    EXPECT_EQ(order, (std::vector<UINT>{WM_USER + 1, WM_USER + 2, WM_USER + 3, WM_QUIT, WM_PAINT, WM_TIMER}));
+    const ExpectedMessage kHandedOut[] = {
+        {WM_USER + 1}, {WM_USER + 2}, {WM_USER + 3}, {WM_QUIT, kMsgWParam, 4}, {WM_PAINT}, {WM_TIMER, kMsgWParam, 1},
+    };
+    EXPECT_TRUE(messageSequenceMatches("posted, quit, paint, timer", kHandedOut, handedOut));
     EXPECT_EQ(nowMs(), 10u) << "a 0 ms timer runs the 10 ms minimum";
 }
 
@@ -54,9 +60,7 @@ TEST_F(MessageLoop, TimerWaitsWhileMessagesArePosted) {
     HWND w = make();
     SetTimer(w, 1, 0, nullptr);
     int chain = 0;
-    std::vector<UINT> order;
     handler = [&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
-        if (m == WM_USER || m == WM_TIMER) order.push_back(m);
         if (m == WM_USER && ++chain < 5) PostMessageA(h, WM_USER, 0, 0);
         if (m == WM_TIMER) {
             KillTimer(h, 1);
@@ -66,7 +70,12 @@ TEST_F(MessageLoop, TimerWaitsWhileMessagesArePosted) {
     };
     PostMessageA(w, WM_USER, 0, 0);
     EXPECT_EQ(runMessageLoop(), 0);
-    EXPECT_EQ(order, (std::vector<UINT>{WM_USER, WM_USER, WM_USER, WM_USER, WM_USER, WM_TIMER}));
+    // The timer, due at 10 ms, waits behind the chain of posted messages.
+    const ExpectedMessage kChainThenTimer[] = {
+        {WM_USER, kMsgPosted}, {WM_USER, kMsgPosted}, {WM_USER, kMsgPosted},
+        {WM_USER, kMsgPosted}, {WM_USER, kMsgPosted}, {WM_TIMER, kMsgPosted | kMsgWParam, 1},
+    };
+    EXPECT_TRUE(messageSequenceMatches("posted chain, timer", kChainThenTimer, sequence(w, {WM_USER, WM_TIMER})));
 }
 
 TEST_F(MessageLoop, TimersRepeatOnExactMillisecondsUntilKilled) {
@@ -92,18 +101,19 @@ TEST_F(MessageLoop, TimersDueTogetherComeInTheOrderTheyWereArmed) {
     SetTimer(w, 5, 100, nullptr);
     SetTimer(w, 3, 100, nullptr);
     SetTimer(w, 4, 50, nullptr);
-    std::vector<WPARAM> ids;
     handler = [&](HWND h, UINT m, WPARAM id, LPARAM) -> std::optional<LRESULT> {
         if (m != WM_TIMER) return std::nullopt;
-        ids.push_back(id);
         KillTimer(h, id);
         // Setting timer 5 again restarts it: it now runs 100 ms from 50.
         if (id == 4) SetTimer(h, 5, 100, nullptr);
-        if (ids.size() == 3) PostQuitMessage(0);
+        if (all(WM_TIMER).size() == 3) PostQuitMessage(0);
         return 0;
     };
     EXPECT_EQ(runMessageLoop(), 0);
-    EXPECT_EQ(ids, (std::vector<WPARAM>{4, 3, 5}));
+    const ExpectedMessage kTimers[] = {{WM_TIMER, kMsgPosted | kMsgWParam, 4},
+                                       {WM_TIMER, kMsgPosted | kMsgWParam, 3},
+                                       {WM_TIMER, kMsgPosted | kMsgWParam, 5}};
+    EXPECT_TRUE(messageSequenceMatches("timers 5 and 3 at 100 ms, 4 at 50 ms", kTimers, sequence(w, {WM_TIMER})));
     EXPECT_EQ(nowMs(), 150u);
 }
 

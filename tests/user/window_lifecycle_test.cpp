@@ -242,7 +242,9 @@ TEST_F(WindowLifecycle, EnableWindowReportsThePreviousStateAndTakesTheFocusAway)
     EXPECT_TRUE(EnableWindow(w, FALSE));  // already disabled: no second WM_ENABLE
     EXPECT_TRUE(EnableWindow(w, TRUE));
     EXPECT_TRUE(IsWindowEnabled(w));
-    EXPECT_EQ(got(w, {WM_ENABLE}), (std::vector<UINT>{WM_ENABLE, WM_ENABLE}));
+    const ExpectedMessage kEnabling[] = {{WM_ENABLE, kMsgSent | kMsgWParam, FALSE},
+                                         {WM_ENABLE, kMsgSent | kMsgWParam, TRUE}};
+    EXPECT_TRUE(messageSequenceMatches("disable, disable again, enable", kEnabling, sequence(w, {WM_ENABLE})));
 }
 
 TEST_F(WindowLifecycle, FocusMovesWithMessagesAndShowingActivates) {
