@@ -11,6 +11,11 @@
 
 namespace {
 
+using noctil::test::ExpectedCapture;
+using noctil::test::kCapFrame;
+using noctil::test::kCapNested;
+using noctil::test::kCapSent;
+using noctil::test::kCapValue;
 using plat::avicap::DriverCaps;
 using plat::avicap::makeFormat;
 using plat::avicap::TestDriverPlan;
@@ -213,20 +218,25 @@ TEST_F(CaptureTest, StopEndsTheStreamAfterTheCallbackThatSentIt) {
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
     setStreaming(w, 33000, 2);
     StreamRecorder rec;
-    std::vector<std::string> order;
-    rec.onFrame = [&](HWND window, VIDEOHDR &header) {
-        order.push_back("frame " + std::to_string(header.lpData[0]));
+    rec.onFrame = [&](HWND window, VIDEOHDR &) {
         if (rec.deliveries.size() == 4) {
             EXPECT_TRUE(status(window).fCapturingNow);
-            EXPECT_TRUE(SendMessageA(window, WM_CAP_STOP, 0, 0));
-            order.push_back("stop returned");
+            rec.send(window, WM_CAP_STOP);
         }
     };
     SendMessageA(w, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&StreamRecorder::callback));
     const plat::Micros start = now();
     ASSERT_TRUE(SendMessageA(w, WM_CAP_SEQUENCE_NOFILE, 0, 0));
-    const std::vector<std::string> expected = {"frame 1", "frame 2", "frame 3", "frame 4", "stop returned"};
-    EXPECT_EQ(order, expected);
+    // The test driver numbers its frames in their first byte. The stop is
+    // granted at once, and no frame follows the callback that sent it.
+    const ExpectedCapture kStopFromFrameFour[] = {
+        {kCapFrame, 0, kCapValue, 1},
+        {kCapFrame, 0, kCapValue, 2},
+        {kCapFrame, 0, kCapValue, 3},
+        {kCapFrame, 0, kCapValue, 4},
+        {kCapSent, WM_CAP_STOP, kCapValue, TRUE},
+    };
+    EXPECT_TRUE(captureSequenceMatches("stop from frame 4", kStopFromFrameFour, rec.calls));
     EXPECT_EQ(now(), start + 3 * 33000) << "nothing waits after the stop";
     EXPECT_FALSE(SendMessageA(w, WM_CAP_STOP, 0, 0)) << "no stream to stop any more";
 }
@@ -241,13 +251,20 @@ TEST_F(CaptureTest, ADriverThatDeliversInsideTheStopRequestNestsOneFrame) {
     StreamRecorder rec;
     // Every frame asks to stop, nested ones included, as the program's
     // render step does.
-    rec.onFrame = [&](HWND window, VIDEOHDR &) { SendMessageA(window, WM_CAP_STOP, 0, 0); };
+    rec.onFrame = [&](HWND window, VIDEOHDR &) { rec.send(window, WM_CAP_STOP); };
     SendMessageA(w, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&StreamRecorder::callback));
     ASSERT_TRUE(SendMessageA(w, WM_CAP_SEQUENCE_NOFILE, 0, 0));
 
+    // The extra frame arrives inside the first callback's stop request, and
+    // its own stop returns before the outer one.
+    const ExpectedCapture kOneNestedFrame[] = {
+        {kCapFrame},
+        {kCapFrame, 0, kCapNested},
+        {kCapSent, WM_CAP_STOP, kCapNested | kCapValue, TRUE},
+        {kCapSent, WM_CAP_STOP, kCapValue, TRUE},
+    };
+    EXPECT_TRUE(captureSequenceMatches("every frame asks to stop", kOneNestedFrame, rec.calls));
     ASSERT_EQ(rec.deliveries.size(), 2u);
-    EXPECT_EQ(rec.deliveries[0].depth, 0);
-    EXPECT_EQ(rec.deliveries[1].depth, 1) << "the extra frame arrives inside the first callback";
     EXPECT_NE(rec.deliveries[1].data, rec.deliveries[0].data) << "the outer frame is still in use";
     EXPECT_EQ(plan.log->stopRequests, 2);
     EXPECT_EQ(plan.log->extraFrames, 1);
@@ -271,15 +288,21 @@ TEST_F(CaptureTest, AStreamStartedInsideAStreamIsRefused) {
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));
     setStreaming(w, 33000, 1);
     StreamRecorder rec;
-    std::vector<LRESULT> nested;
     rec.onFrame = [&](HWND window, VIDEOHDR &) {
-        nested.push_back(SendMessageA(window, WM_CAP_SEQUENCE_NOFILE, 0, 0));
-        nested.push_back(SendMessageA(window, WM_CAP_DRIVER_CONNECT, 0, 0));
-        SendMessageA(window, WM_CAP_STOP, 0, 0);
+        rec.send(window, WM_CAP_SEQUENCE_NOFILE);
+        rec.send(window, WM_CAP_DRIVER_CONNECT);
+        rec.send(window, WM_CAP_STOP);
     };
     SendMessageA(w, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&StreamRecorder::callback));
     ASSERT_TRUE(SendMessageA(w, WM_CAP_SEQUENCE_NOFILE, 0, 0));
-    EXPECT_EQ(nested, (std::vector<LRESULT>{FALSE, FALSE}));
+    // A second stream and a new driver are refused while the stream runs.
+    const ExpectedCapture kRefusedInside[] = {
+        {kCapFrame},
+        {kCapSent, WM_CAP_SEQUENCE_NOFILE, kCapValue, FALSE},
+        {kCapSent, WM_CAP_DRIVER_CONNECT, kCapValue, FALSE},
+        {kCapSent, WM_CAP_STOP, kCapValue, TRUE},
+    };
+    EXPECT_TRUE(captureSequenceMatches("stream and connect from a frame", kRefusedInside, rec.calls));
     EXPECT_EQ(rec.deliveries.size(), 1u);
 }
 
