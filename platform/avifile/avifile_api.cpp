@@ -121,6 +121,26 @@ std::unique_ptr<T> reuse(std::unique_ptr<T> &spare) {
     return spare ? std::move(spare) : std::make_unique<T>();
 }
 
+// What one more image of `format` takes in the file: the image, its
+// chunk header and its two index entries.
+std::uint64_t bytesPerFrame(std::span<const std::uint8_t> format) {
+    BITMAPINFOHEADER header{};
+    std::memcpy(&header, format.data(), std::min(format.size(), sizeof header));
+    constexpr std::uint64_t kPerFrame = 8 + 16 + 8;
+    std::uint64_t image = header.biSizeImage;
+    if (image == 0)
+        image = ((std::uint64_t(std::abs(header.biWidth)) * header.biBitCount + 31) / 32) * 4 *
+                std::uint64_t(std::abs(header.biHeight));
+    return image + kPerFrame;
+}
+
+void announceStream(IAVIFile *file) {
+    if (!file->announced) return;
+    const std::filesystem::path path = plat::nativePath(file->name);
+    const StreamOpened stream{file->name, path, bytesPerFrame(file->writer->format()), file->serial};
+    announce([file, &stream](FileObserver &o) { o.streamOpened(file, stream); });
+}
+
 ULONG releaseFile(IAVIFile *file) {
     Library &lib = library();
     if (!owns(lib.files, file)) return 0;
@@ -172,30 +192,6 @@ std::uint64_t newestFileBeingWritten() {
     for (const auto &file : library().files)
         if (file->writer) serial = file->serial;
     return serial;
-}
-
-std::vector<FileBeingWritten> filesBeingWritten() {
-    std::vector<FileBeingWritten> out;
-    for (const auto &file : library().files) {
-        if (!file->writer) continue;
-        const auto format = file->writer->format();
-        BITMAPINFOHEADER header{};
-        std::memcpy(&header, format.data(), std::min(format.size(), sizeof header));
-        // A frame's chunk header and its two index entries come with it.
-        constexpr std::uint64_t kPerFrame = 8 + 16 + 8;
-        std::uint64_t image = header.biSizeImage;
-        if (image == 0)
-            image = ((std::uint64_t(std::abs(header.biWidth)) * header.biBitCount + 31) / 32) * 4 *
-                    std::uint64_t(std::abs(header.biHeight));
-        FileBeingWritten written;
-        written.name = file->name;
-        written.path = plat::nativePath(file->name);
-        written.frames = file->writer->frameCount();
-        written.frameBytes = image + kPerFrame;
-        written.serial = file->serial;
-        out.push_back(std::move(written));
-    }
-    return out;
 }
 
 }  // namespace plat::avi
@@ -296,7 +292,9 @@ HRESULT WINAPI AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID forma
     const int fd = file->fd;
     file->fd = -1;  // the writer owns it now, also when it fails
     file->writer = plat::avi::Writer::createOnDescriptor(fd, f);
-    return file->writer ? AVIERR_OK : AVIERR_BADFORMAT;
+    if (!file->writer) return AVIERR_BADFORMAT;
+    plat::avi::announceStream(file);
+    return AVIERR_OK;
 }
 
 HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize, DWORD flags,

@@ -7,11 +7,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "avicap/stream_record.h"
-#include "avifile/avi_library.h"
 #include "core/session.h"
-#include "imagelog/image_log.h"
-#include "port/parallel_port.h"
+#include "display/status_line_feed.h"
 #include "user/window_system.h"
 
 namespace plat::status {
@@ -183,20 +180,6 @@ Line compose(const Facts &facts) {
 
 namespace {
 
-std::optional<PortFacts> portFacts() {
-    const ParallelPort *port = session().findComponent<ParallelPort>();
-    if (!port) return std::nullopt;
-    const auto writes = port->writes();
-    std::optional<PortFacts> out;
-    // The level has been held since the first of the newest run of writes of it.
-    for (auto it = writes.rbegin(); it != writes.rend(); ++it) {
-        if (it->address != ParallelPort::kDataRegister) continue;
-        if (out && it->value != out->value) break;
-        out = PortFacts{it->value, it->time};
-    }
-    return out;
-}
-
 // The run's limit as the program shows it in a window title:
 // "<file> - <written>/<limit>".
 std::optional<std::uint32_t> limitShownFor(const std::string &name) {
@@ -247,29 +230,31 @@ Facts Watcher::gather(HWND window) {
 }
 
 void Watcher::gather(HWND window, Facts &facts) {
+    const Feed *feed = session().findComponent<Feed>();
     facts.now = session().clock().now();
-    facts.port = portFacts();
+    if (feed && feed->port())
+        facts.port = PortFacts{feed->port()->value, feed->port()->since};
+    else
+        facts.port.reset();
     facts.nextStepDue = user::nextTimerDueOf(window);
     const HMENU menu = GetMenu(window);
     facts.paused = menu && pauseShownIn(menu);
 
-    const std::vector<avi::FileBeingWritten> files = avi::filesBeingWritten();
-    if (!files.empty()) {
-        const avi::FileBeingWritten &file = files.back();
-        const bool changed = !output_ || !output_->open || output_->name != file.name || output_->frames != file.frames;
-        if (!output_ || output_->name != file.name || output_->serial != file.serial) output_ = OutputFacts{};
-        output_->name = file.name;
-        output_->frames = file.frames;
-        output_->frameBytes = file.frameBytes;
-        const imagelog::ImageLog *log = imagelog::logBeside(file.path);
-        output_->logLinesWaiting = log ? log->linesWaiting() : 0;
-        if (const std::optional<Micros> caughtUp = log ? log->caughtUpAt() : std::nullopt)
-            output_->logCaughtUp = *caughtUp + utcOffset(session().clock());
+    if (const Feed::File *file = feed ? feed->newestFile() : nullptr) {
+        const bool changed =
+            !output_ || !output_->open || output_->name != file->name || output_->frames != file->frames;
+        if (!output_ || output_->name != file->name || output_->serial != file->serial) output_ = OutputFacts{};
+        output_->name = file->name;
+        output_->frames = file->frames;
+        output_->frameBytes = file->frameBytes;
+        output_->logLinesWaiting = file->logLinesWaiting;
+        if (file->logCaughtUp)
+            output_->logCaughtUp = *file->logCaughtUp + utcOffset(session().clock());
         else
             output_->logCaughtUp.reset();
-        output_->serial = file.serial;
+        output_->serial = file->serial;
         output_->open = true;
-        path_ = file.path;
+        path_ = file->path;
         if (changed || facts.now - spaceCheckedAt_ >= 1'000'000 || !output_->freeBytes) {
             spaceCheckedAt_ = facts.now;
             std::error_code error;
@@ -281,11 +266,11 @@ void Watcher::gather(HWND window, Facts &facts) {
     }
     if (output_) {
         if (const auto limit = limitShownFor(output_->name)) output_->limit = limit;
-        if (const auto *records = session().findComponent<avicap::StreamRecords>()) {
-            const avicap::ReadoutTally &tally = records->tally();
-            const bool thisRun = tally.run == output_->serial;
-            output_->withoutImage = thisRun ? tally.withoutImage : 0;
-            if (thisRun) output_->noImageReason.assign(tally.reason);
+        if (feed) {
+            const Feed::Readouts &readouts = feed->readouts();
+            const bool thisRun = readouts.run == output_->serial;
+            output_->withoutImage = thisRun ? readouts.withoutImage : 0;
+            if (thisRun) output_->noImageReason.assign(readouts.reason);
         }
     }
     facts.output = output_;  // into the facts' own room when they had an output before

@@ -1,9 +1,10 @@
 // The status line a display shows under the main window: what the camera's
 // port lines are doing and since when, when the window's next timed step is
 // due, the images written and the file they go to, and whether that file's
-// drive will hold the rest of the run. Composed from facts the platform
-// already has (port log, armed timers, the file being written), so the
-// program knows nothing of it.
+// drive will hold the rest of the run. Composed from what the status line is
+// told of the port and the files being written (status_line_feed.h) and from
+// the window system (armed timers, titles, menus), so the program knows
+// nothing of it.
 #pragma once
 
 #include <windows.h>
@@ -62,7 +63,8 @@ std::string duration(Micros span);
 // "512 KB", "3.4 MB", "12.3 GB".
 std::string bytes(std::uint64_t count);
 
-// Gathers the facts from the current session for a window's status line.
+// Gathers the facts from the current session (its status::Feed and its
+// windows) for a window's status line.
 // It remembers the file of a run that has ended, so the line still says
 // where the images went, and looks at the drive's free space at most once
 // a second of the platform clock or when an image was added.

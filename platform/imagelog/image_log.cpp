@@ -9,7 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include "core/session.h"
 #include "core/utc.h"
@@ -21,11 +21,6 @@ namespace plat::imagelog {
 namespace {
 
 bool integrating(std::uint8_t level) { return (level & PORT_INTEGRATE_BITS) == PORT_INTEGRATE_BITS; }
-
-// The session's logs being written, for those who show their state.
-struct OpenLogs {
-    std::vector<const ImageLog *> logs;
-};
 
 }  // namespace
 
@@ -140,7 +135,6 @@ std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi
 
 ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path)
     : fd_(fd), avi_(std::move(avi)), path_(std::move(path)) {
-    session().component<OpenLogs>().logs.push_back(this);
     // A port write comes at every step of the cycle: a chance to write what
     // waits as soon as the disk has room again.
     portListener_ = session().component<ParallelPort>().subscribe([this](const PortWrite &) {
@@ -149,7 +143,7 @@ ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path
 }
 
 ImageLog::~ImageLog() {
-    if (OpenLogs *open = session().findComponent<OpenLogs>()) std::erase(open->logs, this);
+    backlogChanged_ = nullptr;  // whoever follows the backlog is letting the log go
     // At the session's end the port may have gone first, and its listeners with it.
     if (ParallelPort *port = session().findComponent<ParallelPort>()) port->unsubscribe(portListener_);
     if (waitingLines_ > 0) writeWaiting();
@@ -187,6 +181,18 @@ void ImageLog::writeWaiting() {
         behind_ = false;
         caughtUpAt_ = session().clock().now();
     }
+    if (backlogChanged_ && (waitingLines_ != toldWaiting_ || caughtUpAt_ != toldCaughtUpAt_)) {
+        toldWaiting_ = waitingLines_;
+        toldCaughtUpAt_ = caughtUpAt_;
+        backlogChanged_(*this);
+    }
+}
+
+void ImageLog::onBacklogChange(std::function<void(const ImageLog &)> call) {
+    backlogChanged_ = std::move(call);
+    toldWaiting_ = waitingLines_;
+    toldCaughtUpAt_ = caughtUpAt_;
+    if (backlogChanged_) backlogChanged_(*this);
 }
 
 // One write per line where the kernel allows it; interrupted and partial
@@ -224,14 +230,6 @@ bool ImageLog::writeWhole(std::string_view text) {
     }
     committed_ += off_t(text.size());
     return true;
-}
-
-const ImageLog *logBeside(const std::filesystem::path &avi) {
-    const OpenLogs *open = session().findComponent<OpenLogs>();
-    if (!open) return nullptr;
-    for (const ImageLog *log : open->logs)
-        if (log->avi() == avi) return log;
-    return nullptr;
 }
 
 }  // namespace plat::imagelog

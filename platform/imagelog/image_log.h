@@ -3,8 +3,9 @@
 // exposure level, how long the amplifier was off, when the readout frames
 // were captured, and through which driver in which frame format.
 //
-// The AVI file library starts one for every file it creates for writing
-// and writes a line after each frame it appends. Each line goes to the
+// The layer above the AVI library (platform/observers/) starts one for every
+// file the library creates for writing and has it write a line after each
+// frame the library appends. Each line goes to the
 // kernel in one write as soon as its image is in the file, so a crash loses
 // at most the line being written.
 #pragma once
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -70,6 +72,9 @@ public:
     // wait or when none ever had to.
     std::optional<Micros> caughtUpAt() const { return caughtUpAt_; }
     const std::filesystem::path &avi() const { return avi_; }
+    // Calls `call` now and whenever linesWaiting() or caughtUpAt() change
+    // (not from the log's end): what a display tells of the backlog.
+    void onBacklogChange(std::function<void(const ImageLog &)> call);
 
 private:
     ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path);
@@ -88,13 +93,12 @@ private:
     std::string waiting_;        // whole lines, each with its line end
     std::uint32_t waitingLines_ = 0;
     std::optional<Micros> caughtUpAt_;
+    std::function<void(const ImageLog &)> backlogChanged_;
+    std::uint32_t toldWaiting_ = 0;  // the backlog as last told
+    std::optional<Micros> toldCaughtUpAt_;
     // The line being written and its text, reused for every image.
     LogLine line_;
     std::string text_;
 };
-
-// The log being written beside `avi` in this session, if any: what the
-// status line tells of lines waiting for room.
-const ImageLog *logBeside(const std::filesystem::path &avi);
 
 }  // namespace plat::imagelog

@@ -13,6 +13,7 @@
 #include "core/notices.h"
 #include "core/session.h"
 #include "files/paths.h"
+#include "port/port_events.h"
 
 namespace plat {
 
@@ -109,6 +110,35 @@ void ParallelPort::catchUpOnSignalRest() {
     if (held != 0x00) write(kDataRegister, held);
 }
 
+namespace {
+
+// The session's port observers, a component of their own so that
+// subscribing does not bring the port up.
+struct PortObservers {
+    std::vector<PortObserver *> list;
+};
+
+}  // namespace
+
+void subscribeToPortWrites(PortObserver &observer) {
+    auto &list = session().component<PortObservers>().list;
+    if (std::find(list.begin(), list.end(), &observer) == list.end()) list.push_back(&observer);
+}
+
+void unsubscribeFromPortWrites(PortObserver &observer) {
+    if (!hasSession()) return;
+    if (PortObservers *observers = session().findComponent<PortObservers>()) std::erase(observers->list, &observer);
+}
+
+void ParallelPort::announce(const PortWrite &entry) {
+    if (!hasSession()) return;
+    Session &s = session();
+    PortObservers *observers = s.findComponent<PortObservers>();
+    // A port of a test's own, beside the session's, is not announced.
+    if (!observers || s.findComponent<ParallelPort>() != this) return;
+    for (PortObserver *o : observers->list) o->portWritten(entry);
+}
+
 void ParallelPort::record(const PortWrite &entry) {
     if (log_.size() == 2 * capacity_) {
         // Drop the oldest half; the copy stays within the reserved storage.
@@ -118,6 +148,7 @@ void ParallelPort::record(const PortWrite &entry) {
     log_.push_back(entry);
     ++total_;
     if (entry.address == kDataRegister) data_ = entry.value;
+    announce(entry);
 
     // Listeners added during this round start with the next write; removed
     // ones are only marked here and erased once no round is running.

@@ -81,8 +81,10 @@ public:
     static std::filesystem::path systemIni(const std::filesystem::path &root);
 
 private:
-    // Logs the write and tells the listeners.
+    // Logs the write and tells the observers (port/port_events.h), then the
+    // listeners.
     void record(const PortWrite &entry);
+    void announce(const PortWrite &entry);
     struct Configured;
     static Configured configuredBackend();
     explicit ParallelPort(Configured &&configured);

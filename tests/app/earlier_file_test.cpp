@@ -3,6 +3,7 @@
 // user says so, and only once the new run has written its first image; a
 // run that cannot start, or ends before its first image, leaves the earlier
 // file and its image log byte for byte.
+#include <camport.h>
 #include <vfw.h>
 
 #include <filesystem>
@@ -22,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint8_t kExpose = 0x0B;
+constexpr std::uint8_t kExpose = PORT_EXPOSE;
 
 // An AVI file of `images` small grey images, as an earlier night left it.
 void writeEarlierNight(const char *windowsName, int images) {

@@ -1,13 +1,13 @@
 #include "bench_runs.h"
 
 #include <windows.h>
+#include <camport.h>
 #include <vfw.h>
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -17,6 +17,7 @@
 #include "files/paths.h"
 #include "resource.h"
 #include "resources/resources.h"
+#include "test_session.h"
 #include "user/window_system.h"
 #if NOCTIL_WITH_QT
 #include "display/qt/qt_display.h"
@@ -27,9 +28,7 @@ namespace bench {
 namespace {
 
 constexpr int kCaptureMenuPosition = 2;
-constexpr std::uint8_t kExposeLevel = 0x0B;
-
-bool exposing(std::uint8_t value) { return (value & kExposeLevel) == kExposeLevel; }
+bool exposing(std::uint8_t value) { return (value & PORT_INTEGRATE_BITS) == PORT_INTEGRATE_BITS; }
 
 // The person at the keyboard: Record as soon as the main window is there
 // (after choosing the capture size), the close box once the run is over.
@@ -110,16 +109,16 @@ double cpuMs() {
 
 RunResult runProgram(const RunConfig &config) {
     RunResult result;
-    char root[] = "/tmp/noctil-bench-XXXXXX";
-    if (!mkdtemp(root)) return result;
     std::unique_ptr<plat::Display> inner;
 #if NOCTIL_WITH_QT
     if (config.qt) inner = plat::makeQtDisplay();
 #endif
     if (!inner) inner = plat::makeHeadlessDisplay();
     {
-        plat::Session session(
-            plat::SessionOptions{root, config.virtualClock, std::make_unique<BenchDisplay>(std::move(inner), config)});
+        noctil::test::TestSession session(
+            "noctil-bench",
+            config.virtualClock ? noctil::test::SessionClock::Virtual : noctil::test::SessionClock::Real,
+            std::make_unique<BenchDisplay>(std::move(inner), config));
         writeSettings(config);
         plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
         int exposures = 0;
@@ -150,8 +149,6 @@ RunResult runProgram(const RunConfig &config) {
         if (config.keepWrites) result.writes.assign(port.writes().begin(), port.writes().end());
         result.ok = code == 0 && exposures >= config.images;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
     return result;
 }
 

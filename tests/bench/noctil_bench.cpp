@@ -31,6 +31,7 @@
 #include "core/session.h"
 #include "display/display.h"
 #include "port/parallel_port.h"
+#include "test_session.h"
 
 namespace {
 
@@ -190,19 +191,15 @@ void deadTimeSection() {
 // buffer and the clock.
 template <typename Body>
 void withCamera(bool virtualClock, Body body) {
-    char root[] = "/tmp/noctil-bench-XXXXXX";
-    if (!mkdtemp(root)) return;
-    {
-        plat::Session session(plat::SessionOptions{root, virtualClock, nullptr});
-        plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
-        std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
-        camera->open();
-        camera->selectFormat(0);
-        std::vector<std::uint8_t> frame(plat::avicap::frameBytes(camera->format()));
-        body(port, *camera, frame, plat::session().clock());
-        port.write(0x378, 0x00);
-    }
-    std::filesystem::remove_all(root);
+    noctil::test::TestSession session(
+        "noctil-bench", virtualClock ? noctil::test::SessionClock::Virtual : noctil::test::SessionClock::Real);
+    plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
+    std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
+    camera->open();
+    camera->selectFormat(0);
+    std::vector<std::uint8_t> frame(plat::avicap::frameBytes(camera->format()));
+    body(port, *camera, frame, plat::session().clock());
+    port.write(0x378, 0x00);
 }
 
 void cameraSection() {
@@ -327,7 +324,7 @@ void muxSection() {
     const std::string raw = std::string(dir) + "/frames.raw";
     std::vector<std::vector<std::uint8_t>> images;
     {
-        plat::Session session(plat::SessionOptions{std::string(dir) + "/root", true, nullptr});
+        noctil::test::TestSession session(std::filesystem::path(dir) / "root");
         std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
         camera->open();
         camera->selectFormat(0);
@@ -342,7 +339,7 @@ void muxSection() {
     }
     std::vector<double> ours, ffmpeg;
     for (int r = 0; r < reps; ++r) {
-        plat::Session session(plat::SessionOptions{std::string(dir) + "/root", true, nullptr});
+        noctil::test::TestSession session(std::filesystem::path(dir) / "root");
         const std::string name = std::string(dir) + "/ours.avi";
         const auto start = SteadyClock::now();
         AVIFileInit();

@@ -1,6 +1,8 @@
 // A run whose files fail under it, through the real program on the
 // simulated camera: temporary files that cannot be made, an output drive
 // that fills. What the user is told, what the port does, what the file holds.
+#include <camport.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,7 +24,7 @@ using noctil::test::messageBoxLog;
 using noctil::test::messageBoxTexts;
 using noctil::test::pressEnter;
 
-constexpr std::uint8_t kIdle = 0x00, kExpose = 0x0B;
+constexpr std::uint8_t kIdle = PORT_IDLE, kExpose = PORT_EXPOSE;
 constexpr const char *kSettings =
     "[Filenames]\r\nImageFile=D:\\night.avi\r\n[Capture]\r\nExposure=2000\r\nDelay=0\r\nCount=3\r\n";
 

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <vfw.h>
 
-#include <atomic>
 #include <cstring>
 #include <cstdint>
 #include <filesystem>
@@ -16,14 +15,13 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app_state.h"
 #include "core/session.h"
 #include "file_text.h"
 #include "files/paths.h"
 #include "headless_display.h"
 #include "port/parallel_port.h"
+#include "test_session.h"
 #include "user/window_system.h"
 #include "resources/resources.h"
 
@@ -31,27 +29,14 @@ namespace noctil_test {
 
 class ProgramSession {
 public:
-    ProgramSession()
-    {
-        static std::atomic<int> counter{0};
-        root_ = std::filesystem::temp_directory_path() /
-                ("noctil-readout-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        plat::SessionOptions options;
-        options.root = root_;
-        options.virtualClock = true;
-        session_.emplace(std::move(options));
-        InitAppState();
-    }
+    ProgramSession() : session_("noctil-readout") { InitAppState(); }
     ~ProgramSession()
     {
         free(app.lastImage);
         app.lastImage = nullptr;
-        session_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
     }
 
-    const std::filesystem::path &root() const { return root_; }
+    const std::filesystem::path &root() const { return session_.root(); }
 
     std::vector<std::uint8_t> portValues() const
     {
@@ -67,8 +52,7 @@ public:
     }
 
 private:
-    std::filesystem::path root_;
-    std::optional<plat::Session> session_;
+    noctil::test::TestSession session_;
 };
 
 // A window that stands in for the capture window: it counts WM_CAP_STOP and

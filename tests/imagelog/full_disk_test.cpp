@@ -7,8 +7,10 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/resource.h>
@@ -73,6 +75,11 @@ TEST_F(FullDiskLog, LinesWaitWholeAndCatchUpInOrderWhenThereIsRoom) {
     auto &port = session().component<plat::ParallelPort>();
     auto log = plat::imagelog::ImageLog::startBeside(avi);
     ASSERT_TRUE(log);
+    // What a display is told of the backlog: now, and at each change.
+    using Told = std::pair<std::uint32_t, std::optional<plat::Micros>>;
+    std::vector<Told> told;
+    log->onBacklogChange(
+        [&](const plat::imagelog::ImageLog &l) { told.emplace_back(l.linesWaiting(), l.caughtUpAt()); });
     log->imageAppended(1);
     EXPECT_EQ(imagesIn(logFile), std::vector<int>{1});
     {
@@ -95,6 +102,7 @@ TEST_F(FullDiskLog, LinesWaitWholeAndCatchUpInOrderWhenThereIsRoom) {
     log->imageAppended(4);
     EXPECT_EQ(imagesIn(logFile), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_TRUE(log->caughtUpAt()) << "it stays said that the log caught up";
+    EXPECT_EQ(told, (std::vector<Told>{{0, std::nullopt}, {1, std::nullopt}, {2, std::nullopt}, {0, roomAt}}));
 }
 
 // The run ends while lines wait: the log's end tries once more.

@@ -1,42 +1,23 @@
 // Automatic numbering of the output file name, on the platform's drive C.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "app_state.h"
 #include "core/session.h"
-#include "display/display.h"
 #include "files/paths.h"
+#include "test_session.h"
 
 namespace {
 
 class Numbering : public ::testing::Test {
 protected:
-    Numbering()
-    {
-        static std::atomic<int> counter{0};
-        root_ = std::filesystem::temp_directory_path() /
-                ("noctil-numbering-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        plat::SessionOptions options;
-        options.root = root_;
-        options.virtualClock = true;
-        session_.emplace(std::move(options));
-    }
-    ~Numbering() override
-    {
-        session_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    Numbering() : session_("noctil-numbering") {}
 
     static void Touch(const std::string &name)
     {
@@ -56,8 +37,7 @@ protected:
     }
 
 private:
-    std::filesystem::path root_;
-    std::optional<plat::Session> session_;
+    noctil::test::TestSession session_;
 };
 
 TEST_F(Numbering, TakesTheFirstFreeNumberAtOrAboveTheOneInTheName)

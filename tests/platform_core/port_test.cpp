@@ -16,6 +16,7 @@ namespace {
 
 using noctil::test::PlatformTest;
 using noctil::test::readAll;
+using noctil::test::TestSession;
 using noctil::test::writeAll;
 
 using plat::ParallelPort;
@@ -138,7 +139,7 @@ TEST_F(PortTest, EachSessionStartsWithAFreshPort) {
     _outp(kData, 0x0B);
     EXPECT_EQ(plat::session().component<ParallelPort>().writes().size(), 1u);
     endSession();
-    plat::Session next(plat::SessionOptions{root(), true, std::make_unique<plat::HeadlessDisplay>()});
+    TestSession next(root());
     EXPECT_EQ(plat::session().component<ParallelPort>().writes().size(), 0u);
     EXPECT_EQ(plat::session().component<ParallelPort>().data(), 0);
 }

@@ -1,9 +1,5 @@
 #include "qt_fixture.h"
 
-#include "platform_fixture.h"
-
-#include <stdlib.h>
-
 #include <QPixmap>
 
 #include <cstdlib>
@@ -25,17 +21,11 @@ constexpr plat::Micros kTimeLimit = plat::Micros{10} * 60 * 1000 * 1000;
 }  // namespace
 
 QtDisplayTest::QtDisplayTest()
-    : root_(makeTempDirectory("noctil-qt")),
-      session_(std::make_unique<plat::Session>(plat::SessionOptions{root_, true, makeDisplay(pacer_, qt_)})),
-      user_(*pacer_) {
+    : session_("noctil-qt", SessionClock::Virtual, makeDisplay(pacer_, qt_)), user_(*pacer_) {
     pacer_->setTimeLimit(kTimeLimit);
 }
 
-QtDisplayTest::~QtDisplayTest() {
-    session_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-}
+QtDisplayTest::~QtDisplayTest() { session_.end(); }
 
 bool QtDisplayTest::guard(const std::function<void()> &body) {
     try {
@@ -59,7 +49,7 @@ QImage QtDisplayTest::grab(HWND window) {
 
 std::filesystem::path QtDisplayTest::saveScreenshot(HWND window, const std::string &name) {
     const char *dir = std::getenv("NOCTIL_SCREENSHOT_DIR");
-    std::filesystem::path path = (dir && *dir ? std::filesystem::path(dir) : root_) / (name + ".png");
+    std::filesystem::path path = (dir && *dir ? std::filesystem::path(dir) : root()) / (name + ".png");
     grab(window).save(QString::fromStdString(path.string()));
     return path;
 }

@@ -19,6 +19,7 @@
 #include "headless_display.h"
 #include "display/qt/qt_display_impl.h"
 #include "scripted_user.h"
+#include "test_session.h"
 
 namespace noctil::test {
 
@@ -29,7 +30,7 @@ public:
 
     plat::qt::QtDisplay &qt() { return *qt_; }
     ScriptedUser &user() { return user_; }
-    const std::filesystem::path &root() const { return root_; }
+    const std::filesystem::path &root() const { return session_.root(); }
 
     // Runs `body`, turning a hang into a failure; false when it hung.
     bool guard(const std::function<void()> &body);
@@ -42,10 +43,9 @@ public:
     std::filesystem::path saveScreenshot(HWND window, const std::string &name);
 
 private:
-    std::filesystem::path root_;
     plat::HeadlessDisplay *pacer_ = nullptr;
     plat::qt::QtDisplay *qt_ = nullptr;
-    std::unique_ptr<plat::Session> session_;
+    TestSession session_;
     ScriptedUser user_;
 };
 

@@ -2,6 +2,7 @@
 // the cycle's timers are due on every turn, and a person's Stop (a toolbar
 // click) and closing the main window still reach the program.
 #include <windows.h>
+#include <camport.h>
 
 #include <QToolButton>
 
@@ -16,7 +17,7 @@
 namespace noctil::test {
 namespace {
 
-constexpr std::uint8_t kExpose = 0x0B;
+constexpr std::uint8_t kExpose = PORT_EXPOSE;
 
 struct ZeroCase {
     const char *name;

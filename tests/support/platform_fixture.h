@@ -16,23 +16,20 @@
 #include "file_text.h"
 #include "headless_display.h"
 #include "scripted_user.h"
+#include "test_session.h"
 
 namespace noctil::test {
-
-// A new, empty directory under the system's temporary directory, named
-// "<prefix>-XXXXXX": each test's platform root.
-std::filesystem::path makeTempDirectory(const char *prefix);
 
 class PlatformTest : public ::testing::Test {
 protected:
     PlatformTest();
     ~PlatformTest() override;
 
-    const std::filesystem::path &root() const { return root_; }
-    plat::Session &session() { return *session_; }
+    const std::filesystem::path &root() const { return session_.root(); }
+    plat::Session &session() { return session_.session(); }
     // Ends the session before the test does (what it leaves behind on the
     // root is then checked); the display and the user go with it.
-    void endSession() { session_.reset(); }
+    void endSession() { session_.end(); }
     plat::HeadlessDisplay &display() { return *display_; }
     ScriptedUser &user() { return user_; }
     std::uint32_t nowMs() const { return user_.nowMs(); }
@@ -48,9 +45,8 @@ protected:
     int runMessageLoop();
 
 private:
-    std::filesystem::path root_;
     plat::HeadlessDisplay *display_ = nullptr;
-    std::unique_ptr<plat::Session> session_;
+    TestSession session_;
     ScriptedUser user_;
 };
 

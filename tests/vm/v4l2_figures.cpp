@@ -14,13 +14,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "core/session.h"
 #include "display/display.h"
+#include "test_session.h"
 
 namespace {
 
@@ -47,9 +47,7 @@ int main(int argc, char **argv) {
     }
     const std::string wanted = argv[1];
     const int cycles = argc > 2 ? std::atoi(argv[2]) : 30;
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / "noctil-figures";
-    std::filesystem::create_directories(root / "windows");
-    plat::Session session(plat::SessionOptions{root, false, nullptr});
+    noctil::test::TestSession session("noctil-figures", noctil::test::SessionClock::Real);
 
     int index = -1;
     for (int i = 0; i < 10 && index < 0; ++i) {

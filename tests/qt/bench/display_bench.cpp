@@ -30,6 +30,7 @@
 #include "display/qt/qt_display_impl.h"
 #include "resources/resources.h"
 #include "user/window_system.h"
+#include "test_session.h"
 
 namespace {
 
@@ -195,18 +196,15 @@ void BenchDisplay::report() const {
 int main(int argc, char **argv) {
     const Clock::time_point start = Clock::now();
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
-    char root[] = "/tmp/noctil-bench-XXXXXX";
-    if (!mkdtemp(root)) return 1;
     auto owned = std::make_unique<BenchDisplay>(start, seconds);
     BenchDisplay *display = owned.get();
     int code = -1;
     {
-        plat::Session session(plat::SessionOptions{root, false, std::move(owned)});
+        noctil::test::TestSession session("noctil-bench", noctil::test::SessionClock::Real, std::move(owned));
         static char commandLine[] = "";
         code = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
         std::printf("program exit code %d\n", code);
         display->report();
     }
-    std::string cleanup = std::string("rm -rf ") + root;
-    return std::system(cleanup.c_str()) == 0 ? code : 1;
+    return code;
 }
