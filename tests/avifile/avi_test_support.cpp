@@ -10,6 +10,7 @@
 
 #include "avifile/riff.h"
 #include "file_text.h"
+#include "test_session.h"
 
 namespace avitest {
 
@@ -30,11 +31,7 @@ int run(const std::string &command, const std::filesystem::path &file, std::stri
 
 }  // namespace
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "noctil-avi-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-}
+TempDir::TempDir() : dir_(noctil::test::makeTempDirectory("noctil-avi")) {}
 
 TempDir::~TempDir() {
     std::error_code ec;

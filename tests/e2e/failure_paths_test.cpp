@@ -110,7 +110,7 @@ TEST_P(TemporaryFileFailure, NoImageStandsInAndTheCycleGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Failures, TemporaryFileFailure, ::testing::ValuesIn(kTemporaryFailures),
                          [](const auto &info) { return std::string(info.param.name); });
 
-constexpr std::uint8_t kReadout = 0x08, kReadout480 = 0x09;
+constexpr std::uint8_t kReadout = PORT_READOUT, kReadout480 = PORT_READOUT_480;
 constexpr unsigned R = noctil::test::kPortAfterReadout;
 constexpr unsigned L = noctil::test::kPortReadoutLevel;
 constexpr std::uint32_t kExitAfterStopMs = 8000;

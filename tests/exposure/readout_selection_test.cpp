@@ -4,6 +4,7 @@
 // gets back. What the selection holds (its state, its best score, the kept
 // image) shows in what it does with the frames that follow.
 #include <gtest/gtest.h>
+#include <camport.h>
 
 #include <cstring>
 
@@ -17,8 +18,8 @@ namespace {
 using noctil_test::ProgramSession;
 using noctil_test::StopRecorder;
 
-constexpr BYTE kPortReadout = 0x08;
-constexpr BYTE kPortReadout480 = 0x09;
+constexpr BYTE kPortReadout = PORT_READOUT;
+constexpr BYTE kPortReadout480 = PORT_READOUT_480;
 
 // A row's first byte tags the frame and the row's parity, so a row of the
 // kept image tells where it came from.

@@ -1,5 +1,7 @@
 #include "port_trace.h"
 
+#include <camport.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -11,7 +13,8 @@ namespace {
 
 // A timer never fires early; the clocks of guest and host may differ by this.
 constexpr double kEarlyMs = 2;
-constexpr std::uint8_t kIdle = 0x00, kExpose = 0x0B, kExposeAmpOff = 0x0F, kReadout = 0x08, kReadout480 = 0x09;
+constexpr std::uint8_t kIdle = PORT_IDLE, kExpose = PORT_EXPOSE, kExposeAmpOff = PORT_EXPOSE_AMPOFF,
+                       kReadout = PORT_READOUT, kReadout480 = PORT_READOUT_480;
 
 bool parseHex(std::string_view text, unsigned &out) {
     if (text.substr(0, 2) != "0x") return false;
