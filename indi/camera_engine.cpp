@@ -40,6 +40,14 @@ std::vector<std::string> CameraEngine::formats() const {
     return names;
 }
 
+ReadoutMode CameraEngine::readout() const {
+    return camera::isFieldModeHeight(rows(driver_.format())) ? ReadoutMode::Fields : ReadoutMode::WholeFrame;
+}
+
+FrameSize CameraEngine::frameSize() const {
+    return {int(driver_.format().biWidth), int(rows(driver_.format()))};
+}
+
 plat::Micros CameraEngine::write(int level) {
     port_.write(CAMERA_PORT_ADDRESS, std::uint8_t(level));
     return clock_.now();

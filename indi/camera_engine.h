@@ -28,6 +28,10 @@ public:
     CameraEngine(plat::Clock &clock, plat::ParallelPort &port, plat::avicap::Driver &driver, std::string portBackend);
 
     std::vector<std::string> formats() const override;
+    std::size_t formatIndex() const override { return driver_.formatIndex(); }
+    bool selectFormat(std::size_t index) override { return driver_.selectFormat(index); }
+    ReadoutMode readout() const override;
+    FrameSize frameSize() const override;
     ExposureOutcome expose(const ExposureRequest &request, AbortSignal &abort,
                            const std::function<void(Phase)> &phase) override;
 

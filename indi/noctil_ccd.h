@@ -48,6 +48,9 @@ private:
     void exposureEnded(ExposureOutcome outcome);
     void showLevel(const char *level);
     void defineFormats();
+    // The format in use is told: its size, its readout.
+    void formatChosen();
+    bool chooseFormat(ISState *states, char *names[], int n);
     CameraSettings settingsFromProperties() const;
 
     std::unique_ptr<ConnectedCamera> camera_;
@@ -62,7 +65,7 @@ private:
     INDI::PropertySwitch portBackendSP_{kPortBackends.size()};
     INDI::PropertyText portDeviceTP_{2};
     INDI::PropertySwitch amplifierSP_{2};
-    INDI::PropertySwitch readoutSP_{3};
+    INDI::PropertySwitch readoutSP_{2};
     INDI::PropertyText captureTP_{3};
     INDI::PropertySwitch formatSP_{0};
     INDI::PropertyText levelTP_{1};

@@ -82,7 +82,11 @@ class EngineExposure : public EngineTest, public ::testing::WithParamInterface<E
 
 TEST_P(EngineExposure, LevelsTimesAndTheImage) {
     const ExposureCase &c = GetParam();
-    ASSERT_TRUE(camera_->selectFormat(c.format));
+    ASSERT_TRUE(engine_->selectFormat(c.format));
+    EXPECT_EQ(engine_->formatIndex(), std::size_t(c.format));
+    EXPECT_EQ(engine_->frameSize().width, c.width);
+    EXPECT_EQ(engine_->frameSize().height, c.height);
+    EXPECT_EQ(engine_->readout(), c.readoutFrames == 5 ? ReadoutMode::Fields : ReadoutMode::WholeFrame);
     const std::size_t from = test::cameraPortWrites().size();
     const plat::Micros start = clock().now();
     const ExposureOutcome o = expose({c.length, c.amplifierOff});
