@@ -36,7 +36,8 @@ CameraEngine::CameraEngine(plat::Clock &clock, plat::ParallelPort &port, plat::a
 
 std::vector<std::string> CameraEngine::formats() const {
     std::vector<std::string> names;
-    for (const BITMAPINFOHEADER &format : driver_.formats()) names.push_back(plat::imagelog::describeFrameFormat(format));
+    for (const BITMAPINFOHEADER &format : driver_.formats())
+        names.push_back(plat::imagelog::describeFrameFormat(format));
     return names;
 }
 
@@ -44,9 +45,7 @@ ReadoutMode CameraEngine::readout() const {
     return camera::isFieldModeHeight(rows(driver_.format())) ? ReadoutMode::Fields : ReadoutMode::WholeFrame;
 }
 
-FrameSize CameraEngine::frameSize() const {
-    return {int(driver_.format().biWidth), int(rows(driver_.format()))};
-}
+FrameSize CameraEngine::frameSize() const { return {int(driver_.format().biWidth), int(rows(driver_.format()))}; }
 
 plat::Micros CameraEngine::write(int level) {
     port_.write(CAMERA_PORT_ADDRESS, std::uint8_t(level));

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "core/signals.h"
 #include "fits_keys.h"
 
 namespace noctil::indi {
@@ -43,6 +46,10 @@ CameraSettings savedPortSettings(const char *device) {
 
 NoctilCcd::NoctilCcd() {
     setVersion(1, 0);
+    // indiserver ends its drivers with SIGTERM, a person with Ctrl+C: the
+    // event loop is woken to end with the lines at rest (a second such
+    // signal, or a crash, rests them from the handler).
+    IEAddCallback(plat::terminationWakeFd(), &NoctilCcd::signalled, this);
     // Before anything else: a driver killed during an exposure left the
     // camera integrating.
     restPortAtStart(savedPortSettings(getDefaultName()));
@@ -281,6 +288,19 @@ void NoctilCcd::TimerHit() {
     if (!isConnected()) return;
     if (InExposure) PrimaryCCD.setExposureLeft(std::max(0.0, ExposureTime - secondsSince(exposureStarted_)));
     SetTimer(getCurrentPollingPeriod());
+}
+
+void NoctilCcd::signalled(int, void *self) {
+    plat::drainTerminationWake();
+    const int signal = plat::terminationSignal();
+    if (signal == 0) return;
+    auto *ccd = static_cast<NoctilCcd *>(self);
+    if (ccd->runner_) ccd->runner_->stop();
+    ccd->camera_.reset();
+    // Said to the clients, which have lost the camera.
+    DEBUGFDEVICE(ccd->getDeviceName(), INDI::Logger::DBG_SESSION, "Ended by signal %d, the camera's lines at rest.",
+                 signal);
+    std::exit(0);
 }
 
 void NoctilCcd::runnerReadable(int, void *self) { static_cast<NoctilCcd *>(self)->takeRunnerEvents(); }

@@ -13,6 +13,7 @@
 
 #include "camera_factory.h"
 #include "camera_settings.h"
+#include "core/signals.h"
 #include "exposure_runner.h"
 
 namespace noctil::indi {
@@ -44,6 +45,8 @@ protected:
 private:
     // The runner's events, on the event loop's thread.
     static void runnerReadable(int fd, void *self);
+    // A signal asked the driver to end.
+    static void signalled(int fd, void *self);
     void takeRunnerEvents();
     void exposureEnded(ExposureOutcome outcome);
     void showLevel(const char *level);
@@ -53,6 +56,7 @@ private:
     bool chooseFormat(ISState *states, char *names[], int n);
     CameraSettings settingsFromProperties() const;
 
+    plat::SignalHandlers signals_;
     std::unique_ptr<ConnectedCamera> camera_;
     std::unique_ptr<ExposureRunner> runner_;
     int runnerCallback_ = -1;
