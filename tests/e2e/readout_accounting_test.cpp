@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "avicap/v4l2/v4l2_io.h"
+#include "avicap/video_devices.h"
 #include "avifile/avi_reader.h"
 #include "dialog_user.h"
 #include "display/status_line.h"

@@ -492,9 +492,8 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void *argument) {
     return s.handle(request, argument);
 }
 
-int FakeV4l2::poll(int fd, std::optional<plat::Micros> deadline) {
+int FakeV4l2::poll(int fd, std::optional<plat::Micros> deadline, plat::Clock &clock) {
     State &s = stateOf(fd);
-    plat::Clock &clock = plat::session().clock();
     if (s.plan.interruptPollOnce) {
         s.plan.interruptPollOnce = false;
         return EINTR;

@@ -103,7 +103,7 @@ public:
     int open(const std::string &path, int &fd) override;
     void close(int fd) override;
     int ioctl(int fd, unsigned long request, void *argument) override;
-    int poll(int fd, std::optional<plat::Micros> deadline) override;
+    int poll(int fd, std::optional<plat::Micros> deadline, plat::Clock &clock) override;
     int mmap(int fd, std::size_t length, std::int64_t offset, void *&address) override;
     void munmap(void *address, std::size_t length) override;
 
