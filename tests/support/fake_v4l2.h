@@ -92,6 +92,8 @@ struct FakeV4l2Device {
 
 // Fills row `y` of a picture with its number, two bytes little-endian,
 // repeated: a frame whose rows arrive in the right order reads back 0, 1, 2 ...
+// Rows below the lines of the standard the device is on (a 576-line frame
+// asked of a device at NTSC) are one flat colour instead.
 std::uint16_t fakeRowMark(const std::uint8_t *row);
 
 class FakeV4l2 final : public plat::avicap::v4l2::Io {

@@ -168,11 +168,18 @@ bool Device::dequeue(v4l2_buffer &buffer, int &code) {
 bool Device::requeue(v4l2_buffer &buffer) { return xioctl(VIDIOC_QBUF, &buffer); }
 
 void Device::drain() {
+    frames_.restart();
     v4l2_buffer b;
     int code = 0;
     while (dequeue(b, code))
-        if (!requeue(b)) return;
-    frames_.restart();
+        if (!requeue(b)) {
+            broken_ = true;
+            return;
+        }
+    if (code != EAGAIN) {
+        fail("VIDIOC_DQBUF", code);
+        broken_ = true;
+    }
 }
 
 // A frame the device flags as damaged is given back unread, and breaks a

@@ -41,7 +41,8 @@ public:
     // Queues every buffer and starts streaming.
     bool start();
     // Gives back every frame the device has finished already, so that the
-    // next frame read is one that ends after this call.
+    // next frame read is one that ends after this call; a device gone or
+    // broken is noticed here too.
     void drain();
     // Waits until a whole frame is there or `clock` reaches `deadline`, and
     // copies it into `out` in the layout bitmapHeader() describes, fields

@@ -50,7 +50,9 @@ public:
     bool open() override;
     void close() override;
 
-    DriverCaps caps() const override { return {.overlay = false, .sourceDialog = true, .formatDialog = true}; }
+    DriverCaps caps() const override {
+        return {.overlay = false, .sourceDialog = true, .formatDialog = true, .watched = true};
+    }
     std::span<const BITMAPINFOHEADER> formats() const override { return headers_; }
     std::size_t formatIndex() const override { return formatIndex_; }
     bool selectFormat(std::size_t index) override;
@@ -62,14 +64,27 @@ public:
     std::string failure() const override { return failure_; }
     int failureCode() const override { return failureCode_; }
     Recovery recover(bool eager) override;
+    void idle() override;
     std::string takeNotice() override;
 
     bool videoSourceDialog(HWND owner) override;
     bool videoFormatDialog(HWND owner) override;
 
 private:
+    // What the device is set to while it streams.
+    struct Setup {
+        std::optional<std::uint32_t> input;
+        std::optional<v4l2_std_id> standard;
+        FrameFormat format;
+    };
+
     // Stops, frees the buffers, and maps and starts them again in `format`.
     bool restart(const FrameFormat &format);
+    // The device listed under its description, or in another socket the
+    // only one of its card.
+    std::optional<DeviceListing> findAgain() const;
+    // A device that is back, set up as it streamed before it was lost.
+    bool setUpAsBefore();
     void loadFormats();
     // Puts back the saved input, standard and controls; true when a
     // standard was saved for the device.
@@ -94,9 +109,10 @@ private:
     std::size_t formatIndex_ = 0;
     std::string failure_;
     int failureCode_ = 0;
-    // A device that failed is closed; the format it streamed in is the one
-    // it is set up in again when it is back.
-    std::optional<FrameFormat> lostFormat_;
+    Setup inUse_;
+    // A device that failed is closed; the input, standard and format it
+    // streamed in are the ones it is set up in again when it is back.
+    std::optional<Setup> lost_;
     std::string lostError_;
     Micros lookedAt_ = 0;
     std::string notice_;          // for the user, once
@@ -201,6 +217,9 @@ void V4l2Driver::selectReceivedStandard() {
         return;
     }
     std::fprintf(stderr, "v4l2: %s: receives %s; selected\n", node, chosen.name.c_str());
+    // Saved with the device's choices: put back at every connection, and
+    // when the device comes back.
+    saveDeviceSettings(listing_.description, {{kStandardKey, chosen.name}});
 }
 
 bool V4l2Driver::startChosenFormat() {
@@ -248,6 +267,7 @@ bool V4l2Driver::restart(const FrameFormat &format) {
             failure_ = listing_.description + " is in use by another program (" + device_->error() + ")";
         return false;
     }
+    inUse_ = {currentInput(*device_), currentStandard(*device_), device_->format()};
     // The device may have taken a size of its own: that one is the format.
     const auto at = std::find(frameFormats_.begin(), frameFormats_.end(), device_->format());
     if (at == frameFormats_.end()) {
@@ -277,40 +297,89 @@ void V4l2Driver::deviceFailed() {
     if (failure_.empty()) failure_ = listing_.description + ": " + device_->error();
     if (failureCode_ == 0) failureCode_ = device_->errorCode();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), failure_.c_str());
-    if (!frameFormats_.empty() && !lostFormat_) lostFormat_ = frameFormats_[formatIndex_];
+    if (!frameFormats_.empty() && !lost_) lost_ = inUse_;
     lostError_ = device_->error();
     device_.reset();
 }
 
 // The device is found again by its description, whichever node it has now,
-// and set up as saved, in the format it streamed in before.
+// and set up as saved, in the input, standard and format it streamed in.
 Driver::Recovery V4l2Driver::recover(bool eager) {
     if (device_) return Recovery::Working;
-    if (!lostFormat_) return Recovery::NotBack;  // it never connected
+    if (!lost_) return Recovery::NotBack;  // it never connected
     const Micros now = clock_.now();
     if (!eager && now - lookedAt_ < 1000000) return Recovery::NotBack;
     lookedAt_ = now;
-    std::optional<std::string> node;
-    for (const DeviceListing &found : listDevices(*io_))
-        if (found.description == listing_.description) node = found.node;
-    if (!node) return Recovery::NotBack;
-    auto device = std::make_unique<Device>(io_, *node);
+    const std::optional<DeviceListing> found = findAgain();
+    if (!found) return Recovery::NotBack;
+    auto device = std::make_unique<Device>(io_, found->node);
     if (!device->open()) return Recovery::NotBack;
     device_ = std::move(device);
-    listing_.node = *node;
+    listing_.node = found->node;
     restoreSettings();
-    loadFormats();
-    if (frameFormats_.empty() || !restart(*lostFormat_)) {
+    if (!setUpAsBefore()) {
         std::fprintf(stderr, "v4l2: %s: back, but cannot be set up again: %s\n", listing_.node.c_str(),
                      device_->error().c_str());
+        lostError_ = device_->error();
         device_.reset();
         return Recovery::NotBack;
     }
     std::fprintf(stderr, "v4l2: %s: %s is back\n", listing_.node.c_str(), listing_.description.c_str());
-    lostFormat_.reset();
+    lost_.reset();
     failure_.clear();
     failureCode_ = 0;
     return Recovery::Back;
+}
+
+std::optional<DeviceListing> V4l2Driver::findAgain() const {
+    const std::vector<DeviceListing> listed = listDevices(*io_);
+    for (const DeviceListing &found : listed)
+        if (found.description == listing_.description) return found;
+    // A USB grabber plugged into another socket has another bus: the same
+    // card is the same device as long as no other one could be meant.
+    const auto sameCard = [&](const DeviceListing &found) { return found.card == listing_.card; };
+    if (std::count_if(listed.begin(), listed.end(), sameCard) != 1) return std::nullopt;
+    const DeviceListing &found = *std::find_if(listed.begin(), listed.end(), sameCard);
+    std::fprintf(stderr, "v4l2: %s: %s found again as %s\n", found.node.c_str(), listing_.description.c_str(),
+                 found.description.c_str());
+    return found;
+}
+
+// The input and standard the run recorded with are put back whatever was
+// saved (a standard found at the first connection included: a USB grabber
+// comes back at its own, NTSC, whatever the camera sends). A device that
+// does not take them again would fill the frames of the format it streamed
+// in with a picture of other lines; it is set up in the nearest format of
+// the standard it is on instead, so that the program sees another format
+// and ends its run, or, where the format would not tell, it stays away.
+bool V4l2Driver::setUpAsBefore() {
+    const Setup &was = *lost_;
+    const char *node = listing_.node.c_str();
+    if (was.input && currentInput(*device_) != was.input && !selectInput(*device_, *was.input))
+        std::fprintf(stderr, "v4l2: %s: the input it streamed on: %s\n", node, device_->error().c_str());
+    if (was.standard && currentStandard(*device_) != was.standard && !selectStandard(*device_, *was.standard))
+        std::fprintf(stderr, "v4l2: %s: the standard it streamed in: %s\n", node, device_->error().c_str());
+    loadFormats();
+    if (frameFormats_.empty()) return false;
+    const std::optional<std::uint32_t> input = currentInput(*device_);
+    const std::optional<v4l2_std_id> standard = currentStandard(*device_);
+    if (input == was.input && standard == was.standard) return restart(was.format);
+    if (input != was.input) return false;
+    const FrameFormat own =
+        frameFormats_[formatPreference(frameFormats_, currentFormat(*device_), standard ? linesOf(*standard) : 0)
+                          .front()];
+    std::fprintf(stderr, "v4l2: %s: back on another standard than it streamed in; set up in %s\n", node,
+                 formatKey(own).c_str());
+    return own != was.format && restart(own);
+}
+
+// Nobody reads the frames: finished buffers are given back, and a device
+// that went away is let go at once, so that it can come back. A stream that
+// broke is left for the next stream to meet and tell, as before.
+void V4l2Driver::idle() {
+    if (!device_ || !device_->streaming()) return;
+    device_->drain();
+    if (device_->broken() && device_->errorCode() == ENODEV) deviceFailed();
 }
 
 bool V4l2Driver::startStream(Micros) {
@@ -466,7 +535,7 @@ std::vector<DeviceListing> listDevices(Io &io) {
         std::string description = device.card() + " (" + (device.bus().empty() ? node : device.bus()) + ")";
         for (const DeviceListing &other : found)
             if (other.description == description) description = device.card() + " (" + node + ")";
-        found.push_back({node, std::move(description)});
+        found.push_back({node, std::move(description), device.card()});
     }
     return found;
 }

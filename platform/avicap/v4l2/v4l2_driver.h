@@ -16,6 +16,7 @@ namespace plat::avicap::v4l2 {
 struct DeviceListing {
     std::string node;         // /dev/video0
     std::string description;  // "card (bus)", which tells like devices apart
+    std::string card;         // the kind of device
 };
 
 // Every node of `io` that is a video-capture device that streams.
