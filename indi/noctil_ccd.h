@@ -13,6 +13,7 @@
 
 #include "camera_factory.h"
 #include "camera_settings.h"
+#include "core/signals.h"
 #include "exposure_runner.h"
 
 namespace noctil::indi {
@@ -44,12 +45,18 @@ protected:
 private:
     // The runner's events, on the event loop's thread.
     static void runnerReadable(int fd, void *self);
+    // A signal asked the driver to end.
+    static void signalled(int fd, void *self);
     void takeRunnerEvents();
     void exposureEnded(ExposureOutcome outcome);
     void showLevel(const char *level);
     void defineFormats();
+    // The format in use is told: its size, its readout.
+    void formatChosen();
+    bool chooseFormat(ISState *states, char *names[], int n);
     CameraSettings settingsFromProperties() const;
 
+    plat::SignalHandlers signals_;
     std::unique_ptr<ConnectedCamera> camera_;
     std::unique_ptr<ExposureRunner> runner_;
     int runnerCallback_ = -1;
@@ -62,7 +69,7 @@ private:
     INDI::PropertySwitch portBackendSP_{kPortBackends.size()};
     INDI::PropertyText portDeviceTP_{2};
     INDI::PropertySwitch amplifierSP_{2};
-    INDI::PropertySwitch readoutSP_{3};
+    INDI::PropertySwitch readoutSP_{2};
     INDI::PropertyText captureTP_{3};
     INDI::PropertySwitch formatSP_{0};
     INDI::PropertyText levelTP_{1};

@@ -177,9 +177,20 @@ INSTANTIATE_TEST_SUITE_P(Phases, DriverAbort, ::testing::Values(
     [](const auto &info) { return std::string(info.param.name); });
 // clang-format on
 
-// A driver killed during an exposure is started again by indiserver, rests
-// the port before anything else, and takes exposures again.
-TEST_F(DriverE2e, AKilledDriverRestsThePortAtItsNextStart) {
+// A driver ended during an exposure leaves the camera's lines at rest:
+// killed, by its next start, which indiserver makes and which rests them
+// before it defines its properties; asked to end, by itself. Either way
+// indiserver starts it again and it takes exposures.
+struct EndCase {
+    const char *name;
+    int signal;
+    const char *said;  // what the driver says as it ends; null: it cannot
+};
+
+class DriverEnd : public DriverE2e, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(DriverEnd, TheLinesRestAndTheDriverComesBack) {
+    const EndCase &c = GetParam();
     client_->setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 5.0);
     ASSERT_TRUE(client_->waitUntil([&] { return client_->lines() == "integrating"; }, kLimit));
     const pid_t driver = server_->driverPid();
@@ -189,19 +200,27 @@ TEST_F(DriverE2e, AKilledDriverRestsThePortAtItsNextStart) {
         client_->waitUntil([&] { return (n = client_->definitions("CONNECTION"), true); }, 0ms);
         return n;
     }();
-    ASSERT_EQ(kill(driver, SIGKILL), 0);
+    ASSERT_EQ(kill(driver, c.signal), 0);
 
     // The new driver defines its properties again, after its rest.
     ASSERT_TRUE(client_->waitUntil([&] { return client_->definitions("CONNECTION") > definedBefore; }, kLimit))
         << server_->log();
-    // The killed driver's last level was its exposure's; the new one rested
-    // the lines.
+    // The ended driver's last level was its exposure's; only rest followed.
     const std::vector<TraceWrite> trace = readTrace(server_->tracePath());
     std::size_t lastExposure = trace.size();
     for (std::size_t i = 0; i < trace.size(); ++i)
         if (trace[i].level == 0x0B) lastExposure = i;
-    ASSERT_LT(lastExposure + 1, trace.size()) << "no write after the killed driver's exposure";
+    ASSERT_LT(lastExposure + 1, trace.size()) << "no write after the ended driver's exposure";
     for (std::size_t i = lastExposure + 1; i < trace.size(); ++i) EXPECT_EQ(trace[i].level, 0x00u);
+    if (c.said) {
+        EXPECT_TRUE(client_->waitUntil(
+            [&] {
+                for (const std::string &m : client_->messages())
+                    if (m.find(c.said) != std::string::npos) return true;
+                return false;
+            },
+            0ms));
+    }
     EXPECT_NE(server_->driverPid(), driver);
 
     const int linesBefore = [&] {
@@ -213,6 +232,14 @@ TEST_F(DriverE2e, AKilledDriverRestsThePortAtItsNextStart) {
     ASSERT_TRUE(client_->waitUntil([&] { return client_->definitions("NOCTIL_LINES") > linesBefore; }, kLimit));
     EXPECT_TRUE(expose(*client_, kExposureSeconds));
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Signals, DriverEnd, ::testing::Values(
+    EndCase{"Killed",          SIGKILL, nullptr},
+    EndCase{"AskedToEnd",      SIGTERM, "Ended by signal 15, the camera's lines at rest."},
+    EndCase{"InterruptedByCtrlC", SIGINT, "Ended by signal 2, the camera's lines at rest."}),
+    [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace noctil::test

@@ -93,6 +93,12 @@ void IndiClient::newProperty(INDI::Property property) {
 
 void IndiClient::updateProperty(INDI::Property property) { record(property); }
 
+void IndiClient::newMessage(INDI::BaseDevice device, int id) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back(device.messageQueue(id));
+    changed_.notify_all();
+}
+
 void IndiClient::record(INDI::Property property) {
     std::lock_guard lock(mutex_);
     const std::string name = property.getName();

@@ -46,6 +46,8 @@ public:
     bool defined(const std::string &property) const { return defined_.count(property) > 0; }
     int definitions(const std::string &property) const;
     IPState exposureState() const { return exposureState_; }
+    // The device's messages, as its log told them.
+    const std::vector<std::string> &messages() const { return messages_; }
     std::string name() const { return name_; }
 
     // Property changes, sent as a person's client sends them.
@@ -56,6 +58,7 @@ protected:
     void newDevice(INDI::BaseDevice device) override;
     void newProperty(INDI::Property property) override;
     void updateProperty(INDI::Property property) override;
+    void newMessage(INDI::BaseDevice device, int id) override;
 
 private:
     void record(INDI::Property property);
@@ -69,6 +72,7 @@ private:
     std::set<std::string> defined_;
     std::map<std::string, int> definitions_;
     IPState exposureState_ = IPS_IDLE;
+    std::vector<std::string> messages_;
 };
 
 // The FITS keys and axes of an image file held in memory.
