@@ -47,6 +47,13 @@ ReadoutMode CameraEngine::readout() const {
 
 FrameSize CameraEngine::frameSize() const { return {int(driver_.format().biWidth), int(rows(driver_.format()))}; }
 
+Image CameraEngine::liveImage() {
+    const BITMAPINFOHEADER &format = driver_.format();
+    const std::size_t used = driver_.grabFrame(std::span(frame_).first(plat::avicap::frameBytes(format)));
+    if (used == 0) return {};
+    return imageOf(format, std::span(frame_).first(used));
+}
+
 plat::Micros CameraEngine::write(int level) {
     port_.write(CAMERA_PORT_ADDRESS, std::uint8_t(level));
     return clock_.now();

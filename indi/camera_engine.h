@@ -32,6 +32,7 @@ public:
     bool selectFormat(std::size_t index) override { return driver_.selectFormat(index); }
     ReadoutMode readout() const override;
     FrameSize frameSize() const override;
+    Image liveImage() override;
     ExposureOutcome expose(const ExposureRequest &request, AbortSignal &abort,
                            const std::function<void(Phase)> &phase) override;
 

@@ -32,6 +32,9 @@ public:
     virtual bool selectFormat(std::size_t index) = 0;
     virtual ReadoutMode readout() const = 0;
     virtual FrameSize frameSize() const = 0;
+    // The capture device's frame now, for live video; none (width 0) when
+    // it has none.
+    virtual Image liveImage() = 0;
 };
 
 // Every level the driver writes to the port also goes, with its time, to the

@@ -20,6 +20,9 @@ namespace {
 constexpr const char *kPortTab = "Port";
 constexpr const char *kCaptureTab = "Capture";
 
+// Live frames come at most at the video's own rate.
+constexpr double kVideoFrameSeconds = 1.0 / 30;
+
 // A modified CCTV camera's pixel, nominal: the capture device does not say.
 constexpr float kNominalPixelMicrons = 6.5f;
 
@@ -65,7 +68,7 @@ bool NoctilCcd::initProperties() {
     INDI::CCD::initProperties();
     // No subframes, no shutter (a dark is taken as a light: INDI asks the
     // person to cover the telescope), binning 1x1 only.
-    SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN);
+    SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN | CCD_HAS_STREAMING);
     PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0.001, 36000, 0.001, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", 1, 1, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", 1, 1, 1, false);
@@ -252,6 +255,7 @@ bool NoctilCcd::Connect() {
 }
 
 bool NoctilCcd::Disconnect() {
+    live_.reset();
     if (runner_) runner_->stop();
     if (runnerCallback_ >= 0) IERmCallback(runnerCallback_);
     runnerCallback_ = -1;
@@ -264,6 +268,10 @@ bool NoctilCcd::Disconnect() {
 
 bool NoctilCcd::StartExposure(float duration) {
     if (!runner_) return false;
+    if (live_) {
+        LOG_ERROR("The camera takes exposures when the video is off.");
+        return false;
+    }
     ExposureRequest request;
     request.length = std::llround(double(duration) * 1e6);
     request.amplifierOff = amplifierSP_.findOnSwitchIndex() == kAmplifierOff;
@@ -276,6 +284,39 @@ bool NoctilCcd::StartExposure(float duration) {
     ExposureTime = duration;
     InExposure = true;
     return true;
+}
+
+bool NoctilCcd::StartStreaming() {
+    if (!camera_ || InExposure) {
+        LOG_ERROR("The video starts between exposures.");
+        return false;
+    }
+    // At most the video's own rate; slower when the client asks for longer frames.
+    const double seconds = std::max(Streamer->getTargetExposure(), kVideoFrameSeconds);
+    livePlanes_ = 0;
+    live_ = std::make_unique<LiveVideo>(liveClock_, plat::Micros(seconds * 1e6), [this] { sendLiveFrame(); });
+    return true;
+}
+
+bool NoctilCcd::StopStreaming() {
+    live_.reset();
+    return true;
+}
+
+void NoctilCcd::sendLiveFrame() {
+    const Image image = camera_->liveImage();
+    if (image.width == 0) return;
+    if (image.planes != livePlanes_) {
+        livePlanes_ = image.planes;
+        Streamer->setPixelFormat(image.planes == 3 ? INDI_RGB : INDI_MONO, 8);
+        Streamer->setSize(std::uint16_t(image.width), std::uint16_t(image.height));
+    }
+    if (image.planes == 3) {
+        const std::vector<std::uint8_t> rgb = interleaved(image);
+        Streamer->newFrame(rgb.data(), std::uint32_t(rgb.size()));
+    } else {
+        Streamer->newFrame(image.samples.data(), std::uint32_t(image.samples.size()));
+    }
 }
 
 bool NoctilCcd::AbortExposure() {
@@ -373,8 +414,8 @@ void NoctilCcd::addFITSKeywords(INDI::CCDChip *chip) {
     // Called with ccdBufferLock held (INDI's image thread).
     if (!sending_) return;
     int status = 0;
-    const auto keys = exposureKeys(*sending_, chip->getFrameType() == INDI::CCDChip::DARK_FRAME);
-    if (!convert::writeKeywords(*chip->fitsFilePointer(), keys, status))
+    const bool dark = chip->getFrameType() == INDI::CCDChip::DARK_FRAME;
+    if (!writeExposureKeys(*chip->fitsFilePointer(), *sending_, dark, status))
         LOGF_ERROR("The exposure's FITS keys could not be written (cfitsio status %d).", status);
 }
 

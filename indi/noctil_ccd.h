@@ -15,6 +15,7 @@
 #include "camera_settings.h"
 #include "core/signals.h"
 #include "exposure_runner.h"
+#include "live_video.h"
 
 namespace noctil::indi {
 
@@ -35,6 +36,8 @@ protected:
     bool Disconnect() override;
     bool StartExposure(float duration) override;
     bool AbortExposure() override;
+    bool StartStreaming() override;
+    bool StopStreaming() override;
     void TimerHit() override;
     bool UpdateCCDFrame(int x, int y, int w, int h) override;
     bool UpdateCCDBin(int hor, int ver) override;
@@ -50,6 +53,8 @@ private:
     void takeRunnerEvents();
     void exposureEnded(ExposureOutcome outcome);
     void showLevel(const char *level);
+    // One frame of live video to the stream (the live thread).
+    void sendLiveFrame();
     void defineFormats();
     // The format in use is told: its size, its readout.
     void formatChosen();
@@ -59,6 +64,9 @@ private:
     plat::SignalHandlers signals_;
     std::unique_ptr<ConnectedCamera> camera_;
     std::unique_ptr<ExposureRunner> runner_;
+    plat::RealClock liveClock_;
+    std::unique_ptr<LiveVideo> live_;
+    int livePlanes_ = 0;
     int runnerCallback_ = -1;
     // The outcome whose image ExposureComplete is sending: its keys go into
     // the header.

@@ -29,6 +29,7 @@ public:
     bool selectFormat(std::size_t index) override { return index == 0; }
     ReadoutMode readout() const override { return ReadoutMode::WholeFrame; }
     FrameSize frameSize() const override { return {640, 480}; }
+    Image liveImage() override { return {640, 480, 1, std::vector<std::uint8_t>(640 * 480, 16)}; }
 
     ExposureOutcome expose(const ExposureRequest &request, AbortSignal &abort,
                            const std::function<void(Phase)> &phase) override {

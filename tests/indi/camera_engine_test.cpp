@@ -141,6 +141,18 @@ TEST_P(EngineAbort, RestsTheLinesWithoutAnImage) {
 INSTANTIATE_TEST_SUITE_P(Phases, EngineAbort, ::testing::ValuesIn(kAborts),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// Live video is the camera's frame now, in the format in use.
+TEST_F(EngineTest, LiveVideoIsTheFrameNow) {
+    ASSERT_TRUE(engine_->selectFormat(Rgb320));
+    const std::size_t writes = test::cameraPortWrites().size();
+    const Image image = engine_->liveImage();
+    EXPECT_EQ(image.width, 320);
+    EXPECT_EQ(image.height, 240);
+    EXPECT_EQ(image.planes, 1);
+    EXPECT_EQ(image.samples.size(), 320u * 240u);
+    EXPECT_EQ(test::cameraPortWrites().size(), writes) << "live video leaves the lines alone";
+}
+
 // Frames of 2 x 2 pixels in the capture formats, and the image INDI gets.
 struct ImageCase {
     const char *name;
