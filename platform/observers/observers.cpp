@@ -88,7 +88,9 @@ public:
     void frameAppended(avi::FileId file, std::uint32_t frames) override { feed_.frameAppended(file, frames); }
     void fileClosed(avi::FileId file) override { feed_.fileClosed(file); }
     void portWritten(const PortWrite &write) override {
-        if (write.address == ParallelPort::kDataRegister) feed_.portWritten(write.value, write.time);
+        if (write.address != ParallelPort::kDataRegister) return;
+        const ParallelPort *port = write.carried ? nullptr : session().findComponent<ParallelPort>();
+        feed_.portWritten(write.value, write.time, port ? std::string_view(port->lossReason()) : std::string_view());
     }
 
 private:
