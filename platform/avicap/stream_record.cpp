@@ -32,7 +32,7 @@ void StreamRecords::countWithoutImage(std::uint64_t run, const char *reason) {
     if (tally_.run != run) tally_ = ReadoutTally{run, 0, {}};
     ++tally_.withoutImage;
     std::snprintf(tally_.reason, sizeof tally_.reason, "%s", reason);
-    if (tallyChanged_) tallyChanged_(tally_);
+    tallyChanged_.notify(tally_);
 }
 
 void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
