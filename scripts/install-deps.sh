@@ -7,6 +7,10 @@ pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-
       libcfitsio-dev python3-astropy linux-libc-dev libjpeg62-turbo-dev)
 # The Qt display asks the X server whether a window manager runs.
 pkgs+=(libxcb1-dev)
+# The INDI driver (indi/) builds on libindi (libindi-dev); its end-to-end
+# test runs indiserver (indi-bin) in a network namespace of its own
+# (unshare from util-linux, ip from iproute2).
+pkgs+=(libindi-dev indi-bin util-linux iproute2)
 # The Windows builds (64-bit and 32-bit noctil.exe) and the 64-bit one run
 # under Wine; the 32-bit one is built only, so no wine32 (i386) is needed.
 pkgs+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)

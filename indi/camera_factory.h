@@ -1,0 +1,33 @@
+// The engine the driver runs its exposures on, made from the settings on
+// Connect and let go on Disconnect, which leaves the camera's lines at rest.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera_settings.h"
+#include "exposure_runner.h"
+
+namespace noctil::indi {
+
+class ConnectedCamera : public Camera {
+public:
+    // The capture device's frame formats in words ("640x480 RGB24"), the
+    // one in use at settings.format.
+    virtual std::vector<std::string> formats() const = 0;
+};
+
+// Every level the driver writes to the port also goes, with its time, to the
+// file that NOCTIL_PORT_TRACE names when the driver starts, if it names one:
+// the port's own record of each exposure, to set beside the FITS headers.
+
+// Null with `failure` saying why, for a person, when the port or the
+// capture device cannot be opened.
+std::unique_ptr<ConnectedCamera> connectCamera(const CameraSettings &settings, std::string &failure);
+
+// At the driver's start: the configured port at rest, before anything else,
+// for a driver killed during an exposure left the camera integrating.
+void restPortAtStart(const CameraSettings &settings);
+
+}  // namespace noctil::indi
