@@ -80,9 +80,7 @@ public:
     StatusLineFollower &operator=(const StatusLineFollower &) = delete;
 
     void operator()(const avi::FileOpened &) {}
-    void operator()(const avi::StreamOpened &e) {
-        feed_.streamOpened(e.file, e.name, e.path, e.frameBytes, e.serial);
-    }
+    void operator()(const avi::StreamOpened &e) { feed_.streamOpened(e.file, e.name, e.path, e.frameBytes, e.serial); }
     void operator()(const avi::FrameAppended &e) { feed_.frameAppended(e.file, e.frames); }
     void operator()(const avi::FileClosed &e) { feed_.fileClosed(e.file); }
 

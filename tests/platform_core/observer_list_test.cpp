@@ -37,9 +37,9 @@ struct Listeners {
 
 struct Case {
     const char *behaviour;
-    std::function<void(Listeners &)> setUp;  // before the first announcement
+    std::function<void(Listeners &)> setUp;    // before the first announcement
     std::function<void(Listeners &)> between;  // between the first and the second
-    const char *heard;                          // after announcing 1, then 2
+    const char *heard;                         // after announcing 1, then 2
 };
 
 // clang-format off

@@ -100,7 +100,8 @@ TEST_F(PortTest, ListenersMayChangeTheListFromInsideACall) {
         once.reset();
         late = port.subscribe([&](const PortWrite &v) { heard.push_back("late " + std::to_string(v.value)); });
     });
-    const plat::Subscription steady = port.subscribe([&](const PortWrite &w) { heard.push_back("steady " + std::to_string(w.value)); });
+    const plat::Subscription steady =
+        port.subscribe([&](const PortWrite &w) { heard.push_back("steady " + std::to_string(w.value)); });
     port.write(kData, 1);
     port.write(kData, 2);
     EXPECT_EQ(heard, (std::vector<std::string>{"once 1", "steady 1", "steady 2", "late 2"}));
