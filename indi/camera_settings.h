@@ -11,18 +11,11 @@ namespace noctil::indi {
 // The port backends, by the names the platform's configuration uses.
 inline constexpr std::array<std::string_view, 4> kPortBackends{"simulated", "ppdev", "direct", "serial"};
 
-enum class ReadoutMode {
-    ByHeight,    // fields on 480- and 576-line video, whole frames otherwise (the program's way)
-    WholeFrame,  // one readout level, the brighter of the frames after it
-    Fields,      // two passes, odd and even rows from each
-};
-
 struct CameraSettings {
     std::string portBackend = "simulated";
     std::string portDevice = "/dev/parport0";  // ppdev and serial
     std::string portAddress = "0x378";         // direct I/O
     bool amplifierOff = false;
-    ReadoutMode readout = ReadoutMode::ByHeight;
     std::string captureDevice = "simcam";  // the simulated camera, or a V4L2 device's node
     std::string input;                     // a V4L2 input's name; empty: the device's own
     std::string standard;                  // "PAL", "NTSC" ...; empty: the device's own

@@ -1,5 +1,6 @@
 #include "fits_keys.h"
 
+#include "fits_file.h"
 #include "imagelog/log_format.h"
 
 namespace noctil::indi {
@@ -32,11 +33,15 @@ std::vector<FitsKeyword> exposureKeys(const ExposureOutcome &o, bool dark) {
     k.push_back(text("DATE-END", formatUtc(o.exposeEnd + o.utcOffset), "end of exposure: port left exposure level"));
     k.push_back(seconds("EXPREQ", o.requested, "[s] exposure asked for"));
     k.push_back(seconds("AMPOFF", o.ampOff, "[s] part of it with the amplifier off"));
-    k.push_back(text("DATE-RDF", formatUtc(o.readoutFrame + o.utcOffset), "readout frame of the image captured (UTC)"));
+    k.push_back(text("DATE-RDF", formatUtc(o.readoutFrame + o.utcOffset), "last readout frame of the image (UTC)"));
     k.push_back(whole("RDFRAMES", o.readoutFrames, "frames of the readout stream"));
     k.push_back(text("VIDEOFMT", o.format, "capture device's frame format"));
     k.push_back(text("PORTBACK", o.portBackend, "camera port backend"));
     return k;
+}
+
+bool writeExposureKeys(fitsfile *file, const ExposureOutcome &outcome, bool dark, int &status) {
+    return convert::writeKeywords(file, exposureKeys(outcome, dark), status);
 }
 
 }  // namespace noctil::indi

@@ -5,9 +5,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "core/signals.h"
 #include "fits_keys.h"
 
 namespace noctil::indi {
@@ -16,6 +19,9 @@ namespace {
 
 constexpr const char *kPortTab = "Port";
 constexpr const char *kCaptureTab = "Capture";
+
+// Live frames come at most at the video's own rate.
+constexpr double kVideoFrameSeconds = 1.0 / 30;
 
 // A modified CCTV camera's pixel, nominal: the capture device does not say.
 constexpr float kNominalPixelMicrons = 6.5f;
@@ -43,6 +49,10 @@ CameraSettings savedPortSettings(const char *device) {
 
 NoctilCcd::NoctilCcd() {
     setVersion(1, 0);
+    // indiserver ends its drivers with SIGTERM, a person with Ctrl+C: the
+    // event loop is woken to end with the lines at rest (a second such
+    // signal, or a crash, rests them from the handler).
+    IEAddCallback(plat::terminationWakeFd(), &NoctilCcd::signalled, this);
     // Before anything else: a driver killed during an exposure left the
     // camera integrating.
     restPortAtStart(savedPortSettings(getDefaultName()));
@@ -58,7 +68,7 @@ bool NoctilCcd::initProperties() {
     INDI::CCD::initProperties();
     // No subframes, no shutter (a dark is taken as a light: INDI asks the
     // person to cover the telescope), binning 1x1 only.
-    SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN);
+    SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN | CCD_HAS_STREAMING);
     PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0.001, 36000, 0.001, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", 1, 1, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", 1, 1, 1, false);
@@ -82,11 +92,10 @@ bool NoctilCcd::initProperties() {
     amplifierSP_.fill(getDeviceName(), "NOCTIL_AMPLIFIER", "Amplifier", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 60,
                       IPS_IDLE);
 
-    readoutSP_[0].fill("BY_HEIGHT", "By frame height", ISS_ON);
-    readoutSP_[1].fill("WHOLE_FRAME", "Whole frame", ISS_OFF);
-    readoutSP_[2].fill("FIELDS", "Two fields", ISS_OFF);
-    readoutSP_.fill(getDeviceName(), "NOCTIL_READOUT_MODE", "Readout", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 60,
-                    IPS_IDLE);
+    // The frame's height decides it, as in the program: shown, not chosen.
+    readoutSP_[int(ReadoutMode::WholeFrame)].fill("WHOLE_FRAME", "Whole frames", ISS_ON);
+    readoutSP_[int(ReadoutMode::Fields)].fill("FIELDS", "Two fields (480 and 576 lines)", ISS_OFF);
+    readoutSP_.fill(getDeviceName(), "NOCTIL_READOUT_MODE", "Readout", kCaptureTab, IP_RO, ISR_1OFMANY, 60, IPS_IDLE);
 
     captureTP_[kCaptureDevice].fill("DEVICE", "Device", defaults.captureDevice);
     captureTP_[kCaptureInput].fill("INPUT", "Input", defaults.input);
@@ -126,10 +135,11 @@ void NoctilCcd::ISGetProperties(const char *dev) {
 bool NoctilCcd::updateProperties() {
     INDI::CCD::updateProperties();
     if (isConnected()) {
-        SetCCDParams(640, 480, 8, kNominalPixelMicrons, kNominalPixelMicrons);
         defineProperty(amplifierSP_);
-        defineProperty(readoutSP_);
         defineFormats();
+        loadConfig(true, formatSP_.getName());
+        defineProperty(readoutSP_);
+        formatChosen();
         defineProperty(levelTP_);
     } else {
         deleteProperty(amplifierSP_.getName());
@@ -141,23 +151,49 @@ bool NoctilCcd::updateProperties() {
 }
 
 void NoctilCcd::defineFormats() {
-    const std::vector<std::string> names = camera_ ? camera_->formats() : std::vector<std::string>{};
-    const int chosen = formatSP_.findOnSwitchIndex();
+    const std::vector<std::string> names = camera_->formats();
     formatSP_.resize(0);
     for (std::size_t i = 0; i < names.size(); ++i) {
         INDI::WidgetView<ISwitch> item;
-        item.fill("FORMAT_" + std::to_string(i), names[i], int(i) == std::max(chosen, 0) ? ISS_ON : ISS_OFF);
+        item.fill("FORMAT_" + std::to_string(i), names[i], i == camera_->formatIndex() ? ISS_ON : ISS_OFF);
         formatSP_.push(std::move(item));
     }
     defineProperty(formatSP_);
 }
 
+void NoctilCcd::formatChosen() {
+    const FrameSize size = camera_->frameSize();
+    SetCCDParams(size.width, size.height, 8, kNominalPixelMicrons, kNominalPixelMicrons);
+    readoutSP_.reset();
+    readoutSP_[int(camera_->readout())].setState(ISS_ON);
+    readoutSP_.setState(IPS_OK);
+    readoutSP_.apply();
+}
+
+bool NoctilCcd::chooseFormat(ISState *states, char *names[], int n) {
+    const int was = formatSP_.findOnSwitchIndex();
+    formatSP_.update(states, names, n);
+    const int index = formatSP_.findOnSwitchIndex();
+    if (InExposure || index < 0 || !camera_->selectFormat(std::size_t(index))) {
+        formatSP_.reset();
+        if (was >= 0) formatSP_[was].setState(ISS_ON);
+        formatSP_.setState(IPS_ALERT);
+        formatSP_.apply(InExposure ? "The format changes between exposures." : "The device refused the format.");
+        return false;
+    }
+    formatSP_.setState(IPS_OK);
+    formatSP_.apply();
+    formatChosen();
+    saveConfig(true, formatSP_.getName());
+    return true;
+}
+
 bool NoctilCcd::ISNewSwitch(const char *dev, const char *name, ISState *states, char *names[], int n) {
     if (dev != nullptr && strcmp(dev, getDeviceName()) == 0) {
-        for (INDI::PropertySwitch *property : {std::addressof(portBackendSP_), std::addressof(amplifierSP_),
-                                               std::addressof(readoutSP_), std::addressof(formatSP_)}) {
+        if (formatSP_.isNameMatch(name) && camera_) return chooseFormat(states, names, n);
+        for (INDI::PropertySwitch *property : {std::addressof(portBackendSP_), std::addressof(amplifierSP_)}) {
             if (!property->isNameMatch(name)) continue;
-            // The port and the format take effect at the next Connect.
+            // The port is chosen before Connect.
             if (property == std::addressof(portBackendSP_) && isConnected()) {
                 property->setState(IPS_ALERT);
                 property->apply("Disconnect before choosing another port.");
@@ -199,11 +235,9 @@ CameraSettings NoctilCcd::settingsFromProperties() const {
     s.portDevice = portDeviceTP_[kPortDevice].getText();
     s.portAddress = portDeviceTP_[kPortAddress].getText();
     s.amplifierOff = amplifierSP_.findOnSwitchIndex() == kAmplifierOff;
-    s.readout = static_cast<ReadoutMode>(std::max(readoutSP_.findOnSwitchIndex(), 0));
     s.captureDevice = captureTP_[kCaptureDevice].getText();
     s.input = captureTP_[kCaptureInput].getText();
     s.standard = captureTP_[kCaptureStandard].getText();
-    s.format = std::max(formatSP_.findOnSwitchIndex(), 0);
     return s;
 }
 
@@ -221,6 +255,7 @@ bool NoctilCcd::Connect() {
 }
 
 bool NoctilCcd::Disconnect() {
+    live_.reset();
     if (runner_) runner_->stop();
     if (runnerCallback_ >= 0) IERmCallback(runnerCallback_);
     runnerCallback_ = -1;
@@ -233,6 +268,10 @@ bool NoctilCcd::Disconnect() {
 
 bool NoctilCcd::StartExposure(float duration) {
     if (!runner_) return false;
+    if (live_) {
+        LOG_ERROR("The camera takes exposures when the video is off.");
+        return false;
+    }
     ExposureRequest request;
     request.length = std::llround(double(duration) * 1e6);
     request.amplifierOff = amplifierSP_.findOnSwitchIndex() == kAmplifierOff;
@@ -247,6 +286,39 @@ bool NoctilCcd::StartExposure(float duration) {
     return true;
 }
 
+bool NoctilCcd::StartStreaming() {
+    if (!camera_ || InExposure) {
+        LOG_ERROR("The video starts between exposures.");
+        return false;
+    }
+    // At most the video's own rate; slower when the client asks for longer frames.
+    const double seconds = std::max(Streamer->getTargetExposure(), kVideoFrameSeconds);
+    livePlanes_ = 0;
+    live_ = std::make_unique<LiveVideo>(liveClock_, plat::Micros(seconds * 1e6), [this] { sendLiveFrame(); });
+    return true;
+}
+
+bool NoctilCcd::StopStreaming() {
+    live_.reset();
+    return true;
+}
+
+void NoctilCcd::sendLiveFrame() {
+    const Image image = camera_->liveImage();
+    if (image.width == 0) return;
+    if (image.planes != livePlanes_) {
+        livePlanes_ = image.planes;
+        Streamer->setPixelFormat(image.planes == 3 ? INDI_RGB : INDI_MONO, 8);
+        Streamer->setSize(std::uint16_t(image.width), std::uint16_t(image.height));
+    }
+    if (image.planes == 3) {
+        const std::vector<std::uint8_t> rgb = interleaved(image);
+        Streamer->newFrame(rgb.data(), std::uint32_t(rgb.size()));
+    } else {
+        Streamer->newFrame(image.samples.data(), std::uint32_t(image.samples.size()));
+    }
+}
+
 bool NoctilCcd::AbortExposure() {
     if (runner_) runner_->abort();
     InExposure = false;
@@ -257,6 +329,19 @@ void NoctilCcd::TimerHit() {
     if (!isConnected()) return;
     if (InExposure) PrimaryCCD.setExposureLeft(std::max(0.0, ExposureTime - secondsSince(exposureStarted_)));
     SetTimer(getCurrentPollingPeriod());
+}
+
+void NoctilCcd::signalled(int, void *self) {
+    plat::drainTerminationWake();
+    const int signal = plat::terminationSignal();
+    if (signal == 0) return;
+    auto *ccd = static_cast<NoctilCcd *>(self);
+    if (ccd->runner_) ccd->runner_->stop();
+    ccd->camera_.reset();
+    // Said to the clients, which have lost the camera.
+    DEBUGFDEVICE(ccd->getDeviceName(), INDI::Logger::DBG_SESSION, "Ended by signal %d, the camera's lines at rest.",
+                 signal);
+    std::exit(0);
 }
 
 void NoctilCcd::runnerReadable(int, void *self) { static_cast<NoctilCcd *>(self)->takeRunnerEvents(); }
@@ -294,8 +379,7 @@ void NoctilCcd::exposureEnded(ExposureOutcome outcome) {
         // this lock while it reads the buffer and the header's keys.
         std::lock_guard guard(ccdBufferLock);
         const Image &image = outcome.image;
-        if (image.width != PrimaryCCD.getXRes() || image.height != PrimaryCCD.getYRes())
-            SetCCDParams(image.width, image.height, 8, kNominalPixelMicrons, kNominalPixelMicrons);
+        // The frame's size is the format's (CCD_INFO, CCD_FRAME).
         PrimaryCCD.setNAxis(image.planes == 3 ? 3 : 2);
         PrimaryCCD.setFrameBufferSize(static_cast<std::uint32_t>(image.samples.size()));
         std::memcpy(PrimaryCCD.getFrameBuffer(), image.samples.data(), image.samples.size());
@@ -330,8 +414,8 @@ void NoctilCcd::addFITSKeywords(INDI::CCDChip *chip) {
     // Called with ccdBufferLock held (INDI's image thread).
     if (!sending_) return;
     int status = 0;
-    const auto keys = exposureKeys(*sending_, chip->getFrameType() == INDI::CCDChip::DARK_FRAME);
-    if (!convert::writeKeywords(*chip->fitsFilePointer(), keys, status))
+    const bool dark = chip->getFrameType() == INDI::CCDChip::DARK_FRAME;
+    if (!writeExposureKeys(*chip->fitsFilePointer(), *sending_, dark, status))
         LOGF_ERROR("The exposure's FITS keys could not be written (cfitsio status %d).", status);
 }
 
@@ -340,7 +424,7 @@ bool NoctilCcd::saveConfigItems(FILE *fp) {
     IUSaveConfigSwitch(fp, &portBackendSP_);
     IUSaveConfigText(fp, &portDeviceTP_);
     IUSaveConfigSwitch(fp, &amplifierSP_);
-    IUSaveConfigSwitch(fp, &readoutSP_);
+    if (formatSP_.size() > 0) IUSaveConfigSwitch(fp, &formatSP_);
     IUSaveConfigText(fp, &captureTP_);
     return true;
 }

@@ -13,7 +13,9 @@
 
 #include "camera_factory.h"
 #include "camera_settings.h"
+#include "core/signals.h"
 #include "exposure_runner.h"
+#include "live_video.h"
 
 namespace noctil::indi {
 
@@ -34,6 +36,8 @@ protected:
     bool Disconnect() override;
     bool StartExposure(float duration) override;
     bool AbortExposure() override;
+    bool StartStreaming() override;
+    bool StopStreaming() override;
     void TimerHit() override;
     bool UpdateCCDFrame(int x, int y, int w, int h) override;
     bool UpdateCCDBin(int hor, int ver) override;
@@ -44,14 +48,25 @@ protected:
 private:
     // The runner's events, on the event loop's thread.
     static void runnerReadable(int fd, void *self);
+    // A signal asked the driver to end.
+    static void signalled(int fd, void *self);
     void takeRunnerEvents();
     void exposureEnded(ExposureOutcome outcome);
     void showLevel(const char *level);
+    // One frame of live video to the stream (the live thread).
+    void sendLiveFrame();
     void defineFormats();
+    // The format in use is told: its size, its readout.
+    void formatChosen();
+    bool chooseFormat(ISState *states, char *names[], int n);
     CameraSettings settingsFromProperties() const;
 
+    plat::SignalHandlers signals_;
     std::unique_ptr<ConnectedCamera> camera_;
     std::unique_ptr<ExposureRunner> runner_;
+    plat::RealClock liveClock_;
+    std::unique_ptr<LiveVideo> live_;
+    int livePlanes_ = 0;
     int runnerCallback_ = -1;
     // The outcome whose image ExposureComplete is sending: its keys go into
     // the header.
@@ -62,7 +77,7 @@ private:
     INDI::PropertySwitch portBackendSP_{kPortBackends.size()};
     INDI::PropertyText portDeviceTP_{2};
     INDI::PropertySwitch amplifierSP_{2};
-    INDI::PropertySwitch readoutSP_{3};
+    INDI::PropertySwitch readoutSP_{2};
     INDI::PropertyText captureTP_{3};
     INDI::PropertySwitch formatSP_{0};
     INDI::PropertyText levelTP_{1};

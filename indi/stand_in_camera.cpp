@@ -25,6 +25,11 @@ public:
     ~StandInCamera() override { write(PORT_IDLE); }
 
     std::vector<std::string> formats() const override { return {"640x480 RGB24"}; }
+    std::size_t formatIndex() const override { return 0; }
+    bool selectFormat(std::size_t index) override { return index == 0; }
+    ReadoutMode readout() const override { return ReadoutMode::WholeFrame; }
+    FrameSize frameSize() const override { return {640, 480}; }
+    Image liveImage() override { return {640, 480, 1, std::vector<std::uint8_t>(640 * 480, 16)}; }
 
     ExposureOutcome expose(const ExposureRequest &request, AbortSignal &abort,
                            const std::function<void(Phase)> &phase) override {

@@ -20,7 +20,9 @@ FieldMode fieldModeForHeight(std::uint32_t height);
 
 struct FrameFormat {
     std::uint32_t width = 0, height = 0;
-    int channels = 3;  // 1: grey (the DIB's three channels are equal), 3: colour
+    // 1: grey (the DIB's three channels are equal), 3: colour; 0 in an
+    // ImageIn: the stacker decides (grey unless a colour stack of its size runs).
+    int channels = 3;
     FieldMode fieldMode = FieldMode::WholeFrame;
     bool operator==(const FrameFormat &) const = default;
 };

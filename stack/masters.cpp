@@ -184,6 +184,8 @@ DarkChoice chooseDark(std::span<const MasterFrame> darks, const FrameFormat &for
         if (choice.index < 0 || gap < bestGap) choice.index = int(i), bestGap = gap;
     }
     choice.otherFormatOnly = !darks.empty() && !anyOfFormat;
+    // Without a measured exposure nothing says which dark fits.
+    if (exposureS <= 0) choice.index = -1;
     if (choice.index < 0) return choice;
     const MasterFrame &d = darks[std::size_t(choice.index)];
     if (near(d.exposureS, exposureS)) return choice;

@@ -59,7 +59,8 @@ struct DarkChoice {
     bool otherFormatOnly = false;  // darks exist, but none of the image's format
 };
 // Tolerances: equal when within 2 % (at least 50 ms); a near match has the
-// same on-time and an exposure within 25 %.
+// same on-time and an exposure within 25 %. No dark for an image whose
+// exposure is unknown (0).
 DarkChoice chooseDark(std::span<const MasterFrame> darks, const FrameFormat &format, double exposureS, double ampOffS);
 // The first flat of the image's format; -1: none.
 int chooseFlat(std::span<const MasterFrame> flats, const FrameFormat &format);

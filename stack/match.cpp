@@ -17,7 +17,8 @@ constexpr int kMinPairs = 5;                 // never fewer stars to call it a m
 constexpr double kMaxRms = 1.0;              // a true match fits better than this
 constexpr std::size_t kMostHypotheses = 4000;
 
-float distance(const Star &a, const Star &b) { return std::hypot(a.x - b.x, a.y - b.y); }
+// sqrt of the sum rather than hypot(), whose last bit differs between C libraries.
+float distance(const Star &a, const Star &b) { return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y)); }
 
 }  // namespace
 

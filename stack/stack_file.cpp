@@ -28,10 +28,15 @@ std::vector<fits::Card> stackCards(const Stacker &s, const StackView &view, std:
         fits::text("SWCREATE", "Noctil", "software that made the stack"),
         fits::text("DATE", fits::utcText(writtenUtc).substr(0, 19), "file written (UTC)"),
         fits::integer("NCOMBINE", view.combined, "images in the stack"),
-        fits::fixed("EXPTIME", view.exposureSumS, 6, "[s] sum of the measured exposures"),
-        fits::fixed("EXPMEAN", view.meanExposureS, 6, "[s] mean exposure: the data's scale"),
+
         fits::integer("REFIMAGE", s.referenceNumber(), "image all others are aligned on"),
         fits::integer("NLEFTOUT", s.imagesLeftOut(), "images left out of the stack")};
+    if (view.exposureSumS > 0) {
+        cards.push_back(fits::fixed("EXPTIME", view.exposureSumS, 6, "[s] sum of the measured exposures"));
+        cards.push_back(fits::fixed("EXPMEAN", view.meanExposureS, 6, "[s] mean exposure: the data's scale"));
+    } else {
+        cards.push_back(fits::comment("No measured exposures: the images were weighted alike."));
+    }
     if (s.firstStartUtc() && s.lastEndUtc()) {
         cards.push_back(fits::text("TIMESYS", "UTC", "time scale of the dates"));
         cards.push_back(fits::text("DATE-OBS", fits::utcText(*s.firstStartUtc()), "start of the first exposure in it"));

@@ -175,11 +175,23 @@ void Stacker::accumulate(const Similarity &t, double exposure, float noiseRate) 
     }
 }
 
-const ImageResult &Stacker::add(const ImageIn &image) {
-    result_ = ImageResult{};
-    result_.number = image.number;
+// A grey image is one whose channels are all equal; it joins a colour stack
+// of its size as colour, so that a black frame never restarts the stack.
+int Stacker::channelsOf(const ImageIn &image) const {
     const FrameFormat &f = image.format;
-    if (f.width < 32 || f.height < 32 || f.width > 16384 || f.height > 16384 || (f.channels != 1 && f.channels != 3)) {
+    if (!rowsAreGrey(image.rows, f.width, f.height)) return 3;
+    const bool colourRun = format_.channels == 3 && format_.width == f.width && format_.height == f.height &&
+                           format_.fieldMode == f.fieldMode;
+    return colourRun ? 3 : 1;
+}
+
+const ImageResult &Stacker::add(const ImageIn &given) {
+    result_ = ImageResult{};
+    result_.number = given.number;
+    ImageIn image = given;
+    FrameFormat &f = image.format;
+    if (f.width < 32 || f.height < 32 || f.width > 16384 || f.height > 16384 ||
+        (f.channels != 0 && f.channels != 1 && f.channels != 3)) {
         char text[64];
         std::snprintf(text, sizeof text, "an image of %ux%u cannot be stacked", f.width, f.height);
         leaveOut(text);
@@ -192,6 +204,7 @@ const ImageResult &Stacker::add(const ImageIn &image) {
         leaveOut(text);
         return result_;
     }
+    if (f.channels == 0) f.channels = channelsOf(image);
     if (!(f == format_)) {
         if (format_.width != 0) {
             char was[64], now[64];
@@ -200,6 +213,11 @@ const ImageResult &Stacker::add(const ImageIn &image) {
             std::snprintf(result_.notice, sizeof result_.notice, "images of %s after %s: the stack started again", now, was);
         }
         startRun(f);
+    }
+    if (in_ > 0 && (image.exposureS > 0) != exposuresMeasured_) {
+        leaveOut(exposuresMeasured_ ? "no measured exposure, unlike the images in the stack"
+                                    : "a measured exposure, unlike the images in the stack");
+        return result_;
     }
 
     calibrate(image);
@@ -226,6 +244,7 @@ const ImageResult &Stacker::add(const ImageIn &image) {
         matcher_.setReference(stars);
         referenceBackground_ = backgroundRate;
         referenceNumber_ = image.number;
+        exposuresMeasured_ = image.exposureS > 0;
         result_.reference = true;
         result_.pairs = result_.stars;
     } else {

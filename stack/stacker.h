@@ -79,6 +79,7 @@ public:
     StackView stack();
 
 private:
+    int channelsOf(const ImageIn &image) const;
     void startRun(const FrameFormat &format);
     void clearStack();
     void leaveOut(const char *reason);
@@ -103,6 +104,7 @@ private:
     int in_ = 0, leftOutCount_ = 0;
     double exposureSum_ = 0, normalisingSum_ = 0;  // measured; as divided by (1 s where unknown)
     float referenceBackground_ = 0;  // counts per second
+    bool exposuresMeasured_ = true;  // the stack's images came with their exposures
     std::uint32_t referenceNumber_ = 0;
     std::optional<std::int64_t> firstStart_, lastEnd_;
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "imagelog/log_format.h"
@@ -38,7 +39,7 @@ protected:
     static void SetUpTestSuite() {
         dir_ = std::filesystem::temp_directory_path() / ("noctil-indi-" + std::to_string(getpid()));
         std::filesystem::create_directories(dir_);
-        server_ = std::make_unique<IndiServer>(NOCTIL_INDI_DRIVER, dir_);
+        server_ = std::make_unique<IndiServer>(std::vector<std::string>{NOCTIL_INDI_DRIVER}, dir_);
     }
     static void TearDownTestSuite() {
         server_.reset();
@@ -133,6 +134,20 @@ TEST_F(DriverE2e, ASecondClientSeesTheImagesTakenAfterItCame) {
         EXPECT_EQ(second.images()[i].keys.at("DATE-OBS"), client_->images()[i + 1].keys.at("DATE-OBS"));
 }
 
+// Live video runs between exposures and leaves the lines at rest; no
+// exposure starts while it runs, and one after it is whole.
+TEST_F(DriverE2e, LiveVideoBetweenExposures) {
+    const std::size_t traced = readTrace(server_->tracePath()).size();
+    client_->setSwitch("CCD_VIDEO_STREAM", "STREAM_ON");
+    ASSERT_TRUE(client_->waitUntil([&] { return client_->videoFrames() >= 5; }, kLimit));
+    client_->setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", kExposureSeconds);
+    EXPECT_TRUE(client_->waitUntil([&] { return client_->exposureState() == IPS_ALERT; }, kLimit));
+    EXPECT_EQ(readTrace(server_->tracePath()).size(), traced) << "the video wrote to the port";
+    client_->setSwitch("CCD_VIDEO_STREAM", "STREAM_OFF");
+    ASSERT_TRUE(expose(*client_, kExposureSeconds));
+    EXPECT_EQ(imageCount(*client_), 1u);
+}
+
 // An abort rests the port and sends no image, while the camera integrates
 // and while it is read out; the next exposure is whole.
 struct AbortCase {
@@ -177,9 +192,20 @@ INSTANTIATE_TEST_SUITE_P(Phases, DriverAbort, ::testing::Values(
     [](const auto &info) { return std::string(info.param.name); });
 // clang-format on
 
-// A driver killed during an exposure is started again by indiserver, rests
-// the port before anything else, and takes exposures again.
-TEST_F(DriverE2e, AKilledDriverRestsThePortAtItsNextStart) {
+// A driver ended during an exposure leaves the camera's lines at rest:
+// killed, by its next start, which indiserver makes and which rests them
+// before it defines its properties; asked to end, by itself. Either way
+// indiserver starts it again and it takes exposures.
+struct EndCase {
+    const char *name;
+    int signal;
+    const char *said;  // what the driver says as it ends; null: it cannot
+};
+
+class DriverEnd : public DriverE2e, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(DriverEnd, TheLinesRestAndTheDriverComesBack) {
+    const EndCase &c = GetParam();
     client_->setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 5.0);
     ASSERT_TRUE(client_->waitUntil([&] { return client_->lines() == "integrating"; }, kLimit));
     const pid_t driver = server_->driverPid();
@@ -189,19 +215,27 @@ TEST_F(DriverE2e, AKilledDriverRestsThePortAtItsNextStart) {
         client_->waitUntil([&] { return (n = client_->definitions("CONNECTION"), true); }, 0ms);
         return n;
     }();
-    ASSERT_EQ(kill(driver, SIGKILL), 0);
+    ASSERT_EQ(kill(driver, c.signal), 0);
 
     // The new driver defines its properties again, after its rest.
     ASSERT_TRUE(client_->waitUntil([&] { return client_->definitions("CONNECTION") > definedBefore; }, kLimit))
         << server_->log();
-    // The killed driver's last level was its exposure's; the new one rested
-    // the lines.
+    // The ended driver's last level was its exposure's; only rest followed.
     const std::vector<TraceWrite> trace = readTrace(server_->tracePath());
     std::size_t lastExposure = trace.size();
     for (std::size_t i = 0; i < trace.size(); ++i)
         if (trace[i].level == 0x0B) lastExposure = i;
-    ASSERT_LT(lastExposure + 1, trace.size()) << "no write after the killed driver's exposure";
+    ASSERT_LT(lastExposure + 1, trace.size()) << "no write after the ended driver's exposure";
     for (std::size_t i = lastExposure + 1; i < trace.size(); ++i) EXPECT_EQ(trace[i].level, 0x00u);
+    if (c.said) {
+        EXPECT_TRUE(client_->waitUntil(
+            [&] {
+                for (const std::string &m : client_->messages())
+                    if (m.find(c.said) != std::string::npos) return true;
+                return false;
+            },
+            0ms));
+    }
     EXPECT_NE(server_->driverPid(), driver);
 
     const int linesBefore = [&] {
@@ -212,6 +246,95 @@ TEST_F(DriverE2e, AKilledDriverRestsThePortAtItsNextStart) {
     client_->setSwitch("CONNECTION", "CONNECT");
     ASSERT_TRUE(client_->waitUntil([&] { return client_->definitions("NOCTIL_LINES") > linesBefore; }, kLimit));
     EXPECT_TRUE(expose(*client_, kExposureSeconds));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Signals, DriverEnd, ::testing::Values(
+    EndCase{"Killed",          SIGKILL, nullptr},
+    EndCase{"AskedToEnd",      SIGTERM, "Ended by signal 15, the camera's lines at rest."},
+    EndCase{"InterruptedByCtrlC", SIGINT, "Ended by signal 2, the camera's lines at rest."}),
+    [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
+
+// Every standard CCD property that libindi's own simulated CCD defines is
+// there too, unless it is of something this camera does not have; what each
+// such property is of says why it is left out.
+struct NotThisCamera {
+    const char *property;
+    const char *why;
+};
+
+// clang-format off
+const NotThisCamera kNotThisCamera[] = {
+    {"CCD_TEMPERATURE",          "no cooler and no temperature sensor"},
+    {"CCD_TEMP_RAMP",            "no cooler"},
+    {"CCD_GAIN",                 "the video's gain is the capture device's own control"},
+    {"CCD_OFFSET",               "the video's black level is the capture device's own control"},
+    {"GUIDER_EXPOSURE",          "no guide head"},
+    {"GUIDER_ABORT_EXPOSURE",    "no guide head"},
+    {"GUIDER_BINNING",           "no guide head"},
+    {"GUIDER_COMPRESSION",       "no guide head"},
+    {"GUIDER_FRAME",             "no guide head"},
+    {"GUIDER_FRAME_TYPE",        "no guide head"},
+    {"GUIDER_INFO",              "no guide head"},
+    {"CCD2",                     "no guide head"},
+    {"CCD_COOLER",               "no cooler"},
+    {"TELESCOPE_TIMED_GUIDE_NS", "no ST4 guide port"},
+    {"TELESCOPE_TIMED_GUIDE_WE", "no ST4 guide port"},
+    {"FILTER_SLOT",              "the simulator's built-in filter wheel"},
+    {"FILTER_NAME",              "the simulator's built-in filter wheel"},
+    {"DSP_ACTIVATE_CONVOLUTION", "no image processing in the driver"},
+    {"DSP_ACTIVATE_DFT",         "no image processing in the driver"},
+    {"DSP_ACTIVATE_HISTOGRAM",   "no image processing in the driver"},
+    {"DSP_ACTIVATE_IDFT",        "no image processing in the driver"},
+    {"DSP_ACTIVATE_SPECTRUM",    "no image processing in the driver"},
+    {"DSP_ACTIVATE_WAVELETS",    "no image processing in the driver"},
+    {"SIMULATOR_SETTINGS",       "the simulator's own"},
+    {"SIMULATE_BAYER",           "the simulator's own"},
+    {"SIM_FOCUSING",             "the simulator's own"},
+    {"EQUATORIAL_PE",            "the simulator's own"},
+    {"CCD_DIRECTORY_LOCATION",   "the simulator's own"},
+    {"CCD_DIRECTORY_TOGGLE",     "the simulator's own"},
+    {"CCD_SIMULATE_CRASH",       "the simulator's own"},
+};
+// clang-format on
+
+TEST(DriverProperties, TheSimulatedCcdsThatApplyAreAllThere) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("noctil-indi-properties-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const int port = IndiServer::kPort + 1;
+    IndiServer server({"indi_simulator_ccd", NOCTIL_INDI_DRIVER}, dir, port);
+    ASSERT_TRUE(server.listening()) << server.log();
+    IndiClient simulator("simulator", port, "CCD Simulator"), noctil("noctil", port);
+    ASSERT_TRUE(simulator.start() && noctil.start());
+    // Both connected, so that every property is defined.
+    for (IndiClient *client : {&simulator, &noctil}) {
+        ASSERT_TRUE(client->waitUntil([&] { return client->defined("CONNECTION"); }, kLimit)) << client->name();
+        client->setSwitch("CONNECTION", "CONNECT");
+    }
+    // The simulator defines its own properties after the standard ones.
+    ASSERT_TRUE(simulator.waitUntil(
+        [&] {
+            for (const NotThisCamera &n : kNotThisCamera)
+                if (!simulator.defined(n.property)) return false;
+            return true;
+        },
+        kLimit));
+    ASSERT_TRUE(noctil.waitUntil([&] { return noctil.defined("NOCTIL_LINES"); }, kLimit));
+
+    std::set<std::string> expected;
+    simulator.waitUntil([&] { return (expected = simulator.properties(), true); }, 0ms);
+    std::set<std::string> ours;
+    noctil.waitUntil([&] { return (ours = noctil.properties(), true); }, 0ms);
+    for (const NotThisCamera &n : kNotThisCamera) {
+        expected.erase(n.property);
+        EXPECT_EQ(ours.count(n.property), 0u) << n.property << " is there after all: " << n.why;
+    }
+    for (const std::string &property : expected) EXPECT_EQ(ours.count(property), 1u) << property << " is missing";
+
+    std::error_code ignored;  // a directory left behind is no failure of the driver
+    std::filesystem::remove_all(dir, ignored);
 }
 
 }  // namespace

@@ -44,14 +44,16 @@ bool readFitsHeader(const void *data, std::size_t size, ReceivedImage &image) {
     return status == 0;
 }
 
-IndiClient::IndiClient(const char *name, int port) : name_(name) { setServer("127.0.0.1", port); }
+IndiClient::IndiClient(const char *name, int port, const char *device) : name_(name), device_(device) {
+    setServer("127.0.0.1", port);
+}
 
 IndiClient::~IndiClient() { disconnectServer(); }
 
 bool IndiClient::start() {
-    watchDevice(kDevice);
+    watchDevice(device_.c_str());
     if (!connectServer()) return false;
-    setBLOBMode(B_ALSO, kDevice, nullptr);
+    setBLOBMode(B_ALSO, device_.c_str(), nullptr);
     return true;
 }
 
@@ -70,16 +72,25 @@ int IndiClient::definitions(const std::string &property) const {
     return it == definitions_.end() ? 0 : it->second;
 }
 
-void IndiClient::setSwitch(const char *property, const char *element) { sendNewSwitch(kDevice, property, element); }
+void IndiClient::setSwitch(const char *property, const char *element) {
+    // libindi's client would send the element on beside the others as they
+    // were (a stream switched off would come on again): one of many is sent
+    // with the others off, as a person's client does.
+    auto switches = getDevice(device_.c_str()).getSwitch(property);
+    if (switches == nullptr || switches->findWidgetByName(element) == nullptr) return;
+    switches->reset();
+    switches->findWidgetByName(element)->setState(ISS_ON);
+    sendNewSwitch(switches);
+}
 
 void IndiClient::setNumber(const char *property, const char *element, double value) {
-    sendNewNumber(kDevice, property, element, value);
+    sendNewNumber(device_.c_str(), property, element, value);
 }
 
 void IndiClient::newDevice(INDI::BaseDevice) {
     // BLOBs are asked for again for a device the server sees anew (a driver
     // that was restarted).
-    setBLOBMode(B_ALSO, kDevice, nullptr);
+    setBLOBMode(B_ALSO, device_.c_str(), nullptr);
 }
 
 void IndiClient::newProperty(INDI::Property property) {
@@ -93,14 +104,23 @@ void IndiClient::newProperty(INDI::Property property) {
 
 void IndiClient::updateProperty(INDI::Property property) { record(property); }
 
+void IndiClient::newMessage(INDI::BaseDevice device, int id) {
+    std::lock_guard lock(mutex_);
+    messages_.push_back(device.messageQueue(id));
+    changed_.notify_all();
+}
+
 void IndiClient::record(INDI::Property property) {
     std::lock_guard lock(mutex_);
     const std::string name = property.getName();
     if (name == "CCD1" && property.getType() == INDI_BLOB) {
         INDI::PropertyBlob blob(property);
         ReceivedImage image;
-        if (blob.size() > 0 && blob[0].getBlobLen() > 0 &&
-            readFitsHeader(blob[0].getBlob(), std::size_t(blob[0].getBlobLen()), image))
+        // Live video comes in the same BLOB as the images, as ".stream" frames.
+        if (blob.size() > 0 && std::string(blob[0].getFormat()).rfind(".stream", 0) == 0)
+            ++videoFrames_;
+        else if (blob.size() > 0 && blob[0].getBlobLen() > 0 &&
+                 readFitsHeader(blob[0].getBlob(), std::size_t(blob[0].getBlobLen()), image))
             images_.push_back(std::move(image));
     } else if (name == "NOCTIL_LINES") {
         INDI::PropertyText text(property);

@@ -1,7 +1,8 @@
 // A small INDI client for the driver's end-to-end tests: it records what the
-// server tells of the "Noctil CCD" device (each image with its FITS keys,
-// the camera lines, the exposure's state, the properties defined) and lets a
-// test wait, with a deadline, until what it expects has arrived.
+// server tells of one device, "Noctil CCD" unless told another (each image
+// with its FITS keys, live video frames, the camera lines, the exposure's
+// state, the properties defined, the messages) and lets a test wait, with a
+// deadline, until what it expects has arrived.
 #pragma once
 
 #include <libindi/baseclient.h>
@@ -29,7 +30,7 @@ struct ReceivedImage {
 
 class IndiClient : public INDI::BaseClient {
 public:
-    IndiClient(const char *name, int port);
+    IndiClient(const char *name, int port, const char *device = kDevice);
     ~IndiClient() override;
 
     // Connects and watches the device; false when the server does not answer.
@@ -46,6 +47,12 @@ public:
     bool defined(const std::string &property) const { return defined_.count(property) > 0; }
     int definitions(const std::string &property) const;
     IPState exposureState() const { return exposureState_; }
+    // Frames of live video received.
+    int videoFrames() const { return videoFrames_; }
+    // The names of the properties the device has defined.
+    const std::set<std::string> &properties() const { return defined_; }
+    // The device's messages, as its log told them.
+    const std::vector<std::string> &messages() const { return messages_; }
     std::string name() const { return name_; }
 
     // Property changes, sent as a person's client sends them.
@@ -56,11 +63,13 @@ protected:
     void newDevice(INDI::BaseDevice device) override;
     void newProperty(INDI::Property property) override;
     void updateProperty(INDI::Property property) override;
+    void newMessage(INDI::BaseDevice device, int id) override;
 
 private:
     void record(INDI::Property property);
 
     std::string name_;
+    std::string device_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<ReceivedImage> images_;
@@ -69,6 +78,8 @@ private:
     std::set<std::string> defined_;
     std::map<std::string, int> definitions_;
     IPState exposureState_ = IPS_IDLE;
+    int videoFrames_ = 0;
+    std::vector<std::string> messages_;
 };
 
 // The FITS keys and axes of an image file held in memory.

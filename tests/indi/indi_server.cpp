@@ -47,19 +47,24 @@ std::vector<TraceExposure> traceExposures(const std::vector<TraceWrite> &writes)
     return exposures;
 }
 
-IndiServer::IndiServer(const std::filesystem::path &driver, const std::filesystem::path &dir)
+IndiServer::IndiServer(const std::vector<std::string> &drivers, const std::filesystem::path &dir, int port)
     : trace_(dir / "port.trace"), logPath_(dir / "indiserver.log") {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
-    const std::string port = std::to_string(kPort), home = dir.string(), trace = trace_.string();
+    const std::string home = dir.string(), trace = trace_.string();
+    // -v says when it listens; -r lets it start a driver that died again.
+    std::vector<std::string> words{"indiserver", "-v", "-r", "3", "-p", std::to_string(port)};
+    words.insert(words.end(), drivers.begin(), drivers.end());
+    std::vector<char *> argv;
+    for (std::string &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], STDERR_FILENO);
         dup2(out[1], STDOUT_FILENO);
         setenv("HOME", home.c_str(), 1);
         setenv("NOCTIL_PORT_TRACE", trace.c_str(), 1);
-        // -v says when it listens; -r lets it start a driver that died again.
-        execlp("indiserver", "indiserver", "-v", "-r", "3", "-p", port.c_str(), driver.c_str(), nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);

@@ -37,9 +37,9 @@ class IndiServer {
 public:
     static constexpr int kPort = 7624;
 
-    // Starts indiserver with `driver` and waits until it listens. The
-    // driver's configuration (HOME) and trace live in `dir`.
-    IndiServer(const std::filesystem::path &driver, const std::filesystem::path &dir);
+    // Starts indiserver on `port` with `drivers` and waits until it listens.
+    // The drivers' configuration (HOME) and the port's trace live in `dir`.
+    IndiServer(const std::vector<std::string> &drivers, const std::filesystem::path &dir, int port = kPort);
     ~IndiServer();
 
     bool listening() const { return listening_; }

@@ -219,3 +219,55 @@ TEST(Repeat, TheSameImagesGiveTheSameStackBitForBit) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ChannelCase {
+    const char *name;
+    int firstChannels, secondChannels;  // of the sky each image shows
+    bool secondBlack;
+    int stackChannels;
+    const char *notice;
+};
+
+// Images come in with channels 0: the stacker tells grey from colour.
+// clang-format off
+const ChannelCase kChannels[] = {
+    {"grey images make a grey stack",       1, 1, false, 1, ""},
+    {"colour images make a colour stack",   3, 3, false, 3, ""},
+    {"a black frame joins a colour stack",  3, 3, true,  3, ""},
+    {"colour after grey starts again",      1, 3, false, 3,
+     "images of 384x288 colour, field mode after 384x288 grey, field mode: the stack started again"},
+};
+// clang-format on
+
+class Channels : public ::testing::TestWithParam<ChannelCase> {};
+
+TEST_P(Channels, AreToldFromTheImages) {
+    const ChannelCase &c = GetParam();
+    skytest::Sky first = smallSky(), second = smallSky();
+    first.channels = c.firstChannels, second.channels = c.secondChannels;
+    Stacker stacker;
+    Shot a = SkyGenerator(first).shoot({}, 2, 1, 1);
+    Shot b = c.secondBlack ? SkyGenerator(second).flat(0) : SkyGenerator(second).shoot({1, 0, 0}, 2, 1, 2);
+    a.format.channels = b.format.channels = 0;
+    stacker.add(a.in());
+    const auto &r = stacker.add(b.in());
+    EXPECT_STREQ(r.notice, c.notice);
+    EXPECT_EQ(stacker.stack().format.channels, c.stackChannels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, Channels, ::testing::ValuesIn(kChannels),
+                         [](const auto &info) { return std::to_string(info.index); });
+
+TEST(Exposure, AnImageWithoutItsMeasuredExposureStaysOutOfAMeasuredStack) {
+    const SkyGenerator gen(smallSky());
+    Stacker stacker;
+    stacker.add(gen.shoot({}, 2, 1, 1).in());
+    Shot s = gen.shoot({1, 0, 0}, 2, 1, 2);
+    s.exposureS = 0;
+    EXPECT_STREQ(stacker.add(s.in()).reason, "no measured exposure, unlike the images in the stack");
+    EXPECT_EQ(stacker.imagesIn(), 1);
+}
+
+}  // namespace
