@@ -9,11 +9,11 @@
 #include <iterator>
 #include <random>
 
-#include "fits.h"
+#include "stack/fits.h"
 
-#include "masters.h"
+#include "stack/masters.h"
 #include "sky_generator.h"
-#include "stacker.h"
+#include "stack/stacker.h"
 
 namespace {
 
@@ -234,10 +234,9 @@ TEST(DamagedFiles, NeverCrashTheReader) {
     MasterFrame m;
     m.format = f, m.exposureS = 5, m.ampOffS = 4, m.combined = 3;
     m.planes.assign(40 * 30, 17.5f);
-    const std::vector<noctil::fits::Card> cards = {noctil::fits::text("IMAGETYP", "Master Dark"),
-                                                   noctil::fits::text("FIELDMOD", "FRAMES"),
-                                                   noctil::fits::fixed("EXPTIME", 5, 6),
-                                                   noctil::fits::fixed("AMPOFF", 4, 6)};
+    const std::vector<noctil::fits::Card> cards = {
+        noctil::fits::text("IMAGETYP", "Master Dark"), noctil::fits::text("FIELDMOD", "FRAMES"),
+        noctil::fits::fixed("EXPTIME", 5, 6), noctil::fits::fixed("AMPOFF", 4, 6)};
     const std::vector<std::uint8_t> good = noctil::fits::fileBytes({40, 30, 1}, m.planes, cards);
     MasterFrame out;
     std::string error;
@@ -296,7 +295,8 @@ TEST(FlatInTheStack, TakesTheVignettingAway) {
         const auto v = st.stack();
         double corner = 0, middle = 0;
         for (std::uint32_t y = 8; y < 24; ++y)
-            for (std::uint32_t x = 8; x < 24; ++x) corner += v.planes[y * 256 + x], middle += v.planes[(y + 80) * 256 + x + 120];
+            for (std::uint32_t x = 8; x < 24; ++x)
+                corner += v.planes[y * 256 + x], middle += v.planes[(y + 80) * 256 + x + 120];
         return corner / middle;
     };
     EXPECT_LT(ratio(plain), 0.8) << "the vignetting is there";
