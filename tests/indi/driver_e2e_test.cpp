@@ -157,6 +157,38 @@ TEST_F(DriverE2e, LiveVideoBetweenExposures) {
     EXPECT_EQ(imageCount(*client_), 1u);
 }
 
+// The camera has no shutter: a dark, flat or bias is taken as a light, and
+// its header says which was asked for; a dark's time is the port's too.
+struct FrameTypeCase {
+    const char *element;
+    const char *frame;  // FRAME in the header
+    bool darkTime;
+};
+
+TEST_F(DriverE2e, EachFrameTypeIsTakenAndWritten) {
+    // clang-format off
+    const FrameTypeCase cases[] = {
+        {"FRAME_DARK",  "Dark",  true},
+        {"FRAME_FLAT",  "Flat",  false},
+        {"FRAME_BIAS",  "Bias",  false},
+        {"FRAME_LIGHT", "Light", false},
+    };
+    // clang-format on
+    for (const FrameTypeCase &c : cases) {
+        SCOPED_TRACE(c.element);
+        client_->setSwitch("CCD_FRAME_TYPE", c.element);
+        ASSERT_TRUE(expose(*client_, kExposureSeconds));
+        const ReceivedImage image = client_->images().back();
+        EXPECT_EQ(image.keys.at("FRAME"), c.frame);
+        EXPECT_EQ(image.keys.count("DARKTIME"), c.darkTime ? 1u : 0u);
+        if (c.darkTime) {
+            EXPECT_EQ(image.keys.at("DARKTIME"), image.keys.at("EXPTIME"));
+        }
+        // INDI asks a bias for the shortest exposure the camera takes.
+        EXPECT_EQ(micros(image.keys.at("EXPREQ")), std::string(c.frame) == "Bias" ? 1000 : 200000);
+    }
+}
+
 // Disconnecting during an exposure ends it with the lines at rest.
 TEST_F(DriverE2e, DisconnectingRestsTheLines) {
     client_->setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 5.0);
