@@ -56,7 +56,7 @@ protected:
         ::testing::internal::CaptureStderr();
         const int code = runProgram();
         stderrText = ::testing::internal::GetCapturedStderr();
-        plat::session().component<plat::ParallelPort>().unsubscribe(readoutsSubscription);
+        readoutsSubscription = {};
         return code;
     }
     void closeBoxes(std::uint32_t afterMs = 0) {
@@ -70,7 +70,8 @@ protected:
     }
     std::vector<std::uint32_t> boxTimesMs;
     std::string stderrText;
-    int readoutsSubscription = 0, exposures = 0;
+    plat::Subscription readoutsSubscription;
+    int exposures = 0;
     bool exitAsked = false;
 };
 

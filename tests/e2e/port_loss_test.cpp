@@ -101,7 +101,7 @@ TEST_P(PortLossTest, AnExposureThePortDidNotCarryGivesNoImage) {
     int exposures = 0, readouts = 0;
     bool exposing = false;
     std::string lineWhileLost;
-    const int id = port.subscribe([&](const plat::PortWrite &w) {
+    plat::Subscription cycle = port.subscribe([&](const plat::PortWrite &w) {
         if (w.address != plat::ParallelPort::kDataRegister) return;
         if (w.value == PORT_EXPOSE) {
             exposing = true;
@@ -129,7 +129,7 @@ TEST_P(PortLossTest, AnExposureThePortDidNotCarryGivesNoImage) {
     ::testing::internal::CaptureStderr();
     ASSERT_EQ(runProgram(), 0);
     ::testing::internal::GetCapturedStderr();
-    port.unsubscribe(id);
+    cycle = {};
 
     // Stop and the program's end rest the port.
     const std::string rests = c.pullDuring != 0 && c.backBefore == 0 ? " 00! 00!" : " 00 00";
