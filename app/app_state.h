@@ -95,6 +95,9 @@ struct AppState {
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
     // What the capture window said of the driver's last failure ("" when none).
     char captureErrorText[FAILURE_TEXT_SIZE];
+    // What the image failure told last in this run was (TellImageFailure);
+    // "" once an image was written since.
+    char imageFailureTold[FAILURE_TEXT_SIZE];
     // The driver's frame format when the run began: a device that comes back
     // with another one ends the run.
     BITMAPINFOHEADER runVideoFormat;
@@ -154,6 +157,11 @@ LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header);
 // TRUE when lastImage is an image made this cycle; FALSE when it could not
 // be made (the user has been told, once a run), lastImage then unchanged.
 BOOL MakeFinalImage(void);
+// TRUE when an image failure of this kind (`kind`: what failed and why, for
+// comparing) is to be told: another kind than the one told last in the run,
+// or the same once an image was written since. The same one again is only
+// counted, by the status line's readouts without an image.
+BOOL TellImageFailure(const char *kind);
 // TRUE when frame 0 of the file replaced *imageSlot.
 BOOL LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot);
 // PackedDib layout: colour table (or bit-field masks) in bytes, bytes per

@@ -91,6 +91,8 @@ static BOOL ShowAndWriteImage(void)
         return FALSE;
     }
     app.framesWritten++;
+    // The run works again: a failure told before is told again when it comes back.
+    app.imageFailureTold[0] = '\0';
     char title[TITLE_SIZE];
     ComposeSnapshotTitle(title, sizeof title);
     SetWindowTextA(app.snapshotWindow, title);
@@ -106,18 +108,21 @@ static void RestoreView(void)
         SendCaptureMessage(WM_CAP_SET_OVERLAY, 1, 0);
 }
 
-// A readout that gave no image says why: the first of a run in a box, as
-// the cycle's other failures are, once the handler has returned. The
-// status line counts every such readout of the run.
+// A readout that gave no image says why in a box, as the cycle's other
+// failures do, once the handler has returned: each new reason of the run,
+// and a reason told before once images were written since
+// (TellImageFailure). The status line counts every such readout of the run.
 static void ReadoutGaveNoImage(BOOL streamed)
 {
     // Without a capture driver every capture step is a silent no-op.
-    if (app.imageFailureReported || app.driverIndex < 0 || !IsWindow(app.captureWindow)) return;
-    app.imageFailureReported = 1;
+    if (app.driverIndex < 0 || !IsWindow(app.captureWindow)) return;
     CAPSTATUS status;
     memset(&status, 0, sizeof status);
     SendCaptureMessage(WM_CAP_GET_STATUS, sizeof status, (LPARAM)&status);
     char text[FAILURE_TEXT_SIZE];
+    // What is compared with the failure told last: the text, less the
+    // frame counts that differ from readout to readout.
+    const char *kind = text;
     const char *intro = "No image from this readout";
     // The capture refused a readout whose image was chosen: its words say why.
     if (!streamed && app.SelectionState == SELECTION_RENDER && app.captureErrorText[0] != '\0')
@@ -130,12 +135,16 @@ static void ReadoutGaveNoImage(BOOL streamed)
     else if (status.dwCurrentVideoFrame == 0)
         snprintf(text, sizeof text, "%s: no frame from the device in %u s.", intro,
                  (unsigned)app.captureParms.wTimeLimit);
-    else if (app.SelectionState == SELECTION_ARMED)
+    else if (app.SelectionState == SELECTION_ARMED) {
         snprintf(text, sizeof text, "%s: the device's %lu frames are frames the program cannot use.", intro,
                  (unsigned long)status.dwCurrentVideoFrame);
-    else
+        kind = "frames the program cannot use";
+    } else {
         snprintf(text, sizeof text, "%s: the stream ended after %lu frames, before the image was chosen.", intro,
                  (unsigned long)status.dwCurrentVideoFrame);
+        kind = "the stream ended before the image was chosen";
+    }
+    if (!TellImageFailure(kind)) return;
     size_t length = strlen(text);
     snprintf(text + length, sizeof text - length, "\n\nThe run goes on; the status line counts such readouts.");
     ReportRunFailure(RUN_FAILURE_IMAGE, text, ERROR_SUCCESS);
@@ -228,6 +237,7 @@ void StartRecording(void)
     if (opened) {
         app.framesWritten = 0;
         app.imageFailureReported = 0;
+        app.imageFailureTold[0] = '\0';
         ReadVideoFormat(&app.runVideoFormat);
         StartExposure();
     }
