@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "port/device_identity.h"
+
 namespace plat {
 
 struct PortFailure {
@@ -104,8 +106,11 @@ struct SerialLines {
     bool dtrInverted = false;
     bool rtsInverted = false;
 };
+// An adapter with a name under /dev/serial/by-id (udev's, from its maker,
+// model and USB serial number) is found again by that name when it comes
+// back under another node; `tree` says where /dev is.
 std::unique_ptr<PortBackend> makeSerialPortBackend(std::filesystem::path device, SerialLines lines,
-                                                   PortFailureSink report);
+                                                   PortFailureSink report, DeviceTree tree = {});
 
 // The backend that the platform configuration names in the [parallel] section
 // of `systemIni`:
