@@ -93,8 +93,9 @@ struct AppState {
     char outputName[MAX_PATH];
     // The earlier file of that name, moved aside under this name until the
     // new file holds its first image (put back when it never does); empty
-    // when there is none.
+    // when there is none. keptFor is the name it goes back under.
     char keptFile[MAX_PATH];
+    char keptFor[MAX_PATH];
     // Failures of the running cycle: told once a run, texts of the posted boxes.
     INT imageFailureReported;
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
@@ -171,8 +172,9 @@ BYTE *PackedDibBits(PackedDib *dib);
 
 // output/
 // 1 when the file is ready for images; 0 after a failure, which it has
-// shown; OPEN_DECLINED when the user chose to keep the file of that name
-// (no run starts then).
+// shown; OPEN_DECLINED when no run starts: the user chose to keep the file
+// of that name, or no number was free, or the earlier file could not be set
+// aside (the user has been told).
 #define OPEN_DECLINED (-1)
 INT OpenImageFile(void);
 // TRUE when the image is in the file. FALSE when nothing was written: no
@@ -186,6 +188,10 @@ void FinishOutputOnExit(void);
 // Numbers an AVI name in place ("_000" before ".avi", the first free number
 // at or above the one it has); FALSE when no number fits or is free.
 BOOL NumberImageFile(char *name, size_t size);
+// What the user is told when every number of the name is taken: "Can't
+// record: no free number for Images_nnn.AVI: 000 to 999 are taken." and
+// where to make room.
+void DescribeNoFreeNumber(const char *name, char *text, size_t size);
 LRESULT CALLBACK SnapshotWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif  // NOCTIL_APP_STATE_H

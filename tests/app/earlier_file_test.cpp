@@ -340,5 +340,103 @@ TEST_P(LeftAsideTest, TheEarlierNightComesBackBeforeTheQuestion) {
 INSTANTIATE_TEST_SUITE_P(Leftovers, LeftAsideTest, ::testing::ValuesIn(kLeftAsideCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// Names too long for ".previous" behind them (a name has at most 259
+// characters, a file part at most 255): the earlier file waits under the
+// name with its end replaced by "~.previous", in its own folder, until the
+// new run has its first image. Where no such name fits, no run starts.
+enum class LongEnd { StopBeforeTheFirstImage, StopAfterImages };
+struct LongNameCase {
+    const char *name;
+    std::string folder;  // "C:\\" or a folder below it, with its backslash
+    std::size_t length;  // of the whole name, ".avi" included
+    LongEnd end;
+    bool setAside;  // false: no shorter name fits, no run starts
+};
+void PrintTo(const LongNameCase &c, std::ostream *os) { *os << c.name; }
+
+const std::string kDeepFolder = "C:\\" + std::string(100, 'f') + "\\";
+const std::string kDeepestFolder = "C:\\" + std::string(243, 'f') + "\\";
+const LongNameCase kLongNameCases[] = {
+    {"Name251_StoppedBeforeItsFirstImage", "C:\\", 251, LongEnd::StopBeforeTheFirstImage, true},
+    {"Name251_WroteImages", "C:\\", 251, LongEnd::StopAfterImages, true},
+    {"FilePartOf247_StoppedBeforeItsFirstImage", "C:\\", 250, LongEnd::StopBeforeTheFirstImage, true},
+    {"Name259InAFolder_StoppedBeforeItsFirstImage", kDeepFolder, 259, LongEnd::StopBeforeTheFirstImage, true},
+    {"Name259InAFolder_WroteImages", kDeepFolder, 259, LongEnd::StopAfterImages, true},
+    {"AFolderWithoutRoomForAnotherName", kDeepestFolder, 252, LongEnd::StopAfterImages, false},
+};
+
+// The entries of a folder of drive C apart from the program's temporary files, sorted.
+std::vector<std::string> filesIn(const std::string &windowsFolder) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry &e : fs::directory_iterator(plat::nativePath(windowsFolder))) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("_NOCTIL", 0) != 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class LongNameTest : public AppTest, public ::testing::WithParamInterface<LongNameCase> {};
+
+TEST_P(LongNameTest, TheEarlierFileWaitsUnderAShorterName) {
+    const LongNameCase &c = GetParam();
+    const std::string filePart = std::string(c.length - c.folder.size() - 4, 'n') + ".avi";
+    const std::string name = c.folder + filePart;
+    ASSERT_EQ(name.size(), c.length);
+    const std::string aside = filePart.substr(0, filePart.size() - 10) + "~.previous";
+    fs::create_directories(plat::nativePath(c.folder));
+    installCamera(Camera::Test240);
+    const bool longRun = c.end == LongEnd::StopAfterImages;
+    writeSettingsFile("[Filenames]\r\nImageFile=" + name + "\r\n[Capture]\r\nExposure=" +
+                      (longRun ? "100" : "5000") + "\r\nDelay=100\r\n");
+    writeEarlierNight(name.c_str(), 2);
+    const std::string before = bytesOf(name.c_str());
+    // The earlier night's image log, which the platform wrote beside it.
+    const std::string log = filePart.substr(0, filePart.size() - 4) + ".log";
+    const std::string logBefore = bytesOf((c.folder + log).c_str());
+    ASSERT_NE(logBefore, "(no file)");
+
+    std::vector<std::string> duringRun;
+    user().at(500, [&] { choose(IDM_RECORD); });
+    user().at(600, [&] { EXPECT_TRUE(clickItem(findDialog("Record"), IDYES)); });
+    user().at(650, [&] {
+        duringRun = filesIn(c.folder);
+        if (!c.setAside) pressEnter();
+    });
+    const std::uint32_t stopMs = longRun ? 3000 : 700;
+    user().at(stopMs, [&] {
+        if (menuEnabled(IDM_STOP)) choose(IDM_STOP);
+    });
+    user().at(stopMs + 100, [&] { exitProgram(); });
+    ASSERT_EQ(runProgram(), 0);
+
+    const std::vector<std::string> boxes = messageBoxTexts();
+    ASSERT_FALSE(boxes.empty());
+    if (!c.setAside) {
+        EXPECT_EQ(boxes, (std::vector<std::string>{boxes[0], "Can't set " + name +
+                                                                  " aside: its folder leaves no room for another "
+                                                                  "name.\nNo run has started; the file is as it was."}));
+        EXPECT_EQ(exposures(), 0u) << "no run started";
+        EXPECT_EQ(bytesOf(name.c_str()), before) << "the earlier file, byte for byte";
+        EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log}));
+        EXPECT_EQ(bytesOf((c.folder + log).c_str()), logBefore);
+        return;
+    }
+    EXPECT_EQ(boxes.size(), 1u) << "the question alone";
+    EXPECT_EQ(duringRun, (std::vector<std::string>{filePart, log, aside}))
+        << "the earlier file waits beside the new one";
+    if (c.end == LongEnd::StopBeforeTheFirstImage) {
+        EXPECT_EQ(bytesOf(name.c_str()), before) << "the earlier file, byte for byte, under its name";
+        EXPECT_EQ(bytesOf((c.folder + log).c_str()), logBefore) << "and its image log";
+    } else {
+        EXPECT_GE(imagesIn(name.c_str()), 2) << "the new run's images";
+        EXPECT_NE(bytesOf((c.folder + log).c_str()), logBefore) << "the new run's image log";
+    }
+    EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log})) << "nothing left aside";
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LongNameTest, ::testing::ValuesIn(kLongNameCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace noctil::test
