@@ -50,7 +50,7 @@ enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
 // A failure of the running cycle, told to the user from the main window's
 // queue (wParam: which of the kinds below, each with its own text).
 #define WM_RUNFAILURE (WM_APP + 0)
-enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_KINDS = 2 };
+enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_SETTINGS = 2, RUN_FAILURE_KINDS = 3 };
 // A failure's text: what failed (up to a file name and some words), then the
 // system's reason on a second line.
 #define FAILURE_TEXT_SIZE (MAX_PATH + 320)

@@ -334,6 +334,7 @@ typedef struct tagACCEL {
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BN_CLICKED 0
+#define EM_SETSEL 0x00B1
 #define EM_SETREADONLY 0x00CF
 #define DM_GETDEFID (WM_USER + 0)
 
