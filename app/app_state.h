@@ -156,6 +156,10 @@ void StartRecording(void);
 void StopRecording(void);
 void TogglePause(void);
 void HandleExposureTimer(UINT_PTR timerId);
+// The process stood still (a suspension, a stop) during an exposure: the
+// camera did not integrate as set, so the exposure is not read out; the
+// port rests and the exposure starts again after the delay.
+void RestartInterruptedExposure(void);
 LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header);
 // TRUE when lastImage is an image made this cycle; FALSE when it could not
 // be made (the user has been told, once a run), lastImage then unchanged.

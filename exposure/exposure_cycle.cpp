@@ -278,6 +278,17 @@ void TogglePause(void)
     SetCaptureState(CAPSTATE_PAUSE);
 }
 
+void RestartInterruptedExposure(void)
+{
+    // Only an exposure has one of these timers armed; in the delay, idle or
+    // a readout there is nothing to start again.
+    BOOL ampOffPhase = KillTimer(app.mainWindow, IDT_AMPON);
+    BOOL exposing = KillTimer(app.mainWindow, IDT_EXPOSURE);
+    if (!ampOffPhase && !exposing) return;
+    WriteCameraPort(PORT_IDLE);
+    SetTimer(app.mainWindow, IDT_DELAY, TimerMs(app.settings.delayMs), NULL);
+}
+
 void HandleExposureTimer(UINT_PTR timerId)
 {
     switch (timerId) {
