@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <vfw.h>
 #include <camport.h>
+#include "camera/readout_selection.h"
 
 #include "resource.h"
 
@@ -28,17 +29,11 @@ typedef BITMAPINFOHEADER PackedDib;
 enum { VIEW_NONE = 0, VIEW_OVERLAY = 1, VIEW_PREVIEW = 2 };
 enum { CAPSTATE_IDLE = 0, CAPSTATE_RECORDING = 1, CAPSTATE_PAUSE = 2 };
 
-// States of the readout selection (SelectionState). From the first frame on
-// it counts the frames of the readout stream: whole frames, frames 2 and 3
-// compete; fields, frames 2 and 3 for the odd rows, then 4 and 5 for the even.
-enum {
-    SELECTION_ARMED = -1,             // waiting for the first frame, which ends the exposure
-    SELECTION_RENDER = 0,             // a frame is kept: the final image stamps it onto every frame
-    SELECTION_ARMED_ON_FRAME = 1,     // the first frame came: the camera reads out
-    SELECTION_WHOLE_FRAME_DONE = 3,   // whole frames: the count at which the best is kept
-    SELECTION_FIELD_SECOND_PASS = 3,  // fields: the count at which the second pass begins
-    SELECTION_FIELD_DONE = 5,         // fields: the count at which both fields are kept
-};
+// States of the readout selection (SelectionState) are the camera protocol's
+// steps (SELECTION_ARMED ... in camera/readout_selection.h). From the first
+// frame on it counts the frames of the readout stream: whole frames, frames
+// 2 and 3 compete; fields, frames 2 and 3 for the odd rows, then 4 and 5 for
+// the even.
 
 // Exposure cycle timers of the main window, each used as a one-shot.
 enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };

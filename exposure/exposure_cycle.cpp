@@ -11,11 +11,8 @@
 
 #include "app_state.h"
 #include "exposure_cycle.h"
-
-// The amplifier goes back on for the last second of a long exposure.
-#define AMPON_LEAD_MS 1000
-// Exposures up to this long keep the amplifier on throughout.
-#define AMPOFF_MIN_EXPOSURE_MS 2000
+#include "camera/exposure_levels.h"
+#include "camera/output_format.h"
 
 #define TITLE_SIZE MAX_PATH
 
@@ -45,35 +42,29 @@ static void TellNegativeTimes(void)
     ReportRunFailure(RUN_FAILURE_SETTINGS, what, ERROR_SUCCESS);
 }
 
-// Puts the camera into integration and arms the timer that ends this phase.
+// Puts the camera into integration and arms the timer that ends this phase:
+// the amplifier's last second when the camera's protocol holds it off first.
 static void StartExposure(void)
 {
-    INT exposureMs = app.settings.exposureMs;
-    if (app.settings.ampOff && exposureMs > AMPOFF_MIN_EXPOSURE_MS) {
-        WriteCameraPort(PORT_EXPOSE_AMPOFF);
-        SetTimer(app.mainWindow, IDT_AMPON, TimerMs(exposureMs - AMPON_LEAD_MS), NULL);
-    } else {
-        WriteCameraPort(PORT_EXPOSE);
-        SetTimer(app.mainWindow, IDT_EXPOSURE, TimerMs(exposureMs), NULL);
-    }
+    noctil::camera::ExposurePhase phase =
+        noctil::camera::exposureStart(app.settings.exposureMs, app.settings.ampOff != 0);
+    WriteCameraPort(phase.level);
+    SetTimer(app.mainWindow, phase.amplifierOff ? IDT_AMPON : IDT_EXPOSURE, phase.durationMs, NULL);
 }
 
-// The output stream's format: 24-bit rows of the current capture size,
-// each padded to four bytes.
-static void FillOutputFormat(void)
+void FillOutputFormat(void)
 {
-    LONG width = (LONG)app.captureStatus.uiImageWidth;
-    LONG height = (LONG)app.captureStatus.uiImageHeight;
-    DWORD rowBytes = ((DWORD)width * 3 + 3) & ~3u;
+    noctil::camera::OutputFormat format = noctil::camera::outputFormat(
+        (LONG)app.captureStatus.uiImageWidth, (LONG)app.captureStatus.uiImageHeight);
 
     memset(&app.outputFormat, 0, sizeof app.outputFormat);
     app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
-    app.outputFormat.biWidth = width;
-    app.outputFormat.biHeight = height;
+    app.outputFormat.biWidth = format.width;
+    app.outputFormat.biHeight = format.height;
     app.outputFormat.biPlanes = 1;
-    app.outputFormat.biBitCount = 24;
+    app.outputFormat.biBitCount = format.bitCount;
     app.outputFormat.biCompression = BI_RGB;
-    app.outputFormat.biSizeImage = rowBytes * (DWORD)height;
+    app.outputFormat.biSizeImage = format.imageBytes;
 }
 
 void ComposeSnapshotTitle(char *title, size_t size)
@@ -201,8 +192,9 @@ static BOOL SameVideoFormat(void)
 static void OnAmpOnTimer(void)
 {
     KillTimer(app.mainWindow, IDT_AMPON);
-    WriteCameraPort(PORT_EXPOSE);
-    SetTimer(app.mainWindow, IDT_EXPOSURE, AMPON_LEAD_MS, NULL);
+    noctil::camera::ExposurePhase phase = noctil::camera::amplifierOnPhase();
+    WriteCameraPort(phase.level);
+    SetTimer(app.mainWindow, IDT_EXPOSURE, phase.durationMs, NULL);
 }
 
 // IDT_EXPOSURE: ends the exposure, reads the image out and waits for the next.

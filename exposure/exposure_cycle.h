@@ -10,4 +10,8 @@
 // instead, shown as "...".
 void ComposeSnapshotTitle(char *title, size_t size);
 
+// The output stream's format for the current capture size (app.outputFormat):
+// the camera's 24-bit rows, each padded to four bytes.
+void FillOutputFormat(void);
+
 #endif  // NOCTIL_EXPOSURE_CYCLE_H

@@ -447,6 +447,62 @@ TEST_F(V4l2DialogTest, VideoFormatOffersTheSizesAndKeepsTheChoice) {
     EXPECT_EQ(setting("Fake grabber (usb-0)", "format"), "YUYV 320x240");
 }
 
+// A grabber pulled while Video Format is open: OK refuses the choice with
+// the system's reason, in a box, without a crash; nothing is saved; every
+// handle and mapping of the gone device is let go, and the device is
+// looked for again at the next stream, as during a run, in the format it
+// streamed in.
+TEST_F(V4l2DialogTest, VideoFormatAnsweredAfterTheGrabberWasPulledRefusesTheChoice) {
+    struct Case {
+        const char *name;
+        int button;     // the size chosen: 0 is the one streaming
+        bool liveView;  // live frames run under the dialog and notice the pull first
+    };
+    const Case cases[] = {
+        {"another format", 1, false},
+        {"the same format", 0, false},
+        {"another format, live view on", 1, true},
+    };
+    std::string node = "/dev/video0";
+    int back = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t boxesBefore = boxes().size();
+        SendMessageA(window_, WM_CAP_SET_PREVIEWRATE, 40, 0);
+        SendMessageA(window_, WM_CAP_SET_PREVIEW, c.liveView, 0);
+        user().after(10, [&] {
+            fake_->unplug(node);
+            noctil::test::clickItem(noctil::test::findDialog("Video Format"), plat::avicap::kFormatButtonFirst + c.button);
+        });
+        user().after(200, [] { noctil::test::clickItem(noctil::test::findDialog("Video Format"), IDOK); });
+        user().after(300, [] { noctil::test::pressEnter(); });  // the refusal's message box
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(SendMessageA(window_, WM_CAP_DLG_VIDEOFORMAT, 0, 0));
+        SendMessageA(window_, WM_CAP_SET_PREVIEW, FALSE, 0);
+        settle(window_);
+        testing::internal::GetCapturedStderr();
+        const std::vector<std::string> texts = boxes();
+        ASSERT_GT(texts.size(), boxesBefore);
+        const std::string &refusal = texts[boxesBefore];
+        EXPECT_NE(refusal.find("refused the format"), std::string::npos) << refusal;
+        EXPECT_NE(refusal.find(std::strerror(ENODEV)), std::string::npos) << refusal;
+        EXPECT_EQ(setting("Fake grabber (usb-0)", "format"), "<none>") << "a refused choice is not saved";
+        EXPECT_EQ(device(node.c_str()).log->opens, device(node.c_str()).log->closes) << "the gone device let go";
+        EXPECT_EQ(device(node.c_str()).log->maps, device(node.c_str()).log->unmaps) << "its buffers unmapped";
+
+        const std::string nodeBack = "/dev/video" + std::to_string(++back);
+        fake_->plugBackIn(node, nodeBack, grabber(nodeBack, "usb-0"));
+        node = nodeBack;
+        setStreaming(window_, 33000, 2);
+        SendMessageA(window_, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&StreamRecorder::callback));
+        StreamRecorder rec;
+        rec.onFrame = [&](HWND window, VIDEOHDR &) { SendMessageA(window, WM_CAP_STOP, 0, 0); };
+        EXPECT_TRUE(SendMessageA(window_, WM_CAP_SEQUENCE_NOFILE, 0, 0)) << "found again at the next stream";
+        ASSERT_EQ(rec.deliveries.size(), 1u);
+        EXPECT_EQ(rec.deliveries[0].bufferLength, 640u * 2 * 480) << "in the format it streamed in";
+    }
+}
+
 TEST_F(CaptureTest, TheSimulatedCamerasGainAndSkyAreKept) {
     HWND w = makeCaptureWindow();
     ASSERT_TRUE(SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0));

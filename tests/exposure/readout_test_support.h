@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app_state.h"
+#include "exposure_cycle.h"
 #include "core/session.h"
 #include "file_text.h"
 #include "files/paths.h"
@@ -119,17 +120,13 @@ public:
     HWND window = nullptr;
 };
 
-// A run's output format, as the Record command fills it: 24-bit rows of the
-// given size, each padded to four bytes. Returns the format.
+// A run's output format, as the Record command fills it for a capture of
+// the given size. Returns the format.
 inline BITMAPINFOHEADER SetOutputFormat(LONG width, LONG height)
 {
-    memset(&app.outputFormat, 0, sizeof app.outputFormat);
-    app.outputFormat.biSize = sizeof(BITMAPINFOHEADER);
-    app.outputFormat.biWidth = width;
-    app.outputFormat.biHeight = height;
-    app.outputFormat.biPlanes = 1;
-    app.outputFormat.biBitCount = 24;
-    app.outputFormat.biSizeImage = (DWORD)(((width * 3 + 3) & ~3) * height);
+    app.captureStatus.uiImageWidth = (UINT)width;
+    app.captureStatus.uiImageHeight = (UINT)height;
+    FillOutputFormat();
     return app.outputFormat;
 }
 

@@ -78,8 +78,10 @@ private:
     bool startChosenFormat();
     void saveSettings();
     void deviceFailed();
+    // The device's last failure; a device closed after it failed keeps it.
+    const std::string &deviceError() const { return device_ ? device_->error() : lostError_; }
     // Tells the user of a choice the device would not take.
-    void refused(HWND owner, const std::string &what);
+    void refused(HWND owner, const char *dialog, const std::string &what);
 
     std::shared_ptr<Io> io_;
     DeviceListing listing_;
@@ -92,6 +94,7 @@ private:
     // A device that failed is closed; the format it streamed in is the one
     // it is set up in again when it is back.
     std::optional<FrameFormat> lostFormat_;
+    std::string lostError_;
     Micros lookedAt_ = 0;
     std::string notice_;          // for the user, once
     bool undecodedTold_ = false;  // refused frames are told once a connection
@@ -272,6 +275,7 @@ void V4l2Driver::deviceFailed() {
     if (failureCode_ == 0) failureCode_ = device_->errorCode();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), failure_.c_str());
     if (!frameFormats_.empty() && !lostFormat_) lostFormat_ = frameFormats_[formatIndex_];
+    lostError_ = device_->error();
     device_.reset();
 }
 
@@ -384,10 +388,10 @@ void V4l2Driver::saveSettings() {
     saveDeviceSettings(listing_.description, values);
 }
 
-void V4l2Driver::refused(HWND owner, const std::string &what) {
-    const std::string text = listing_.description + " refused " + what + ":\n" + device_->error();
+void V4l2Driver::refused(HWND owner, const char *dialog, const std::string &what) {
+    const std::string text = listing_.description + " refused " + what + ":\n" + deviceError();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), text.c_str());
-    MessageBoxA(owner, text.c_str(), "Video Source", MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxA(owner, text.c_str(), dialog, MB_OK | MB_ICONEXCLAMATION);
 }
 
 // Input and standard as lists, then each control with its range: a
@@ -451,13 +455,13 @@ bool V4l2Driver::videoSourceDialog(HWND owner) {
         device_->stop();
         device_->uninit();
         if (newInput && !device_->setInput(inputs[static_cast<std::size_t>(inputChoice)].index))
-            refused(owner, "the input " + inputs[static_cast<std::size_t>(inputChoice)].name);
+            refused(owner, "Video Source", "the input " + inputs[static_cast<std::size_t>(inputChoice)].name);
         // The standards belong to the input: ask again after a new input.
         const std::vector<Standard> now = device_->standards();
         if (standardChoice >= 0) {
             const std::string &name = standards[static_cast<std::size_t>(standardChoice)].name;
             const auto at = std::find_if(now.begin(), now.end(), [&](const Standard &s) { return s.name == name; });
-            if (at != now.end() && !device_->setStandard(at->id)) refused(owner, "the standard " + name);
+            if (at != now.end() && !device_->setStandard(at->id)) refused(owner, "Video Source", "the standard " + name);
         }
         // The frame size the new standard brought if the device can hand
         // it over, else the nearest one.
@@ -472,7 +476,7 @@ bool V4l2Driver::videoSourceDialog(HWND owner) {
     }
     for (const auto &[control, index] : fieldControls)
         if (fields[index].value != control->value && !device_->setControl(control->id, fields[index].value))
-            refused(owner, control->name + " = " + std::to_string(fields[index].value));
+            refused(owner, "Video Source", control->name + " = " + std::to_string(fields[index].value));
     for (const auto &[control, index] : choiceControls) {
         const int selected = choices[index].selected;
         const std::int32_t value = control->type == V4L2_CTRL_TYPE_BOOLEAN
@@ -481,7 +485,7 @@ bool V4l2Driver::videoSourceDialog(HWND owner) {
                                               ? control->menu[static_cast<std::size_t>(selected)].first
                                               : control->value);
         if (value != control->value && !device_->setControl(control->id, value))
-            refused(owner, control->name + " = " + std::to_string(value));
+            refused(owner, "Video Source", control->name + " = " + std::to_string(value));
     }
     saveSettings();
     return true;
@@ -491,8 +495,10 @@ bool V4l2Driver::videoFormatDialog(HWND owner) {
     if (!device_ || !device_->isOpen()) return false;
     std::size_t index = formatIndex_;
     if (!runFormatDialog(owner, "Video Format", headers_, index)) return false;
+    // A device that went away under the dialog is closed by now (here or
+    // by a live frame) and looked for again before the next stream.
     if (!selectFormat(index)) {
-        refused(owner, "the format " + describeFormat(headers_[index]));
+        refused(owner, "Video Format", "the format " + describeFormat(headers_[index]));
         return false;
     }
     saveSettings();
