@@ -24,18 +24,21 @@
 static UINT TimerMs(INT ms) { return ms < 0 ? 0 : (UINT)ms; }
 
 // The run takes the settings as the file gave them; a negative time is run
-// as 0 ms, never silently: the box opens once Record's handler has returned.
+// as 0 ms (which the timers make their shortest, 10 ms), never silently: the
+// box opens once Record's handler has returned.
 static void TellNegativeTimes(void)
 {
     char what[FAILURE_TEXT_SIZE];
     int used = 0;
     if (app.settings.exposureMs < 0)
         used += snprintf(what + used, sizeof what - (size_t)used,
-                         "The exposure time in Noctil.ini, %d ms, is below 0: this run exposes for 0 ms.\n",
+                         "The exposure time in Noctil.ini, %d ms, is below 0: this run exposes for the shortest "
+                         "time, 10 ms.\n",
                          app.settings.exposureMs);
     if (app.settings.delayMs < 0)
         used += snprintf(what + used, sizeof what - (size_t)used,
-                         "The delay time in Noctil.ini, %d ms, is below 0: this run waits 0 ms between images.\n",
+                         "The delay time in Noctil.ini, %d ms, is below 0: this run waits the shortest time, 10 ms, "
+                         "between images.\n",
                          app.settings.delayMs);
     if (used == 0) return;
     snprintf(what + used, sizeof what - (size_t)used, "Set the time in Capture > Setup.");

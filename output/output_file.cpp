@@ -109,8 +109,10 @@ static BOOL SetOldFileAside(const char *name)
     char aside[MAX_PATH];
     char what[2 * MAX_PATH + 128];  // both names in full
     if (!KeptName(name, aside, sizeof aside)) {
-        snprintf(what, sizeof what, "Can't set %s aside: its folder leaves no room for another name.\n%s",
-                 name, "No run has started; the file is as it was.");
+        snprintf(what, sizeof what,
+                 "Can't set %s aside: its folder leaves no room for another name.\nNo run has started; the file is "
+                 "as it was.",
+                 name);
         ShowFailure(what, ERROR_SUCCESS);
         return FALSE;
     }

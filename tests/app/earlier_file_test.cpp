@@ -387,8 +387,8 @@ TEST_P(LongNameTest, TheEarlierFileWaitsUnderAShorterName) {
     fs::create_directories(plat::nativePath(c.folder));
     installCamera(Camera::Test240);
     const bool longRun = c.end == LongEnd::StopAfterImages;
-    writeSettingsFile("[Filenames]\r\nImageFile=" + name + "\r\n[Capture]\r\nExposure=" +
-                      (longRun ? "100" : "5000") + "\r\nDelay=100\r\n");
+    writeSettingsFile("[Filenames]\r\nImageFile=" + name + "\r\n[Capture]\r\nExposure=" + (longRun ? "100" : "5000") +
+                      "\r\nDelay=100\r\n");
     writeEarlierNight(name.c_str(), 2);
     const std::string before = bytesOf(name.c_str());
     // The earlier night's image log, which the platform wrote beside it.
@@ -414,8 +414,8 @@ TEST_P(LongNameTest, TheEarlierFileWaitsUnderAShorterName) {
     ASSERT_FALSE(boxes.empty());
     if (!c.setAside) {
         EXPECT_EQ(boxes, (std::vector<std::string>{boxes[0], "Can't set " + name +
-                                                                  " aside: its folder leaves no room for another "
-                                                                  "name.\nNo run has started; the file is as it was."}));
+                                                                 " aside: its folder leaves no room for another "
+                                                                 "name.\nNo run has started; the file is as it was."}));
         EXPECT_EQ(exposures(), 0u) << "no run started";
         EXPECT_EQ(bytesOf(name.c_str()), before) << "the earlier file, byte for byte";
         EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log}));

@@ -53,9 +53,9 @@ struct Trigger {
 struct StopCase {
     const char *name;
     const char *settings;
-    Trigger stop;  // Ctrl+Z
-    std::uint32_t stoppedMs;  // until fg
-    Trigger stopChosen;  // Stop from the menu, the program's end 100 ms later
+    Trigger stop;                                 // Ctrl+Z
+    std::uint32_t stoppedMs;                      // until fg
+    Trigger stopChosen;                           // Stop from the menu, the program's end 100 ms later
     std::span<const ExpectedPortWrite> expected;  // from Record on
 };
 void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
@@ -65,47 +65,53 @@ void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
 // rests for the delay and exposes the whole 3000 ms again. The interrupted
 // exposure has no readout.
 const ExpectedPortWrite kDuringTheExposure[] = {
-    {kExpose, 0},
-    {kIdle, 9000},  // the stop's rest, taken in when the process goes on
-    {kExpose, 0},   // the level the program had set
-    {kIdle, 0},     // not read out: the cycle rests
-    {kExpose, 5000},
-    {kReadout, 3000, L},
-    {kIdle, 3000, R},
-    {kIdle, 2000},  // Stop in the delay
-    {kIdle, 100},   // the program's end
+    {kExpose, 0},    {kIdle, 9000},  // the stop's rest, taken in when the process goes on
+    {kExpose, 0},                    // the level the program had set
+    {kIdle, 0},                      // not read out: the cycle rests
+    {kExpose, 5000}, {kReadout, 3000, L}, {kIdle, 3000, R}, {kIdle, 2000},  // Stop in the delay
+    {kIdle, 100},                                                           // the program's end
 };
 
 // Stopped in the amplifier-off phase: the exposure starts again with the
 // amplifier off, for the whole time.
 const ExpectedPortWrite kWithTheAmplifierOff[] = {
-    {kExposeAmpOff, 0}, {kIdle, 9000},        {kExposeAmpOff, 0}, {kIdle, 0},   {kExposeAmpOff, 5000},
-    {kExpose, 4000},    {kReadout, 1000, L},  {kIdle, 1000, R},   {kIdle, 2000}, {kIdle, 100},
+    {kExposeAmpOff, 0}, {kIdle, 9000},       {kExposeAmpOff, 0}, {kIdle, 0},    {kExposeAmpOff, 5000},
+    {kExpose, 4000},    {kReadout, 1000, L}, {kIdle, 1000, R},   {kIdle, 2000}, {kIdle, 100},
 };
 
 // Stopped in the last second, with the amplifier on.
 const ExpectedPortWrite kInTheLastSecond[] = {
-    {kExposeAmpOff, 0},    {kExpose, 4000},   {kIdle, 8000},  {kExpose, 0},  {kIdle, 0},
-    {kExposeAmpOff, 5000}, {kExpose, 4000},   {kReadout, 1000, L}, {kIdle, 1000, R},
-    {kIdle, 2000},         {kIdle, 100},
+    {kExposeAmpOff, 0}, {kExpose, 4000},     {kIdle, 8000},    {kExpose, 0},  {kIdle, 0},   {kExposeAmpOff, 5000},
+    {kExpose, 4000},    {kReadout, 1000, L}, {kIdle, 1000, R}, {kIdle, 2000}, {kIdle, 100},
 };
 
 // Stopped in the delay: nothing to start again; the delay that ran out
 // meanwhile starts the next exposure at once.
 const ExpectedPortWrite kInTheDelay[] = {
-    {kExpose, 0},  {kReadout, 1000, L}, {kIdle, 1000, R}, {kIdle, 8000},  // the stop's rest
-    {kExpose, 0},  {kReadout, 1000, L}, {kIdle, 1000, R}, {kIdle, 2000}, {kIdle, 100},
+    {kExpose, 0}, {kReadout, 1000, L}, {kIdle, 1000, R}, {kIdle, 8000},  // the stop's rest
+    {kExpose, 0}, {kReadout, 1000, L}, {kIdle, 1000, R}, {kIdle, 2000}, {kIdle, 100},
 };
 
 const StopCase kStopCases[] = {
-    {"DuringTheExposure", "[Capture]\nExposure=3000\nDelay=5000\n", {kExpose, 1, 1000}, 8000, {kIdle, 3, 2000},
+    {"DuringTheExposure",
+     "[Capture]\nExposure=3000\nDelay=5000\n",
+     {kExpose, 1, 1000},
+     8000,
+     {kIdle, 3, 2000},
      kDuringTheExposure},
-    {"WithTheAmplifierOff", "[Flags]\nAmpOff=1\n[Capture]\nExposure=5000\nDelay=5000\n", {kExposeAmpOff, 1, 1000},
-     8000, {kIdle, 3, 2000}, kWithTheAmplifierOff},
-    {"InTheLastSecond", "[Flags]\nAmpOff=1\n[Capture]\nExposure=5000\nDelay=5000\n", {kExpose, 1, 500}, 7500,
-     {kIdle, 3, 2000}, kInTheLastSecond},
-    {"InTheDelay", "[Capture]\nExposure=1000\nDelay=5000\n", {kIdle, 1, 1000}, 7000, {kIdle, 3, 2000},
-     kInTheDelay},
+    {"WithTheAmplifierOff",
+     "[Flags]\nAmpOff=1\n[Capture]\nExposure=5000\nDelay=5000\n",
+     {kExposeAmpOff, 1, 1000},
+     8000,
+     {kIdle, 3, 2000},
+     kWithTheAmplifierOff},
+    {"InTheLastSecond",
+     "[Flags]\nAmpOff=1\n[Capture]\nExposure=5000\nDelay=5000\n",
+     {kExpose, 1, 500},
+     7500,
+     {kIdle, 3, 2000},
+     kInTheLastSecond},
+    {"InTheDelay", "[Capture]\nExposure=1000\nDelay=5000\n", {kIdle, 1, 1000}, 7000, {kIdle, 3, 2000}, kInTheDelay},
 };
 
 class StoppedProcessTest : public AppTest, public ::testing::WithParamInterface<StopCase> {};
@@ -119,10 +125,11 @@ TEST_P(StoppedProcessTest, AnInterruptedExposureStartsAgain) {
     user().at(kRecordAtMs, [&] {
         recordIndex = cameraPortWrites().size();
         int seen = 0;
-        listener = plat::session().component<plat::ParallelPort>().subscribe([&, seen](const plat::PortWrite &w) mutable {
-            if (w.value == c.stop.value && ++seen == c.stop.occurrence)
-                user().after(c.stop.afterMs, [&] { stopProcess(c.stoppedMs); });
-        });
+        listener =
+            plat::session().component<plat::ParallelPort>().subscribe([&, seen](const plat::PortWrite &w) mutable {
+                if (w.value == c.stop.value && ++seen == c.stop.occurrence)
+                    user().after(c.stop.afterMs, [&] { stopProcess(c.stoppedMs); });
+            });
         stopAfterWrite(c.stopChosen.value, c.stopChosen.occurrence, c.stopChosen.afterMs, 100);
         choose(IDM_RECORD);
     });

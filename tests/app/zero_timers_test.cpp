@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ZeroTimersTest, ::testing::ValuesIn(kZeroCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A hand-edited settings file's negative time is taken as the file says and
-// run as 0 ms, never silently: Record's run tells the user in a box that
+// run as 0 ms (the timers' shortest, 10 ms), never silently: Record's run tells the user in a box that
 // opens from the queue, so the cycle goes on behind it. A time of 0 is a
 // time and says nothing.
 struct NegativeCase {
@@ -97,14 +97,15 @@ void PrintTo(const NegativeCase &c, std::ostream *os) { *os << c.name; }
 
 const NegativeCase kNegativeCases[] = {
     {"NegativeExposure", "Exposure=-5\r\nDelay=100\r\n",
-     "The exposure time in Noctil.ini, -5 ms, is below 0: this run exposes for 0 ms.\n"
+     "The exposure time in Noctil.ini, -5 ms, is below 0: this run exposes for the shortest time, 10 ms.\n"
      "Set the time in Capture > Setup."},
     {"NegativeDelay", "Exposure=10\r\nDelay=-2147483648\r\n",
-     "The delay time in Noctil.ini, -2147483648 ms, is below 0: this run waits 0 ms between images.\n"
+     "The delay time in Noctil.ini, -2147483648 ms, is below 0: this run waits the shortest time, 10 ms, between "
+     "images.\n"
      "Set the time in Capture > Setup."},
     {"BothNegative", "Exposure=-1\r\nDelay=-1\r\n",
-     "The exposure time in Noctil.ini, -1 ms, is below 0: this run exposes for 0 ms.\n"
-     "The delay time in Noctil.ini, -1 ms, is below 0: this run waits 0 ms between images.\n"
+     "The exposure time in Noctil.ini, -1 ms, is below 0: this run exposes for the shortest time, 10 ms.\n"
+     "The delay time in Noctil.ini, -1 ms, is below 0: this run waits the shortest time, 10 ms, between images.\n"
      "Set the time in Capture > Setup."},
     {"ZeroIsATime", "Exposure=0\r\nDelay=100\r\n", nullptr},
 };
@@ -145,7 +146,7 @@ TEST_P(NegativeTimesTest, TheRunSaysItRunsThemAsZero) {
     for (const IniEntry &e : saved) {
         if (e.section != "Capture" || (e.key != "Exposure" && e.key != "Delay")) continue;
         EXPECT_NE(std::string(c.capture).find(e.key + "=" + e.value + "\r\n"), std::string::npos)
-                << "the file's own value is kept: " << e.key << "=" << e.value;
+            << "the file's own value is kept: " << e.key << "=" << e.value;
     }
 }
 

@@ -260,8 +260,8 @@ const EndCase kEndCases[] = {
      "at rest  |  1 of 1 image written to C:\\night.avi"},
     {"ThreeImages", "[Capture]\r\nExposure=1000\r\nDelay=0\r\nCount=3\r\n", 3, "2 of 3 images",
      "at rest  |  3 of 3 images written to C:\\night.avi"},
-    {"EightWithTheAmplifierOff", "[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=2500\r\nDelay=500\r\nCount=8\r\n",
-     8, "7 of 8 images", "at rest  |  8 of 8 images written to C:\\night.avi"},
+    {"EightWithTheAmplifierOff", "[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=2500\r\nDelay=500\r\nCount=8\r\n", 8,
+     "7 of 8 images", "at rest  |  8 of 8 images written to C:\\night.avi"},
 };
 
 class StatusLineEndTest : public StatusLineRunTest, public ::testing::WithParamInterface<EndCase> {};
