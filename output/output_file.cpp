@@ -96,19 +96,31 @@ static void PutBackFileLeftAside(const char *name)
 }
 
 // The earlier file goes aside, so that a run that cannot start, or ends
-// before its first image, leaves it as it was. Where it cannot go aside (a
-// folder too deep for any name beside it, an earlier file already waiting
-// there, a file that cannot be moved) it stays as it is and no run starts:
-// it is never deleted before a new image is in the new file. FALSE then,
-// after the user has been told.
+// before its first image, leaves it as it was. Where a file with images
+// cannot go aside (a folder too deep for any name beside it, an earlier file
+// already waiting there, a file that cannot be moved) it stays as it is and
+// no run starts: it is never deleted before a new image is in the new file.
+// FALSE then, after the user has been told. A file without images is
+// replaced then, as it is without a question.
 static BOOL SetOldFileAside(const char *name)
 {
     app.keptFile[0] = '\0';
     app.keptFor[0] = '\0';
     if (!IsReplaceableFile(name)) return TRUE;
     char aside[MAX_PATH];
+    BOOL named = KeptName(name, aside, sizeof aside);
+    if (named && MoveFileA(name, aside)) {
+        snprintf(app.keptFile, sizeof app.keptFile, "%s", aside);
+        snprintf(app.keptFor, sizeof app.keptFor, "%s", name);
+        return TRUE;
+    }
+    DWORD error = GetLastError();
+    if (ImagesInFile(name) == 0) {
+        remove(name);  // a failure here is left for the open to decide
+        return TRUE;
+    }
     char what[2 * MAX_PATH + 128];  // both names in full
-    if (!KeptName(name, aside, sizeof aside)) {
+    if (!named) {
         snprintf(what, sizeof what,
                  "Can't set %s aside: its folder leaves no room for another name.\nNo run has started; the file is "
                  "as it was.",
@@ -116,16 +128,9 @@ static BOOL SetOldFileAside(const char *name)
         ShowFailure(what, ERROR_SUCCESS);
         return FALSE;
     }
-    if (!MoveFileA(name, aside)) {
-        DWORD error = GetLastError();
-        snprintf(what, sizeof what, "Can't set %s aside as %s; no run has started, the file is as it was.", name,
-                 aside);
-        ShowFailure(what, error);
-        return FALSE;
-    }
-    snprintf(app.keptFile, sizeof app.keptFile, "%s", aside);
-    snprintf(app.keptFor, sizeof app.keptFor, "%s", name);
-    return TRUE;
+    snprintf(what, sizeof what, "Can't set %s aside as %s; no run has started, the file is as it was.", name, aside);
+    ShowFailure(what, error);
+    return FALSE;
 }
 
 // The new file holds an image: the earlier one is replaced for good.
@@ -198,15 +203,16 @@ INT OpenImageFile(void)
     AVIFileInit();
     if (app.settings.autoIncrement && app.settings.imageFile[0] != '\0' &&
         !NumberImageFile(app.settings.imageFile, sizeof app.settings.imageFile)) {
-        // No free number, or no room for one: never overwrite an earlier
-        // run, and start none, so Record stays offered.
-        if (GetLastError() == ERROR_FILE_EXISTS) {
-            char what[FAILURE_TEXT_SIZE];
-            DescribeNoFreeNumber(app.settings.imageFile, what, sizeof what);
-            ShowFailure(what, ERROR_SUCCESS);
-        } else {
+        // Never overwrite an earlier run. With no free number left no run
+        // starts, so Record stays offered; a name with no room for a number
+        // fails as an open does.
+        if (GetLastError() != ERROR_FILE_EXISTS) {
             ShowErrorWithName("Can't open AVI file %s");
+            return 0;
         }
+        char what[FAILURE_TEXT_SIZE];
+        DescribeNoFreeNumber(app.settings.imageFile, what, sizeof what);
+        ShowFailure(what, ERROR_SUCCESS);
         AVIFileExit();
         return OPEN_DECLINED;
     }

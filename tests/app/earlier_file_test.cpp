@@ -282,6 +282,8 @@ const LeftAsideCase kLeftAsideCases[] = {
     {"NothingUnderTheName_No", Under::Nothing, Answer::No},
     {"AnEmptyStreamUnderTheName_Yes", Under::EmptyStream, Answer::Yes},
     {"ImagesUnderTheNameToo_No", Under::OneImage, Answer::No},
+    // Yes, but the earlier night cannot go aside: neither file is touched.
+    {"ImagesUnderTheNameToo_Yes", Under::OneImage, Answer::Yes},
 };
 
 class LeftAsideTest : public AppTest, public ::testing::WithParamInterface<LeftAsideCase> {};
@@ -308,22 +310,35 @@ TEST_P(LeftAsideTest, TheEarlierNightComesBackBeforeTheQuestion) {
         ASSERT_NE(box, nullptr) << "Record asks first";
         EXPECT_TRUE(clickItem(box, c.answer == Answer::Yes ? IDYES : IDNO));
     });
+    bool runStarted = false;
+    user().at(800, [&] {
+        if (findDialog("Error")) pressEnter();
+    });
     user().at(3000, [&] {
-        if (menuEnabled(IDM_STOP)) choose(IDM_STOP);
+        runStarted = menuEnabled(IDM_STOP);
+        if (runStarted) choose(IDM_STOP);
     });
     user().at(3100, [&] { exitProgram(); });
     ASSERT_EQ(runProgram(), 0);
 
-    ASSERT_EQ(messageBoxLog().size(), 1u);
     if (c.under == Under::OneImage) {
-        // Both hold images: nothing is moved, the question names the file under the name.
-        EXPECT_EQ(messageBoxLog()[0].text,
-                  "C:\\night.avi already holds 1 image.\nReplace it with the images of this run?");
+        // Both hold images: nothing is moved, the question names the file
+        // under the name; after Yes the earlier night has nowhere to go, so
+        // no run starts and the user hears why.
+        std::vector<std::string> expected = {
+            "C:\\night.avi already holds 1 image.\nReplace it with the images of this run?"};
+        if (c.answer == Answer::Yes)
+            expected.push_back(
+                "Can't set C:\\night.avi aside as C:\\night.avi.previous; no run has started, the file "
+                "is as it was.\nCannot create a file when that file already exists.");
+        EXPECT_EQ(messageBoxTexts(), expected);
+        EXPECT_FALSE(runStarted);
         EXPECT_EQ(bytesOf("C:\\night.avi"), underBefore);
         EXPECT_EQ(bytesOf("C:\\night.avi.previous"), earlier);
         EXPECT_EQ(bytesOf("C:\\night.log"), "the earlier night's log\n");
         return;
     }
+    ASSERT_EQ(messageBoxLog().size(), 1u);
     EXPECT_EQ(messageBoxLog()[0].text,
               "C:\\night.avi already holds 2 images.\nReplace it with the images of this run?");
     if (c.answer == Answer::No) {
@@ -350,7 +365,8 @@ struct LongNameCase {
     std::string folder;  // "C:\\" or a folder below it, with its backslash
     std::size_t length;  // of the whole name, ".avi" included
     LongEnd end;
-    bool setAside;  // false: no shorter name fits, no run starts
+    bool setAside;          // false: no shorter name fits, no run starts
+    int earlierImages = 2;  // 0: replaced without a question
 };
 void PrintTo(const LongNameCase &c, std::ostream *os) { *os << c.name; }
 
@@ -363,6 +379,7 @@ const LongNameCase kLongNameCases[] = {
     {"Name259InAFolder_StoppedBeforeItsFirstImage", kDeepFolder, 259, LongEnd::StopBeforeTheFirstImage, true},
     {"Name259InAFolder_WroteImages", kDeepFolder, 259, LongEnd::StopAfterImages, true},
     {"AFolderWithoutRoomForAnotherName", kDeepestFolder, 252, LongEnd::StopAfterImages, false},
+    {"AFolderWithoutRoomForAFileWithoutImages", kDeepestFolder, 252, LongEnd::StopAfterImages, true, 0},
 };
 
 // The entries of a folder of drive C apart from the program's temporary files, sorted.
@@ -389,16 +406,19 @@ TEST_P(LongNameTest, TheEarlierFileWaitsUnderAShorterName) {
     const bool longRun = c.end == LongEnd::StopAfterImages;
     writeSettingsFile("[Filenames]\r\nImageFile=" + name + "\r\n[Capture]\r\nExposure=" + (longRun ? "100" : "5000") +
                       "\r\nDelay=100\r\n");
-    writeEarlierNight(name.c_str(), 2);
+    writeEarlierNight(name.c_str(), c.earlierImages);
     const std::string before = bytesOf(name.c_str());
-    // The earlier night's image log, which the platform wrote beside it.
+    // The earlier night's image log, which the platform wrote beside its images.
     const std::string log = filePart.substr(0, filePart.size() - 4) + ".log";
     const std::string logBefore = bytesOf((c.folder + log).c_str());
-    ASSERT_NE(logBefore, "(no file)");
+    ASSERT_EQ(logBefore == "(no file)", c.earlierImages == 0);
 
     std::vector<std::string> duringRun;
     user().at(500, [&] { choose(IDM_RECORD); });
-    user().at(600, [&] { EXPECT_TRUE(clickItem(findDialog("Record"), IDYES)); });
+    user().at(600, [&] {
+        if (c.earlierImages == 0) return;  // no question
+        EXPECT_TRUE(clickItem(findDialog("Record"), IDYES));
+    });
     user().at(650, [&] {
         duringRun = filesIn(c.folder);
         if (!c.setAside) pressEnter();
@@ -411,6 +431,14 @@ TEST_P(LongNameTest, TheEarlierFileWaitsUnderAShorterName) {
     ASSERT_EQ(runProgram(), 0);
 
     const std::vector<std::string> boxes = messageBoxTexts();
+    if (c.earlierImages == 0) {
+        // Nothing to keep: replaced at once, without a question, as any such file.
+        EXPECT_EQ(boxes, std::vector<std::string>{});
+        EXPECT_EQ(std::find(duringRun.begin(), duringRun.end(), aside), duringRun.end()) << "nothing set aside";
+        EXPECT_GE(imagesIn(name.c_str()), 2) << "the new run's images";
+        EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log}));
+        return;
+    }
     ASSERT_FALSE(boxes.empty());
     if (!c.setAside) {
         EXPECT_EQ(boxes, (std::vector<std::string>{boxes[0], "Can't set " + name +
