@@ -55,7 +55,7 @@ public:
 
     void close() override {
         if (!open_) return;
-        port_->unsubscribe(subscription_);
+        subscription_.reset();
         open_ = false;
     }
 
@@ -215,7 +215,7 @@ private:
     Sky sky_;
     bool open_ = false;
     ParallelPort *port_ = nullptr;
-    int subscription_ = -1;
+    Subscription subscription_;
 
     std::uint8_t level_ = 0;
     Micros levelSince_ = 0;

@@ -121,7 +121,7 @@ TEST_P(StoppedProcessTest, AnInterruptedExposureStartsAgain) {
     installCamera(Camera::Test240);
     writeSettingsFile(c.settings);
     std::size_t recordIndex = 0;
-    int listener = 0;
+    plat::Subscription listener;
     user().at(kRecordAtMs, [&] {
         recordIndex = cameraPortWrites().size();
         int seen = 0;
@@ -135,7 +135,7 @@ TEST_P(StoppedProcessTest, AnInterruptedExposureStartsAgain) {
     });
     setTimeLimitMs(60000);
     ASSERT_EQ(runProgram(), 0);
-    plat::session().component<plat::ParallelPort>().unsubscribe(listener);
+    listener.reset();
     EXPECT_TRUE(stopChosen());
     EXPECT_TRUE(portTimelineMatches(c.expected, recordIndex, kRecordAtMs, readoutAllowanceMs(Camera::Test240)));
 }

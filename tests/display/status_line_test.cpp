@@ -97,6 +97,10 @@ const ComposeCase kComposeCases[] = {
      {0, PortFacts{0x00, 0}, std::nullopt, output(0, std::nullopt, 0, false, 1, "the device is gone")},
      "at rest  |  0 images written to C:\\night.avi, 1 readout without an image: the device is gone",
      true},
+    {"AReasonThatNoLongerHoldsIsCleared",
+     {0, PortFacts{0x00, 0}, std::nullopt, output(2, 3, std::nullopt, true, 1, "")},
+     "at rest  |  2 of 3 images written to C:\\night.avi, 1 readout without an image",
+     true},
     {"PausedDuringAnExposure",
      {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 21 * kSecond, output(0, std::nullopt, std::nullopt), true},
      "integrating, amplifier on - 1.0 s  |  readout in 1.0 s  |  paused: images are shown, not written  |  "
@@ -181,7 +185,8 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
     writeSettingsFile(kStatusRunSettings);
     std::vector<std::string> seen;
     std::string atReadout, withSpace;
-    int listener = 0, observer = 0;
+    plat::Subscription listener;
+    int observer = 0;
 
     user().at(500, [&] { seen.push_back(nowWithoutSpace()); });
     user().at(1000, [&] {
@@ -210,7 +215,7 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
     user().at(4500, [&] { seen.push_back(nowWithoutSpace()); });
 
     EXPECT_EQ(runProgram(), 0);
-    session().component<plat::ParallelPort>().unsubscribe(listener);
+    listener.reset();
     if (observer) plat::user::unsubscribe(observer);
 
     EXPECT_EQ(seen, kStatusRunLines);
@@ -271,7 +276,7 @@ TEST_P(StatusLineEndTest, CountsTheImagesTheFileHolds) {
     installCamera(Camera::Test240);
     writeSettingsFile(std::string("[Filenames]\r\nImageFile=C:\\night.avi\r\n") + c.capture);
     std::string atLastReadout, atEnd;
-    int listener = 0;
+    plat::Subscription listener;
     user().at(1000, [&] {
         choose(IDM_RECORD);
         // The display looks at every readout, the last one included.
@@ -285,7 +290,7 @@ TEST_P(StatusLineEndTest, CountsTheImagesTheFileHolds) {
     });
     setTimeLimitMs(60000);
     EXPECT_EQ(runProgram(), 0);
-    session().component<plat::ParallelPort>().unsubscribe(listener);
+    listener.reset();
 
     EXPECT_NE(atLastReadout.find(c.atLastReadout), std::string::npos)
         << "the line looked during the last readout: " << atLastReadout;
