@@ -17,10 +17,33 @@
 #define TITLE_SIZE MAX_PATH
 
 // A time from the settings as a timer duration. A negative value (only a
-// hand-edited settings file or a number above 2^31-1 typed in the Setup
-// dialog gives one) would otherwise reach SetTimer as an unsigned duration
-// of about 49 days; it counts as 0 ms instead, so the cycle goes on at once.
+// hand-edited settings file holds one; the Setup dialog refuses times above
+// 2^31-1 ms) would otherwise reach SetTimer as an unsigned duration of about
+// 49 days; it counts as 0 ms instead, so the cycle goes on at once, and the
+// user is told so when the run starts (TellNegativeTimes).
 static UINT TimerMs(INT ms) { return ms < 0 ? 0 : (UINT)ms; }
+
+// The run takes the settings as the file gave them; a negative time is run
+// as 0 ms (which the timers make their shortest, 10 ms), never silently: the
+// box opens once Record's handler has returned.
+static void TellNegativeTimes(void)
+{
+    char what[FAILURE_TEXT_SIZE];
+    int used = 0;
+    if (app.settings.exposureMs < 0)
+        used += snprintf(what + used, sizeof what - (size_t)used,
+                         "The exposure time in Noctil.ini, %d ms, is below 0: this run exposes for the shortest "
+                         "time, 10 ms.\n",
+                         app.settings.exposureMs);
+    if (app.settings.delayMs < 0)
+        used += snprintf(what + used, sizeof what - (size_t)used,
+                         "The delay time in Noctil.ini, %d ms, is below 0: this run waits the shortest time, 10 ms, "
+                         "between images.\n",
+                         app.settings.delayMs);
+    if (used == 0) return;
+    snprintf(what + used, sizeof what - (size_t)used, "Set the time in Capture > Setup.");
+    ReportRunFailure(RUN_FAILURE_SETTINGS, what, ERROR_SUCCESS);
+}
 
 // Puts the camera into integration and arms the timer that ends this phase:
 // the amplifier's last second when the camera's protocol holds it off first.
@@ -239,6 +262,7 @@ void StartRecording(void)
         app.imageFailureReported = 0;
         app.imageFailureTold[0] = '\0';
         ReadVideoFormat(&app.runVideoFormat);
+        TellNegativeTimes();
         StartExposure();
     }
     // Even without a file the run shows as started, so Record stays disabled
@@ -261,6 +285,17 @@ void TogglePause(void)
 {
     app.paused = app.paused ? 0 : 1;
     SetCaptureState(CAPSTATE_PAUSE);
+}
+
+void RestartInterruptedExposure(void)
+{
+    // Only an exposure has one of these timers armed; in the delay, idle or
+    // a readout there is nothing to start again.
+    BOOL ampOffPhase = KillTimer(app.mainWindow, IDT_AMPON);
+    BOOL exposing = KillTimer(app.mainWindow, IDT_EXPOSURE);
+    if (!ampOffPhase && !exposing) return;
+    WriteCameraPort(PORT_IDLE);
+    SetTimer(app.mainWindow, IDT_DELAY, TimerMs(app.settings.delayMs), NULL);
 }
 
 void HandleExposureTimer(UINT_PTR timerId)
