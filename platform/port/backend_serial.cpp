@@ -166,8 +166,12 @@ private:
             lost_ = false;
             otherToldOf_ = false;
             recovered();
-            std::fprintf(stderr, "noctil: camera port %s is back at %s; the lines go to rest first\n", device_.c_str(),
-                         node->c_str());
+            // The node is named only when the adapter came back under another one.
+            if (*node == device_)
+                std::fprintf(stderr, "noctil: camera port %s is back; the lines go to rest first\n", device_.c_str());
+            else
+                std::fprintf(stderr, "noctil: camera port %s is back at %s; the lines go to rest first\n",
+                             device_.c_str(), node->c_str());
             current_ = -1;  // whatever the adapter holds now, the rest level is written
             if (!setLines(linesFor(0))) return false;
         }
