@@ -26,20 +26,13 @@
 #include "core/clock.h"
 #include "imagelog/log_format.h"
 #include "port/parallel_port.h"
+#include "port/port_exposure.h"
 
 namespace plat::imagelog {
 
-// One exposure as the port's writes show it, on the platform clock.
-struct PortExposure {
-    Micros start = 0, end = 0;
-    Micros ampOff = 0;  // the part of it at an amplifier-off level
-};
-
-// The last exposure among `writes` (oldest first) that has ended: from the
-// write that put an integration level on the data register to the first
-// write of another level. Successive integration levels (amplifier off,
-// then on) are one exposure. Nullopt when there is none.
-std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes);
+// The exposure the port's log shows (port/port_exposure.h).
+using plat::lastExposure;
+using plat::PortExposure;
 
 // "640x480 RGB24", "720x576 YUY2".
 std::string describeFrameFormat(const BITMAPINFOHEADER &format);
