@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "fits_file.h"
 #include "imagelog/log_format.h"
 #include "log_match.h"
+#include "restack.h"
 #include "ser_file.h"
 
 namespace noctil::convert {
@@ -41,6 +43,11 @@ std::optional<std::string> readLog(const Options &o) {
     text << in.rdbuf();
     if (!in) throw Failure{"cannot read the log " + path.string()};
     return text.str();
+}
+
+// The calendar clock, for the DATE a stack file is written at.
+std::int64_t nowUtcMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 std::filesystem::path outputDirectory(const Options &o) {
@@ -160,6 +167,7 @@ std::vector<std::filesystem::path> outputFiles(const std::filesystem::path &inpu
                                                OutputKind kind, std::size_t images) {
     const std::string stem = input.stem().string();
     if (kind == OutputKind::Ser) return {dir / (stem + ".ser")};
+    if (kind == OutputKind::Stack) return {dir / (stem + ".stack.fits")};
     std::vector<std::filesystem::path> files;
     for (std::size_t i = 1; i <= images; ++i) {
         char number[24];
@@ -195,10 +203,15 @@ int convert(const Options &o, std::ostream &out, std::ostream &err) {
         const std::filesystem::path dir = outputDirectory(o);
         const std::vector<std::filesystem::path> targets = outputFiles(o.input, dir, o.kind, source->imageCount());
         clearTargets(targets, o.input, o.force);
-        if (o.kind == OutputKind::Fits)
+        if (o.kind == OutputKind::Fits) {
             writeFitsFiles(*source, log, targets, out);
-        else
+        } else if (o.kind == OutputKind::Ser) {
             writeSerFile(*source, log, targets.front(), out, err);
+        } else {
+            const RestackInput input{o.darks, o.flats, nowUtcMicros()};
+            std::string error;
+            if (!restack(*source, log, input, targets.front(), out, err, error)) throw Failure{error};
+        }
         return 0;
     } catch (const Failure &f) {
         err << "noctil-convert: " << f.text << "\n";

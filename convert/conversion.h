@@ -14,7 +14,7 @@
 namespace noctil::convert {
 
 // The files a conversion of `images` images of `input` writes into `dir`:
-// NAME_0001.fits ... (more digits past 9999), or NAME.ser.
+// NAME_0001.fits ... (more digits past 9999), NAME.ser or NAME.stack.fits.
 std::vector<std::filesystem::path> outputFiles(const std::filesystem::path &input, const std::filesystem::path &dir,
                                                OutputKind kind, std::size_t images);
 

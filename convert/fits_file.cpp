@@ -53,17 +53,45 @@ std::vector<FitsKeyword> fitsKeywords(std::uint32_t image, const std::optional<p
     return k;
 }
 
-bool writeFits(const std::filesystem::path &path, const Picture &picture, bool grey,
-               const std::vector<FitsKeyword> &keywords, std::string &error) {
-    const std::size_t pixels = std::size_t(picture.width) * picture.height;
-    std::vector<unsigned char> planes(grey ? pixels : pixels * 3);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        if (grey) {
-            planes[i] = picture.rgb[3 * i];
-        } else {
-            for (std::size_t c = 0; c < 3; ++c) planes[c * pixels + i] = picture.rgb[3 * i + c];
+std::vector<std::uint8_t> imagePlanes(const Picture &picture, bool grey, RowOrder order) {
+    const std::size_t width = picture.width, height = picture.height, pixels = width * height;
+    std::vector<std::uint8_t> planes(grey ? pixels : pixels * 3);
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::size_t row = order == RowOrder::AsPicture ? y : height - 1 - y;
+        const std::uint8_t *from = picture.rgb.data() + 3 * row * width;
+        for (std::size_t x = 0; x < width; ++x, from += 3) {
+            const std::size_t i = y * width + x;
+            if (grey) {
+                planes[i] = from[0];
+            } else {
+                for (std::size_t c = 0; c < 3; ++c) planes[c * pixels + i] = from[c];
+            }
         }
     }
+    return planes;
+}
+
+bool writeKeywords(fitsfile *file, std::span<const FitsKeyword> keywords, int &status) {
+    for (const FitsKeyword &k : keywords) {
+        switch (k.kind) {
+        case FitsKeyword::Kind::Text:
+            fits_update_key_str(file, k.name.c_str(), k.text.c_str(), k.comment.c_str(), &status);
+            break;
+        case FitsKeyword::Kind::Integer:
+            fits_update_key_lng(file, k.name.c_str(), k.integer, k.comment.c_str(), &status);
+            break;
+        case FitsKeyword::Kind::Fixed:
+            fits_update_key_fixdbl(file, k.name.c_str(), k.number, k.decimals, k.comment.c_str(), &status);
+            break;
+        case FitsKeyword::Kind::Comment: fits_write_comment(file, k.text.c_str(), &status); break;
+        }
+    }
+    return status == 0;
+}
+
+bool writeFits(const std::filesystem::path &path, const Picture &picture, bool grey,
+               const std::vector<FitsKeyword> &keywords, std::string &error) {
+    std::vector<std::uint8_t> planes = imagePlanes(picture, grey, RowOrder::AsPicture);
 
     int status = 0;
     fitsfile *file = nullptr;
@@ -78,20 +106,7 @@ bool writeFits(const std::filesystem::path &path, const Picture &picture, bool g
     fits_create_img(file, BYTE_IMG, grey ? 2 : 3, axes, &status);
     fits_write_img(file, TBYTE, 1, LONGLONG(planes.size()), planes.data(), &status);
     fits_write_date(file, &status);
-    for (const FitsKeyword &k : keywords) {
-        switch (k.kind) {
-        case FitsKeyword::Kind::Text:
-            fits_write_key_str(file, k.name.c_str(), k.text.c_str(), k.comment.c_str(), &status);
-            break;
-        case FitsKeyword::Kind::Integer:
-            fits_write_key_lng(file, k.name.c_str(), k.integer, k.comment.c_str(), &status);
-            break;
-        case FitsKeyword::Kind::Fixed:
-            fits_write_key_fixdbl(file, k.name.c_str(), k.number, k.decimals, k.comment.c_str(), &status);
-            break;
-        case FitsKeyword::Kind::Comment: fits_write_comment(file, k.text.c_str(), &status); break;
-        }
-    }
+    writeKeywords(file, keywords, status);
     if (status) {
         error = "writing " + path.string() + " failed: " + cfitsioError(status);
         int ignored = 0;  // the file is removed; its own errors add nothing

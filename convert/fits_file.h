@@ -3,9 +3,12 @@
 // Rows are stored bottom row first, as FITS readers expect.
 #pragma once
 
+#include <fitsio.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,19 @@ struct FitsKeyword {
 // axes, and DATE for the time the file was written). The times come from
 // the image's log line, where it has one.
 std::vector<FitsKeyword> fitsKeywords(std::uint32_t image, const std::optional<plat::imagelog::LogLine> &line);
+
+// Where the first row of the planes lies: at the bottom of the image, as a
+// Picture and FITS keep it, or at the top, as INDI's cameras send it.
+enum class RowOrder { AsPicture, TopDown };
+
+// The picture's samples as a FITS image holds them: one plane of grey (the
+// first channel), or three planes R, G, B one after the other.
+std::vector<std::uint8_t> imagePlanes(const Picture &picture, bool grey, RowOrder order);
+
+// Writes `keywords` into the current header of `file`; a keyword already
+// there is replaced (comments are added). False when cfitsio failed, with
+// its `status`.
+bool writeKeywords(fitsfile *file, std::span<const FitsKeyword> keywords, int &status);
 
 // Writes `picture` to `path`, which must not exist; false with `error` set
 // (and no file left behind) on failure.

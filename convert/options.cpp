@@ -9,6 +9,10 @@ const char *usageText() {
            "\n"
            "  --fits            one FITS file per image, NAME_0001.fits ... (the default)\n"
            "  --ser             one SER file, NAME.ser, with a time for each image\n"
+           "  --stack           the images aligned and stacked as the live stack does it,\n"
+           "                    NAME.stack.fits, with each image's fate said\n"
+           "  --darks DIR       --stack: take darks from the library folder DIR\n"
+           "  --flats DIR       --stack: take flats from the library folder DIR\n"
            "  --log FILE        the image log (default: NAME.log or NAME.LOG beside the file)\n"
            "  --no-log          ignore any image log: no times are written\n"
            "  -o, --output DIR  write into DIR (default: the directory of the file)\n"
@@ -30,15 +34,19 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
             if (i + 1 >= args.size() || args[i + 1].empty()) return nullptr;
             return &args[++i];
         };
-        if (a == "--fits" || a == "--ser") {
-            const OutputKind kind = a == "--fits" ? OutputKind::Fits : OutputKind::Ser;
-            if (kindGiven && kind != o.kind) return fail("--fits and --ser exclude each other");
+        if (a == "--fits" || a == "--ser" || a == "--stack") {
+            const OutputKind kind = a == "--fits" ? OutputKind::Fits : a == "--ser" ? OutputKind::Ser : OutputKind::Stack;
+            if (kindGiven && kind != o.kind) return fail("--fits, --ser and --stack exclude each other");
             o.kind = kind;
             kindGiven = true;
         } else if (a == "--log") {
             const std::string *v = value();
             if (!v) return fail("--log needs a file name");
             o.log = *v;
+        } else if (a == "--darks" || a == "--flats") {
+            const std::string *v = value();
+            if (!v) return fail(a + " needs a library folder");
+            (a == "--darks" ? o.darks : o.flats) = *v;
         } else if (a == "--no-log") {
             o.useLog = false;
         } else if (a == "-o" || a == "--output") {
@@ -65,6 +73,7 @@ std::optional<Options> parseOptions(const std::vector<std::string> &args, std::s
     if (o.help || o.version) return o;
     if (o.input.empty()) return fail("no input file");
     if (o.log && !o.useLog) return fail("--log and --no-log exclude each other");
+    if ((o.darks || o.flats) && o.kind != OutputKind::Stack) return fail("--darks and --flats go with --stack");
     return o;
 }
 

@@ -8,7 +8,7 @@
 
 namespace noctil::convert {
 
-enum class OutputKind { Fits, Ser };
+enum class OutputKind { Fits, Ser, Stack };
 
 struct Options {
     std::filesystem::path input;  // the output AVI file of a run
@@ -17,6 +17,7 @@ struct Options {
     bool useLog = true;                                    // false: --no-log
     std::optional<std::filesystem::path> outputDirectory;  // else the input's directory
     bool force = false;                                    // replace files that exist
+    std::optional<std::filesystem::path> darks, flats;     // --stack: the masters' library folders
     bool help = false;
     bool version = false;  // --version: print the version, convert nothing
 };

@@ -48,13 +48,23 @@ logged=$(dpkg-parsechangelog -l "$unpacked/changelog" -S Version)
 rm "$unpacked/changelog"
 
 echo "-- man pages"
-for page in noctil noctil-convert; do
+for page in noctil noctil-convert indi_noctil_ccd; do
   file="$unpacked/usr/share/man/man1/$page.1.gz"
   [ -f "$file" ] || fail "the package has no man page $page(1)"
   MANWIDTH=80 man -l "$file" >/dev/null || fail "man cannot render $page(1)"
   warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page(1) renders with warnings:"$'\n'"$warnings"
 done
+
+echo "-- INDI drivers file"
+drivers="$unpacked/usr/share/indi/indi_noctil_ccd.xml"
+[ -x "$unpacked/usr/bin/indi_noctil_ccd" ] || fail "the package has no INDI driver"
+# KStars/Ekos read the file as XML and list the driver by its executable.
+/usr/bin/python3 - "$drivers" <<'PY' || fail "$drivers does not name indi_noctil_ccd among the CCDs"
+import sys, xml.etree.ElementTree as ET
+group = ET.parse(sys.argv[1]).getroot().find("devGroup[@group='CCDs']")
+sys.exit(0 if group is not None and group.find("device/driver").text == "indi_noctil_ccd" else 1)
+PY
 
 echo "-- dpkg -i"
 if dpkg-query -W noctil >/dev/null 2>&1; then fail "a noctil package is already installed"; fi

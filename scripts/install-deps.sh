@@ -5,8 +5,14 @@ pkgs=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev binutils-mingw-
       qt6-base-dev qt6-qpa-plugins fonts-dejavu-core ffmpeg clang-14 libclang-rt-14-dev xvfb xauth
       qemu-system-x86 busybox-static kmod cpio v4l-utils xdotool dbus-daemon at-spi2-core libglib2.0-bin
       libcfitsio-dev python3-astropy linux-libc-dev libjpeg62-turbo-dev)
+# The live stack's benchmark runs SEP on the same frames as an oracle.
+pkgs+=(libsep-dev)
 # The Qt display asks the X server whether a window manager runs.
 pkgs+=(libxcb1-dev)
+# The INDI driver (indi/) builds on libindi (libindi-dev); its end-to-end
+# test runs indiserver (indi-bin) in a network namespace of its own
+# (unshare from util-linux, ip from iproute2).
+pkgs+=(libindi-dev indi-bin util-linux iproute2)
 # The Windows builds (64-bit and 32-bit noctil.exe) and the 64-bit one run
 # under Wine; the 32-bit one is built only, so no wine32 (i386) is needed.
 pkgs+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)

@@ -21,6 +21,7 @@
 #include "avicap/capture_stream.h"
 #include "avicap/driver.h"
 #include "avicap/live_video.h"
+#include "avicap/stream_record.h"
 #include "core/session.h"
 #include "files/last_error.h"
 #include "files/paths.h"
@@ -106,6 +107,10 @@ BOOL copyText(const std::string &text, WPARAM size, LPARAM destination) {
     return TRUE;
 }
 
+// The timer that watches a device nobody reads from, and its period.
+constexpr UINT_PTR kWatchTimerId = 2;
+constexpr UINT kWatchPeriodMs = 1000;
+
 class CaptureWindow {
 public:
     explicit CaptureWindow(HWND window) : window_(window), live_(window) {}
@@ -125,6 +130,7 @@ private:
     BOOL setPreview(bool on);
     BOOL setOverlay(bool on);
     void showLiveFrame();
+    void watchIdleDevice();
     BOOL videoSourceDialog();
     BOOL videoFormatDialog();
     BOOL getVideoFormat(WPARAM size, LPARAM record) const;
@@ -175,6 +181,7 @@ bool CaptureWindow::connect(WPARAM index) {
     }
     driverIndex_ = static_cast<int>(index);
     failureReported_ = false;
+    if (driver_->caps().watched) SetTimer(window_, kWatchTimerId, kWatchPeriodMs, nullptr);
     sizeBuffers();
     reportNotice();
     return true;
@@ -189,6 +196,7 @@ bool CaptureWindow::disconnect() {
     if (!driver_ || stream_) return false;
     live_.stop();
     live_.forget();
+    KillTimer(window_, kWatchTimerId);
     driver_.reset();
     driverIndex_ = -1;
     return true;
@@ -275,6 +283,15 @@ void CaptureWindow::showLiveFrame() {
     std::shared_ptr<Driver> keep = driver_;
     live_.showFrame(*keep, frame_);
     reportNotice();
+}
+
+// A device nobody reads from (no stream, no live video: the program idle,
+// or integrating) may be pulled all the same: the driver lets it go at
+// once, since it can come back only once every handle of it is closed.
+void CaptureWindow::watchIdleDevice() {
+    if (!driver_ || stream_ || live_.preview() || live_.overlay()) return;
+    std::shared_ptr<Driver> keep = driver_;
+    keep->idle();
 }
 
 BOOL CaptureWindow::videoSourceDialog() {
@@ -368,6 +385,7 @@ bool CaptureWindow::recoverDriver(bool eager) {
                 report(text);
         }
         std::fprintf(stderr, "capture window: %s is back\n", driver_->description().c_str());
+        session().component<StreamRecords>().deviceBack();
         if (errorCallback_) errorCallback_(window_, 0, nullptr);
     }
     return true;
@@ -428,6 +446,7 @@ LRESULT CaptureWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_TIMER:
         if (wParam == LiveVideo::kTimerId) showLiveFrame();
+        if (wParam == kWatchTimerId) watchIdleDevice();
         return 0;
     case WM_PAINT: onPaint(); return 0;
     case WM_DESTROY: onDestroy(); return 0;

@@ -29,6 +29,7 @@ struct DriverCaps {
     bool overlay = false;       // draws live video without the capture window's help
     bool sourceDialog = false;  // has a Video Source dialog
     bool formatDialog = false;  // has a Video Format dialog
+    bool watched = false;       // may go away while nobody reads it: idle() is called
 };
 
 // FourCC of packed 4:2:2 YUV (Y0 U Y1 V), always stored top-down.
@@ -112,6 +113,11 @@ public:
     // driver may look at most once a second (live video asks at every frame).
     enum class Recovery { Working, Back, NotBack };
     virtual Recovery recover(bool eager) { return Recovery::Working; }
+
+    // Called about once a second while the driver is connected and nothing
+    // reads its frames (no stream, no live video), when caps() says it is
+    // watched: a device that went away is let go at once.
+    virtual void idle() {}
 
     // Something the user should hear of once, in plain words, though the
     // driver goes on working: a saved choice it could not honour and what it

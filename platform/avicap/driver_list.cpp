@@ -15,6 +15,7 @@
 #include "avicap/driver.h"
 #include "avicap/simcam.h"
 #include "avicap/v4l2/v4l2_driver.h"
+#include "avicap/video_devices.h"
 #include "core/session.h"
 #include "files/paths.h"
 #include "port/parallel_port.h"
@@ -128,7 +129,7 @@ private:
                 continue;
             }
             const std::string name = "v4l2:" + device.node;
-            factories_[lowerCase(name)] = [io, device] { return v4l2::makeV4l2Driver(io, device); };
+            factories_[lowerCase(name)] = [io, device] { return v4l2::makeV4l2Driver(io, device, session().clock()); };
             (*resolved_)[static_cast<std::size_t>(next++)] = name;
         }
     }

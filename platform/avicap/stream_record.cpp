@@ -30,6 +30,7 @@ void StreamRecords::begin(const std::shared_ptr<Driver> &driver, bool toFile, Mi
 void StreamRecords::countWithoutImage(std::uint64_t run, const char *reason) {
     if (run == 0) return;
     if (tally_.run != run) tally_ = ReadoutTally{run, 0, {}};
+    deviceReason_ = false;
     ++tally_.withoutImage;
     std::snprintf(tally_.reason, sizeof tally_.reason, "%s", reason);
     if (tallyChanged_) tallyChanged_(tally_);
@@ -67,6 +68,14 @@ void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
         return;
     }
     countWithoutImage(run, reason);
+    if (run) deviceReason_ = how.deviceFailed;
+}
+
+void StreamRecords::deviceBack() {
+    if (!deviceReason_ || tally_.reason[0] == '\0') return;
+    deviceReason_ = false;
+    tally_.reason[0] = '\0';
+    if (tallyChanged_) tallyChanged_(tally_);
 }
 
 void StreamRecords::frame(Micros captured) {

@@ -52,6 +52,9 @@ public:
     // (0: none, nothing is counted).
     void end(const StreamEnd &how, std::uint64_t run);
     const ReadoutTally &tally() const { return tally_; }
+    // A device that failed is back: the reason its readouts gave no image
+    // no longer holds and is cleared; the count stays.
+    void deviceBack();
     // Calls `call` whenever a readout is counted without an image: what a
     // display tells of the run.
     void onTallyChange(std::function<void(const ReadoutTally &)> call) { tallyChanged_ = std::move(call); }
@@ -64,6 +67,7 @@ private:
     bool currentToFile_ = false;
     bool imagePending_ = false;  // a readout chose a frame; its image is not made yet
     ReadoutTally tally_;
+    bool deviceReason_ = false;  // the tally's reason is a device's failure
     std::function<void(const ReadoutTally &)> tallyChanged_;
     void countWithoutImage(std::uint64_t run, const char *reason);
     // The description of the driver that streamed last: a driver's never

@@ -104,7 +104,10 @@ void appendLogPhrase(std::string &out, const OutputFacts &o, bool &warning) {
 void appendWithoutImagePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     if (o.withoutImage == 0) return;
     warning = true;
-    appendf(out, ", %u %s without an image: ", o.withoutImage, o.withoutImage == 1 ? "readout" : "readouts");
+    appendf(out, ", %u %s without an image", o.withoutImage, o.withoutImage == 1 ? "readout" : "readouts");
+    // A reason that no longer holds (the device is back) has been cleared.
+    if (o.noImageReason.empty()) return;
+    out += ": ";
     out += o.noImageReason;
 }
 

@@ -8,6 +8,7 @@
 #include "alloc_counter.h"
 #include "avicap/v4l2/v4l2_device.h"
 #include "avicap/v4l2/v4l2_driver.h"
+#include "avicap/v4l2/v4l2_listing.h"
 #include "core/session.h"
 #include "fake_v4l2.h"
 #include "platform_fixture.h"
@@ -111,7 +112,7 @@ TEST_F(V4l2DeviceTest, FormatsAreTheDecodableOnesThatFitTheFrameLimit) {
         // 1280 x 720 in 32 bits (3,686,400 bytes) is larger than a frame
         // may be: not offered.
     };
-    const std::vector<FrameFormat> formats = d.frameFormats();
+    const std::vector<FrameFormat> formats = listFrameFormats(d);
     ASSERT_EQ(formats.size(), std::size(expected));
     for (std::size_t i = 0; i < formats.size(); ++i) {
         SCOPED_TRACE(fourccText(expected[i].format.pixelFormat) + " " + std::to_string(expected[i].format.width));
@@ -131,7 +132,7 @@ TEST_F(V4l2DeviceTest, ARangeOfSizesOffersTheCommonSizesInIt) {
     Device d(fake, "/dev/video0");
     ASSERT_TRUE(d.open());
     std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes;
-    for (const FrameFormat &f : d.frameFormats()) sizes.emplace_back(f.width, f.height);
+    for (const FrameFormat &f : listFrameFormats(d)) sizes.emplace_back(f.width, f.height);
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
         {160, 120}, {320, 240}, {352, 240}, {352, 288}, {640, 480}, {720, 480}, {720, 576}, {768, 576}};
     EXPECT_EQ(sizes, expected);
@@ -169,22 +170,22 @@ TEST_F(V4l2DeviceTest, InputsStandardsAndControlsWithTheirRanges) {
     Device d(fake, "/dev/video0");
     ASSERT_TRUE(d.open());
 
-    const std::vector<Input> inputs = d.inputs();
+    const std::vector<Input> inputs = listInputs(d);
     ASSERT_EQ(inputs.size(), 2u);
     EXPECT_EQ(inputs[1].name, "S-Video");
-    EXPECT_TRUE(d.standards().empty()) << "the camera input has no TV standard";
-    EXPECT_FALSE(d.standard().has_value());
-    ASSERT_TRUE(d.setInput(1));
-    EXPECT_EQ(d.input(), 1u);
-    const std::vector<Standard> standards = d.standards();
+    EXPECT_TRUE(listStandards(d).empty()) << "the camera input has no TV standard";
+    EXPECT_FALSE(currentStandard(d).has_value());
+    ASSERT_TRUE(selectInput(d, 1));
+    EXPECT_EQ(currentInput(d), 1u);
+    const std::vector<Standard> standards = listStandards(d);
     ASSERT_EQ(standards.size(), 2u);
     EXPECT_EQ(standards[0].name, "NTSC-M");
-    ASSERT_TRUE(d.setStandard(V4L2_STD_PAL_BG));
-    EXPECT_EQ(d.standard(), V4L2_STD_PAL_BG);
-    EXPECT_FALSE(d.setInput(7));
+    ASSERT_TRUE(selectStandard(d, V4L2_STD_PAL_BG));
+    EXPECT_EQ(currentStandard(d), V4L2_STD_PAL_BG);
+    EXPECT_FALSE(selectInput(d, 7));
     EXPECT_EQ(d.error(), std::string("VIDIOC_S_INPUT: ") + std::strerror(EINVAL));
 
-    const std::vector<Control> controls = d.controls();
+    const std::vector<Control> controls = listControls(d);
     // A driver's private control is left out; a camera control is not.
     ASSERT_EQ(controls.size(), 5u);
     EXPECT_EQ(controls[4].name, "Exposure Time, Absolute");
@@ -195,10 +196,10 @@ TEST_F(V4l2DeviceTest, InputsStandardsAndControlsWithTheirRanges) {
     ASSERT_EQ(controls[3].menu.size(), 3u);
     EXPECT_EQ(controls[3].menu[2].second, "60 Hz");
     EXPECT_EQ(controls[3].value, 2);
-    EXPECT_TRUE(d.setControl(V4L2_CID_BRIGHTNESS, 200));
-    EXPECT_FALSE(d.setControl(V4L2_CID_BRIGHTNESS, 300));
+    EXPECT_TRUE(setControl(d, V4L2_CID_BRIGHTNESS, 200));
+    EXPECT_FALSE(setControl(d, V4L2_CID_BRIGHTNESS, 300));
     EXPECT_EQ(d.error(), std::string("VIDIOC_S_CTRL: ") + std::strerror(ERANGE));
-    EXPECT_FALSE(d.setControl(V4L2_CID_GAIN, 50)) << "a control the device rejects";
+    EXPECT_FALSE(setControl(d, V4L2_CID_GAIN, 50)) << "a control the device rejects";
     EXPECT_EQ(d.error(), std::string("VIDIOC_S_CTRL: ") + std::strerror(EINVAL));
 }
 
@@ -222,7 +223,7 @@ TEST_F(V4l2DeviceTest, EveryFieldLayoutBecomesInterleavedRows) {
         auto d = streaming(plan);
         EXPECT_EQ(d->format().height, 480u);
         const plat::Micros start = now();
-        const plat::avicap::FrameWait wait = d->readFrame(std::nullopt, frame_);
+        const plat::avicap::FrameWait wait = d->readFrame(std::nullopt, frame_, plat::session().clock());
         ASSERT_EQ(wait.outcome, Outcome::Frame) << d->error();
         EXPECT_EQ(wait.bytesUsed, 640u * 2 * 480);
         EXPECT_EQ(now() - start, c.periods * 33333);
@@ -236,12 +237,13 @@ TEST_F(V4l2DeviceTest, FramesComeAtTheDevicesPaceUntilTheDeadline) {
     auto d = streaming(device("/dev/video0"));
     const plat::Micros start = now();
     for (int i = 1; i <= 3; ++i) {
-        ASSERT_EQ(d->readFrame(start + 100000, frame_).outcome, Outcome::Frame);
+        ASSERT_EQ(d->readFrame(start + 100000, frame_, plat::session().clock()).outcome, Outcome::Frame);
         EXPECT_EQ(now(), start + i * 33333) << "frame " << i;
     }
-    EXPECT_EQ(d->readFrame(start + 100000, frame_).outcome, Outcome::TimedOut);
+    EXPECT_EQ(d->readFrame(start + 100000, frame_, plat::session().clock()).outcome, Outcome::TimedOut);
     EXPECT_EQ(now(), start + 100000);
-    EXPECT_EQ(d->readFrame(start + 100000, frame_).outcome, Outcome::TimedOut) << "at the deadline nothing more";
+    EXPECT_EQ(d->readFrame(start + 100000, frame_, plat::session().clock()).outcome, Outcome::TimedOut)
+        << "at the deadline nothing more";
 }
 
 // Frames finished while nobody read are old: a capture starting now must
@@ -251,7 +253,7 @@ TEST_F(V4l2DeviceTest, DrainingLeavesOnlyFramesThatEndAfterIt) {
     plat::session().clock().sleepUntil(now() + 1000000 + 5000);  // 30 frames finished, 4 kept in buffers
     const plat::Micros drained = now();
     d->drain();
-    ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame);
+    ASSERT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Frame);
     EXPECT_GT(now(), drained);
     EXPECT_LE(now() - drained, 33333);
 }
@@ -261,9 +263,9 @@ TEST_F(V4l2DeviceTest, FramesFlaggedBadAreSkipped) {
     plan.badFrames = {1, 2};
     auto d = streaming(plan);
     const plat::Micros start = now();
-    ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame);
+    ASSERT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Frame);
     EXPECT_EQ(now(), start + 33333);
-    ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame);
+    ASSERT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Frame);
     EXPECT_EQ(now(), start + 4 * 33333) << "frames 2 and 3 were bad";
 }
 
@@ -272,7 +274,7 @@ TEST_F(V4l2DeviceTest, InterruptedCallsAreRetried) {
     plan.interruptOnce = {VIDIOC_QUERYCAP, VIDIOC_S_FMT, VIDIOC_REQBUFS, VIDIOC_STREAMON, VIDIOC_DQBUF, VIDIOC_QBUF};
     plan.interruptPollOnce = true;
     auto d = streaming(plan);
-    ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame) << d->error();
+    ASSERT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Frame) << d->error();
     const std::vector<std::string> &calls = fake_->device("/dev/video0").log->calls;
     for (const char *call : {"VIDIOC_QUERYCAP", "VIDIOC_S_FMT", "VIDIOC_REQBUFS", "VIDIOC_STREAMON"})
         EXPECT_EQ(std::count(calls.begin(), calls.end(), call), 2) << call << " asked again after the signal";
@@ -292,9 +294,10 @@ TEST_F(V4l2DeviceTest, ADeviceThatFailsEndsWithTheCallAndItsOwnReason) {
         plan.disappearAfterFrames = c.disappearAfter;
         plan.fatalErrorAfterFrames = c.fatalAfter;
         auto d = streaming(plan);
-        for (int i = 0; i < 3; ++i) ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame) << i;
+        for (int i = 0; i < 3; ++i)
+            ASSERT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Frame) << i;
         EXPECT_FALSE(d->broken());
-        EXPECT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Failed);
+        EXPECT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Failed);
         EXPECT_EQ(d->error(), std::string("VIDIOC_DQBUF: ") + std::strerror(c.error));
         EXPECT_EQ(d->errorCode(), c.error);
         EXPECT_TRUE(d->broken());
@@ -307,10 +310,10 @@ TEST_F(V4l2DeviceTest, ADeviceThatFailsEndsWithTheCallAndItsOwnReason) {
 
 TEST_F(V4l2DeviceTest, ReadingFramesAllocatesNothing) {
     auto d = streaming(device("/dev/video0"));
-    ASSERT_EQ(d->readFrame(std::nullopt, frame_).outcome, Outcome::Frame);
+    ASSERT_EQ(d->readFrame(std::nullopt, frame_, plat::session().clock()).outcome, Outcome::Frame);
     fake_->device("/dev/video0").log->calls.reserve(1000);
     alloc_counter::Scope count;
-    for (int i = 0; i < 10; ++i) d->readFrame(std::nullopt, frame_);
+    for (int i = 0; i < 10; ++i) d->readFrame(std::nullopt, frame_, plat::session().clock());
     d->drain();
     EXPECT_EQ(count.count(), 0u);
 }

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "avicap/driver_dialogs.h"
-#include "avicap/v4l2/v4l2_io.h"
+#include "avicap/video_devices.h"
 #include "avifile/avi_reader.h"
 #include "capture_fixture.h"
 #include "dialog_user.h"
@@ -472,7 +472,8 @@ TEST_F(V4l2DialogTest, VideoFormatAnsweredAfterTheGrabberWasPulledRefusesTheChoi
         SendMessageA(window_, WM_CAP_SET_PREVIEW, c.liveView, 0);
         user().after(10, [&] {
             fake_->unplug(node);
-            noctil::test::clickItem(noctil::test::findDialog("Video Format"), plat::avicap::kFormatButtonFirst + c.button);
+            noctil::test::clickItem(noctil::test::findDialog("Video Format"),
+                                    plat::avicap::kFormatButtonFirst + c.button);
         });
         user().after(200, [] { noctil::test::clickItem(noctil::test::findDialog("Video Format"), IDOK); });
         user().after(300, [] { noctil::test::pressEnter(); });  // the refusal's message box

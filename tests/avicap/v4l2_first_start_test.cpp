@@ -7,7 +7,7 @@
 
 #include "avicap/v4l2/format_choice.h"
 #include "avicap/v4l2/v4l2_device.h"
-#include "avicap/v4l2/v4l2_io.h"
+#include "avicap/video_devices.h"
 #include "capture_fixture.h"
 #include "dialog_user.h"
 #include "fake_v4l2.h"

@@ -9,6 +9,8 @@
 #include <stdexcept>
 
 #include "avifile/avi_writer.h"
+#include "conversion.h"
+#include "options.h"
 
 namespace convtest {
 
@@ -105,6 +107,20 @@ void writeLog(const std::filesystem::path &file, const std::vector<plat::imagelo
     std::ofstream out(file, std::ios::binary);
     out << plat::imagelog::headerLine() << "\n";
     for (const auto &l : lines) out << plat::imagelog::formatLine(l);
+}
+
+int runConverter(const std::vector<std::string> &args, std::string &out, std::string &err) {
+    std::string error;
+    const auto options = noctil::convert::parseOptions(args, error);
+    if (!options) {
+        err = error;
+        return 2;
+    }
+    std::ostringstream o, e;
+    const int code = noctil::convert::convert(*options, o, e);
+    out = o.str();
+    err = e.str();
+    return code;
 }
 
 int runCommand(const std::string &command, std::string &out, std::string &err) {

@@ -36,6 +36,10 @@ void writeLog(const std::filesystem::path &file, const std::vector<plat::imagelo
 std::map<std::string, std::map<std::string, std::string>> astropyRead(const std::vector<std::string> &files,
                                                                       std::string &messages);
 
+// The converter as the command line runs it: its exit code (2 for a
+// refused command line), what it said on stdout and stderr.
+int runConverter(const std::vector<std::string> &args, std::string &out, std::string &err);
+
 // Runs a shell command; gives its exit status, stdout and stderr.
 int runCommand(const std::string &command, std::string &out, std::string &err);
 

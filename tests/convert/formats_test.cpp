@@ -56,6 +56,32 @@ TEST(PictureFromDib, GreyOnlyWhenEveryPixelHasEqualChannels) {
     EXPECT_FALSE(p.grey());
 }
 
+// The planes of a 2 x 2 picture (bottom row first: pixels a b, top row c d)
+// as FITS and INDI take them.
+struct PlanesCase {
+    const char *what;
+    bool grey;
+    noctil::convert::RowOrder order;
+    std::vector<std::uint8_t> planes;
+};
+
+TEST(ImagePlanes, GreyOrThreePlanesInEitherRowOrder) {
+    Picture p;
+    p.width = 2;
+    p.height = 2;
+    p.rgb = {/* a */ 1, 2, 3, /* b */ 4, 5, 6, /* c */ 7, 8, 9, /* d */ 10, 11, 12};
+    using noctil::convert::RowOrder;
+    // clang-format off
+    const PlanesCase cases[] = {
+        {"grey as the picture lies", true,  RowOrder::AsPicture, {1, 4, 7, 10}},
+        {"grey top row first",       true,  RowOrder::TopDown,   {7, 10, 1, 4}},
+        {"colour as the picture",    false, RowOrder::AsPicture, {1, 4, 7, 10, 2, 5, 8, 11, 3, 6, 9, 12}},
+        {"colour top row first",     false, RowOrder::TopDown,   {7, 10, 1, 4, 8, 11, 2, 5, 9, 12, 3, 6}},
+    };
+    // clang-format on
+    for (const PlanesCase &c : cases) EXPECT_EQ(noctil::convert::imagePlanes(p, c.grey, c.order), c.planes) << c.what;
+}
+
 TEST(InputFile, WhatItsFirstBytesSay) {
     const auto bytes = [](std::string_view text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
     using namespace std::string_view_literals;

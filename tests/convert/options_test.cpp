@@ -32,6 +32,12 @@ TEST(ConverterOptions, ValidCommandLines) {
     EXPECT_FALSE(o->useLog);
     EXPECT_EQ(o->input, "-odd name.avi");
 
+    o = parseOptions({"--stack", "--darks", "lib", "--flats", "flats", "night.avi"}, error);
+    ASSERT_TRUE(o) << error;
+    EXPECT_EQ(o->kind, OutputKind::Stack);
+    EXPECT_EQ(o->darks, std::filesystem::path("lib"));
+    EXPECT_EQ(o->flats, std::filesystem::path("flats"));
+
     o = parseOptions({"--help"}, error);
     ASSERT_TRUE(o) << error;
     EXPECT_TRUE(o->help);
@@ -50,7 +56,11 @@ TEST(ConverterOptions, RefusedCommandLines) {
     } cases[] = {
         {{}, "no input file"},
         {{"a.avi", "b.avi"}, "one input file, not two"},
-        {{"--fits", "--ser", "a.avi"}, "--fits and --ser exclude each other"},
+        {{"--fits", "--ser", "a.avi"}, "--fits, --ser and --stack exclude each other"},
+        {{"--stack", "--ser", "a.avi"}, "--fits, --ser and --stack exclude each other"},
+        {{"--stack", "a.avi", "--darks"}, "--darks needs a library folder"},
+        {{"--darks", "d", "a.avi"}, "--darks and --flats go with --stack"},
+        {{"--ser", "--flats", "f", "a.avi"}, "--darks and --flats go with --stack"},
         {{"--log"}, "--log needs a file name"},
         {{"a.avi", "-o"}, "-o needs a directory"},
         {{"a.avi", "--output", ""}, "--output needs a directory"},

@@ -34,19 +34,7 @@ protected:
     std::filesystem::path file(const std::string &name) const { return dir_ / name; }
 
     // The converter as the command line runs it.
-    int convert(std::vector<std::string> args) {
-        std::string error;
-        const auto options = noctil::convert::parseOptions(args, error);
-        if (!options) {
-            err = error;
-            return 2;
-        }
-        std::ostringstream o, e;
-        const int code = noctil::convert::convert(*options, o, e);
-        out = o.str();
-        err = e.str();
-        return code;
-    }
+    int convert(std::vector<std::string> args) { return convtest::runConverter(args, out, err); }
 
     // A run's output file M42_003.AVI with its log of every image.
     std::vector<Picture> makeRun(bool grey, std::size_t logLines = kImages) {

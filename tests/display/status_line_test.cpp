@@ -95,6 +95,10 @@ const ComposeCase kComposeCases[] = {
      {0, PortFacts{0x00, 0}, std::nullopt, output(0, std::nullopt, 0, false, 1, "the device is gone")},
      "at rest  |  0 images written to C:\\night.avi, 1 readout without an image: the device is gone",
      true},
+    {"AReasonThatNoLongerHoldsIsCleared",
+     {0, PortFacts{0x00, 0}, std::nullopt, output(2, 3, std::nullopt, true, 1, "")},
+     "at rest  |  2 of 3 images written to C:\\night.avi, 1 readout without an image",
+     true},
     {"PausedDuringAnExposure",
      {20 * kSecond, PortFacts{0x0B, 19 * kSecond}, 21 * kSecond, output(0, std::nullopt, std::nullopt), true},
      "integrating, amplifier on - 1.0 s  |  readout in 1.0 s  |  paused: images are shown, not written  |  "

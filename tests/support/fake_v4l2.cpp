@@ -55,6 +55,9 @@ void copyName(__u8 (&to)[N], const std::string &from) {
     std::memcpy(to, from.data(), std::min(from.size(), N - 1));
 }
 
+// The bytes of a row below the picture the device receives.
+constexpr std::uint8_t kFlatRow = 0x10;
+
 void markRow(std::uint8_t *row, std::uint32_t bytes, std::uint32_t y) {
     for (std::uint32_t i = 0; i + 1 < bytes; i += 2) row[i] = std::uint8_t(y & 0xFF), row[i + 1] = std::uint8_t(y >> 8);
 }
@@ -126,6 +129,15 @@ struct FakeV4l2::State {
         pix.sizeimage = static_cast<std::uint32_t>(sizeImageOf(pix.pixelformat, pix.width, pix.height));
     }
 
+    // Lines of picture the device receives: its standard's on a TV input (a
+    // frame asked taller than that is flat below them), else the frame's.
+    std::uint32_t pictureLines() const {
+        const v4l2_std_id mask = plan.inputs.empty() ? 0 : plan.inputs[input].standards;
+        for (const FakeStandard &s : plan.standards)
+            if ((s.id & mask) && s.id == standard) return s.lines;
+        return height;
+    }
+
     // Picture row that row `r` of a finished buffer carries, by the layout.
     std::uint32_t pictureRow(std::uint32_t r, std::uint32_t field) const {
         const std::uint32_t half = height / 2;
@@ -163,9 +175,15 @@ struct FakeV4l2::State {
                 used = static_cast<std::uint32_t>(std::min(jpeg.size(), buffers[index].size()));
                 std::memcpy(buffers[index].data(), jpeg.data(), used);
             } else if (pixelFormat != V4L2_PIX_FMT_MJPEG) {
-                for (std::uint32_t r = 0; r < bufferRows(); ++r)
-                    markRow(buffers[index].data() + std::size_t(r) * bytesPerLine(), bytesPerLine(),
-                            pictureRow(r, field));
+                const std::uint32_t lines = pictureLines();
+                for (std::uint32_t r = 0; r < bufferRows(); ++r) {
+                    std::uint8_t *row = buffers[index].data() + std::size_t(r) * bytesPerLine();
+                    const std::uint32_t y = pictureRow(r, field);
+                    if (y < lines)
+                        markRow(row, bytesPerLine(), y);
+                    else
+                        std::memset(row, kFlatRow, bytesPerLine());
+                }
             }
             done.push_back({index, sequence, plan.badFrames.count(sequence) ? V4L2_BUF_FLAG_ERROR : 0u, field, used});
         }
@@ -492,9 +510,8 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void *argument) {
     return s.handle(request, argument);
 }
 
-int FakeV4l2::poll(int fd, std::optional<plat::Micros> deadline) {
+int FakeV4l2::poll(int fd, std::optional<plat::Micros> deadline, plat::Clock &clock) {
     State &s = stateOf(fd);
-    plat::Clock &clock = plat::session().clock();
     if (s.plan.interruptPollOnce) {
         s.plan.interruptPollOnce = false;
         return EINTR;

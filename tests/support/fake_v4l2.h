@@ -92,6 +92,8 @@ struct FakeV4l2Device {
 
 // Fills row `y` of a picture with its number, two bytes little-endian,
 // repeated: a frame whose rows arrive in the right order reads back 0, 1, 2 ...
+// Rows below the lines of the standard the device is on (a 576-line frame
+// asked of a device at NTSC) are one flat colour instead.
 std::uint16_t fakeRowMark(const std::uint8_t *row);
 
 class FakeV4l2 final : public plat::avicap::v4l2::Io {
@@ -103,7 +105,7 @@ public:
     int open(const std::string &path, int &fd) override;
     void close(int fd) override;
     int ioctl(int fd, unsigned long request, void *argument) override;
-    int poll(int fd, std::optional<plat::Micros> deadline) override;
+    int poll(int fd, std::optional<plat::Micros> deadline, plat::Clock &clock) override;
     int mmap(int fd, std::size_t length, std::int64_t offset, void *&address) override;
     void munmap(void *address, std::size_t length) override;
 

@@ -2,7 +2,7 @@
 
 #include "message_sequence.h"
 
-#include "avicap/v4l2/v4l2_io.h"
+#include "avicap/video_devices.h"
 #include "fake_v4l2.h"
 
 namespace noctil::test {

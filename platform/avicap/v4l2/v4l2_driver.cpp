@@ -16,7 +16,8 @@
 #include "avicap/driver_dialogs.h"
 #include "avicap/v4l2/format_choice.h"
 #include "avicap/v4l2/v4l2_device.h"
-#include "core/session.h"
+#include "avicap/v4l2/v4l2_dialogs.h"
+#include "avicap/v4l2/v4l2_listing.h"
 
 namespace plat::avicap::v4l2 {
 
@@ -39,7 +40,8 @@ std::string controlKey(const Control &c) {
 
 class V4l2Driver final : public Driver {
 public:
-    V4l2Driver(std::shared_ptr<Io> io, DeviceListing listing) : io_(std::move(io)), listing_(std::move(listing)) {}
+    V4l2Driver(std::shared_ptr<Io> io, DeviceListing listing, Clock &clock)
+        : io_(std::move(io)), listing_(std::move(listing)), clock_(clock) {}
     ~V4l2Driver() override { close(); }
 
     std::string description() const override { return listing_.description; }
@@ -48,7 +50,9 @@ public:
     bool open() override;
     void close() override;
 
-    DriverCaps caps() const override { return {.overlay = false, .sourceDialog = true, .formatDialog = true}; }
+    DriverCaps caps() const override {
+        return {.overlay = false, .sourceDialog = true, .formatDialog = true, .watched = true};
+    }
     std::span<const BITMAPINFOHEADER> formats() const override { return headers_; }
     std::size_t formatIndex() const override { return formatIndex_; }
     bool selectFormat(std::size_t index) override;
@@ -60,14 +64,27 @@ public:
     std::string failure() const override { return failure_; }
     int failureCode() const override { return failureCode_; }
     Recovery recover(bool eager) override;
+    void idle() override;
     std::string takeNotice() override;
 
     bool videoSourceDialog(HWND owner) override;
     bool videoFormatDialog(HWND owner) override;
 
 private:
+    // What the device is set to while it streams.
+    struct Setup {
+        std::optional<std::uint32_t> input;
+        std::optional<v4l2_std_id> standard;
+        FrameFormat format;
+    };
+
     // Stops, frees the buffers, and maps and starts them again in `format`.
     bool restart(const FrameFormat &format);
+    // The device listed under its description, or in another socket the
+    // only one of its card.
+    std::optional<DeviceListing> findAgain() const;
+    // A device that is back, set up as it streamed before it was lost.
+    bool setUpAsBefore();
     void loadFormats();
     // Puts back the saved input, standard and controls; true when a
     // standard was saved for the device.
@@ -85,15 +102,17 @@ private:
 
     std::shared_ptr<Io> io_;
     DeviceListing listing_;
+    Clock &clock_;
     std::unique_ptr<Device> device_;
     std::vector<FrameFormat> frameFormats_;
     std::vector<BITMAPINFOHEADER> headers_;
     std::size_t formatIndex_ = 0;
     std::string failure_;
     int failureCode_ = 0;
-    // A device that failed is closed; the format it streamed in is the one
-    // it is set up in again when it is back.
-    std::optional<FrameFormat> lostFormat_;
+    Setup inUse_;
+    // A device that failed is closed; the input, standard and format it
+    // streamed in are the ones it is set up in again when it is back.
+    std::optional<Setup> lost_;
     std::string lostError_;
     Micros lookedAt_ = 0;
     std::string notice_;          // for the user, once
@@ -113,10 +132,10 @@ std::string V4l2Driver::takeNotice() {
 }
 
 void V4l2Driver::loadFormats() {
-    frameFormats_ = device_->frameFormats();
+    frameFormats_ = listFrameFormats(*device_);
     // A device that takes a range of sizes is listed at common sizes; the
     // size it is set to now is one of its own, and the nearest of all.
-    const std::optional<FrameFormat> current = device_->currentFormat();
+    const std::optional<FrameFormat> current = currentFormat(*device_);
     if (current && current->width && current->height && decodable(current->pixelFormat) &&
         bitmapHeader(*current).biSizeImage <= kLargestFrameBytes &&
         std::find(frameFormats_.begin(), frameFormats_.end(), *current) == frameFormats_.end())
@@ -160,9 +179,9 @@ bool V4l2Driver::open() {
 // the device says it receives is selected. No signal, or an answer that
 // fits standards of both line counts, keeps the device's own.
 void V4l2Driver::selectReceivedStandard() {
-    const std::vector<Standard> standards = device_->standards();
+    const std::vector<Standard> standards = listStandards(*device_);
     if (standards.empty()) return;  // an input without TV standards
-    const std::optional<v4l2_std_id> received = device_->detectStandard();
+    const std::optional<v4l2_std_id> received = receivedStandard(*device_);
     if (!received) return;  // the device cannot tell
     const char *node = listing_.node.c_str();
     if (*received == 0) {
@@ -186,9 +205,9 @@ void V4l2Driver::selectReceivedStandard() {
         return;
     }
     const Standard &chosen = *named.front();
-    const std::optional<v4l2_std_id> current = device_->standard();
+    const std::optional<v4l2_std_id> current = currentStandard(*device_);
     if (current && (*current & *received) && linesOf(*current) == linesOf(all)) return;  // already on it
-    if (!device_->setStandard(chosen.id)) {
+    if (!selectStandard(*device_, chosen.id)) {
         std::string own = "its own standard";
         for (const Standard &s : standards)
             if (current && s.id == *current) own = s.name;
@@ -198,6 +217,9 @@ void V4l2Driver::selectReceivedStandard() {
         return;
     }
     std::fprintf(stderr, "v4l2: %s: receives %s; selected\n", node, chosen.name.c_str());
+    // Saved with the device's choices: put back at every connection, and
+    // when the device comes back.
+    saveDeviceSettings(listing_.description, {{kStandardKey, chosen.name}});
 }
 
 bool V4l2Driver::startChosenFormat() {
@@ -205,9 +227,9 @@ bool V4l2Driver::startChosenFormat() {
     std::optional<std::size_t> savedIndex;
     for (std::size_t i = 0; i < frameFormats_.size() && !savedIndex; ++i)
         if (saved && formatKey(frameFormats_[i]) == *saved) savedIndex = i;
-    const std::optional<v4l2_std_id> standard = device_->standard();
+    const std::optional<v4l2_std_id> standard = currentStandard(*device_);
     std::vector<std::size_t> order =
-        formatPreference(frameFormats_, device_->currentFormat(), standard ? linesOf(*standard) : 0);
+        formatPreference(frameFormats_, currentFormat(*device_), standard ? linesOf(*standard) : 0);
     if (savedIndex) {
         order.erase(std::find(order.begin(), order.end(), *savedIndex));
         order.insert(order.begin(), *savedIndex);
@@ -245,6 +267,7 @@ bool V4l2Driver::restart(const FrameFormat &format) {
             failure_ = listing_.description + " is in use by another program (" + device_->error() + ")";
         return false;
     }
+    inUse_ = {currentInput(*device_), currentStandard(*device_), device_->format()};
     // The device may have taken a size of its own: that one is the format.
     const auto at = std::find(frameFormats_.begin(), frameFormats_.end(), device_->format());
     if (at == frameFormats_.end()) {
@@ -274,40 +297,89 @@ void V4l2Driver::deviceFailed() {
     if (failure_.empty()) failure_ = listing_.description + ": " + device_->error();
     if (failureCode_ == 0) failureCode_ = device_->errorCode();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), failure_.c_str());
-    if (!frameFormats_.empty() && !lostFormat_) lostFormat_ = frameFormats_[formatIndex_];
+    if (!frameFormats_.empty() && !lost_) lost_ = inUse_;
     lostError_ = device_->error();
     device_.reset();
 }
 
 // The device is found again by its description, whichever node it has now,
-// and set up as saved, in the format it streamed in before.
+// and set up as saved, in the input, standard and format it streamed in.
 Driver::Recovery V4l2Driver::recover(bool eager) {
     if (device_) return Recovery::Working;
-    if (!lostFormat_) return Recovery::NotBack;  // it never connected
-    const Micros now = session().clock().now();
+    if (!lost_) return Recovery::NotBack;  // it never connected
+    const Micros now = clock_.now();
     if (!eager && now - lookedAt_ < 1000000) return Recovery::NotBack;
     lookedAt_ = now;
-    std::optional<std::string> node;
-    for (const DeviceListing &found : listDevices(*io_))
-        if (found.description == listing_.description) node = found.node;
-    if (!node) return Recovery::NotBack;
-    auto device = std::make_unique<Device>(io_, *node);
+    const std::optional<DeviceListing> found = findAgain();
+    if (!found) return Recovery::NotBack;
+    auto device = std::make_unique<Device>(io_, found->node);
     if (!device->open()) return Recovery::NotBack;
     device_ = std::move(device);
-    listing_.node = *node;
+    listing_.node = found->node;
     restoreSettings();
-    loadFormats();
-    if (frameFormats_.empty() || !restart(*lostFormat_)) {
+    if (!setUpAsBefore()) {
         std::fprintf(stderr, "v4l2: %s: back, but cannot be set up again: %s\n", listing_.node.c_str(),
                      device_->error().c_str());
+        lostError_ = device_->error();
         device_.reset();
         return Recovery::NotBack;
     }
     std::fprintf(stderr, "v4l2: %s: %s is back\n", listing_.node.c_str(), listing_.description.c_str());
-    lostFormat_.reset();
+    lost_.reset();
     failure_.clear();
     failureCode_ = 0;
     return Recovery::Back;
+}
+
+std::optional<DeviceListing> V4l2Driver::findAgain() const {
+    const std::vector<DeviceListing> listed = listDevices(*io_);
+    for (const DeviceListing &found : listed)
+        if (found.description == listing_.description) return found;
+    // A USB grabber plugged into another socket has another bus: the same
+    // card is the same device as long as no other one could be meant.
+    const auto sameCard = [&](const DeviceListing &found) { return found.card == listing_.card; };
+    if (std::count_if(listed.begin(), listed.end(), sameCard) != 1) return std::nullopt;
+    const DeviceListing &found = *std::find_if(listed.begin(), listed.end(), sameCard);
+    std::fprintf(stderr, "v4l2: %s: %s found again as %s\n", found.node.c_str(), listing_.description.c_str(),
+                 found.description.c_str());
+    return found;
+}
+
+// The input and standard the run recorded with are put back whatever was
+// saved (a standard found at the first connection included: a USB grabber
+// comes back at its own, NTSC, whatever the camera sends). A device that
+// does not take them again would fill the frames of the format it streamed
+// in with a picture of other lines; it is set up in the nearest format of
+// the standard it is on instead, so that the program sees another format
+// and ends its run, or, where the format would not tell, it stays away.
+bool V4l2Driver::setUpAsBefore() {
+    const Setup &was = *lost_;
+    const char *node = listing_.node.c_str();
+    if (was.input && currentInput(*device_) != was.input && !selectInput(*device_, *was.input))
+        std::fprintf(stderr, "v4l2: %s: the input it streamed on: %s\n", node, device_->error().c_str());
+    if (was.standard && currentStandard(*device_) != was.standard && !selectStandard(*device_, *was.standard))
+        std::fprintf(stderr, "v4l2: %s: the standard it streamed in: %s\n", node, device_->error().c_str());
+    loadFormats();
+    if (frameFormats_.empty()) return false;
+    const std::optional<std::uint32_t> input = currentInput(*device_);
+    const std::optional<v4l2_std_id> standard = currentStandard(*device_);
+    if (input == was.input && standard == was.standard) return restart(was.format);
+    if (input != was.input) return false;
+    const FrameFormat own =
+        frameFormats_[formatPreference(frameFormats_, currentFormat(*device_), standard ? linesOf(*standard) : 0)
+                          .front()];
+    std::fprintf(stderr, "v4l2: %s: back on another standard than it streamed in; set up in %s\n", node,
+                 formatKey(own).c_str());
+    return own != was.format && restart(own);
+}
+
+// Nobody reads the frames: finished buffers are given back, and a device
+// that went away is let go at once, so that it can come back. A stream that
+// broke is left for the next stream to meet and tell, as before.
+void V4l2Driver::idle() {
+    if (!device_ || !device_->streaming()) return;
+    device_->drain();
+    if (device_->broken() && device_->errorCode() == ENODEV) deviceFailed();
 }
 
 bool V4l2Driver::startStream(Micros) {
@@ -322,7 +394,7 @@ bool V4l2Driver::startStream(Micros) {
 
 FrameWait V4l2Driver::nextFrame(std::optional<Micros> deadline, std::span<std::uint8_t> frame) {
     if (!device_ || !device_->isOpen()) return {FrameWait::Outcome::Failed, 0};
-    const FrameWait wait = device_->readFrame(deadline, frame);
+    const FrameWait wait = device_->readFrame(deadline, frame, clock_);
     if (wait.outcome == FrameWait::Outcome::Failed) deviceFailed();
     return wait;
 }
@@ -338,26 +410,26 @@ bool V4l2Driver::restoreSettings() {
     const std::string &section = listing_.description;
     bool standardSaved = false;
     if (const auto name = savedDeviceSetting(section, kInputKey)) {
-        const std::vector<Input> inputs = device_->inputs();
+        const std::vector<Input> inputs = listInputs(*device_);
         const auto at = std::find_if(inputs.begin(), inputs.end(), [&](const Input &in) { return in.name == *name; });
         if (at == inputs.end())
             std::fprintf(stderr, "v4l2: %s: the saved input '%s' no longer exists; the device's own is used\n",
                          listing_.node.c_str(), name->c_str());
-        else if (!device_->setInput(at->index))
+        else if (!selectInput(*device_, at->index))
             std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), device_->error().c_str());
     }
     if (const auto name = savedDeviceSetting(section, kStandardKey)) {
         standardSaved = true;
-        const std::vector<Standard> standards = device_->standards();
+        const std::vector<Standard> standards = listStandards(*device_);
         const auto at =
             std::find_if(standards.begin(), standards.end(), [&](const Standard &s) { return s.name == *name; });
         if (at == standards.end())
             std::fprintf(stderr, "v4l2: %s: the saved standard '%s' is not offered; the device's own is used\n",
                          listing_.node.c_str(), name->c_str());
-        else if (!device_->setStandard(at->id))
+        else if (!selectStandard(*device_, at->id))
             std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), device_->error().c_str());
     }
-    for (const Control &c : device_->controls()) {
+    for (const Control &c : listControls(*device_)) {
         const auto saved = savedDeviceSetting(section, controlKey(c));
         if (!saved) continue;
         char *end = nullptr;
@@ -365,7 +437,7 @@ bool V4l2Driver::restoreSettings() {
         if (end == saved->c_str() || *end || value < c.minimum || value > c.maximum)
             std::fprintf(stderr, "v4l2: %s: the saved %s '%s' is out of its range; not set\n", listing_.node.c_str(),
                          c.name.c_str(), saved->c_str());
-        else if (value != c.value && !device_->setControl(c.id, static_cast<std::int32_t>(value)))
+        else if (value != c.value && !setControl(*device_, c.id, static_cast<std::int32_t>(value)))
             std::fprintf(stderr, "v4l2: %s: %s refused %ld: %s\n", listing_.node.c_str(), c.name.c_str(), value,
                          device_->error().c_str());
     }
@@ -374,119 +446,66 @@ bool V4l2Driver::restoreSettings() {
 
 void V4l2Driver::saveSettings() {
     DeviceSettings values;
-    const std::optional<std::uint32_t> input = device_->input();
-    for (const Input &in : device_->inputs())
+    const std::optional<std::uint32_t> input = currentInput(*device_);
+    for (const Input &in : listInputs(*device_))
         if (input && in.index == *input) values.emplace_back(kInputKey, in.name);
-    const std::optional<v4l2_std_id> standard = device_->standard();
-    for (const Standard &s : device_->standards())
+    const std::optional<v4l2_std_id> standard = currentStandard(*device_);
+    for (const Standard &s : listStandards(*device_))
         if (standard && s.id == *standard) {
             values.emplace_back(kStandardKey, s.name);
             break;
         }
     values.emplace_back(kFormatKey, formatKey(frameFormats_[formatIndex_]));
-    for (const Control &c : device_->controls()) values.emplace_back(controlKey(c), std::to_string(c.value));
+    for (const Control &c : listControls(*device_)) values.emplace_back(controlKey(c), std::to_string(c.value));
     saveDeviceSettings(listing_.description, values);
 }
 
 void V4l2Driver::refused(HWND owner, const char *dialog, const std::string &what) {
     const std::string text = listing_.description + " refused " + what + ":\n" + deviceError();
     std::fprintf(stderr, "v4l2: %s: %s\n", listing_.node.c_str(), text.c_str());
-    MessageBoxA(owner, text.c_str(), dialog, MB_OK | MB_ICONEXCLAMATION);
+    tellRefused(owner, dialog, text);
 }
 
-// Input and standard as lists, then each control with its range: a
-// yes/no or menu control as a list, a number as a field.
+// The user's choices set on the device; a new input or standard changes
+// the frames, so the buffers are remade in the nearest format.
 bool V4l2Driver::videoSourceDialog(HWND owner) {
     if (!device_ || !device_->isOpen()) return false;
-    const std::vector<Input> inputs = device_->inputs();
-    const std::vector<Standard> standards = device_->standards();
-    const std::vector<Control> controls = device_->controls();
+    const SourceState now{listInputs(*device_), currentInput(*device_), listStandards(*device_),
+                          currentStandard(*device_), listControls(*device_)};
+    SourceAnswer answer;
+    if (!askVideoSource(owner, now, answer)) return false;
 
-    std::vector<SourceChoice> choices;
-    std::vector<SourceField> fields;
-    SourceChoice input{"Input", {}, 0};
-    const std::optional<std::uint32_t> currentInput = device_->input();
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        input.items.push_back(inputs[i].name);
-        if (currentInput && inputs[i].index == *currentInput) input.selected = static_cast<int>(i);
-    }
-    if (!inputs.empty()) choices.push_back(input);
-    SourceChoice standard{"TV standard", {}, -1};
-    const std::optional<v4l2_std_id> currentStandard = device_->standard();
-    for (std::size_t i = 0; i < standards.size(); ++i) {
-        standard.items.push_back(standards[i].name);
-        if (standard.selected < 0 && currentStandard && standards[i].id == *currentStandard)
-            standard.selected = static_cast<int>(i);
-    }
-    const bool hasStandards = !standards.empty();
-    if (hasStandards) choices.push_back(standard);
-    std::vector<std::pair<const Control *, std::size_t>> choiceControls, fieldControls;
-    for (const Control &c : controls) {
-        if (c.type == V4L2_CTRL_TYPE_INTEGER) {
-            fieldControls.emplace_back(&c, fields.size());
-            fields.push_back({c.name + " (" + std::to_string(c.minimum) + " to " + std::to_string(c.maximum) + ")",
-                              c.value, c.minimum, c.maximum});
-            continue;
-        }
-        SourceChoice choice{c.name, {}, 0};
-        if (c.type == V4L2_CTRL_TYPE_BOOLEAN) {
-            choice.items = {"Off", "On"};
-            choice.selected = c.value ? 1 : 0;
-        } else {
-            for (std::size_t i = 0; i < c.menu.size(); ++i) {
-                choice.items.push_back(c.menu[i].second);
-                if (c.menu[i].first == c.value) choice.selected = static_cast<int>(i);
-            }
-        }
-        choiceControls.emplace_back(&c, choices.size());
-        choices.push_back(std::move(choice));
-    }
-    if (!runSourceDialog(owner, "Video Source", choices, fields)) return false;
-
-    // A new input or standard changes the frames: the buffers are remade.
-    const int inputChoice = inputs.empty() ? -1 : choices[0].selected;
-    const int standardChoice = hasStandards ? choices[inputs.empty() ? 0 : 1].selected : -1;
-    const bool newInput =
-        inputChoice >= 0 && (!currentInput || inputs[static_cast<std::size_t>(inputChoice)].index != *currentInput);
-    const bool newStandard =
-        standardChoice >= 0 &&
-        (!currentStandard || standards[static_cast<std::size_t>(standardChoice)].id != *currentStandard);
+    const Input *input = answer.input ? &now.inputs[*answer.input] : nullptr;
+    const Standard *standard = answer.standard ? &now.standards[*answer.standard] : nullptr;
+    const bool newInput = input && (!now.input || input->index != *now.input);
+    const bool newStandard = standard && (!now.standard || standard->id != *now.standard);
     if (newInput || newStandard) {
         device_->stop();
         device_->uninit();
-        if (newInput && !device_->setInput(inputs[static_cast<std::size_t>(inputChoice)].index))
-            refused(owner, "Video Source", "the input " + inputs[static_cast<std::size_t>(inputChoice)].name);
+        if (newInput && !selectInput(*device_, input->index))
+            refused(owner, "Video Source", "the input " + input->name);
         // The standards belong to the input: ask again after a new input.
-        const std::vector<Standard> now = device_->standards();
-        if (standardChoice >= 0) {
-            const std::string &name = standards[static_cast<std::size_t>(standardChoice)].name;
-            const auto at = std::find_if(now.begin(), now.end(), [&](const Standard &s) { return s.name == name; });
-            if (at != now.end() && !device_->setStandard(at->id)) refused(owner, "Video Source", "the standard " + name);
+        if (standard) {
+            const std::vector<Standard> offered = listStandards(*device_);
+            const auto at = std::find_if(offered.begin(), offered.end(),
+                                         [&](const Standard &s) { return s.name == standard->name; });
+            if (at != offered.end() && !selectStandard(*device_, at->id))
+                refused(owner, "Video Source", "the standard " + standard->name);
         }
         // The frame size the new standard brought if the device can hand
         // it over, else the nearest one.
         loadFormats();
-        const std::optional<v4l2_std_id> newStandard = device_->standard();
+        const std::optional<v4l2_std_id> taken = currentStandard(*device_);
         const std::vector<std::size_t> order =
-            formatPreference(frameFormats_, device_->currentFormat(), newStandard ? linesOf(*newStandard) : 0);
+            formatPreference(frameFormats_, currentFormat(*device_), taken ? linesOf(*taken) : 0);
         if (frameFormats_.empty() || !restart(frameFormats_[order.front()])) {
             deviceFailed();
             return false;
         }
     }
-    for (const auto &[control, index] : fieldControls)
-        if (fields[index].value != control->value && !device_->setControl(control->id, fields[index].value))
-            refused(owner, "Video Source", control->name + " = " + std::to_string(fields[index].value));
-    for (const auto &[control, index] : choiceControls) {
-        const int selected = choices[index].selected;
-        const std::int32_t value = control->type == V4L2_CTRL_TYPE_BOOLEAN
-                                       ? selected
-                                       : (selected >= 0 && static_cast<std::size_t>(selected) < control->menu.size()
-                                              ? control->menu[static_cast<std::size_t>(selected)].first
-                                              : control->value);
-        if (value != control->value && !device_->setControl(control->id, value))
+    for (const auto &[control, value] : answer.controls)
+        if (!setControl(*device_, control->id, value))
             refused(owner, "Video Source", control->name + " = " + std::to_string(value));
-    }
     saveSettings();
     return true;
 }
@@ -516,13 +535,13 @@ std::vector<DeviceListing> listDevices(Io &io) {
         std::string description = device.card() + " (" + (device.bus().empty() ? node : device.bus()) + ")";
         for (const DeviceListing &other : found)
             if (other.description == description) description = device.card() + " (" + node + ")";
-        found.push_back({node, std::move(description)});
+        found.push_back({node, std::move(description), device.card()});
     }
     return found;
 }
 
-std::unique_ptr<Driver> makeV4l2Driver(std::shared_ptr<Io> io, DeviceListing listing) {
-    return std::make_unique<V4l2Driver>(std::move(io), std::move(listing));
+std::unique_ptr<Driver> makeV4l2Driver(std::shared_ptr<Io> io, DeviceListing listing, Clock &clock) {
+    return std::make_unique<V4l2Driver>(std::move(io), std::move(listing), clock);
 }
 
 }  // namespace plat::avicap::v4l2

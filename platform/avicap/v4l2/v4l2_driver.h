@@ -8,6 +8,7 @@
 
 #include "avicap/driver.h"
 #include "avicap/v4l2/v4l2_io.h"
+#include "core/clock.h"
 
 namespace plat::avicap::v4l2 {
 
@@ -15,11 +16,14 @@ namespace plat::avicap::v4l2 {
 struct DeviceListing {
     std::string node;         // /dev/video0
     std::string description;  // "card (bus)", which tells like devices apart
+    std::string card;         // the kind of device
 };
 
 // Every node of `io` that is a video-capture device that streams.
 std::vector<DeviceListing> listDevices(Io &io);
 
-std::unique_ptr<Driver> makeV4l2Driver(std::shared_ptr<Io> io, DeviceListing listing);
+// A driver for the device of `listing`, reached through `io`; `clock` paces
+// its waits for frames and its looking for the device again.
+std::unique_ptr<Driver> makeV4l2Driver(std::shared_ptr<Io> io, DeviceListing listing, Clock &clock);
 
 }  // namespace plat::avicap::v4l2

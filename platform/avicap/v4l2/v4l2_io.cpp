@@ -11,8 +11,6 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "core/session.h"
-
 namespace plat::avicap::v4l2 {
 
 namespace {
@@ -49,10 +47,10 @@ public:
         return ::ioctl(fd, request, argument) < 0 ? errno : 0;
     }
 
-    int poll(int fd, std::optional<Micros> deadline) override {
+    int poll(int fd, std::optional<Micros> deadline, Clock &clock) override {
         int timeoutMs = -1;
         if (deadline) {
-            const Micros left = *deadline - session().clock().now();
+            const Micros left = *deadline - clock.now();
             timeoutMs = left <= 0 ? 0 : static_cast<int>(std::min<Micros>((left + 999) / 1000, 1 << 30));
         }
         pollfd p{fd, POLLIN, 0};
@@ -78,17 +76,9 @@ public:
     void munmap(void *address, std::size_t length) override { ::munmap(address, length); }
 };
 
-struct SessionIo {
-    std::shared_ptr<Io> io = systemIo();
-};
-
 }  // namespace
 
 std::shared_ptr<Io> systemIo() { return std::make_shared<SystemIo>(); }
-
-std::shared_ptr<Io> sessionIo() { return session().component<SessionIo>().io; }
-
-void setSessionIo(std::shared_ptr<Io> io) { session().component<SessionIo>().io = std::move(io); }
 
 const char *requestName(unsigned long request) {
     switch (request) {

@@ -27,22 +27,17 @@ public:
     virtual int open(const std::string &path, int &fd) = 0;
     virtual void close(int fd) = 0;
     virtual int ioctl(int fd, unsigned long request, void *argument) = 0;
-    // Waits until a frame can be dequeued or the platform clock reaches
-    // `deadline` (none: no limit). 0 when readable, ETIMEDOUT at the
+    // Waits until a frame can be dequeued or `clock` reaches `deadline`
+    // (none: no limit). 0 when readable, ETIMEDOUT at the
     // deadline, another errno value on failure. An error condition of the
     // device counts as readable: dequeuing says which.
-    virtual int poll(int fd, std::optional<Micros> deadline) = 0;
+    virtual int poll(int fd, std::optional<Micros> deadline, Clock &clock) = 0;
     virtual int mmap(int fd, std::size_t length, std::int64_t offset, void *&address) = 0;
     virtual void munmap(void *address, std::size_t length) = 0;
 };
 
 // The system calls.
 std::shared_ptr<Io> systemIo();
-
-// The interface the V4L2 drivers of the current session use: the system's,
-// unless a test has put another in its place.
-std::shared_ptr<Io> sessionIo();
-void setSessionIo(std::shared_ptr<Io> io);
 
 // "VIDIOC_DQBUF" and so on, for error messages.
 const char *requestName(unsigned long request);
