@@ -1,5 +1,6 @@
 #include "fits_keys.h"
 
+#include "fits_file.h"
 #include "imagelog/log_format.h"
 
 namespace noctil::indi {
@@ -37,6 +38,10 @@ std::vector<FitsKeyword> exposureKeys(const ExposureOutcome &o, bool dark) {
     k.push_back(text("VIDEOFMT", o.format, "capture device's frame format"));
     k.push_back(text("PORTBACK", o.portBackend, "camera port backend"));
     return k;
+}
+
+bool writeExposureKeys(fitsfile *file, const ExposureOutcome &outcome, bool dark, int &status) {
+    return convert::writeKeywords(file, exposureKeys(outcome, dark), status);
 }
 
 }  // namespace noctil::indi

@@ -414,8 +414,8 @@ void NoctilCcd::addFITSKeywords(INDI::CCDChip *chip) {
     // Called with ccdBufferLock held (INDI's image thread).
     if (!sending_) return;
     int status = 0;
-    const auto keys = exposureKeys(*sending_, chip->getFrameType() == INDI::CCDChip::DARK_FRAME);
-    if (!convert::writeKeywords(*chip->fitsFilePointer(), keys, status))
+    const bool dark = chip->getFrameType() == INDI::CCDChip::DARK_FRAME;
+    if (!writeExposureKeys(*chip->fitsFilePointer(), *sending_, dark, status))
         LOGF_ERROR("The exposure's FITS keys could not be written (cfitsio status %d).", status);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fits_file.h"
 #include "fits_keys.h"
 
 namespace noctil::indi {
