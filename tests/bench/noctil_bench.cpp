@@ -194,7 +194,7 @@ void withCamera(bool virtualClock, Body body) {
     noctil::test::TestSession session(
         "noctil-bench", virtualClock ? noctil::test::SessionClock::Virtual : noctil::test::SessionClock::Real);
     plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
-    std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
+    std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(plat::session().clock(), port);
     camera->open();
     camera->selectFormat(0);
     std::vector<std::uint8_t> frame(plat::avicap::frameBytes(camera->format()));
@@ -325,7 +325,8 @@ void muxSection() {
     std::vector<std::vector<std::uint8_t>> images;
     {
         noctil::test::TestSession session(std::filesystem::path(dir) / "root");
-        std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
+        std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(
+            plat::session().clock(), plat::session().component<plat::ParallelPort>());
         camera->open();
         camera->selectFormat(0);
         std::ofstream out(raw, std::ios::binary);
