@@ -4,10 +4,10 @@
 #include <system_error>
 #include <utility>
 
-#include "fits.h"
-#include "masters.h"
-#include "stack_file.h"
-#include "stacker.h"
+#include "stack/fits.h"
+#include "stack/masters.h"
+#include "stack/stack_file.h"
+#include "stack/stacker.h"
 
 namespace noctil::convert {
 

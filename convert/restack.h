@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "avi_source.h"
-#include "image.h"
+#include "stack/image.h"
 #include "log_match.h"
 
 namespace noctil::convert {

@@ -25,6 +25,9 @@ tests() {
 # -O3, warnings as errors), so that line is what CI builds.
 echo "== plain build and tests"
 build build
+# The layer picture in docs/architecture.md is the build's own (a few seconds:
+# CMake's configure step on the configured build directory).
+scripts/layer-graph.py build
 tests build -LE vm
 
 # The Debian package of that build: lintian, installed with dpkg, the

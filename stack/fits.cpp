@@ -69,8 +69,7 @@ std::uint32_t addWords(std::uint32_t sum, std::span<const std::uint8_t> bytes) {
 // The sixteen characters of the CHECKSUM card for `value` (the complement
 // of the sum without it), from the checksum convention's encoding.
 std::string encodeChecksum(std::uint32_t value) {
-    static constexpr int exclude[] = {0x3a, 0x3b, 0x3c, 0x3d, 0x3e, 0x3f, 0x40,
-                                      0x5b, 0x5c, 0x5d, 0x5e, 0x5f, 0x60};
+    static constexpr int exclude[] = {0x3a, 0x3b, 0x3c, 0x3d, 0x3e, 0x3f, 0x40, 0x5b, 0x5c, 0x5d, 0x5e, 0x5f, 0x60};
     char ascii[16];
     for (int i = 0; i < 4; ++i) {
         const int byte = int(value >> (24 - 8 * i)) & 0xFF;
@@ -99,7 +98,8 @@ std::vector<std::uint8_t> assemble(int bitpix, const Axes &axes, std::span<const
                                    const std::vector<Card> &cards) {
     std::string header;
     header += valueCard("SIMPLE", rightJustified("T"), "conforms to FITS standard");
-    header += valueCard("BITPIX", rightJustified(std::to_string(bitpix)), bitpix < 0 ? "32-bit floating point" : "8-bit unsigned");
+    header += valueCard("BITPIX", rightJustified(std::to_string(bitpix)),
+                        bitpix < 0 ? "32-bit floating point" : "8-bit unsigned");
     header += valueCard("NAXIS", rightJustified(axes.planes > 1 ? "3" : "2"), "number of axes");
     header += valueCard("NAXIS1", rightJustified(std::to_string(axes.width)), "width");
     header += valueCard("NAXIS2", rightJustified(std::to_string(axes.height)), "height");
@@ -131,7 +131,8 @@ std::vector<std::uint8_t> assemble(int bitpix, const Axes &axes, std::span<const
     const std::uint32_t headerSum = addWords(0, std::span(bytes).first(dataAt));
     std::uint64_t total = std::uint64_t(headerSum) + datasum;
     if (total >> 32) total = (total & 0xFFFFFFFFu) + (total >> 32);
-    const std::string checksumCard = valueCard("CHECKSUM", joined({"'", encodeChecksum(~std::uint32_t(total)), "'"}), "HDU checksum");
+    const std::string checksumCard =
+        valueCard("CHECKSUM", joined({"'", encodeChecksum(~std::uint32_t(total)), "'"}), "HDU checksum");
     std::copy(checksumCard.begin(), checksumCard.end(), bytes.begin() + std::ptrdiff_t(checksumAt));
     return bytes;
 }
@@ -218,7 +219,8 @@ std::string formatCard(const Card &c) {
     case Card::Kind::Logical: return valueCard(c.name, rightJustified(c.integer ? "T" : "F"), c.comment);
     case Card::Kind::Fixed: {
         char number[64];
-        std::snprintf(number, sizeof number, "%.*f", std::clamp(c.decimals, 0, 15), std::isfinite(c.number) ? c.number : 0.0);
+        std::snprintf(number, sizeof number, "%.*f", std::clamp(c.decimals, 0, 15),
+                      std::isfinite(c.number) ? c.number : 0.0);
         return valueCard(c.name, rightJustified(number), c.comment);
     }
     case Card::Kind::Comment:
@@ -227,7 +229,8 @@ std::string formatCard(const Card &c) {
         const std::string t = printable(c.text);
         std::string cards;
         for (std::size_t at = 0; at < t.size() || at == 0; at += 72)
-            cards += padded(joined({c.kind == Card::Kind::Comment ? "COMMENT " : "HISTORY ", std::string_view(t).substr(at, 72)}));
+            cards += padded(
+                joined({c.kind == Card::Kind::Comment ? "COMMENT " : "HISTORY ", std::string_view(t).substr(at, 72)}));
         return cards;
     }
     }
@@ -337,7 +340,8 @@ std::optional<FloatImage> readFloatImage(std::span<const std::uint8_t> bytes, st
     image.values.resize(image.axes.values());
     for (std::size_t i = 0; i < image.values.size(); ++i) {
         const std::uint8_t *b = bytes.data() + dataAt + 4 * i;
-        const std::uint32_t bits = std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
+        const std::uint32_t bits =
+            std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
         image.values[i] = std::bit_cast<float>(bits);
         if (!std::isfinite(image.values[i])) return fail("holds values that are not numbers");
     }

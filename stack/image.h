@@ -34,9 +34,9 @@ void describe(const FrameFormat &format, char *out, std::size_t size);
 
 struct ImageIn {
     FrameFormat format;
-    std::span<const std::uint8_t> rows;  // B,G,R per pixel, rows padded to 4 bytes, bottom row first
-    double exposureS = 0;                // measured at the port; 0 when unknown
-    double ampOffS = 0;                  // the part of it with the amplifier off
+    std::span<const std::uint8_t> rows;            // B,G,R per pixel, rows padded to 4 bytes, bottom row first
+    double exposureS = 0;                          // measured at the port; 0 when unknown
+    double ampOffS = 0;                            // the part of it with the amplifier off
     std::optional<std::int64_t> startUtc, endUtc;  // microseconds since 1970, UTC
     std::uint32_t number = 0;                      // the image's number in its file, from 1
 };

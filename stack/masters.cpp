@@ -27,7 +27,8 @@ void findPedestals(MasterFrame &m) {
     const std::size_t pixels = std::size_t(m.format.width) * m.format.height;
     std::vector<float> sample;
     for (int c = 0; c < m.format.channels; ++c) {
-        sample.assign(m.planes.begin() + std::ptrdiff_t(c * pixels), m.planes.begin() + std::ptrdiff_t((c + 1) * pixels));
+        sample.assign(m.planes.begin() + std::ptrdiff_t(c * pixels),
+                      m.planes.begin() + std::ptrdiff_t((c + 1) * pixels));
         m.pedestal[std::size_t(c)] = medianOf(sample);
     }
 }
@@ -93,7 +94,8 @@ bool saveMaster(const std::filesystem::path &dir, MasterFrame &m, std::int64_t w
     std::vector<fits::Card> cards = {
         fits::text("IMAGETYP", m.kind == MasterKind::Dark ? "Master Dark" : "Master Flat", "what this file is"),
         fits::text("ROWORDER", "BOTTOM-UP", "first row is the bottom of the image"),
-        fits::text("FIELDMOD", m.format.fieldMode == FieldMode::Fields ? "FIELDS" : "FRAMES", "readout: field mode or whole frames"),
+        fits::text("FIELDMOD", m.format.fieldMode == FieldMode::Fields ? "FIELDS" : "FRAMES",
+                   "readout: field mode or whole frames"),
         fits::fixed("EXPTIME", m.exposureS, 6, "[s] mean measured exposure of the images"),
         fits::fixed("AMPOFF", m.ampOffS, 6, "[s] mean part of it with the amplifier off"),
         fits::integer("NCOMBINE", m.combined, "images in the median"),
@@ -114,7 +116,9 @@ bool readMaster(std::span<const std::uint8_t> bytes, MasterFrame &m, std::string
     const fits::Card *exposure = image->find("EXPTIME");
     const fits::Card *ampOff = image->find("AMPOFF");
     const fits::Card *combined = image->find("NCOMBINE");
-    const auto textIs = [](const fits::Card *c, const char *v) { return c && c->kind == fits::Card::Kind::Text && c->text == v; };
+    const auto textIs = [](const fits::Card *c, const char *v) {
+        return c && c->kind == fits::Card::Kind::Text && c->text == v;
+    };
     const auto isNumber = [](const fits::Card *c) {
         return c && (c->kind == fits::Card::Kind::Fixed || c->kind == fits::Card::Kind::Integer);
     };
@@ -184,6 +188,8 @@ DarkChoice chooseDark(std::span<const MasterFrame> darks, const FrameFormat &for
         if (choice.index < 0 || gap < bestGap) choice.index = int(i), bestGap = gap;
     }
     choice.otherFormatOnly = !darks.empty() && !anyOfFormat;
+    // Without a measured exposure nothing says which dark fits.
+    if (exposureS <= 0) choice.index = -1;
     if (choice.index < 0) return choice;
     const MasterFrame &d = darks[std::size_t(choice.index)];
     if (near(d.exposureS, exposureS)) return choice;

@@ -22,10 +22,10 @@ struct MasterFrame {
     MasterKind kind = MasterKind::Dark;
     FrameFormat format;
     double exposureS = 0, ampOffS = 0;
-    int combined = 0;                  // images in the median
-    std::string name;                  // its file name in the library
-    std::vector<float> planes;         // channels x width x height, rows from the bottom
-    std::array<float, 3> pedestal{};   // each channel's median
+    int combined = 0;                 // images in the median
+    std::string name;                 // its file name in the library
+    std::vector<float> planes;        // channels x width x height, rows from the bottom
+    std::array<float, 3> pedestal{};  // each channel's median
 
     double onTimeS() const { return exposureS - ampOffS; }
 };
@@ -54,12 +54,13 @@ Library loadLibrary(const std::filesystem::path &dir);
 bool readMaster(std::span<const std::uint8_t> bytes, MasterFrame &out, std::string &error);
 
 struct DarkChoice {
-    int index = -1;            // into the darks; -1: none
-    double thermalScale = 1;   // applied to the part above the pedestal
+    int index = -1;                // into the darks; -1: none
+    double thermalScale = 1;       // applied to the part above the pedestal
     bool otherFormatOnly = false;  // darks exist, but none of the image's format
 };
 // Tolerances: equal when within 2 % (at least 50 ms); a near match has the
-// same on-time and an exposure within 25 %.
+// same on-time and an exposure within 25 %. No dark for an image whose
+// exposure is unknown (0).
 DarkChoice chooseDark(std::span<const MasterFrame> darks, const FrameFormat &format, double exposureS, double ampOffS);
 // The first flat of the image's format; -1: none.
 int chooseFlat(std::span<const MasterFrame> flats, const FrameFormat &format);

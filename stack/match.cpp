@@ -7,17 +7,20 @@ namespace noctil::stack {
 
 namespace {
 
-constexpr std::size_t kMatchStars = 40;      // brightest stars compared
-constexpr std::size_t kTriangleStars = 15;   // brightest stars that make triangles
-constexpr float kSideTolerance = 1.5f;       // pixels between equal sides
-constexpr float kShortestSide = 12.0f;       // shorter sides fix the rotation too poorly
+constexpr std::size_t kMatchStars = 40;               // brightest stars compared
+constexpr std::size_t kTriangleStars = 15;            // brightest stars that make triangles
+constexpr float kSideTolerance = 1.5f;                // pixels between equal sides
+constexpr float kShortestSide = 12.0f;                // shorter sides fix the rotation too poorly
 constexpr float kDistinctSides = 2 * kSideTolerance;  // so that corners cannot be confused
-constexpr double kAgreeRadius = 2.0;         // a star agrees within this distance
-constexpr int kMinPairs = 5;                 // never fewer stars to call it a match
-constexpr double kMaxRms = 1.0;              // a true match fits better than this
+constexpr double kAgreeRadius = 2.0;                  // a star agrees within this distance
+constexpr int kMinPairs = 5;                          // never fewer stars to call it a match
+constexpr double kMaxRms = 1.0;                       // a true match fits better than this
 constexpr std::size_t kMostHypotheses = 4000;
 
-float distance(const Star &a, const Star &b) { return std::hypot(a.x - b.x, a.y - b.y); }
+// sqrt of the sum rather than hypot(), whose last bit differs between C libraries.
+float distance(const Star &a, const Star &b) {
+    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y));
+}
 
 }  // namespace
 
@@ -55,8 +58,8 @@ void Matcher::makeTriangles(std::span<const Star> stars, std::vector<Triangle> &
                     continue;
                 const Star &p = stars[s[0].opposite], &q = stars[s[1].opposite], &r = stars[s[2].opposite];
                 const float turn = (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x);
-                out.push_back({s[0].length, s[1].length, s[2].length, s[0].opposite, s[1].opposite, s[2].opposite,
-                               turn > 0});
+                out.push_back(
+                    {s[0].length, s[1].length, s[2].length, s[0].opposite, s[1].opposite, s[2].opposite, turn > 0});
             }
     std::sort(out.begin(), out.end(), [](const Triangle &x, const Triangle &y) {
         return x.a != y.a ? x.a < y.a : (x.b != y.b ? x.b < y.b : x.c < y.c);

@@ -21,16 +21,15 @@ std::filesystem::path stackPathFor(const std::filesystem::path &output) {
 }
 
 std::vector<fits::Card> stackCards(const Stacker &s, const StackView &view, std::int64_t writtenUtc) {
-    std::vector<fits::Card> cards = {
-        fits::text("BUNIT", "ADU", "counts of an image of exposure EXPMEAN"),
-        fits::text("IMAGETYP", "Light", "a stack of light images"),
-        fits::text("ROWORDER", "BOTTOM-UP", "first row is the bottom of the image"),
-        fits::text("SWCREATE", "Noctil", "software that made the stack"),
-        fits::text("DATE", fits::utcText(writtenUtc).substr(0, 19), "file written (UTC)"),
-        fits::integer("NCOMBINE", view.combined, "images in the stack"),
+    std::vector<fits::Card> cards = {fits::text("BUNIT", "ADU", "counts of an image of exposure EXPMEAN"),
+                                     fits::text("IMAGETYP", "Light", "a stack of light images"),
+                                     fits::text("ROWORDER", "BOTTOM-UP", "first row is the bottom of the image"),
+                                     fits::text("SWCREATE", "Noctil", "software that made the stack"),
+                                     fits::text("DATE", fits::utcText(writtenUtc).substr(0, 19), "file written (UTC)"),
+                                     fits::integer("NCOMBINE", view.combined, "images in the stack"),
 
-        fits::integer("REFIMAGE", s.referenceNumber(), "image all others are aligned on"),
-        fits::integer("NLEFTOUT", s.imagesLeftOut(), "images left out of the stack")};
+                                     fits::integer("REFIMAGE", s.referenceNumber(), "image all others are aligned on"),
+                                     fits::integer("NLEFTOUT", s.imagesLeftOut(), "images left out of the stack")};
     if (view.exposureSumS > 0) {
         cards.push_back(fits::fixed("EXPTIME", view.exposureSumS, 6, "[s] sum of the measured exposures"));
         cards.push_back(fits::fixed("EXPMEAN", view.meanExposureS, 6, "[s] mean exposure: the data's scale"));
@@ -50,7 +49,8 @@ std::vector<fits::Card> stackCards(const Stacker &s, const StackView &view, std:
         cards.push_back(fits::history("image " + std::to_string(l.number) + " left out: " + l.reason));
     }
     if (std::size_t(s.imagesLeftOut()) > std::min(listed, kLeftOutCards))
-        cards.push_back(fits::history("and " + std::to_string(std::size_t(s.imagesLeftOut()) - std::min(listed, kLeftOutCards)) +
+        cards.push_back(fits::history("and " +
+                                      std::to_string(std::size_t(s.imagesLeftOut()) - std::min(listed, kLeftOutCards)) +
                                       " more images left out"));
     return cards;
 }

@@ -9,10 +9,10 @@ namespace noctil::stack {
 
 namespace {
 
-constexpr float kSmallestFlat = 0.05f;      // flat values below this are not trusted to divide by
-constexpr float kBrighterShare = 0.5f;      // a background this much above the reference's ...
-constexpr float kBrighterSigmas = 6.0f;     // ... and this many noise sigmas is a cloud or dawn
-constexpr float kStrayFloorShare = 0.5f;    // the spread never counts as less than half an image's noise
+constexpr float kSmallestFlat = 0.05f;    // flat values below this are not trusted to divide by
+constexpr float kBrighterShare = 0.5f;    // a background this much above the reference's ...
+constexpr float kBrighterSigmas = 6.0f;   // ... and this many noise sigmas is a cloud or dawn
+constexpr float kStrayFloorShare = 0.5f;  // the spread never counts as less than half an image's noise
 
 }  // namespace
 
@@ -85,7 +85,8 @@ void Stacker::calibrate(const ImageIn &image) {
         if (choice.otherFormatOnly) {
             char have[96];
             describe(f, have, sizeof have);
-            std::snprintf(result_.notice, sizeof result_.notice, "no dark of this format (%s) in the library: none used", have);
+            std::snprintf(result_.notice, sizeof result_.notice,
+                          "no dark of this format (%s) in the library: none used", have);
         }
         if (choice.index >= 0) {
             const MasterFrame &d = calibration_.darks[std::size_t(choice.index)];
@@ -210,7 +211,8 @@ const ImageResult &Stacker::add(const ImageIn &given) {
             char was[64], now[64];
             describe(format_, was, sizeof was);
             describe(f, now, sizeof now);
-            std::snprintf(result_.notice, sizeof result_.notice, "images of %s after %s: the stack started again", now, was);
+            std::snprintf(result_.notice, sizeof result_.notice, "images of %s after %s: the stack started again", now,
+                          was);
         }
         startRun(f);
     }
@@ -228,8 +230,8 @@ const ImageResult &Stacker::add(const ImageIn &given) {
     const float backgroundRate = float(finder_.background() / exposure);
     const float noiseRate = float(finder_.noise() / exposure);
 
-    if (matcher_.hasReference() &&
-        backgroundRate - referenceBackground_ > kBrighterShare * std::fabs(referenceBackground_) + kBrighterSigmas * noiseRate) {
+    if (matcher_.hasReference() && backgroundRate - referenceBackground_ >
+                                       kBrighterShare * std::fabs(referenceBackground_) + kBrighterSigmas * noiseRate) {
         leaveOut("much brighter than the stack: cloud or dawn?");
         return result_;
     }

@@ -19,8 +19,8 @@ namespace noctil::stack {
 
 struct StackSettings {
     int starsNeeded = 6;
-    int rejectFrom = 5;         // images at a pixel before strays are left out
-    float rejectSigma = 3.0f;   // how far a stray is from the running mean
+    int rejectFrom = 5;        // images at a pixel before strays are left out
+    float rejectSigma = 3.0f;  // how far a stray is from the running mean
     bool useDarks = true, useFlats = true;
     std::size_t leftOutKept = 4096;  // images left out that are listed by name and reason
 };
@@ -28,14 +28,14 @@ struct StackSettings {
 struct ImageResult {
     std::uint32_t number = 0;
     bool stacked = false;
-    bool reference = false;  // became the reference
-    char reason[96] = {};    // why it was left out
-    char notice[200] = {};   // what else the user should know (a restart, a dark of another format)
+    bool reference = false;      // became the reference
+    char reason[96] = {};        // why it was left out
+    char notice[200] = {};       // what else the user should know (a restart, a dark of another format)
     char calibration[208] = {};  // the dark and flat used
     int stars = 0;
     float medianFwhm = 0;
-    int pairs = 0;             // stars matched to the reference's
-    double rms = 0;            // their residual, pixels
+    int pairs = 0;                  // stars matched to the reference's
+    double rms = 0;                 // their residual, pixels
     double shiftX = 0, shiftY = 0;  // the field's drift against the reference, pixels (y up)
     double rotationDeg = 0;         // its turn against the reference, counter-clockwise
     std::size_t strayPixels = 0;    // pixels left out of the mean
@@ -94,17 +94,17 @@ private:
 
     FrameFormat format_{0, 0, 0, FieldMode::WholeFrame};
     std::size_t pixels_ = 0;
-    std::vector<float> planes_, luminance_;      // the image being added
-    std::vector<float> mean_, m2_, weight_;      // per channel; weight per pixel
-    std::vector<std::uint16_t> count_;           // images at each pixel
+    std::vector<float> planes_, luminance_;  // the image being added
+    std::vector<float> mean_, m2_, weight_;  // per channel; weight per pixel
+    std::vector<std::uint16_t> count_;       // images at each pixel
     std::vector<float> out_;
     std::vector<LeftOut> leftOut_;
     std::vector<std::uint8_t> darkUsed_, flatUsed_;
 
     int in_ = 0, leftOutCount_ = 0;
     double exposureSum_ = 0, normalisingSum_ = 0;  // measured; as divided by (1 s where unknown)
-    float referenceBackground_ = 0;  // counts per second
-    bool exposuresMeasured_ = true;  // the stack's images came with their exposures
+    float referenceBackground_ = 0;                // counts per second
+    bool exposuresMeasured_ = true;                // the stack's images came with their exposures
     std::uint32_t referenceNumber_ = 0;
     std::optional<std::int64_t> firstStart_, lastEnd_;
 };

@@ -7,14 +7,14 @@ namespace noctil::stack {
 
 namespace {
 
-constexpr std::uint32_t kCell = 32;        // background mesh cell, pixels
-constexpr std::uint32_t kSampleStep = 7;   // every 7th pixel estimates the noise
-constexpr std::size_t kMostPeaks = 4096;   // peaks looked at per image
-constexpr int kRadius = 4;                 // measuring window of a star
-constexpr int kEdge = kRadius + 2;         // peaks this close to an edge are not measured
-constexpr float kSideShare = 0.25f;        // a star's neighbours hold this share of its peak, both ways
-constexpr float kMostSharpness = 3.0f;     // peak over smoothed peak
-constexpr float kMinAxisRatio = 0.5f;      // rounder than a trail
+constexpr std::uint32_t kCell = 32;       // background mesh cell, pixels
+constexpr std::uint32_t kSampleStep = 7;  // every 7th pixel estimates the noise
+constexpr std::size_t kMostPeaks = 4096;  // peaks looked at per image
+constexpr int kRadius = 4;                // measuring window of a star
+constexpr int kEdge = kRadius + 2;        // peaks this close to an edge are not measured
+constexpr float kSideShare = 0.25f;       // a star's neighbours hold this share of its peak, both ways
+constexpr float kMostSharpness = 3.0f;    // peak over smoothed peak
+constexpr float kMinAxisRatio = 0.5f;     // rounder than a trail
 constexpr float kMinSeparation2 = 3.0f * 3.0f;
 constexpr float kFwhmPerSigma = 2.35482f;
 constexpr float kTwoPi = 6.2831853f;
@@ -76,7 +76,9 @@ void StarFinder::estimateBackground(std::span<const float> plane, std::uint32_t 
             const float fx = std::clamp((float(x) + 0.5f) / kCell - 0.5f, 0.0f, float(mw - 1));
             const std::uint32_t x0 = std::uint32_t(fx), x1 = std::min(x0 + 1, mw - 1);
             const float tx = fx - float(x0);
-            const auto at = [&](std::uint32_t cx, std::uint32_t cy) { return mesh_[(std::size_t(cy) * mw + cx) * 2 + parity]; };
+            const auto at = [&](std::uint32_t cx, std::uint32_t cy) {
+                return mesh_[(std::size_t(cy) * mw + cx) * 2 + parity];
+            };
             const float bottom = at(x0, y0) + tx * (at(x1, y0) - at(x0, y0));
             const float top = at(x0, y1) + tx * (at(x1, y1) - at(x0, y1));
             const std::size_t i = std::size_t(y) * w + x;
@@ -167,8 +169,8 @@ std::span<const Star> StarFinder::find(std::span<const float> plane, std::uint32
     for (std::uint32_t y = 1; y + 1 < h; ++y)
         for (std::uint32_t x = 1; x + 1 < w; ++x) {
             const float *a = &residual_[std::size_t(y - 1) * w + x], *b = a + w, *c = b + w;
-            smooth_[std::size_t(y) * w + x] = (a[-1] + 2 * a[0] + a[1] + 2 * (b[-1] + 2 * b[0] + b[1]) + c[-1] +
-                                               2 * c[0] + c[1]) * (1.0f / 16);
+            smooth_[std::size_t(y) * w + x] =
+                (a[-1] + 2 * a[0] + a[1] + 2 * (b[-1] + 2 * b[0] + b[1]) + c[-1] + 2 * c[0] + c[1]) * (1.0f / 16);
         }
     const float threshold = search.kSigma * 0.375f * noise_;  // the smoothing's noise gain
 

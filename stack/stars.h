@@ -17,8 +17,8 @@ struct Star {
 };
 
 struct StarSearch {
-    float kSigma = 5.0f;   // detection threshold on the smoothed residual
-    int maxStars = 64;     // brightest kept
+    float kSigma = 5.0f;  // detection threshold on the smoothed residual
+    int maxStars = 64;    // brightest kept
 };
 
 class StarFinder {
@@ -33,7 +33,7 @@ public:
 
     float background() const { return background_; }  // median background of the last image
     float noise() const { return noise_; }            // its pixel noise (sigma)
-    int rejectedPeaks() const { return rejected_; }    // peaks without a star's footprint
+    int rejectedPeaks() const { return rejected_; }   // peaks without a star's footprint
     // The median FWHM of the stars found last; 0 without stars.
     float medianFwhm();
 

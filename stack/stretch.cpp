@@ -55,7 +55,8 @@ void Stretcher::histogram(std::span<const float> planes, const FrameFormat &f, H
     out.channels = f.channels;
     if (pixels == 0 || planes.size() < pixels * std::size_t(f.channels)) return;
     out.low = out.high = planes[0];
-    for (float v : planes.first(pixels * std::size_t(f.channels))) out.low = std::min(out.low, v), out.high = std::max(out.high, v);
+    for (float v : planes.first(pixels * std::size_t(f.channels)))
+        out.low = std::min(out.low, v), out.high = std::max(out.high, v);
     const float span = out.high > out.low ? out.high - out.low : 1.0f;
     for (int c = 0; c < f.channels; ++c)
         for (std::size_t i = 0; i < pixels; ++i) {

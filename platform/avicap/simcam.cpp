@@ -52,7 +52,7 @@ public:
 
     void close() override {
         if (!open_) return;
-        port_.unsubscribe(subscription_);
+        subscription_.reset();
         open_ = false;
     }
 
@@ -189,7 +189,7 @@ private:
     std::size_t formatIndex_ = 0;
     Sky sky_;
     bool open_ = false;
-    int subscription_ = -1;
+    Subscription subscription_;
 
     std::uint8_t level_ = 0;
     Micros levelSince_ = 0;

@@ -33,7 +33,7 @@ void StreamRecords::countWithoutImage(std::uint64_t run, const char *reason) {
     deviceReason_ = false;
     ++tally_.withoutImage;
     std::snprintf(tally_.reason, sizeof tally_.reason, "%s", reason);
-    if (tallyChanged_) tallyChanged_(tally_);
+    tallyChanged_.notify(tally_);
 }
 
 void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
@@ -75,7 +75,7 @@ void StreamRecords::deviceBack() {
     if (!deviceReason_ || tally_.reason[0] == '\0') return;
     deviceReason_ = false;
     tally_.reason[0] = '\0';
-    if (tallyChanged_) tallyChanged_(tally_);
+    tallyChanged_.notify(tally_);
 }
 
 void StreamRecords::frame(Micros captured) {

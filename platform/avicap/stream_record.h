@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/clock.h"
+#include "core/observer_list.h"
 
 namespace plat::avicap {
 
@@ -55,9 +56,11 @@ public:
     // A device that failed is back: the reason its readouts gave no image
     // no longer holds and is cleared; the count stays.
     void deviceBack();
-    // Calls `call` whenever a readout is counted without an image: what a
-    // display tells of the run.
-    void onTallyChange(std::function<void(const ReadoutTally &)> call) { tallyChanged_ = std::move(call); }
+    // Calls `call` whenever a readout is counted without an image, while the
+    // subscription lives: what a display tells of the run.
+    Subscription onTallyChange(std::function<void(const ReadoutTally &)> call) {
+        return tallyChanged_.add(std::move(call));
+    }
     // The last stream into a file, or without one (a readout).
     const StreamRecord &last(bool toFile) const { return records_[toFile ? 1 : 0]; }
 
@@ -68,7 +71,7 @@ private:
     bool imagePending_ = false;  // a readout chose a frame; its image is not made yet
     ReadoutTally tally_;
     bool deviceReason_ = false;  // the tally's reason is a device's failure
-    std::function<void(const ReadoutTally &)> tallyChanged_;
+    ObserverList<const ReadoutTally &> tallyChanged_;
     void countWithoutImage(std::uint64_t run, const char *reason);
     // The description of the driver that streamed last: a driver's never
     // changes while it lives, and asking for it allocates.

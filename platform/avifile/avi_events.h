@@ -7,36 +7,47 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
+#include <variant>
+
+#include "core/observer_list.h"
 
 namespace plat::avi {
 
 // Which file an announcement is about: the same value from opening to closing.
 using FileId = const void *;
 
-// A file's stream, once its format is set.
+// `file` was created for writing at `path`.
+struct FileOpened {
+    FileId file;
+    const std::filesystem::path &path;
+};
+
+// The stream of `file` has its format: the writer has started, images can follow.
 struct StreamOpened {
+    FileId file;
     std::string_view name;              // the file as the program named it ("C:\\Images.AVI")
     const std::filesystem::path &path;  // where it lies on this machine
     std::uint64_t frameBytes;           // bytes one more image takes, headers and index included
     std::uint64_t serial;               // one number per file opened in the session, never reused
 };
 
-class FileObserver {
-public:
-    virtual ~FileObserver() = default;
-    // `file` was created for writing at `path`.
-    virtual void fileOpened(FileId file, const std::filesystem::path &path) = 0;
-    // The stream of `file` has its format: the writer has started.
-    virtual void streamOpened(FileId file, const StreamOpened &stream) = 0;
-    // Frame number `frames` (counting from 1) is in `file` now.
-    virtual void frameAppended(FileId file, std::uint32_t frames) = 0;
-    // `file` is being closed; nothing more is written to it.
-    virtual void fileClosed(FileId file) = 0;
+// Frame number `frames` (counting from 1) is in `file` now.
+struct FrameAppended {
+    FileId file;
+    std::uint32_t frames;
 };
 
-// Observers of the session in force, told in the order they subscribed.
-void subscribe(FileObserver &observer);
-void unsubscribe(FileObserver &observer);
+// `file` is being closed; nothing more is written to it.
+struct FileClosed {
+    FileId file;
+};
+
+using FileEvent = std::variant<FileOpened, StreamOpened, FrameAppended, FileClosed>;
+
+// Observers of the session in force, told in the order they subscribed,
+// while their subscriptions live.
+Subscription subscribe(std::function<void(const FileEvent &)> observer);
 
 }  // namespace plat::avi

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "avifile/avi_events.h"
@@ -57,19 +58,17 @@ namespace {
 // The session's observers, a component of its own so that subscribing does
 // not bring the library up.
 struct Observers {
-    std::vector<FileObserver *> list;
+    ObserverList<const FileEvent &> list;
 };
 
-template <class Call>
-void announce(Call call) {
-    if (Observers *observers = plat::session().findComponent<Observers>())
-        for (FileObserver *o : observers->list) call(*o);
+void announce(const FileEvent &event) {
+    if (Observers *observers = plat::session().findComponent<Observers>()) observers->list.notify(event);
 }
 
 void announceClosed(IAVIFile *file) {
     if (!file->announced) return;
     file->announced = false;
-    announce([file](FileObserver &o) { o.fileClosed(file); });
+    announce(FileClosed{file});
 }
 
 struct Library {
@@ -137,8 +136,7 @@ std::uint64_t bytesPerFrame(std::span<const std::uint8_t> format) {
 void announceStream(IAVIFile *file) {
     if (!file->announced) return;
     const std::filesystem::path path = plat::nativePath(file->name);
-    const StreamOpened stream{file->name, path, bytesPerFrame(file->writer->format()), file->serial};
-    announce([file, &stream](FileObserver &o) { o.streamOpened(file, stream); });
+    announce(StreamOpened{file, file->name, path, bytesPerFrame(file->writer->format()), file->serial});
 }
 
 ULONG releaseFile(IAVIFile *file) {
@@ -170,14 +168,8 @@ ULONG releaseStream(IAVIStream *stream) {
 
 }  // namespace
 
-void subscribe(FileObserver &observer) {
-    auto &list = plat::session().component<Observers>().list;
-    if (std::find(list.begin(), list.end(), &observer) == list.end()) list.push_back(&observer);
-}
-
-void unsubscribe(FileObserver &observer) {
-    if (!plat::hasSession()) return;
-    if (Observers *observers = plat::session().findComponent<Observers>()) std::erase(observers->list, &observer);
+Subscription subscribe(std::function<void(const FileEvent &)> observer) {
+    return plat::session().component<Observers>().list.add(std::move(observer));
 }
 
 int libraryUseCount() { return library().useCount; }
@@ -234,7 +226,7 @@ HRESULT WINAPI AVIFileOpenA(PAVIFILE *file, LPCSTR fileName, UINT mode, LPCLSID 
         }
         object->announced = true;
         IAVIFile *opened = object.get();
-        plat::avi::announce([opened, &path](plat::avi::FileObserver &o) { o.fileOpened(opened, path); });
+        plat::avi::announce(plat::avi::FileOpened{opened, path});
     } else if (mode & (OF_WRITE | OF_READWRITE)) {
         return AVIERR_UNSUPPORTED;  // editing an existing file is not needed
     } else {
@@ -315,7 +307,7 @@ HRESULT WINAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOI
     if (stream->file->announced) {
         IAVIFile *file = stream->file;
         const std::uint32_t frames = writer->frameCount();
-        plat::avi::announce([file, frames](plat::avi::FileObserver &o) { o.frameAppended(file, frames); });
+        plat::avi::announce(plat::avi::FrameAppended{file, frames});
     }
     if (samplesWritten) *samplesWritten = 1;
     if (bytesWritten) *bytesWritten = bufferSize;

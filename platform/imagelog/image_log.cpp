@@ -104,9 +104,8 @@ ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path
 }
 
 ImageLog::~ImageLog() {
-    backlogChanged_ = nullptr;  // whoever follows the backlog is letting the log go
-    // At the session's end the port may have gone first, and its listeners with it.
-    if (ParallelPort *port = session().findComponent<ParallelPort>()) port->unsubscribe(portListener_);
+    backlogChanged_.clear();  // whoever follows the backlog is letting the log go
+    portListener_.reset();
     if (waitingLines_ > 0) writeWaiting();
     if (waitingLines_ > 0)
         std::fprintf(stderr, "image log: %u lines could not be written to %s\n", waitingLines_, path_.c_str());
@@ -142,18 +141,19 @@ void ImageLog::writeWaiting() {
         behind_ = false;
         caughtUpAt_ = session().clock().now();
     }
-    if (backlogChanged_ && (waitingLines_ != toldWaiting_ || caughtUpAt_ != toldCaughtUpAt_)) {
+    if (!backlogChanged_.empty() && (waitingLines_ != toldWaiting_ || caughtUpAt_ != toldCaughtUpAt_)) {
         toldWaiting_ = waitingLines_;
         toldCaughtUpAt_ = caughtUpAt_;
-        backlogChanged_(*this);
+        backlogChanged_.notify(*this);
     }
 }
 
-void ImageLog::onBacklogChange(std::function<void(const ImageLog &)> call) {
-    backlogChanged_ = std::move(call);
+Subscription ImageLog::onBacklogChange(std::function<void(const ImageLog &)> call) {
+    // Every listener has heard the backlog as it is now once this one has.
     toldWaiting_ = waitingLines_;
     toldCaughtUpAt_ = caughtUpAt_;
-    if (backlogChanged_) backlogChanged_(*this);
+    if (call) call(*this);
+    return backlogChanged_.add(std::move(call));
 }
 
 // One write per line where the kernel allows it; interrupted and partial

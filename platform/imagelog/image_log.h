@@ -24,6 +24,7 @@
 
 #include "avicap/stream_record.h"
 #include "core/clock.h"
+#include "core/observer_list.h"
 #include "imagelog/log_format.h"
 #include "port/parallel_port.h"
 #include "port/port_exposure.h"
@@ -65,9 +66,10 @@ public:
     // wait or when none ever had to.
     std::optional<Micros> caughtUpAt() const { return caughtUpAt_; }
     const std::filesystem::path &avi() const { return avi_; }
-    // Calls `call` now and whenever linesWaiting() or caughtUpAt() change
-    // (not from the log's end): what a display tells of the backlog.
-    void onBacklogChange(std::function<void(const ImageLog &)> call);
+    // Calls `call` now and, while the subscription lives, whenever
+    // linesWaiting() or caughtUpAt() change (not from the log's end): what a
+    // display tells of the backlog.
+    Subscription onBacklogChange(std::function<void(const ImageLog &)> call);
 
 private:
     ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path);
@@ -78,7 +80,7 @@ private:
     int fd_;
     std::filesystem::path avi_;  // the file whose images it logs
     std::filesystem::path path_;
-    int portListener_ = 0;
+    Subscription portListener_;
     bool told_ = false;          // standard error has heard of the first failure
     bool fragmentLeft_ = false;  // a cut line could not be taken back out
     bool behind_ = false;        // lines wait since a write failed
@@ -86,7 +88,7 @@ private:
     std::string waiting_;        // whole lines, each with its line end
     std::uint32_t waitingLines_ = 0;
     std::optional<Micros> caughtUpAt_;
-    std::function<void(const ImageLog &)> backlogChanged_;
+    ObserverList<const ImageLog &> backlogChanged_;
     std::uint32_t toldWaiting_ = 0;  // the backlog as last told
     std::optional<Micros> toldCaughtUpAt_;
     // The line being written and its text, reused for every image.

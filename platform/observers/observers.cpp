@@ -4,11 +4,13 @@
 #include <filesystem>
 #include <memory>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "avicap/stream_record.h"
 #include "avifile/avi_events.h"
 #include "core/hooks.h"
+#include "core/observer_list.h"
 #include "core/session.h"
 #include "display/status_line_feed.h"
 #include "imagelog/image_log.h"
@@ -22,34 +24,31 @@ namespace {
 // writing, with the file's first image, so that a file that never gets one
 // leaves an earlier log of that name as it was; writes its line after each
 // frame and closes it with the file.
-class ImageLogFollower final : public avi::FileObserver {
+class ImageLogFollower {
 public:
-    ImageLogFollower() { avi::subscribe(*this); }
-    ~ImageLogFollower() override { avi::unsubscribe(*this); }
+    ImageLogFollower() : files_(avi::subscribe([this](const avi::FileEvent &e) { std::visit(*this, e); })) {}
     ImageLogFollower(const ImageLogFollower &) = delete;
     ImageLogFollower &operator=(const ImageLogFollower &) = delete;
 
-    void fileOpened(avi::FileId file, const std::filesystem::path &path) override {
-        files_.push_back({file, path, nullptr, false});
-    }
-    void streamOpened(avi::FileId, const avi::StreamOpened &) override {}
-    void frameAppended(avi::FileId file, std::uint32_t frames) override {
-        for (Followed &f : files_) {
-            if (f.file != file) continue;
+    void operator()(const avi::FileOpened &e) { followed_.push_back({e.file, e.path, nullptr, {}, false}); }
+    void operator()(const avi::StreamOpened &) {}
+    void operator()(const avi::FrameAppended &e) {
+        for (Followed &f : followed_) {
+            if (f.file != e.file) continue;
             if (!f.log && !f.logTried) {
                 f.logTried = true;  // a log that cannot start is told once, and the images go on
                 f.log = imagelog::ImageLog::startBeside(f.avi);
                 // The status line tells of lines that wait for room on the disk.
                 if (f.log)
-                    f.log->onBacklogChange([file](const imagelog::ImageLog &log) {
+                    f.backlog = f.log->onBacklogChange([file = e.file](const imagelog::ImageLog &log) {
                         session().component<status::Feed>().logBacklog(file, log.linesWaiting(), log.caughtUpAt());
                     });
             }
-            if (f.log) f.log->imageAppended(frames);
+            if (f.log) f.log->imageAppended(e.frames);
         }
     }
-    void fileClosed(avi::FileId file) override {
-        std::erase_if(files_, [file](const Followed &f) { return f.file == file; });
+    void operator()(const avi::FileClosed &e) {
+        std::erase_if(followed_, [file = e.file](const Followed &f) { return f.file == file; });
     }
 
 private:
@@ -57,42 +56,37 @@ private:
         avi::FileId file;
         std::filesystem::path avi;
         std::unique_ptr<imagelog::ImageLog> log;
+        Subscription backlog;
         bool logTried = false;
     };
-    std::vector<Followed> files_;
+    std::vector<Followed> followed_;
+    Subscription files_;
 };
 
 // Tells the status line (display/status_line_feed.h) what the port, the AVI
 // library and the capture window announce.
-class StatusLineFollower final : public avi::FileObserver, public PortObserver {
+class StatusLineFollower {
 public:
-    StatusLineFollower() : feed_(session().component<status::Feed>()) {
-        avi::subscribe(*this);
-        subscribeToPortWrites(*this);
-        session().component<avicap::StreamRecords>().onTallyChange([this](const avicap::ReadoutTally &tally) {
-            feed_.readoutsWithoutImage(tally.run, tally.withoutImage, tally.reason);
-        });
-    }
-    ~StatusLineFollower() override {
-        avi::unsubscribe(*this);
-        unsubscribeFromPortWrites(*this);
-        if (auto *records = session().findComponent<avicap::StreamRecords>()) records->onTallyChange(nullptr);
-    }
+    StatusLineFollower()
+        : feed_(session().component<status::Feed>()),
+          files_(avi::subscribe([this](const avi::FileEvent &e) { std::visit(*this, e); })),
+          port_(subscribeToPortWrites([this](const PortWrite &w) {
+              if (w.address == ParallelPort::kDataRegister) feed_.portWritten(w.value, w.time);
+          })),
+          tally_(session().component<avicap::StreamRecords>().onTallyChange([this](const avicap::ReadoutTally &t) {
+              feed_.readoutsWithoutImage(t.run, t.withoutImage, t.reason);
+          })) {}
     StatusLineFollower(const StatusLineFollower &) = delete;
     StatusLineFollower &operator=(const StatusLineFollower &) = delete;
 
-    void fileOpened(avi::FileId, const std::filesystem::path &) override {}
-    void streamOpened(avi::FileId file, const avi::StreamOpened &stream) override {
-        feed_.streamOpened(file, stream.name, stream.path, stream.frameBytes, stream.serial);
-    }
-    void frameAppended(avi::FileId file, std::uint32_t frames) override { feed_.frameAppended(file, frames); }
-    void fileClosed(avi::FileId file) override { feed_.fileClosed(file); }
-    void portWritten(const PortWrite &write) override {
-        if (write.address == ParallelPort::kDataRegister) feed_.portWritten(write.value, write.time);
-    }
+    void operator()(const avi::FileOpened &) {}
+    void operator()(const avi::StreamOpened &e) { feed_.streamOpened(e.file, e.name, e.path, e.frameBytes, e.serial); }
+    void operator()(const avi::FrameAppended &e) { feed_.frameAppended(e.file, e.frames); }
+    void operator()(const avi::FileClosed &e) { feed_.fileClosed(e.file); }
 
 private:
     status::Feed &feed_;
+    Subscription files_, port_, tally_;
 };
 
 void attach(Session &session) {

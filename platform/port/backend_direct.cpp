@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -5,6 +8,7 @@
 #include <string>
 
 #include "port/port_backend.h"
+#include "port/port_holder.h"
 #include "port/port_io.h"
 #include "port/signal_rest.h"
 
@@ -23,10 +27,12 @@ std::string addressName(std::uint16_t address) {
 // privilege to raise the I/O permission (root or CAP_SYS_RAWIO).
 class DirectBackend final : public PortBackend {
 public:
-    DirectBackend(std::uint16_t base, PortFailureSink report) : PortBackend(std::move(report)), base_(base) {}
+    DirectBackend(std::uint16_t base, PortFailureSink report, std::filesystem::path lockDirectory)
+        : PortBackend(std::move(report)), base_(base), lockFile_(ioPortLockFile(lockDirectory, base)) {}
 
     ~DirectBackend() override {
         if (permitted_) clearSignalRest();
+        if (lockFd_ >= 0) ::close(lockFd_);
     }
 
     std::string_view name() const override { return "direct"; }
@@ -37,6 +43,7 @@ public:
         const auto target = static_cast<std::uint16_t>(base_ + (address - kProgramDataRegister));
 #if NOCTIL_HAS_PORT_IO
         if (!permitted_) {
+            if (!lock()) return;
             if (::ioperm(base_, 3, 1) != 0) {
                 const int error = errno;
                 char call[48];
@@ -63,14 +70,33 @@ public:
     }
 
 private:
+    // One owner (port/port_holder.h): nothing is opened to write an I/O
+    // address, so its lock file is. Without a lock directory the port is
+    // used unlocked, as before there was one.
+    bool lock() {
+        if (lockFd_ >= 0) return true;
+        const int fd = ::open(lockFile_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return true;
+        if (!lockPort(fd)) {
+            ::close(fd);
+            fail({addressName(base_), heldReason(lockFile_), "flock(" + lockFile_.string() + ") refused: held"});
+            return false;
+        }
+        lockFd_ = fd;
+        return true;
+    }
+
     std::uint16_t base_;
+    std::filesystem::path lockFile_;
+    int lockFd_ = -1;
     bool permitted_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t baseAddress, PortFailureSink report) {
-    return std::make_unique<DirectBackend>(baseAddress, std::move(report));
+std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t baseAddress, PortFailureSink report,
+                                                   const std::filesystem::path &lockDirectory) {
+    return std::make_unique<DirectBackend>(baseAddress, std::move(report), lockDirectory);
 }
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 
 #include "port/port_backend.h"
 #include "port/device_calls.h"
+#include "port/port_holder.h"
 #include "port/signal_rest.h"
 
 namespace plat {
@@ -91,6 +92,14 @@ private:
         }
         if (const std::string other = known_.cameBackAs(fd); !other.empty()) {
             notUsed(fd, other);
+            return false;
+        }
+        // One owner (port/port_holder.h): the program and the INDI driver
+        // refuse each other's port by name.
+        if (!lockPort(fd)) {
+            deviceCalls().close(fd);
+            if (!failed()) fail({device_.string(), heldReason(device_), "flock(" + device_.string() + ") refused: held"});
+            lost_ = true;
             return false;
         }
         // Exclusive: no other driver may move the camera lines, and a port

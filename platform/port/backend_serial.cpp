@@ -10,6 +10,7 @@
 
 #include "port/port_backend.h"
 #include "port/device_calls.h"
+#include "port/port_holder.h"
 #include "port/signal_rest.h"
 
 namespace plat {
@@ -95,6 +96,14 @@ private:
         }
         if (const std::string other = known_.cameBackAs(fd); !other.empty()) {
             notUsed(fd, other);
+            return false;
+        }
+        // One owner (port/port_holder.h): TIOCEXCL below does not hold
+        // against root; the lock does, and names who holds the port.
+        if (!lockPort(fd)) {
+            deviceCalls().close(fd);
+            if (!failed()) failCall("flock", EWOULDBLOCK, heldReason(device_));
+            lost_ = true;
             return false;
         }
         int modem = 0;

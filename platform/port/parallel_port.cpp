@@ -96,19 +96,13 @@ namespace {
 // The session's port observers, a component of their own so that
 // subscribing does not bring the port up.
 struct PortObservers {
-    std::vector<PortObserver *> list;
+    ObserverList<const PortWrite &> list;
 };
 
 }  // namespace
 
-void subscribeToPortWrites(PortObserver &observer) {
-    auto &list = session().component<PortObservers>().list;
-    if (std::find(list.begin(), list.end(), &observer) == list.end()) list.push_back(&observer);
-}
-
-void unsubscribeFromPortWrites(PortObserver &observer) {
-    if (!hasSession()) return;
-    if (PortObservers *observers = session().findComponent<PortObservers>()) std::erase(observers->list, &observer);
+Subscription subscribeToPortWrites(std::function<void(const PortWrite &)> observer) {
+    return session().component<PortObservers>().list.add(std::move(observer));
 }
 
 void ParallelPort::announce(const PortWrite &entry) {
@@ -117,7 +111,7 @@ void ParallelPort::announce(const PortWrite &entry) {
     PortObservers *observers = s.findComponent<PortObservers>();
     // A port of a test's own, beside the session's, is not announced.
     if (!observers || s.findComponent<ParallelPort>() != this) return;
-    for (PortObserver *o : observers->list) o->portWritten(entry);
+    observers->list.notify(entry);
 }
 
 void ParallelPort::record(const PortWrite &entry) {
@@ -130,19 +124,7 @@ void ParallelPort::record(const PortWrite &entry) {
     ++total_;
     if (entry.address == kDataRegister) data_ = entry.value;
     announce(entry);
-
-    // Listeners added during this round start with the next write; removed
-    // ones are only marked here and erased once no round is running.
-    struct Round {
-        ParallelPort &port;
-        explicit Round(ParallelPort &p) : port(p) { ++port.notifying_; }
-        ~Round() {
-            if (--port.notifying_ == 0) port.listeners_.remove_if([](const Listener &l) { return !l.active; });
-        }
-    } round(*this);
-    std::size_t count = listeners_.size();
-    for (auto it = listeners_.begin(); count > 0; ++it, --count)
-        if (it->active) it->call(entry);
+    listeners_.notify(entry);
 }
 
 std::span<const PortWrite> ParallelPort::writes() const {
@@ -150,21 +132,8 @@ std::span<const PortWrite> ParallelPort::writes() const {
     return {log_.data() + (log_.size() - n), n};
 }
 
-int ParallelPort::subscribe(std::function<void(const PortWrite &)> listener) {
-    const int id = nextListenerId_++;
-    listeners_.push_back(Listener{id, std::move(listener), true});
-    return id;
-}
-
-void ParallelPort::unsubscribe(int id) {
-    for (auto it = listeners_.begin(); it != listeners_.end(); ++it) {
-        if (it->id != id) continue;
-        if (notifying_ > 0)
-            it->active = false;  // it may be running right now
-        else
-            listeners_.erase(it);
-        return;
-    }
+Subscription ParallelPort::subscribe(std::function<void(const PortWrite &)> listener) {
+    return listeners_.add(std::move(listener));
 }
 
 }  // namespace plat

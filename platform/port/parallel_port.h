@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <span>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "core/clock.h"
 #include "core/notices.h"
+#include "core/observer_list.h"
 #include "core/session.h"
 #include "core/signals.h"
 #include "port/port_backend.h"
@@ -59,10 +59,10 @@ public:
     std::size_t logCapacity() const { return capacity_; }
 
     // A listener is called after each write is logged, in the order of
-    // subscription. Listeners may subscribe and unsubscribe (themselves too)
-    // from inside a call; a new listener hears the writes after the current one.
-    int subscribe(std::function<void(const PortWrite &)> listener);
-    void unsubscribe(int id);
+    // subscription, while its subscription lives. Listeners may subscribe and
+    // unsubscribe (themselves too) from inside a call; a new listener hears
+    // the writes after the current one.
+    Subscription subscribe(std::function<void(const PortWrite &)> listener);
 
     const PortBackend &backend() const { return *backend_; }
     // Carries the writes from now on to `backend` (a test's device).
@@ -89,12 +89,6 @@ private:
     void record(const PortWrite &entry);
     void announce(const PortWrite &entry);
 
-    struct Listener {
-        int id;
-        std::function<void(const PortWrite &)> call;
-        bool active;
-    };
-
     Clock &clock_;
     Notices &notices_;
     PortRestByStopAnswer *stopAnswer_ = nullptr;
@@ -106,12 +100,10 @@ private:
     std::vector<PortWrite> log_;
     std::uint64_t total_ = 0;
     std::uint8_t data_ = 0;
-    std::list<Listener> listeners_;
+    ObserverList<const PortWrite &> listeners_;
     std::string failureMessage_;
     bool failureShown_ = false;
     bool otherDeviceTold_ = false;
-    int nextListenerId_ = 1;
-    int notifying_ = 0;
 };
 
 // The port of `session` with `backend` (the one the platform's

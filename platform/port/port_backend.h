@@ -95,8 +95,10 @@ std::unique_ptr<PortBackend> makePpdevPortBackend(std::filesystem::path device, 
 
 // Direct I/O instructions at `baseAddress` (the card's data register: 0x378,
 // 0x278, 0x3BC or a PCI card's address): ioperm on its three registers at the
-// first write, then outb.
-std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t baseAddress, PortFailureSink report);
+// first write, then outb. The address's lock file (port/port_holder.h) is in
+// `lockDirectory`.
+std::unique_ptr<PortBackend> makeDirectPortBackend(std::uint16_t baseAddress, PortFailureSink report,
+                                                   const std::filesystem::path &lockDirectory = "/run/lock");
 
 // A serial port's DTR and RTS lines follow one data bit each.
 struct SerialLines {

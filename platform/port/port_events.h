@@ -5,20 +5,16 @@
 // listens.
 #pragma once
 
+#include <functional>
+
+#include "core/observer_list.h"
 #include "port/parallel_port.h"
 
 namespace plat {
 
-class PortObserver {
-public:
-    virtual ~PortObserver() = default;
-    // Runs inside the write: must not allocate, write to the port, nor
-    // subscribe or unsubscribe.
-    virtual void portWritten(const PortWrite &write) = 0;
-};
-
-// Observers of the session in force, told in the order they subscribed.
-void subscribeToPortWrites(PortObserver &observer);
-void unsubscribeFromPortWrites(PortObserver &observer);
+// Observers of the session in force, told in the order they subscribed,
+// while their subscriptions live. An observer runs inside the write: it must
+// not allocate nor write to the port.
+Subscription subscribeToPortWrites(std::function<void(const PortWrite &)> observer);
 
 }  // namespace plat

@@ -85,10 +85,10 @@ void AppTest::choose(UINT command) {
 void AppTest::afterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::function<void()> action) {
     plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
     auto seen = std::make_shared<int>(0);
-    portListener_ = port.subscribe([=, this](const plat::PortWrite &w) {
+    portListeners_.push_back(port.subscribe([=, this](const plat::PortWrite &w) {
         if (w.value != value || ++*seen != occurrence) return;
         user().after(afterMs, action);
-    });
+    }));
 }
 
 void AppTest::stopAfterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::uint32_t exitAfterMs) {
@@ -103,9 +103,7 @@ void AppTest::exitAfterWrite(std::uint8_t value, int occurrence, std::uint32_t a
     afterWrite(value, occurrence, afterMs, [this] { exitProgram(); });
 }
 
-AppTest::~AppTest() {
-    if (portListener_) plat::session().component<plat::ParallelPort>().unsubscribe(portListener_);
-}
+AppTest::~AppTest() = default;
 
 std::vector<HWND> AppTest::openDialogs() { return plat::user::openDialogs(); }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/observer_list.h"
 #include "program_fixture.h"
 #include "resource.h"
 
@@ -84,7 +85,7 @@ public:
 private:
     // Runs `action` `afterMs` after the `occurrence`-th write of `value`.
     void afterWrite(std::uint8_t value, int occurrence, std::uint32_t afterMs, std::function<void()> action);
-    int portListener_ = 0;
+    std::vector<plat::Subscription> portListeners_;
     bool stopChosen_ = false;
 };
 

@@ -125,7 +125,7 @@ RunResult runProgram(const RunConfig &config) {
         bool counting = false;
         std::uint8_t last = port.data();
         const int countTo = config.images - 1;
-        port.subscribe([&](const plat::PortWrite &w) {
+        const plat::Subscription counter = port.subscribe([&](const plat::PortWrite &w) {
             if (exposing(w.value) && !exposing(last)) {
                 if (exposures == config.countFrom) {
                     startHeapCount();

@@ -23,11 +23,11 @@ extern "C" {
 #include <vector>
 
 #include "malloc_count.h"
-#include "masters.h"
+#include "stack/masters.h"
 #include "sky_generator.h"
-#include "stacker.h"
-#include "stars.h"
-#include "stretch.h"
+#include "stack/stacker.h"
+#include "stack/stars.h"
+#include "stack/stretch.h"
 
 namespace {
 
@@ -111,7 +111,8 @@ void run(const char *name, skytest::Sky sky, int images) {
     // Our detections alone, and SEP's, on each frame's luminance.
     noctil::stack::StarFinder finder;
     finder.reserve(sky.width, sky.height);
-    std::vector<float> planes(std::size_t(sky.width) * sky.height * std::size_t(sky.channels)), lum(std::size_t(sky.width) * sky.height);
+    std::vector<float> planes(std::size_t(sky.width) * sky.height * std::size_t(sky.channels)),
+        lum(std::size_t(sky.width) * sky.height);
     std::vector<double> ourMs, sepMs;
     int sepFound = 0, sepHot = 0;
     sep_set_extract_pixstack(1'000'000);
@@ -130,8 +131,8 @@ void run(const char *name, skytest::Sky sky, int images) {
 
         std::vector<float> work = lum;
         c0 = threadMs();
-        sep_image image{work.data(), nullptr, nullptr, nullptr, SEP_TFLOAT, 0, 0, 0, int(sky.width), int(sky.height),
-                        0.0, SEP_NOISE_NONE, 1.0, 0.0};
+        sep_image image{work.data(), nullptr,        nullptr,         nullptr, SEP_TFLOAT,     0,   0,
+                        0,           int(sky.width), int(sky.height), 0.0,     SEP_NOISE_NONE, 1.0, 0.0};
         sep_bkg *bkg = nullptr;
         sep_catalog *cat = nullptr;
         std::vector<std::pair<double, double>> theirs;
@@ -139,7 +140,8 @@ void run(const char *name, skytest::Sky sky, int images) {
             const float rms = sep_bkg_globalrms(bkg);
             sep_bkg_subarray(bkg, work.data(), SEP_TFLOAT);
             const float conv[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
-            if (sep_extract(&image, 5.0f * rms, SEP_THRESH_ABS, 5, conv, 3, 3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &cat) == 0)
+            if (sep_extract(&image, 5.0f * rms, SEP_THRESH_ABS, 5, conv, 3, 3, SEP_FILTER_CONV, 32, 0.005, 1, 1.0,
+                            &cat) == 0)
                 for (int k = 0; k < cat->nobj; ++k) theirs.push_back({cat->x[k], cat->y[k]});
         }
         sepMs.push_back(threadMs() - c0);
@@ -155,10 +157,14 @@ void run(const char *name, skytest::Sky sky, int images) {
                 c.median, c.p99, w.median, w.p99);
     std::printf("  heap after the first   %llu blocks, %llu bytes in %d images\n", (unsigned long long)heap.blocks,
                 (unsigned long long)heap.bytes, images - 1);
-    std::printf("  stars, ours            cpu median %6.1f ms  p99 %6.1f ms   %5.1f found per image, %d on hot pixels (%.1f %%)\n",
-                o.median, o.p99, double(ourStars) / images, ourHot, 100.0 * ourHot / std::max(1, ourStars));
-    std::printf("  stars, SEP             cpu median %6.1f ms  p99 %6.1f ms   %5.1f found per image, %d on hot pixels (%.1f %%)\n",
-                sp.median, sp.p99, double(sepFound) / images, sepHot, 100.0 * sepHot / std::max(1, sepFound));
+    std::printf(
+        "  stars, ours            cpu median %6.1f ms  p99 %6.1f ms   %5.1f found per image, %d on hot pixels (%.1f "
+        "%%)\n",
+        o.median, o.p99, double(ourStars) / images, ourHot, 100.0 * ourHot / std::max(1, ourStars));
+    std::printf(
+        "  stars, SEP             cpu median %6.1f ms  p99 %6.1f ms   %5.1f found per image, %d on hot pixels (%.1f "
+        "%%)\n",
+        sp.median, sp.p99, double(sepFound) / images, sepHot, 100.0 * sepHot / std::max(1, sepFound));
 }
 
 }  // namespace

@@ -8,11 +8,11 @@
 #include <sstream>
 
 #include "convert_test_support.h"
-#include "fits.h"
-#include "masters.h"
+#include "stack/fits.h"
+#include "stack/masters.h"
 #include "platform_fixture.h"
 #include "sky_generator.h"
-#include "stacker.h"
+#include "stack/stacker.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ protected:
     std::vector<skytest::Shot> night() const {
         const skytest::SkyGenerator gen(sky_);
         std::vector<skytest::Shot> shots;
-        const skytest::Pose poses[] = {{0, 0, 0}, {2.5, -1.25, 0.1}, {5, -2.5, 0.2}, {}, {7.5, -3.75, 0.3}, {10, -5, 0.4}};
+        const skytest::Pose poses[] = {{0, 0, 0}, {2.5, -1.25, 0.1}, {5, -2.5, 0.2},
+                                       {},        {7.5, -3.75, 0.3}, {10, -5, 0.4}};
         for (std::size_t i = 0; i < std::size(poses); ++i) {
             skytest::Shot s = i == 3 ? gen.flat(0) : gen.shoot(poses[i], 2.5, 1.5, 300 + i);
             s.exposureS = 2.5, s.ampOffS = 1.5, s.number = std::uint32_t(i + 1);
@@ -122,8 +123,10 @@ TEST_F(Restack, GivesTheLiveStackBitForBitAndTellsEachImage) {
         EXPECT_EQ(line.rfind(e, 0), 0u) << line;
     }
     double dx = 0, dy = 0, turn = 0;
-    ASSERT_EQ(std::sscanf(out.c_str() + out.find("image 6: stacked"), "image 6: stacked, %*d stars matched, drift %lf %lf px, turn %lf",
-                          &dx, &dy, &turn), 3) << out;
+    ASSERT_EQ(std::sscanf(out.c_str() + out.find("image 6: stacked"),
+                          "image 6: stacked, %*d stars matched, drift %lf %lf px, turn %lf", &dx, &dy, &turn),
+              3)
+        << out;
     EXPECT_NEAR(dx, 10, 0.1);
     EXPECT_NEAR(dy, -5, 0.1);
     EXPECT_NEAR(turn, 0.4, 0.02);
@@ -139,14 +142,16 @@ TEST_F(Restack, TakesDarksFromTheLibraryAndSaysWhichAndWhatItRefused) {
     for (std::uint64_t i = 0; i < 3; ++i) darks.push_back(gen.dark(2.5, 1.5, 900 + i));
     std::vector<noctil::stack::ImageIn> ins;
     for (const auto &d : darks) ins.push_back(d.in());
-    noctil::stack::MasterFrame master = noctil::stack::makeMaster(noctil::stack::MasterKind::Dark, darks[0].format, ins);
+    noctil::stack::MasterFrame master =
+        noctil::stack::makeMaster(noctil::stack::MasterKind::Dark, darks[0].format, ins);
     std::string error;
     ASSERT_TRUE(noctil::stack::saveMaster(file("darks"), master, 0, error)) << error;
     convtest::writeLog(file("darks/notes.fits"), {});  // not a master at all
 
     ASSERT_EQ(convert({"--stack", "--darks", file("darks").string(), file("M42_003.AVI").string()}), 0) << err;
     EXPECT_NE(out.find("image 1: dark " + master.name + "; no flat\n"), std::string::npos) << out;
-    EXPECT_EQ(err, "noctil-convert: warning: " + file("darks/notes.fits").string() + ": is not a FITS file; not used\n");
+    EXPECT_EQ(err,
+              "noctil-convert: warning: " + file("darks/notes.fits").string() + ": is not a FITS file; not used\n");
     const auto stack = readStack();
     ASSERT_TRUE(stack);
     EXPECT_EQ(stack->find("DARK")->text, master.name);

@@ -183,7 +183,8 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
     writeSettingsFile(kStatusRunSettings);
     std::vector<std::string> seen;
     std::string atReadout, withSpace;
-    int listener = 0, observer = 0;
+    plat::Subscription listener;
+    int observer = 0;
 
     user().at(500, [&] { seen.push_back(nowWithoutSpace()); });
     user().at(1000, [&] {
@@ -212,7 +213,7 @@ TEST_F(StatusLineRunTest, FollowsAnExposureWithTheAmplifierOffAReadoutADelayAndA
     user().at(4500, [&] { seen.push_back(nowWithoutSpace()); });
 
     EXPECT_EQ(runProgram(), 0);
-    session().component<plat::ParallelPort>().unsubscribe(listener);
+    listener.reset();
     if (observer) plat::user::unsubscribe(observer);
 
     EXPECT_EQ(seen, kStatusRunLines);

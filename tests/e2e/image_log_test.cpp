@@ -156,9 +156,9 @@ TEST_F(ImageLogTest, EveryImageButAtMostTheLastHasItsLineAfterAKill) {
     // At each write to the camera's port (exposure starts and ends, readout
     // levels, idle after each image) ...
     for (int k = 1; k <= 16; ++k)
-        kills.push_back({"port write " + std::to_string(k), [k] {
+        kills.push_back({"port write " + std::to_string(k), [k, held = std::make_shared<plat::Subscription>()] {
                              auto count = std::make_shared<int>(0);
-                             plat::session().component<plat::ParallelPort>().subscribe(
+                             *held = plat::session().component<plat::ParallelPort>().subscribe(
                                  [k, count](const plat::PortWrite &w) {
                                      if (w.address == 0x378 && ++*count == k) ::raise(SIGKILL);
                                  });

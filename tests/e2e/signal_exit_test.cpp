@@ -45,7 +45,7 @@ TEST_P(SignalExitTest, EndsAsExitDoes) {
     std::uint8_t levelAtSignal = 0xFF;
     auto &port = plat::session().component<plat::ParallelPort>();
     int exposures = 0, readouts = 0;
-    const int listener = port.subscribe([&](const plat::PortWrite &w) {
+    plat::Subscription listener = port.subscribe([&](const plat::PortWrite &w) {
         if (w.value == 0x0B && ++exposures == 2 && c.phase == Phase::Exposure)
             user().after(1000, [&] {
                 levelAtSignal = portLevel();
@@ -58,7 +58,7 @@ TEST_P(SignalExitTest, EndsAsExitDoes) {
     });
     setTimeLimitMs(60000);
     const int exitCode = runProgram();
-    port.unsubscribe(listener);
+    listener.reset();
 
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(plat::terminationSignal(), c.signal);

@@ -78,7 +78,7 @@ TEST_F(FullDiskLog, LinesWaitWholeAndCatchUpInOrderWhenThereIsRoom) {
     // What a display is told of the backlog: now, and at each change.
     using Told = std::pair<std::uint32_t, std::optional<plat::Micros>>;
     std::vector<Told> told;
-    log->onBacklogChange(
+    const plat::Subscription following = log->onBacklogChange(
         [&](const plat::imagelog::ImageLog &l) { told.emplace_back(l.linesWaiting(), l.caughtUpAt()); });
     log->imageAppended(1);
     EXPECT_EQ(imagesIn(logFile), std::vector<int>{1});
@@ -103,6 +103,28 @@ TEST_F(FullDiskLog, LinesWaitWholeAndCatchUpInOrderWhenThereIsRoom) {
     EXPECT_EQ(imagesIn(logFile), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_TRUE(log->caughtUpAt()) << "it stays said that the log caught up";
     EXPECT_EQ(told, (std::vector<Told>{{0, std::nullopt}, {1, std::nullopt}, {2, std::nullopt}, {0, roomAt}}));
+}
+
+// Two followers of the backlog (the status line and another display) both
+// hear each change; the second does not take the first one's place.
+TEST_F(FullDiskLog, EveryFollowerOfTheBacklogHearsEachChange) {
+    const std::filesystem::path avi = root() / "two.avi";
+    auto &port = session().component<plat::ParallelPort>();
+    auto log = plat::imagelog::ImageLog::startBeside(avi);
+    ASSERT_TRUE(log);
+    std::vector<std::uint32_t> first, second;
+    const plat::Subscription one =
+        log->onBacklogChange([&](const plat::imagelog::ImageLog &l) { first.push_back(l.linesWaiting()); });
+    plat::Subscription two =
+        log->onBacklogChange([&](const plat::imagelog::ImageLog &l) { second.push_back(l.linesWaiting()); });
+    {
+        FileSizeLimit full(std::filesystem::file_size(plat::imagelog::logPathFor(avi)));
+        log->imageAppended(1);
+    }
+    two.reset();
+    port.write(plat::ParallelPort::kDataRegister, 0x00);  // room again: the line goes out
+    EXPECT_EQ(first, (std::vector<std::uint32_t>{0, 1, 0}));
+    EXPECT_EQ(second, (std::vector<std::uint32_t>{0, 1})) << "a follower let go hears no more";
 }
 
 // The run ends while lines wait: the log's end tries once more.

@@ -34,6 +34,15 @@ constexpr double kExposureSeconds = 0.2;
 
 std::int64_t micros(const std::string &seconds) { return plat::imagelog::parseSeconds(seconds).value_or(-1); }
 
+// The port's last exposure in `trace` was followed by rest, and only rest.
+void expectOnlyRestAfterTheLastExposure(const std::vector<TraceWrite> &trace) {
+    std::size_t lastExposure = trace.size();
+    for (std::size_t i = 0; i < trace.size(); ++i)
+        if (trace[i].level == 0x0B) lastExposure = i;
+    ASSERT_LT(lastExposure + 1, trace.size()) << "no write after the last exposure";
+    for (std::size_t i = lastExposure + 1; i < trace.size(); ++i) EXPECT_EQ(trace[i].level, 0x00u) << "write " << i;
+}
+
 class DriverE2e : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -148,6 +157,48 @@ TEST_F(DriverE2e, LiveVideoBetweenExposures) {
     EXPECT_EQ(imageCount(*client_), 1u);
 }
 
+// The camera has no shutter: a dark, flat or bias is taken as a light, and
+// its header says which was asked for; a dark's time is the port's too.
+struct FrameTypeCase {
+    const char *element;
+    const char *frame;  // FRAME in the header
+    bool darkTime;
+};
+
+TEST_F(DriverE2e, EachFrameTypeIsTakenAndWritten) {
+    // clang-format off
+    const FrameTypeCase cases[] = {
+        {"FRAME_DARK",  "Dark",  true},
+        {"FRAME_FLAT",  "Flat",  false},
+        {"FRAME_BIAS",  "Bias",  false},
+        {"FRAME_LIGHT", "Light", false},
+    };
+    // clang-format on
+    for (const FrameTypeCase &c : cases) {
+        SCOPED_TRACE(c.element);
+        client_->setSwitch("CCD_FRAME_TYPE", c.element);
+        ASSERT_TRUE(expose(*client_, kExposureSeconds));
+        const ReceivedImage image = client_->images().back();
+        EXPECT_EQ(image.keys.at("FRAME"), c.frame);
+        EXPECT_EQ(image.keys.count("DARKTIME"), c.darkTime ? 1u : 0u);
+        if (c.darkTime) {
+            EXPECT_EQ(image.keys.at("DARKTIME"), image.keys.at("EXPTIME"));
+        }
+        // INDI asks a bias for the shortest exposure the camera takes.
+        EXPECT_EQ(micros(image.keys.at("EXPREQ")), std::string(c.frame) == "Bias" ? 1000 : 200000);
+    }
+}
+
+// Disconnecting during an exposure ends it with the lines at rest.
+TEST_F(DriverE2e, DisconnectingRestsTheLines) {
+    client_->setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 5.0);
+    ASSERT_TRUE(client_->waitUntil([&] { return client_->lines() == "integrating"; }, kLimit));
+    client_->setSwitch("CONNECTION", "DISCONNECT");
+    ASSERT_TRUE(client_->waitUntil([&] { return !client_->connected(); }, kLimit));
+    expectOnlyRestAfterTheLastExposure(readTrace(server_->tracePath()));
+    EXPECT_EQ(imageCount(*client_), 0u);
+}
+
 // An abort rests the port and sends no image, while the camera integrates
 // and while it is read out; the next exposure is whole.
 struct AbortCase {
@@ -221,12 +272,7 @@ TEST_P(DriverEnd, TheLinesRestAndTheDriverComesBack) {
     ASSERT_TRUE(client_->waitUntil([&] { return client_->definitions("CONNECTION") > definedBefore; }, kLimit))
         << server_->log();
     // The ended driver's last level was its exposure's; only rest followed.
-    const std::vector<TraceWrite> trace = readTrace(server_->tracePath());
-    std::size_t lastExposure = trace.size();
-    for (std::size_t i = 0; i < trace.size(); ++i)
-        if (trace[i].level == 0x0B) lastExposure = i;
-    ASSERT_LT(lastExposure + 1, trace.size()) << "no write after the ended driver's exposure";
-    for (std::size_t i = lastExposure + 1; i < trace.size(); ++i) EXPECT_EQ(trace[i].level, 0x00u);
+    expectOnlyRestAfterTheLastExposure(readTrace(server_->tracePath()));
     if (c.said) {
         EXPECT_TRUE(client_->waitUntil(
             [&] {

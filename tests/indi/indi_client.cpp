@@ -3,6 +3,7 @@
 #include <fitsio.h>
 #include <libindi/basedevice.h>
 #include <libindi/indipropertyblob.h>
+#include <libindi/indipropertyswitch.h>
 #include <libindi/indipropertytext.h>
 
 #include <cstring>
@@ -126,6 +127,10 @@ void IndiClient::record(INDI::Property property) {
         INDI::PropertyText text(property);
         lines_ = text[0].getText();
         ++lineChanges_[lines_];
+    } else if (name == "CONNECTION") {
+        INDI::PropertySwitch connection(property);
+        const auto *connect = connection.findWidgetByName("CONNECT");
+        connected_ = connect != nullptr && connect->getState() == ISS_ON;
     } else if (name == "CCD_EXPOSURE") {
         exposureState_ = property.getState();
     }

@@ -47,6 +47,8 @@ public:
     bool defined(const std::string &property) const { return defined_.count(property) > 0; }
     int definitions(const std::string &property) const;
     IPState exposureState() const { return exposureState_; }
+    // The camera connected, as CONNECTION last said.
+    bool connected() const { return connected_; }
     // Frames of live video received.
     int videoFrames() const { return videoFrames_; }
     // The names of the properties the device has defined.
@@ -79,6 +81,7 @@ private:
     std::map<std::string, int> definitions_;
     IPState exposureState_ = IPS_IDLE;
     int videoFrames_ = 0;
+    bool connected_ = false;
     std::vector<std::string> messages_;
 };
 

@@ -78,29 +78,31 @@ TEST_F(PortTest, OutpLogsEveryWriteWithItsClockTime) {
 TEST_F(PortTest, ListenersHearEachWriteInSubscriptionOrder) {
     auto &port = plat::session().component<ParallelPort>();
     std::vector<std::string> heard;
-    const int first = port.subscribe([&](const PortWrite &w) { heard.push_back("first " + std::to_string(w.value)); });
-    port.subscribe([&](const PortWrite &w) {
+    plat::Subscription first =
+        port.subscribe([&](const PortWrite &w) { heard.push_back("first " + std::to_string(w.value)); });
+    const plat::Subscription second = port.subscribe([&](const PortWrite &w) {
         heard.push_back("second " + std::to_string(w.value) + " at " + std::to_string(w.time) + " data " +
                         std::to_string(port.data()));
     });
     advanceMs(5);
     port.write(kData, 11);
-    port.unsubscribe(first);
+    first.reset();
     port.write(kData, 9);
-    port.unsubscribe(12345);  // unknown ids are ignored
+    first.reset();  // a second reset does nothing
     EXPECT_EQ(heard, (std::vector<std::string>{"first 11", "second 11 at 5000 data 11", "second 9 at 5000 data 9"}));
 }
 
 TEST_F(PortTest, ListenersMayChangeTheListFromInsideACall) {
     auto &port = plat::session().component<ParallelPort>();
     std::vector<std::string> heard;
-    int once = 0;
+    plat::Subscription once, late;
     once = port.subscribe([&](const PortWrite &w) {
         heard.push_back("once " + std::to_string(w.value));
-        port.unsubscribe(once);
-        port.subscribe([&](const PortWrite &v) { heard.push_back("late " + std::to_string(v.value)); });
+        once.reset();
+        late = port.subscribe([&](const PortWrite &v) { heard.push_back("late " + std::to_string(v.value)); });
     });
-    port.subscribe([&](const PortWrite &w) { heard.push_back("steady " + std::to_string(w.value)); });
+    const plat::Subscription steady =
+        port.subscribe([&](const PortWrite &w) { heard.push_back("steady " + std::to_string(w.value)); });
     port.write(kData, 1);
     port.write(kData, 2);
     EXPECT_EQ(heard, (std::vector<std::string>{"once 1", "steady 1", "steady 2", "late 2"}));
@@ -110,7 +112,7 @@ TEST_F(PortTest, AFullLogDropsTheOldestWithoutAllocating) {
     plat::Notices notices;
     ParallelPort port(plat::session().clock(), notices, plat::makeSimulatedPortBackend(), 4);
     int heard = 0;
-    port.subscribe([&](const PortWrite &) { ++heard; });
+    const plat::Subscription counter = port.subscribe([&](const PortWrite &) { ++heard; });
     alloc_counter::start();
     for (int i = 0; i < 10; ++i) {
         advanceMs(1);

@@ -98,7 +98,8 @@ TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
     writeSettings(kStatusRunSettings);
     std::vector<std::string> seen;
     std::string atReadout;
-    int listener = 0, observer = 0;
+    plat::Subscription listener;
+    int observer = 0;
     bool belowClient = false;
 
     user().at(500, [&] {
@@ -147,7 +148,7 @@ TEST_F(QtRunViewTest, StatusLineFollowsAnExposureAReadoutADelayAndAStop) {
     user().at(4500, [&] { seen.push_back(statusShown()); });
 
     EXPECT_EQ(runProgram(), 0);
-    plat::session().component<plat::ParallelPort>().unsubscribe(listener);
+    listener.reset();
     if (observer) plat::user::unsubscribe(observer);
 
     EXPECT_EQ(seen, kStatusRunLines);

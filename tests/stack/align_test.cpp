@@ -6,9 +6,9 @@
 #include <cmath>
 #include <random>
 
-#include "match.h"
+#include "stack/match.h"
 #include "sky_generator.h"
-#include "stacker.h"
+#include "stack/stacker.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ struct CrowdCase {
     double margin;     // of the field around the frame
     int fewest, most;  // stars in the frame of the images counted
     int images;
-    double share;      // of the images stacked within 0.15 px rms
+    double share;  // of the images stacked within 0.15 px rms
 };
 
 // clang-format off

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <map>
 
-#include "fits.h"
+#include "stack/fits.h"
 #include "sky_generator.h"
-#include "stack_file.h"
-#include "stacker.h"
+#include "stack/stack_file.h"
+#include "stack/stacker.h"
 
 namespace {
 
@@ -76,7 +76,8 @@ TEST(StackFile, AstropyReadsAndVerifiesIt) {
     const auto path = noctil::stack::stackPathFor(dir / "M42_003.AVI");
     EXPECT_EQ(path.filename(), "M42_003.stack.fits");
     std::string error;
-    ASSERT_TRUE(noctil::fits::writeNewFile(path, noctil::stack::stackFileBytes(stacker, 946684800000000), error)) << error;
+    ASSERT_TRUE(noctil::fits::writeNewFile(path, noctil::stack::stackFileBytes(stacker, 946684800000000), error))
+        << error;
     const std::string script =
         "import sys, warnings; from astropy.io import fits; warnings.simplefilter('error');"
         "h = fits.open(sys.argv[1], checksum=True); h.verify('exception'); d = h[0].data; k = h[0].header;"
@@ -98,7 +99,8 @@ TEST(StackFile, AstropyReadsAndVerifiesIt) {
               "HISTORY image 3 left out: 0 stars found, 6 needed\n");
     // The values, big-endian as FITS keeps them, are the stack's.
     const std::string sum = runPython(
-        "import sys; from astropy.io import fits; d = fits.getdata(sys.argv[1]); print(repr(float(d[1, 80, 100])))", path);
+        "import sys; from astropy.io import fits; d = fits.getdata(sys.argv[1]); print(repr(float(d[1, 80, 100])))",
+        path);
     EXPECT_EQ(std::stod(sum), double(view.planes[std::size_t(200 * 160 + 80 * 200 + 100)]));
     std::filesystem::remove_all(dir);
 }

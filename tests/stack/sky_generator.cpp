@@ -74,8 +74,8 @@ Shot SkyGenerator::render(const Pose *pose, double exposureS, double ampOffS, st
     for (std::uint32_t y = 0; y < h; ++y)
         for (std::uint32_t x = 0; x < w; ++x) {
             const double r = std::hypot(double(x), double(y));
-            light[std::size_t(y) * w + x] = (pose ? (sky_.background + extraSky) * exposureS : 0) +
-                                            sky_.glow * onTime * std::exp(-r / 90);
+            light[std::size_t(y) * w + x] =
+                (pose ? (sky_.background + extraSky) * exposureS : 0) + sky_.glow * onTime * std::exp(-r / 90);
         }
     if (pose) {
         const double sigma = sky_.fwhm / 2.35482;
@@ -94,10 +94,12 @@ Shot SkyGenerator::render(const Pose *pose, double exposureS, double ampOffS, st
         if (trail) {
             const double len = std::hypot(trail->x1 - trail->x0, trail->y1 - trail->y0);
             for (int i = 0; i <= int(len); ++i) {
-                const double x = trail->x0 + (trail->x1 - trail->x0) * i / len, y = trail->y0 + (trail->y1 - trail->y0) * i / len;
+                const double x = trail->x0 + (trail->x1 - trail->x0) * i / len,
+                             y = trail->y0 + (trail->y1 - trail->y0) * i / len;
                 if (x >= 0 && y >= 0 && x < w && y < h)
-                    light[std::size_t(y) * w + std::size_t(x)] = std::max(light[std::size_t(y) * w + std::size_t(x)],
-                        (sky_.background + extraSky) * exposureS + trail->sigmas * sky_.noise);
+                    light[std::size_t(y) * w + std::size_t(x)] =
+                        std::max(light[std::size_t(y) * w + std::size_t(x)],
+                                 (sky_.background + extraSky) * exposureS + trail->sigmas * sky_.noise);
             }
         }
     }

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "image.h"
-#include "stars.h"
-#include "transform.h"
+#include "stack/image.h"
+#include "stack/stars.h"
+#include "stack/transform.h"
 
 namespace skytest {
 
@@ -19,16 +19,16 @@ struct Sky {
     std::uint32_t width = 720, height = 576;
     int channels = 3;
     noctil::stack::FieldMode fieldMode = noctil::stack::FieldMode::Fields;
-    int stars = 40;                  // over the frame and a margin around it
-    double margin = 80;              // so that drift brings new stars in
+    int stars = 40;                           // over the frame and a margin around it
+    double margin = 80;                       // so that drift brings new stars in
     double faintest = 150, brightest = 1500;  // star flux in counts per second
     double fwhm = 2.6;
-    double background = 4;           // sky, counts per second
-    double pedestal = 12;            // the video level of black
-    double noise = 6;                // read noise, counts
+    double background = 4;  // sky, counts per second
+    double pedestal = 12;   // the video level of black
+    double noise = 6;       // read noise, counts
     int hotPixels = 300;
-    double glow = 30;                // amplifier glow at the corner, counts per second of on-time
-    double fieldOffset = 2;          // the second field's level above the first (field mode)
+    double glow = 30;        // amplifier glow at the corner, counts per second of on-time
+    double fieldOffset = 2;  // the second field's level above the first (field mode)
     std::uint64_t seed = 1;
 };
 

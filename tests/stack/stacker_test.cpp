@@ -10,7 +10,7 @@
 
 #include "alloc_counter.h"
 #include "sky_generator.h"
-#include "stacker.h"
+#include "stack/stacker.h"
 
 namespace {
 
@@ -86,7 +86,8 @@ TEST(Restart, AnImageOfAnotherSizeStartsTheStackAgainAndSaysSo) {
     stacker.add(big.shoot({2, 0, 0}, 2, 1, 2).in());
     ASSERT_EQ(stacker.imagesIn(), 2);
     const auto &r = stacker.add(small.shoot({}, 2, 1, 3).in());
-    EXPECT_STREQ(r.notice, "images of 320x240 grey, whole-frame mode after 384x288 colour, field mode: the stack started again");
+    EXPECT_STREQ(r.notice,
+                 "images of 320x240 grey, whole-frame mode after 384x288 colour, field mode: the stack started again");
     EXPECT_TRUE(r.reference);
     EXPECT_EQ(stacker.imagesIn(), 1);
     EXPECT_EQ(stacker.stack().format.width, 320u);
@@ -111,7 +112,8 @@ double middleMean(Stacker &s, int channel = 0) {
     double sum = 0;
     int n = 0;
     for (std::uint32_t y = h / 4; y < 3 * h / 4; ++y)
-        for (std::uint32_t x = w / 4; x < 3 * w / 4; ++x, ++n) sum += v.planes[std::size_t(channel) * w * h + y * w + x];
+        for (std::uint32_t x = w / 4; x < 3 * w / 4; ++x, ++n)
+            sum += v.planes[std::size_t(channel) * w * h + y * w + x];
     return sum / n;
 }
 
@@ -171,7 +173,8 @@ TEST(Rejection, ATrailInOneImageOfTenHardlyShows) {
     for (int i = 0; i < 10; ++i) {
         const Pose pose{double(i), 0, 0};  // whole pixels: the trail stays one pixel wide
         without.add(gen.shoot(pose, 2, 1, 700 + std::uint64_t(i)).in());
-        const auto &r = with.add(gen.shoot(pose, 2, 1, 700 + std::uint64_t(i), i == 7 ? std::optional(trail) : std::nullopt).in());
+        const auto &r =
+            with.add(gen.shoot(pose, 2, 1, 700 + std::uint64_t(i), i == 7 ? std::optional(trail) : std::nullopt).in());
         ASSERT_TRUE(r.stacked);
         if (i == 7) {
             EXPECT_GT(r.strayPixels, 200u);
@@ -185,7 +188,8 @@ TEST(Rejection, ATrailInOneImageOfTenHardlyShows) {
         const int x = 10 + i - 7, y = int(200 - 50.0 * i / std::hypot(360.0, 50.0) * std::hypot(360.0, 50.0) / 360);
         along += a.planes[std::size_t(y) * 384 + std::size_t(x)] - b.planes[std::size_t(y) * 384 + std::size_t(x)];
     }
-    for (std::size_t i = 0; i < a.planes.size(); ++i) worst = std::max(worst, double(std::fabs(a.planes[i] - b.planes[i])));
+    for (std::size_t i = 0; i < a.planes.size(); ++i)
+        worst = std::max(worst, double(std::fabs(a.planes[i] - b.planes[i])));
     EXPECT_LT(along / n, 0.1 * sky.noise) << "mean of what the trail left along it, counts";
     EXPECT_LT(worst, 0.6 * sky.noise) << "most the stack changed at a pixel, counts";
 }

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "sky_generator.h"
-#include "stars.h"
+#include "stack/stars.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "stretch.h"
+#include "stack/stretch.h"
 
 namespace {
 
@@ -53,7 +53,8 @@ TEST(AutomaticStretch, PutsTheSkyAQuarterUpAndBlackBelowIt) {
 
     std::vector<std::uint8_t> rows(noctil::stack::dibRowBytes(100) * 80);
     s.render(planes, f, levels, rows);
-    EXPECT_EQ(rows[40 * noctil::stack::dibRowBytes(100) + 3 * 40 + 2], 255) << "the star (row 40, x 40) is white in red";
+    EXPECT_EQ(rows[40 * noctil::stack::dibRowBytes(100) + 3 * 40 + 2], 255)
+        << "the star (row 40, x 40) is white in red";
     noctil::stack::Histogram h;
     s.histogram(planes, f, h);
     EXPECT_FLOAT_EQ(h.high, 250);
