@@ -11,6 +11,7 @@
 #include "camera/readout_selection.h"
 #include "fits_file.h"
 #include "imagelog/image_log.h"
+#include "port/port_exposure.h"
 
 namespace noctil::indi {
 
@@ -88,7 +89,7 @@ ExposureOutcome CameraEngine::expose(const ExposureRequest &request, AbortSignal
     if (!readOut(o, abort, phase)) return ended(o, ExposureOutcome::End::Aborted);
     write(PORT_IDLE);
 
-    const std::optional<plat::imagelog::PortExposure> held = plat::imagelog::lastExposure(port_.writes());
+    const std::optional<plat::PortExposure> held = plat::lastExposure(port_.writes());
     if (held) {
         o.exposeStart = held->start;
         o.exposeEnd = held->end;

@@ -1,6 +1,5 @@
 #include "imagelog/image_log.h"
 
-#include <camport.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,16 +10,12 @@
 #include <cstring>
 #include <utility>
 
-#include "core/session.h"
 #include "core/utc.h"
 #include "files/replace_file.h"
 #include "files/write_seam.h"
 
 namespace plat::imagelog {
 
-namespace {
-
-// The frame format's text into `text`: "640x480 RGB24", "720x576 YUY2".
 void describeFrameFormatTo(const BITMAPINFOHEADER &f, char (&text)[64]) {
     const long height = f.biHeight < 0 ? -long{f.biHeight} : long{f.biHeight};
     if (f.biCompression == BI_RGB) {
@@ -35,58 +30,20 @@ void describeFrameFormatTo(const BITMAPINFOHEADER &f, char (&text)[64]) {
     }
 }
 
-}  // namespace
-
 std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
     char text[64];
     describeFrameFormatTo(f, text);
     return text;
 }
 
-LogLine composeLine(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
-                    UtcMicros utcOffset) {
-    LogLine line;
-    composeLineInto(image, writes, readout, utcOffset, line);
-    return line;
-}
-
-void composeLineInto(std::uint32_t image, std::span<const PortWrite> writes, const avicap::StreamRecord &readout,
-                     UtcMicros utcOffset, LogLine &line) {
-    line.image = image;
-    line.exposeStart.reset();
-    line.exposeEnd.reset();
-    line.ampOffMicros = 0;
-    line.readoutFirst.reset();
-    line.readoutLast.reset();
-    line.readoutFrames = 0;
-    line.driver.clear();
-    line.format.clear();
-    const std::optional<PortExposure> exposure = lastExposure(writes);
-    if (exposure) {
-        line.exposeStart = exposure->start + utcOffset;
-        line.exposeEnd = exposure->end + utcOffset;
-        line.ampOffMicros = exposure->ampOff;
-    }
-    // The readout of this exposure began while the port still held it.
-    if (readout.seen && readout.frames > 0 && (!exposure || readout.start >= exposure->start)) {
-        line.readoutFirst = readout.first + utcOffset;
-        line.readoutLast = readout.last + utcOffset;
-        line.readoutFrames = readout.frames;
-        line.driver.assign(readout.driver, strnlen(readout.driver, sizeof readout.driver));
-        char format[64];
-        describeFrameFormatTo(readout.format, format);
-        line.format.assign(format);
-    }
-}
-
-std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi) {
+std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi, const Clock &clock) {
     const std::filesystem::path path = logPathFor(avi);
     const int fd = createReplacingFile(path.c_str(), O_APPEND);
     if (fd < 0) {
         std::fprintf(stderr, "image log: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
         return nullptr;
     }
-    std::unique_ptr<ImageLog> log(new ImageLog(fd, avi, path));
+    std::unique_ptr<ImageLog> log(new ImageLog(fd, avi, path, clock));
     log->waiting_.assign(headerLine());
     log->waiting_ += '\n';
     log->waitingLines_ = 1;
@@ -94,33 +51,26 @@ std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi
     return log;
 }
 
-ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path)
-    : fd_(fd), avi_(std::move(avi)), path_(std::move(path)) {
-    // A port write comes at every step of the cycle: a chance to write what
-    // waits as soon as the disk has room again.
-    portListener_ = session().component<ParallelPort>().subscribe([this](const PortWrite &) {
-        if (waitingLines_ > 0) writeWaiting();
-    });
-}
+ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path, const Clock &clock)
+    : fd_(fd), avi_(std::move(avi)), path_(std::move(path)), clock_(clock) {}
 
 ImageLog::~ImageLog() {
     backlogChanged_.clear();  // whoever follows the backlog is letting the log go
-    portListener_.reset();
     if (waitingLines_ > 0) writeWaiting();
     if (waitingLines_ > 0)
         std::fprintf(stderr, "image log: %u lines could not be written to %s\n", waitingLines_, path_.c_str());
     ::close(fd_);
 }
 
-void ImageLog::imageAppended(std::uint32_t image) {
-    Session &s = session();
-    const std::span<const PortWrite> writes = s.component<ParallelPort>().writes();
-    const avicap::StreamRecord &readout = s.component<avicap::StreamRecords>().last(false);
-    composeLineInto(image, writes, readout, utcOffset(s.clock()), line_);
-    formatLineInto(line_, text_);
+void ImageLog::imageAppended(const LogLine &line) {
+    formatLineInto(line, text_);
     waiting_ += text_;
     ++waitingLines_;
     writeWaiting();
+}
+
+void ImageLog::catchUp() {
+    if (waitingLines_ > 0) writeWaiting();
 }
 
 void ImageLog::writeWaiting() {
@@ -139,7 +89,7 @@ void ImageLog::writeWaiting() {
     waiting_.erase(0, done);  // keeps its room
     if (waitingLines_ == 0 && behind_) {
         behind_ = false;
-        caughtUpAt_ = session().clock().now();
+        caughtUpAt_ = clock_.now();
     }
     if (!backlogChanged_.empty() && (waitingLines_ != toldWaiting_ || caughtUpAt_ != toldCaughtUpAt_)) {
         toldWaiting_ = waitingLines_;

@@ -1,6 +1,6 @@
-// The exposures the port's log shows: what the camera's lines held and for
-// how long, as the image log writes it beside each image and a process that
-// takes exposures hands back with each image.
+// The port's log read as exposures: when the camera's lines entered an
+// integration level and left it, and how long the amplifier was off. The
+// image log's lines and the driver process's FITS keys tell these times.
 #pragma once
 
 #include <optional>
@@ -11,7 +11,7 @@
 
 namespace plat {
 
-// One exposure as the port's writes show it, on the port's clock.
+// One exposure as the port's writes show it, on the platform clock.
 struct PortExposure {
     Micros start = 0, end = 0;
     Micros ampOff = 0;  // the part of it at an amplifier-off level

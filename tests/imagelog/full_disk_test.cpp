@@ -16,7 +16,9 @@
 #include <sys/resource.h>
 
 #include "imagelog/image_log.h"
+#include "core/utc.h"
 #include "imagelog/log_format.h"
+#include "observers/image_log_follower.h"
 #include "platform_fixture.h"
 #include "port/parallel_port.h"
 
@@ -46,6 +48,13 @@ private:
 
 using FullDiskLog = PlatformTest;
 
+// The line of an image with nothing else to tell: the log's own behaviour alone.
+void appendImage(plat::imagelog::ImageLog &log, std::uint32_t image) {
+    plat::imagelog::LogLine line;
+    line.image = image;
+    log.imageAppended(line);
+}
+
 std::vector<std::string> linesOf(const std::filesystem::path &file) {
     std::ifstream in(file, std::ios::binary);
     const std::string text(std::istreambuf_iterator<char>(in), {});
@@ -72,34 +81,34 @@ std::vector<int> imagesIn(const std::filesystem::path &file) {
 TEST_F(FullDiskLog, LinesWaitWholeAndCatchUpInOrderWhenThereIsRoom) {
     const std::filesystem::path avi = root() / "night.avi";
     const std::filesystem::path logFile = plat::imagelog::logPathFor(avi);
-    auto &port = session().component<plat::ParallelPort>();
-    auto log = plat::imagelog::ImageLog::startBeside(avi);
+    auto log = plat::imagelog::ImageLog::startBeside(avi, session().clock());
     ASSERT_TRUE(log);
     // What a display is told of the backlog: now, and at each change.
     using Told = std::pair<std::uint32_t, std::optional<plat::Micros>>;
     std::vector<Told> told;
     const plat::Subscription following = log->onBacklogChange(
         [&](const plat::imagelog::ImageLog &l) { told.emplace_back(l.linesWaiting(), l.caughtUpAt()); });
-    log->imageAppended(1);
+    appendImage(*log, 1);
     EXPECT_EQ(imagesIn(logFile), std::vector<int>{1});
     {
         // Room for a few bytes more: image 2's line is cut short by the disk.
         FileSizeLimit full(std::filesystem::file_size(logFile) + 10);
-        log->imageAppended(2);
-        log->imageAppended(3);
-        port.write(plat::ParallelPort::kDataRegister, 0x0B);  // a chance to catch up, with no room yet
+        appendImage(*log, 2);
+        appendImage(*log, 3);
+        log->catchUp();  // a chance to catch up (a port write), with no room yet
         EXPECT_EQ(log->linesWaiting(), 2u);
         EXPECT_FALSE(log->caughtUpAt());
         EXPECT_EQ(imagesIn(logFile), std::vector<int>{1}) << "no line cut short in the file";
         EXPECT_EQ(linesOf(logFile).size(), 2u);
     }
-    // Room again: the next port write brings the waiting lines in, in order.
+    // Room again: the next chance (a port write) brings the waiting lines in, in order.
+    session().clock().sleepUntil(session().clock().now() + 5'000);
     const plat::Micros roomAt = session().clock().now();
-    port.write(plat::ParallelPort::kDataRegister, 0x00);
+    log->catchUp();
     EXPECT_EQ(log->linesWaiting(), 0u);
     ASSERT_TRUE(log->caughtUpAt());
     EXPECT_EQ(*log->caughtUpAt(), roomAt);
-    log->imageAppended(4);
+    appendImage(*log, 4);
     EXPECT_EQ(imagesIn(logFile), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_TRUE(log->caughtUpAt()) << "it stays said that the log caught up";
     EXPECT_EQ(told, (std::vector<Told>{{0, std::nullopt}, {1, std::nullopt}, {2, std::nullopt}, {0, roomAt}}));
@@ -109,8 +118,7 @@ TEST_F(FullDiskLog, LinesWaitWholeAndCatchUpInOrderWhenThereIsRoom) {
 // hear each change; the second does not take the first one's place.
 TEST_F(FullDiskLog, EveryFollowerOfTheBacklogHearsEachChange) {
     const std::filesystem::path avi = root() / "two.avi";
-    auto &port = session().component<plat::ParallelPort>();
-    auto log = plat::imagelog::ImageLog::startBeside(avi);
+    auto log = plat::imagelog::ImageLog::startBeside(avi, session().clock());
     ASSERT_TRUE(log);
     std::vector<std::uint32_t> first, second;
     const plat::Subscription one =
@@ -119,24 +127,58 @@ TEST_F(FullDiskLog, EveryFollowerOfTheBacklogHearsEachChange) {
         log->onBacklogChange([&](const plat::imagelog::ImageLog &l) { second.push_back(l.linesWaiting()); });
     {
         FileSizeLimit full(std::filesystem::file_size(plat::imagelog::logPathFor(avi)));
-        log->imageAppended(1);
+        appendImage(*log, 1);
     }
     two.reset();
-    port.write(plat::ParallelPort::kDataRegister, 0x00);  // room again: the line goes out
+    log->catchUp();  // room again: the line goes out
     EXPECT_EQ(first, (std::vector<std::uint32_t>{0, 1, 0}));
     EXPECT_EQ(second, (std::vector<std::uint32_t>{0, 1})) << "a follower let go hears no more";
+}
+
+// The log as the observer layer keeps it beside a file the AVI library
+// writes: each line tells the exposure the port's writes show, and a port
+// write gives the lines that wait for room their chance.
+TEST_F(FullDiskLog, TheFollowedLogTellsThePortsExposureAndCatchesUpAtAPortWrite) {
+    auto &follower = session().component<plat::observers::ImageLogFollower>();
+    auto &port = session().component<plat::ParallelPort>();
+    plat::Clock &clock = session().clock();
+    const std::filesystem::path avi = root() / "followed.avi";
+    const std::filesystem::path logFile = plat::imagelog::logPathFor(avi);
+    const int file = 0;  // its address names the file
+    follower(plat::avi::FileOpened{&file, avi});
+    const plat::Micros start = clock.now();
+    port.write(plat::ParallelPort::kDataRegister, 0x0B);
+    clock.sleepUntil(start + 2'000'000);
+    port.write(plat::ParallelPort::kDataRegister, 0x08);
+    follower(plat::avi::FrameAppended{&file, 1});
+    const std::vector<std::string> lines = linesOf(logFile);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::optional<plat::imagelog::LogLine> line = plat::imagelog::parseLine(lines[1]);
+    ASSERT_TRUE(line);
+    const plat::UtcMicros origin = plat::kVirtualClockUtcOrigin;
+    EXPECT_EQ(line->exposeStart, std::optional<plat::UtcMicros>(origin + start));
+    EXPECT_EQ(line->exposeEnd, std::optional<plat::UtcMicros>(origin + start + 2'000'000));
+    {
+        FileSizeLimit full(std::filesystem::file_size(logFile));
+        follower(plat::avi::FrameAppended{&file, 2});
+        port.write(plat::ParallelPort::kDataRegister, 0x00);  // no room yet
+        EXPECT_EQ(imagesIn(logFile), std::vector<int>{1});
+    }
+    port.write(plat::ParallelPort::kDataRegister, 0x00);
+    EXPECT_EQ(imagesIn(logFile), (std::vector<int>{1, 2}));
+    follower(plat::avi::FileClosed{&file});
 }
 
 // The run ends while lines wait: the log's end tries once more.
 TEST_F(FullDiskLog, WaitingLinesAreWrittenAtTheLogsEndWhenThereIsRoom) {
     const std::filesystem::path avi = root() / "end.avi";
     const std::filesystem::path logFile = plat::imagelog::logPathFor(avi);
-    auto log = plat::imagelog::ImageLog::startBeside(avi);
+    auto log = plat::imagelog::ImageLog::startBeside(avi, session().clock());
     ASSERT_TRUE(log);
-    log->imageAppended(1);
+    appendImage(*log, 1);
     {
         FileSizeLimit full(std::filesystem::file_size(logFile));
-        log->imageAppended(2);
+        appendImage(*log, 2);
         EXPECT_EQ(log->linesWaiting(), 1u);
     }
     log.reset();

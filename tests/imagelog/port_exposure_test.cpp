@@ -8,12 +8,14 @@
 #include "avicap/driver.h"
 #include "core/utc.h"
 #include "imagelog/image_log.h"
+#include "observers/image_facts.h"
+#include "port/port_exposure.h"
 
 namespace {
 
 using plat::Micros;
+using plat::PortExposure;
 using plat::PortWrite;
-using plat::imagelog::PortExposure;
 
 constexpr std::uint16_t kData = 0x378;
 
@@ -59,7 +61,7 @@ TEST(PortExposure, TheLastEndedIntegrationWithItsAmplifierOffTime) {
     };
     for (const ExposureCase &c : cases) {
         SCOPED_TRACE(c.what);
-        const std::optional<PortExposure> got = plat::imagelog::lastExposure(c.writes);
+        const std::optional<PortExposure> got = plat::lastExposure(c.writes);
         ASSERT_EQ(got.has_value(), c.expected.has_value());
         if (!got) continue;
         EXPECT_EQ(got->start, c.expected->start);
@@ -99,7 +101,7 @@ TEST(ComposedLine, ExposureAndReadoutInUtc) {
         {500'000, kData, 0x0F}, {1'500'000, kData, 0x0B}, {2'500'000, kData, 0x08}, {2'566'000, kData, 0x00}};
     const plat::UtcMicros origin = plat::kVirtualClockUtcOrigin;
     const plat::imagelog::LogLine line =
-        plat::imagelog::composeLine(4, writes, readoutRecord(2'500'000, 3, 33'000), origin);
+        plat::observers::composeLine(4, writes, readoutRecord(2'500'000, 3, 33'000), origin);
     EXPECT_EQ(plat::imagelog::formatLine(line),
               "4\t2000-01-01T00:00:00.500000\t2000-01-01T00:00:02.500000\t2.000000\t1.000000\t"
               "2000-01-01T00:00:02.500000\t2000-01-01T00:00:02.566000\t3\tTest camera\t320x240 RGB24\n");
@@ -108,11 +110,11 @@ TEST(ComposedLine, ExposureAndReadoutInUtc) {
 TEST(ComposedLine, AReadoutOlderThanTheExposureIsNotItsReadout) {
     const std::vector<PortWrite> writes = {{5'000'000, kData, 0x0B}, {7'000'000, kData, 0x08}};
     const plat::imagelog::LogLine stale =
-        plat::imagelog::composeLine(2, writes, readoutRecord(1'000'000, 3, 33'000), 0);
+        plat::observers::composeLine(2, writes, readoutRecord(1'000'000, 3, 33'000), 0);
     EXPECT_TRUE(stale.exposeStart.has_value());
     EXPECT_FALSE(stale.readoutFirst.has_value());
     EXPECT_EQ(stale.driver, "");
-    const plat::imagelog::LogLine none = plat::imagelog::composeLine(2, writes, plat::avicap::StreamRecord{}, 0);
+    const plat::imagelog::LogLine none = plat::observers::composeLine(2, writes, plat::avicap::StreamRecord{}, 0);
     EXPECT_FALSE(none.readoutFirst.has_value());
 }
 

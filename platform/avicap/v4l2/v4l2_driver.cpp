@@ -364,13 +364,17 @@ bool V4l2Driver::setUpAsBefore() {
     const std::optional<std::uint32_t> input = currentInput(*device_);
     const std::optional<v4l2_std_id> standard = currentStandard(*device_);
     if (input == was.input && standard == was.standard) return restart(was.format);
-    if (input != was.input) return false;
+    if (input != was.input) {
+        std::fprintf(stderr, "v4l2: %s: back without the input it streamed on; not used\n", node);
+        return false;
+    }
     const FrameFormat own =
         frameFormats_[formatPreference(frameFormats_, currentFormat(*device_), standard ? linesOf(*standard) : 0)
                           .front()];
     std::fprintf(stderr, "v4l2: %s: back on another standard than it streamed in; set up in %s\n", node,
                  formatKey(own).c_str());
-    return own != was.format && restart(own);
+    if (own == was.format) return false;  // the program could not tell: not used
+    return restart(own);
 }
 
 // Nobody reads the frames: finished buffers are given back, and a device
