@@ -119,7 +119,10 @@ static void ReadoutGaveNoImage(BOOL streamed)
     SendCaptureMessage(WM_CAP_GET_STATUS, sizeof status, (LPARAM)&status);
     char text[FAILURE_TEXT_SIZE];
     const char *intro = "No image from this readout";
-    if (!streamed && app.captureErrorText[0] != '\0')
+    // The capture refused a readout whose image was chosen: its words say why.
+    if (!streamed && app.SelectionState == SELECTION_RENDER && app.captureErrorText[0] != '\0')
+        snprintf(text, sizeof text, "%s: %.*s.", intro, (int)(sizeof text / 2), app.captureErrorText);
+    else if (!streamed && app.captureErrorText[0] != '\0')
         snprintf(text, sizeof text, "%s: the capture device failed.\n%.*s", intro, (int)(sizeof text / 2),
                  app.captureErrorText);
     else if (!streamed)
@@ -194,7 +197,8 @@ static void OnExposureTimer(void)
     SendCaptureMessage(WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, 0);
 
     BOOL goOn = SameVideoFormat();
-    if (goOn && app.SelectionState == SELECTION_RENDER)
+    // A readout the capture refused is no image, even with a frame chosen.
+    if (goOn && streamed && app.SelectionState == SELECTION_RENDER)
         goOn = ShowAndWriteImage();
     else if (goOn)
         ReadoutGaveNoImage(streamed);

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "avifile/avi_library.h"
+#include "core/session.h"
+#include "port/parallel_port.h"
 
 namespace plat::avicap {
 
@@ -10,6 +12,19 @@ namespace {
 
 // The output file a run is writing now, by its serial; 0 for none.
 std::uint64_t runBeingWritten() { return avi::newestFileBeingWritten(); }
+
+// The exposures the session's port has ended so far (0 without a port).
+std::uint64_t exposuresEnded() {
+    const ParallelPort *port = session().findComponent<ParallelPort>();
+    return port ? port->exposuresEnded() : 0;
+}
+
+// Why the exposure that the port ended last was not carried; "" when it was.
+const char *lastExposureLoss() {
+    const ParallelPort *port = session().findComponent<ParallelPort>();
+    if (!port || port->lastExposureCarried()) return "";
+    return port->lossReason().empty() ? "the camera port did not carry the exposure" : port->lossReason().c_str();
+}
 
 }  // namespace
 
@@ -43,6 +58,8 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
     progress_.framesDelivered = 0;
     progress_.start = clock_.now();
     records_.begin(driver_, file != nullptr, progress_.start);
+    // A readout ends its exposure at its first frame (the callback writes the readout level).
+    const std::uint64_t exposuresBefore = exposuresEnded();
     std::optional<Micros> deadline;
     if (parms.fLimitEnabled) deadline = progress_.start + Micros{parms.wTimeLimit} * 1000000;
     bool writeFailed = false;
@@ -69,15 +86,18 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
         driver_->endStream();
     }
     if (file) file->finish();
+    if (!file && exposuresEnded() != exposuresBefore)
+        std::snprintf(portLoss_, sizeof portLoss_, "%s", lastExposureLoss());
     StreamEnd how;
     how.stopRequested = stopRequested_;
     how.deviceFailed = deviceFailed_;
     how.failureCode = deviceFailed_ ? driver_->failureCode() : 0;
     how.limitSeconds = parms.fLimitEnabled ? parms.wTimeLimit : 0;
+    if (portLoss_[0] != '\0') how.portLoss = portLoss_;
     records_.end(how, runBeingWritten());
     progress_.elapsedMs = toMillis(clock_.now() - progress_.start);
     progress_.running = false;
-    return !writeFailed && !deviceFailed_;
+    return !writeFailed && !deviceFailed_ && portLoss_[0] == '\0';
 }
 
 void CaptureStream::requestStop(bool abort) {

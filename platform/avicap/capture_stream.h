@@ -41,6 +41,9 @@ public:
     // failed (deviceFailed() says so) or writing the file failed.
     bool run(const CAPTUREPARMS &parms, avi::Writer *file);
     bool deviceFailed() const { return deviceFailed_; }
+    // A readout whose exposure the camera port did not carry: why, else "".
+    // The stream is refused as a failed one is: its frames are no image.
+    const char *portLoss() const { return portLoss_; }
 
     // A stop request: takes effect once the callback that sent it returns.
     void requestStop(bool abort);
@@ -61,6 +64,7 @@ private:
     bool abortRequested_ = false;
     bool deliveringExtra_ = false;
     bool deviceFailed_ = false;
+    char portLoss_[160] = {};
 };
 
 }  // namespace plat::avicap

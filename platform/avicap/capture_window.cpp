@@ -141,6 +141,7 @@ private:
     // Opens a device that failed again when it is back; false while it is not.
     bool recoverDriver(bool eager);
     void deviceFailed();
+    void portLost(const char *reason);
     void report(std::string text);
     void reportNotice();
     void showReport();
@@ -363,7 +364,10 @@ BOOL CaptureWindow::sequence(bool toFile) {
     const bool ok = stream.run(parms_, toFile ? &captureWriter_ : nullptr);
     stream_ = nullptr;
     reportNotice();
-    if (stream.deviceFailed()) deviceFailed();
+    if (stream.deviceFailed())
+        deviceFailed();
+    else if (stream.portLoss()[0] != '\0')
+        portLost(stream.portLoss());
     return ok ? TRUE : FALSE;
 }
 
@@ -409,6 +413,15 @@ void CaptureWindow::deviceFailed() {
     failureReported_ = true;
     report("The capture device stopped delivering video" + (reason.empty() ? std::string(".") : ":\n" + reason) +
            "\n\nIt is looked for again before each stream. Every image taken before is kept.");
+}
+
+// A readout whose exposure the camera port did not carry: its frames are
+// no image of the exposure, so the stream is refused, and the program's
+// error callback hears why. The port tells the person of its device itself.
+void CaptureWindow::portLost(const char *reason) {
+    SetLastError(win32Error(ENODEV));
+    std::fprintf(stderr, "capture window: no image from this readout: %s\n", reason);
+    if (errorCallback_) errorCallback_(window_, static_cast<int>(win32Error(ENODEV)), reason);
 }
 
 // A stop request while a stream runs takes effect once the callback that

@@ -52,7 +52,9 @@ void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
     if (imagePending_) countWithoutImage(run, "the chosen frame could not be made into an image");
     imagePending_ = false;
     char reason[sizeof tally_.reason];
-    if (how.deviceFailed && how.failureCode == ENODEV)
+    if (how.portLoss)
+        std::snprintf(reason, sizeof reason, "%s", how.portLoss);
+    else if (how.deviceFailed && how.failureCode == ENODEV)
         std::snprintf(reason, sizeof reason, "the device is gone");
     else if (how.deviceFailed)
         std::snprintf(reason, sizeof reason, "the device failed: %s",
@@ -68,7 +70,7 @@ void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
         return;
     }
     countWithoutImage(run, reason);
-    if (run) deviceReason_ = how.deviceFailed;
+    if (run) deviceReason_ = how.deviceFailed && !how.portLoss;
 }
 
 void StreamRecords::deviceBack() {

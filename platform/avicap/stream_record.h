@@ -32,7 +32,7 @@ struct StreamRecord {
 struct ReadoutTally {
     std::uint64_t run = 0;
     std::uint32_t withoutImage = 0;
-    char reason[96] = {};
+    char reason[160] = {};
 };
 
 // How a stream ended, as the capture window saw it.
@@ -41,13 +41,17 @@ struct StreamEnd {
     bool deviceFailed = false;
     int failureCode = 0;        // the device's errno
     unsigned limitSeconds = 0;  // the time limit it ran under, 0 for none
+    // The exposure this readout ended was not carried by the camera port:
+    // why (the port's words), else null.
+    const char *portLoss = nullptr;
 };
 
 class StreamRecords {
 public:
     void begin(const std::shared_ptr<Driver> &driver, bool toFile, Micros start);
     void frame(Micros captured);
-    // A readout that ends without a frame chosen gave no image; one that
+    // A readout that ends without a frame chosen, or whose exposure the port
+    // did not carry, gave no image; one that
     // chose a frame gives its image once the stream into a file that
     // follows it delivers; `run` is the serial of the file being written
     // (0: none, nothing is counted).

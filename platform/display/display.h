@@ -26,7 +26,10 @@ public:
     // due while the loop was busy: delivers what a person has done by now
     // (as messages), without waiting. Input comes before timers, so timers
     // that are due on every turn (a zero duration) cannot shut a person out.
-    virtual void poll() = 0;
+    // A display that says nothing here waits until now on the session's
+    // clock, which delivers the same: one written before this call existed
+    // still lets a person in.
+    virtual void poll();
 
     // MessageBeep.
     virtual void beep(unsigned type) { (void)type; }

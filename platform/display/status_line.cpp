@@ -49,6 +49,12 @@ void appendBytes(std::string &out, std::uint64_t count) {
 
 void appendPortPhrase(std::string &out, const Facts &f) {
     if (!f.port) return void(out += "at rest");
+    // The level asked for is not what the camera does while the port is lost.
+    if (!f.port->lost.empty()) {
+        out += "camera not controlled (";
+        out += f.port->lost;
+        return void(out += ')');
+    }
     const Micros held = f.now - f.port->since;
     switch (f.port->value) {
     case kRest: out += "at rest"; return;
@@ -147,7 +153,7 @@ std::string bytes(std::uint64_t count) {
 void compose(const Facts &facts, Line &line) {
     line.camera.clear();
     line.output.clear();
-    line.warning = false;
+    line.warning = facts.port && !facts.port->lost.empty();
     appendPortPhrase(line.camera, facts);
     if (facts.nextStepDue) {
         line.camera += kSeparator;
@@ -235,9 +241,13 @@ Facts Watcher::gather(HWND window) {
 void Watcher::gather(HWND window, Facts &facts) {
     const Feed *feed = session().findComponent<Feed>();
     facts.now = session().clock().now();
-    if (feed && feed->port())
-        facts.port = PortFacts{feed->port()->value, feed->port()->since};
-    else
+    if (feed && feed->port()) {
+        // Refilled in place, so that a line refreshed often takes no new heap block.
+        if (!facts.port) facts.port.emplace();
+        facts.port->value = feed->port()->value;
+        facts.port->since = feed->port()->since;
+        facts.port->lost.assign(feed->port()->lost);
+    } else
         facts.port.reset();
     facts.nextStepDue = user::nextTimerDueOf(window);
     const HMENU menu = GetMenu(window);

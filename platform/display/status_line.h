@@ -22,6 +22,7 @@ namespace plat::status {
 struct PortFacts {
     std::uint8_t value = 0;  // the level the data lines hold now
     Micros since = 0;        // when that level was first written
+    std::string lost;        // why the port does not carry it to the camera, "" while it does
 };
 
 struct OutputFacts {
@@ -50,7 +51,7 @@ struct Line {
     std::string camera;    // the port's lines and the next step
     std::string output;    // the images, their file and its drive; empty before the first run
     std::string text;      // both on one line, as a log or a test reads them
-    bool warning = false;  // the drive will not hold the rest of the run, or readouts gave no image
+    bool warning = false;  // the drive will not hold the rest of the run, readouts gave no image, or the port is lost
 };
 
 Line compose(const Facts &facts);

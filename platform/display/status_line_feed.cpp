@@ -4,9 +4,12 @@
 
 namespace plat::status {
 
-void Feed::portWritten(std::uint8_t value, Micros time) {
+void Feed::portWritten(std::uint8_t value, Micros time, std::string_view lost) {
     // The level has been held since the first of the newest run of writes of it.
-    if (!port_ || port_->value != value) port_ = Port{value, time};
+    if (!port_ || port_->value != value) port_ = Port{value, time, {}};
+    const std::size_t n = std::min(lost.size(), sizeof port_->lost - 1);
+    std::copy_n(lost.data(), n, port_->lost);
+    port_->lost[n] = '\0';
 }
 
 void Feed::streamOpened(FileKey file, std::string_view name, const std::filesystem::path &path,

@@ -25,6 +25,7 @@ public:
     struct Port {
         std::uint8_t value = 0;  // the level the data lines hold now
         Micros since = 0;        // when that level was first written
+        char lost[160] = {};     // why the port does not carry it, "" while it does
     };
     struct File {
         FileKey key = nullptr;
@@ -39,11 +40,12 @@ public:
     struct Readouts {
         std::uint64_t run = 0;  // the serial of the file written while they came
         std::uint32_t withoutImage = 0;
-        char reason[96] = {};  // why the latest of them gave none
+        char reason[160] = {};  // why the latest of them gave none
     };
 
-    // The data lines were written `value` at `time`.
-    void portWritten(std::uint8_t value, Micros time);
+    // The data lines were written `value` at `time`; `lost` says why the
+    // port did not carry it ("" when it did).
+    void portWritten(std::uint8_t value, Micros time, std::string_view lost = {});
     // A file's stream has its format: images can be appended now.
     void streamOpened(FileKey file, std::string_view name, const std::filesystem::path &path, std::uint64_t frameBytes,
                       std::uint64_t serial);

@@ -28,7 +28,10 @@ public:
         : feed_(session().component<status::Feed>()),
           files_(avi::subscribe([this](const avi::FileEvent &e) { std::visit(*this, e); })),
           port_(subscribeToPortWrites([this](const PortWrite &w) {
-              if (w.address == ParallelPort::kDataRegister) feed_.portWritten(w.value, w.time);
+              if (w.address != ParallelPort::kDataRegister) return;
+              // A write the port did not carry: the status line says why.
+              const ParallelPort *port = w.carried ? nullptr : session().findComponent<ParallelPort>();
+              feed_.portWritten(w.value, w.time, port ? std::string_view(port->lossReason()) : std::string_view());
           })),
           tally_(session().component<avicap::StreamRecords>().onTallyChange([this](const avicap::ReadoutTally &t) {
               feed_.readoutsWithoutImage(t.run, t.withoutImage, t.reason);

@@ -40,19 +40,27 @@ public:
 private:
     // Both lines in one call, so that they change together; the other
     // modem bits (OUT2 gates the UART's interrupt) stay as they were.
+    // A write that leaves the lines as they are still asks the adapter for
+    // them, so that one pulled out is noticed at that write too.
     bool setLines(int wanted) {
-        if (wanted == current_) return true;
-        const int bits = others_ | wanted;
-        if (ioctlRetrying(fd_, TIOCMSET, &bits) < 0) {
-            const int error = errno;
-            fail({device_.string(), failureReason(error),
-                  "ioctl(" + device_.string() + ", TIOCMSET) failed: " + std::strerror(error)});
-            closeDevice();
-            lost_ = true;
-            return false;
+        if (wanted == current_) {
+            int modem = 0;
+            return ioctlRetrying(fd_, TIOCMGET, &modem) >= 0 || linesLost("TIOCMGET");
         }
+        const int bits = others_ | wanted;
+        if (ioctlRetrying(fd_, TIOCMSET, &bits) < 0) return linesLost("TIOCMSET");
         current_ = wanted;
         return true;
+    }
+
+    // The adapter did not answer: it is let go, so that it can come back. False.
+    bool linesLost(const char *call) {
+        const int error = errno;
+        fail({device_.string(), failureReason(error),
+              "ioctl(" + device_.string() + ", " + call + ") failed: " + std::strerror(error)});
+        closeDevice();
+        lost_ = true;
+        return false;
     }
 
     // The TIOCM_DTR and TIOCM_RTS bits that are high for a data value.

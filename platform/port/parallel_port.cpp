@@ -1,7 +1,9 @@
 #include "port/parallel_port.h"
 
 #include <windows.h>
+#include <camport.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include <algorithm>
@@ -50,9 +52,25 @@ void ParallelPort::setBackend(std::unique_ptr<PortBackend> backend) {
     backend_->setFailureSink([this](const PortFailure &f) { failed(f); });
 }
 
+namespace {
+
+// A device that is not there, as opposed to one that refuses the port.
+bool meansGone(const std::string &reason) {
+    for (int error : {ENOENT, ENODEV, ENXIO, EIO})
+        if (reason == failureReason(error)) return true;
+    return false;
+}
+
+bool integrating(std::uint8_t level) { return (level & PORT_INTEGRATE_BITS) == PORT_INTEGRATE_BITS; }
+
+}  // namespace
+
 void ParallelPort::failed(const PortFailure &failure) {
     std::fprintf(stderr, "noctil: camera port %s: %s (%s)\n", failure.device.c_str(), failure.reason.c_str(),
                  failure.detail.c_str());
+    lossReason_ = std::string(meansGone(failure.reason) && !failure.otherDevice ? "the camera port is gone: "
+                                                                                : "the camera port cannot be used: ") +
+                  failure.device + ": " + failure.reason;
     if (failure.otherDevice) {
         if (otherDeviceTold_) return;
         otherDeviceTold_ = true;
@@ -76,8 +94,10 @@ void ParallelPort::postPendingFailure() {
 
 void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     catchUpOnSignalRest();
-    record(PortWrite{clock_.now(), address, value});
+    const Micros time = clock_.now();
     backend_->write(address, value);
+    // Logged once the backend has answered, so the log says whether it was carried.
+    record(PortWrite{time, address, value, !backend_->failed()});
     // Never shown from inside the write: it runs in the cycle's handlers.
     postPendingFailure();
 }
@@ -86,7 +106,8 @@ void ParallelPort::catchUpOnSignalRest() {
     const std::optional<std::int64_t> restedNs = takePortRestByStop();
     if (!restedNs) return;
     const std::uint8_t held = data_;
-    record(PortWrite{std::min(clock_.fromMonotonicNs(*restedNs), clock_.now()), kDataRegister, 0x00});
+    record(
+        PortWrite{std::min(clock_.fromMonotonicNs(*restedNs), clock_.now()), kDataRegister, 0x00, !backend_->failed()});
     // The lines go back to what the program set; the log says from when.
     if (held != 0x00) write(kDataRegister, held);
 }
@@ -122,7 +143,18 @@ void ParallelPort::record(const PortWrite &entry) {
     }
     log_.push_back(entry);
     ++total_;
-    if (entry.address == kDataRegister) data_ = entry.value;
+    if (entry.address == kDataRegister) {
+        if (integrating(entry.value) && !integrating(data_)) {
+            exposureCarried_ = entry.carried;
+        } else if (integrating(data_)) {
+            exposureCarried_ = exposureCarried_ && entry.carried;
+            if (!integrating(entry.value)) {
+                lastExposureCarried_ = exposureCarried_;
+                ++exposuresEnded_;
+            }
+        }
+        data_ = entry.value;
+    }
     announce(entry);
     listeners_.notify(entry);
 }

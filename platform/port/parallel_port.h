@@ -26,6 +26,9 @@ struct PortWrite {
     Micros time;
     std::uint16_t address;
     std::uint8_t value;
+    // The backend carried it to the lines (false: its device had failed or
+    // was gone, so the lines hold what they held, or nothing).
+    bool carried = true;
 };
 
 class ParallelPort {
@@ -78,6 +81,16 @@ public:
     // The text of that message box ("" while nothing failed).
     const std::string &failureMessage() const { return failureMessage_; }
 
+    // Exposures that have ended (an integration level on the data register
+    // followed by another level), and whether the backend carried every
+    // write of the last of them, from its start to the level that ended it.
+    // One it did not carry was not integrated as set, whatever the lines did.
+    std::uint64_t exposuresEnded() const { return exposuresEnded_; }
+    bool lastExposureCarried() const { return lastExposureCarried_; }
+    // Why the port does not carry the writes, for a person ("the camera port
+    // is gone: /dev/ttyUSB0: no such device"); "" before any failure.
+    const std::string &lossReason() const { return lossReason_; }
+
     // Leaves the port's answer to a rest made by a stop signal's handler
     // with `answer` (a session component the message loop asks at every
     // turn), unless another port answers there already.
@@ -104,6 +117,10 @@ private:
     std::string failureMessage_;
     bool failureShown_ = false;
     bool otherDeviceTold_ = false;
+    std::string lossReason_;
+    bool exposureCarried_ = true;  // of the exposure under way
+    bool lastExposureCarried_ = true;
+    std::uint64_t exposuresEnded_ = 0;
 };
 
 // The port of `session` with `backend` (the one the platform's

@@ -13,11 +13,11 @@
 
 #include "core/session.h"
 #include "display/display.h"
-#include "headless_display.h"
 #include "files/paths.h"
 #include "resource.h"
 #include "resources/resources.h"
-#include "test_session.h"
+#include "bench_session.h"
+#include "display/null_display.h"
 #include "user/window_system.h"
 #if NOCTIL_WITH_QT
 #include "display/qt/qt_display.h"
@@ -113,12 +113,9 @@ RunResult runProgram(const RunConfig &config) {
 #if NOCTIL_WITH_QT
     if (config.qt) inner = plat::makeQtDisplay();
 #endif
-    if (!inner) inner = plat::makeHeadlessDisplay();
+    if (!inner) inner = std::make_unique<plat::NullDisplay>();
     {
-        noctil::test::TestSession session(
-            "noctil-bench",
-            config.virtualClock ? noctil::test::SessionClock::Virtual : noctil::test::SessionClock::Real,
-            std::make_unique<BenchDisplay>(std::move(inner), config));
+        BenchSession session(config.virtualClock, std::make_unique<BenchDisplay>(std::move(inner), config));
         writeSettings(config);
         plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
         int exposures = 0;

@@ -1,6 +1,6 @@
 // Noctil's performance figures, measured on the program's own code path:
 // the exposure length error and the dead time between images on the real
-// clock (headless and with the Qt display), the simulated camera's frame,
+// clock (without windows and with the Qt display), the simulated camera's frame,
 // heap allocations per image, a long night on the virtual clock, and beside
 // them their anchors: a plain clock_nanosleep to the same deadlines and
 // ffmpeg muxing the same frames. Prints figures (min / median / max over
@@ -31,7 +31,7 @@
 #include "core/session.h"
 #include "display/display.h"
 #include "port/parallel_port.h"
-#include "test_session.h"
+#include "bench_session.h"
 
 namespace {
 
@@ -191,8 +191,7 @@ void deadTimeSection() {
 // buffer and the clock.
 template <typename Body>
 void withCamera(bool virtualClock, Body body) {
-    noctil::test::TestSession session(
-        "noctil-bench", virtualClock ? noctil::test::SessionClock::Virtual : noctil::test::SessionClock::Real);
+    bench::BenchSession session(virtualClock);
     plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
     std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(plat::session().clock(), port);
     camera->open();
@@ -324,7 +323,7 @@ void muxSection() {
     const std::string raw = std::string(dir) + "/frames.raw";
     std::vector<std::vector<std::uint8_t>> images;
     {
-        noctil::test::TestSession session(std::filesystem::path(dir) / "root");
+        bench::BenchSession session(std::filesystem::path(dir) / "root");
         std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(
             plat::session().clock(), plat::session().component<plat::ParallelPort>());
         camera->open();
@@ -340,7 +339,7 @@ void muxSection() {
     }
     std::vector<double> ours, ffmpeg;
     for (int r = 0; r < reps; ++r) {
-        noctil::test::TestSession session(std::filesystem::path(dir) / "root");
+        bench::BenchSession session(std::filesystem::path(dir) / "root");
         const std::string name = std::string(dir) + "/ours.avi";
         const auto start = SteadyClock::now();
         AVIFileInit();

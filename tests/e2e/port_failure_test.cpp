@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "avicap/stream_record.h"
 #include "dialog_user.h"
 #include "e2e_fixture.h"
 #include "files/paths.h"
@@ -34,7 +35,8 @@ private:
 
 class PortFailureTest : public EndToEndTest {
 protected:
-    // Records two images of 1 s, closing every message box as it comes.
+    // Records two exposures of 1 s (ended at the second readout, which no
+    // image may follow), closing every message box as it comes.
     int recordTwoImages() {
         writeSettingsFile("[Filenames]\r\nImageFile=C:\\run.avi\r\n[Capture]\r\nExposure=1000\r\nCount=2\r\n");
         closeBoxes();
@@ -42,10 +44,19 @@ protected:
         onTitle = [&](const std::string &title) {
             if (title == "C:\\run.avi - 2/2") user().after(100, [&] { exitProgram(); });
         };
+        plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
+        readoutsSubscription = port.subscribe([&](const plat::PortWrite &w) {
+            if (w.address == plat::ParallelPort::kDataRegister && w.value == 0x0B) ++exposures;
+            if (exposures == 3 && !exitAsked) {
+                exitAsked = true;
+                user().after(100, [&] { exitProgram(); });
+            }
+        });
         setTimeLimitMs(60000);
         ::testing::internal::CaptureStderr();
         const int code = runProgram();
         stderrText = ::testing::internal::GetCapturedStderr();
+        readoutsSubscription = {};
         return code;
     }
     void closeBoxes(std::uint32_t afterMs = 0) {
@@ -54,11 +65,14 @@ protected:
                 boxTimesMs.push_back(nowMs());
                 noctil::test::pressEnter();
             }
-            if (titles.size() < 2) closeBoxes(50);
+            if (titles.size() < 2 && !exitAsked) closeBoxes(50);
         });
     }
     std::vector<std::uint32_t> boxTimesMs;
     std::string stderrText;
+    plat::Subscription readoutsSubscription;
+    int exposures = 0;
+    bool exitAsked = false;
 };
 
 TEST_F(PortFailureTest, AMissingDeviceIsShownAtStartAndTheRunGoesOn) {
@@ -67,15 +81,22 @@ TEST_F(PortFailureTest, AMissingDeviceIsShownAtStartAndTheRunGoesOn) {
     plat::session().component<plat::ParallelPort>().setBackend(plat::makePpdevPortBackend(device, {}));
     ASSERT_EQ(recordTwoImages(), 0);
     const auto &boxes = noctil::test::messageBoxLog();
-    ASSERT_EQ(boxes.size(), 1u) << "one box, however many writes fail";
-    EXPECT_EQ(boxTimesMs, std::vector<std::uint32_t>{0});
+    // The port's box, however many writes fail; and the first readout's,
+    // which gave no image.
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxTimesMs.front(), 0u);
+    EXPECT_NE(boxes[1].text.find("No image from this readout: the camera port is gone: " + device + ": no such device"),
+              std::string::npos)
+        << boxes[1].text;
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_NE(boxes[0].text.find(device + ": no such device"), std::string::npos) << boxes[0].text;
     EXPECT_EQ(boxes[0].time, 0) << "shown at start, at the first write";
     EXPECT_NE(stderrText.find("open(" + device + ") failed: No such file or directory"), std::string::npos)
         << stderrText;
-    // The run went on: both images, and every level logged.
-    EXPECT_EQ(titles.back(), "C:\\run.avi - 2/2");
+    // The run went on, every level logged; the port carried no exposure, so
+    // no readout gave an image.
+    EXPECT_EQ(exposures, 3);
+    EXPECT_EQ(plat::session().component<plat::avicap::StreamRecords>().tally().withoutImage, 2u);
     EXPECT_EQ(portLevel(), 0x00);
 }
 
@@ -86,13 +107,19 @@ TEST_F(PortFailureTest, AWriteThatFailsMidRunIsShownOnceItHasReturned) {
     plat::session().component<plat::ParallelPort>().setBackend(std::make_unique<UnpluggedBackend>(3));
     ASSERT_EQ(recordTwoImages(), 0);
     const auto &boxes = noctil::test::messageBoxLog();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxTimesMs.size(), 1u);
+    // The port's box, then the readout's that met the failure.
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(boxTimesMs.empty());
     EXPECT_NE(boxes[0].text.find("/dev/ttyUSB0: input/output error (was the device unplugged?)"), std::string::npos)
         << boxes[0].text;
+    EXPECT_NE(boxes[1].text.find("No image from this readout: the camera port is gone: /dev/ttyUSB0: input/output"),
+              std::string::npos)
+        << boxes[1].text;
     EXPECT_GT(boxes[0].time, 500000) << "not before the run";
     EXPECT_NE(stderrText.find("TIOCMSET) failed"), std::string::npos) << stderrText;
-    EXPECT_EQ(titles.back(), "C:\\run.avi - 2/2");
+    // The device went at the first readout and stayed away: no image.
+    EXPECT_EQ(exposures, 3);
+    EXPECT_EQ(plat::session().component<plat::avicap::StreamRecords>().tally().withoutImage, 2u);
     const auto writes = plat::session().component<plat::ParallelPort>().writes();
     ASSERT_FALSE(writes.empty());
     EXPECT_EQ(writes.back().value, 0x00);

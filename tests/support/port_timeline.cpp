@@ -85,4 +85,16 @@ std::vector<plat::PortWrite> cameraPortWrites() {
     return failure;
 }
 
+std::string carriedLevels(std::span<const plat::PortWrite> writes, std::size_t from) {
+    std::string text;
+    for (std::size_t i = from; i < writes.size(); ++i) {
+        if (writes[i].address != plat::ParallelPort::kDataRegister) continue;
+        char level[8];
+        std::snprintf(level, sizeof level, "%s%02X%s", text.empty() ? "" : " ", writes[i].value,
+                      writes[i].carried ? "" : "!");
+        text += level;
+    }
+    return text;
+}
+
 }  // namespace noctil::test

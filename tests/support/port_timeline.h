@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/clock.h"
@@ -38,6 +39,10 @@ struct ExpectedPortWrite {
 
 // The program's writes to the camera port so far, in order.
 std::vector<plat::PortWrite> cameraPortWrites();
+
+// The data-register writes of `writes` from index `from` on, as "0B 09 00",
+// each that the backend did not carry marked "!" ("0B 09! 00!").
+std::string carriedLevels(std::span<const plat::PortWrite> writes, std::size_t from = 0);
 
 // Compares the port writes from index `from` on with `expected`. The first
 // expected write is anchored at `startMs`. Every actual write must be matched;
