@@ -68,7 +68,8 @@ private:
             const int n = std::snprintf(line, sizeof line, "%lld\t%s\t%02X\n", static_cast<long long>(now),
                                         plat::imagelog::formatUtc(now + plat::utcOffset(clock_)).c_str(), level);
             // The trace is a diagnostic: a line it cannot take is left out.
-            (void)::write(traceFd_, line, static_cast<std::size_t>(n));
+            const ssize_t ignored = ::write(traceFd_, line, static_cast<std::size_t>(n));
+            (void)ignored;
         }
         return now;
     }
