@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "core/utc.h"
+#include "files/file_users.h"
 #include "files/replace_file.h"
 #include "files/write_seam.h"
 
@@ -39,6 +41,13 @@ std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
 std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi, const Clock &clock) {
     const std::filesystem::path path = logPathFor(avi);
     const int fd = createReplacingFile(path.c_str(), O_APPEND);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        // Another program's log: it stays as it is, and names its writer.
+        const std::vector<FileUser> writers = fileUsers(path, FileUse::Writing, true);
+        std::fprintf(stderr, "image log: %s is not replaced: %s is writing it\n", path.c_str(),
+                     writers.empty() ? "another program" : describeUser(writers.front()).c_str());
+        return nullptr;
+    }
     if (fd < 0) {
         std::fprintf(stderr, "image log: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
         return nullptr;

@@ -2,7 +2,8 @@
 // camera port put to rest before anything else, the
 // signal handlers that keep it from being left integrating, one platform
 // session for the program's run on the real clock with the display that can
-// show its windows; then WinMain.
+// show its windows, the lock that tells a second Noctil on the same root of
+// this one; then WinMain.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "core/session.h"
 #include "core/signals.h"
 #include "display/display.h"
+#include "files/instance_lock.h"
 #include "observers/observers.h"
 #include "port/parallel_port.h"
 #include "resources/resources.h"
@@ -63,6 +65,8 @@ int main(int argc, char **argv) {
     }
     plat::observers::install();
     plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
+    // Held until the process ends: a second Noctil on this root is told of this one.
+    const std::unique_ptr<plat::InstanceLock> instance = plat::takeInstanceLock(session);
     auto &port = session.emplace<plat::ParallelPort>(std::move(portBackend), plat::ParallelPort::kLogCapacity,
                                                      std::move(portFailures));
     port.showPendingFailure();

@@ -1,0 +1,38 @@
+// Who has a file open: the processes this process may look at under /proc
+// (its own user's; every one for root), each with the name the kernel keeps
+// for it. What a person is told when a file or a port is another's.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+struct FileUser {
+    pid_t pid = 0;
+    std::string name;  // "noctil", "indi_noctil_ccd"; "another program" when it cannot be read
+};
+
+enum class FileUse {
+    Open,     // open in any way
+    Writing,  // open for writing
+};
+
+// The processes that have `file` open in the way `use` says, in the order
+// of their process ids; this process too when `withSelf`.
+std::vector<FileUser> fileUsers(const std::filesystem::path &file, FileUse use, bool withSelf);
+
+// Whether this process has `file` open for writing.
+bool writtenHere(const std::filesystem::path &file);
+
+// Process `pid` with its name; "another program" as its name when it
+// cannot be read.
+FileUser processUser(pid_t pid);
+
+// "noctil (process 1234)".
+std::string describeUser(const FileUser &user);
+
+}  // namespace plat
