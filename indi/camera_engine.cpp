@@ -98,7 +98,9 @@ ExposureOutcome CameraEngine::expose(const ExposureRequest &request, AbortSignal
     o.utcOffset = plat::utcOffset(clock_);
     if (o.readoutFrames == 0 || !held) {
         o.end = ExposureOutcome::End::Failed;
-        o.failure = driver_.failure().empty() ? "no frame from the capture device" : driver_.failure();
+        // A readout that ended without a field has said so.
+        if (o.failure.empty())
+            o.failure = driver_.failure().empty() ? "no frame from the capture device" : driver_.failure();
         return o;
     }
     const BITMAPINFOHEADER &format = driver_.format();
@@ -138,6 +140,8 @@ bool CameraEngine::readOut(ExposureOutcome &o, AbortSignal &abort, const std::fu
         }
     }
     driver_.endStream();
+    if (const char *missing = camera::missingField(step))
+        o.failure = std::string("the ") + missing + " field did not arrive in the readout stream";
     return !aborted;
 }
 

@@ -4,6 +4,8 @@
 // met it has returned. A capture device that goes and comes back is used
 // again and the run reaches its count; one that comes back with frames of
 // another size ends the run, the file keeping its images.
+#include <camport.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "e2e_fixture.h"
 #include "fake_v4l2.h"
 #include "files/paths.h"
+#include "port/parallel_port.h"
 #include "test_drivers.h"
 #include "user/window_system.h"
 
@@ -134,6 +137,45 @@ TEST_F(ReadoutAccountingTest, FramesTheProgramCannotUseAreSaidToBeSo) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("frames the program cannot use"), std::string::npos) << boxes[0].text;
     EXPECT_NE(line.find(", 1 readout without an image: frames the program cannot use"), std::string::npos) << line;
+}
+
+// Interlaced frames whose two fields are alike (a flat picture) hold no
+// field of the camera's: each readout ends after the first pass without an
+// image, which is told once, counted every time, and never written.
+TEST_F(ReadoutAccountingTest, AFieldThatDidNotArriveLeavesTheReadoutWithoutAnImage) {
+    plat::avicap::TestDriverPlan flat;
+    flat.description = "Flat PAL camera";
+    flat.formats = {plat::avicap::makeFormat(720, 576, 24, BI_RGB)};
+    plat::avicap::registerTestDriver("flatcam", flat);
+    std::ofstream(plat::windowsDirectory() / "system.ini", std::ios::binary) << "[drivers32]\r\nmsvideo=flatcam\r\n";
+    writeSettingsFile("[Filenames]\r\nImageFile=C:\\flat.avi\r\n[Capture]\r\nExposure=1000\r\nDelay=1000\r\n");
+    user().at(500, [&] { choose(IDM_RECORD); });
+    std::string line;
+    user().at(8000, [&] {
+        line = statusLine();
+        choose(IDM_STOP);
+    });
+    user().at(8500, [&] { exitProgram(); });
+    answerBoxes([&] { return nowMs() >= 8000; });
+    setTimeLimitMs(60000);
+    ASSERT_EQ(runProgram(), 0);
+
+    int readouts = 0;
+    for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes()) {
+        if (w.address != CAMERA_PORT_ADDRESS) continue;
+        EXPECT_NE(w.value, PORT_READOUT) << "the second pass is never read";
+        if (w.value == PORT_READOUT_480) readouts++;
+    }
+    ASSERT_GE(readouts, 2);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("No image from this readout: the odd field did not arrive in the readout stream."),
+              std::string::npos)
+        << boxes[0].text;
+    EXPECT_NE(line.find(", " + std::to_string(readouts) +
+                        " readouts without an image: the program found no image in the readout's 3 frames"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(imagesIn("C:\\flat.avi"), 0u);
 }
 
 // The device goes after the first image, unplugged or with its stream
