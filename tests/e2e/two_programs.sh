@@ -64,7 +64,7 @@ printf '[Filenames]\nImageFile=C:\\night.avi\n[Flags]\nAutoIncrement=0\n[Capture
 start_program first || die "the first program did not start"
 first_pid=$noctil_pid first_window=$noctil_window
 noctil_menu c r
-window_of "$first_pid" 'night\.avi - 2/1000$' 60 >/dev/null || die "the first program did not record"
+window_of "$first_pid" 'night\.avi - ([2-9]|[1-9][0-9]+)/1000$' 60 >/dev/null || die "the first program did not record"
 
 # The second one starts, and says that the first runs.
 start_program second || die "the second program did not start"
