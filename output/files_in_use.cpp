@@ -79,8 +79,8 @@ BOOL FilesFreeToRecord(const char *name)
     char user[CCH_RM_MAX_APP_NAME + 32];
     char what[FAILURE_TEXT_SIZE + MAX_PATH];
     if (UserOfFile(name, user, sizeof user)) {
-        snprintf(what, sizeof what, "Can't record into %s: %s is writing it.\nNo run has started; the file is as it was.",
-                 name, user);
+        snprintf(what, sizeof what,
+                 "Can't record into %s: %s is writing it.\nNo run has started; the file is as it was.", name, user);
         ShowFailure(what, ERROR_SUCCESS);
         return FALSE;
     }

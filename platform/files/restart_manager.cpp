@@ -66,8 +66,8 @@ extern "C" DWORD WINAPI RmStartSession(DWORD *handle, DWORD, WCHAR key[]) {
     return ERROR_SUCCESS;
 }
 
-extern "C" DWORD WINAPI RmRegisterResources(DWORD handle, UINT nFiles, LPCWSTR names[], UINT, RM_UNIQUE_PROCESS[],
-                                            UINT, LPCWSTR[]) {
+extern "C" DWORD WINAPI RmRegisterResources(DWORD handle, UINT nFiles, LPCWSTR names[], UINT, RM_UNIQUE_PROCESS[], UINT,
+                                            LPCWSTR[]) {
     std::vector<std::filesystem::path> *files = filesOf(handle);
     if (!files) return kInvalidHandle;
     if (nFiles > 0 && !names) return ERROR_INVALID_PARAMETER;

@@ -15,7 +15,11 @@ constexpr DWORD kInsufficientBuffer = 122;     // ERROR_INSUFFICIENT_BUFFER
 bool decodeUtf8(const unsigned char *text, std::size_t length, std::u32string &points) {
     for (std::size_t i = 0; i < length;) {
         const unsigned char lead = text[i];
-        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
+        const int extra = lead < 0x80           ? 0
+                          : (lead >> 5) == 0x6  ? 1
+                          : (lead >> 4) == 0xE  ? 2
+                          : (lead >> 3) == 0x1E ? 3
+                                                : -1;
         if (extra < 0 || i + std::size_t(extra) >= length) return false;
         char32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
         for (int k = 1; k <= extra; ++k) {

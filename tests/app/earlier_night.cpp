@@ -66,7 +66,8 @@ std::string bytesOf(const char *windowsName) {
 
 std::size_t exposures() {
     std::size_t n = 0;
-    for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes()) n += w.value == PORT_EXPOSE;
+    for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes())
+        n += w.value == PORT_EXPOSE;
     return n;
 }
 

@@ -65,8 +65,10 @@ TEST_P(SecondProgramTest, RecordLeavesTheFirstProgramsFilesAlone) {
     bool stopOffered = false, recordOffered = false;
     user().at(500, [&] { choose(IDM_RECORD); });
     user().at(700, [&] {
-        if (HWND question = findDialog("Record")) EXPECT_TRUE(clickItem(question, IDYES));
-        else pressEnter();  // the box that refuses
+        if (HWND question = findDialog("Record"))
+            EXPECT_TRUE(clickItem(question, IDYES));
+        else
+            pressEnter();  // the box that refuses
     });
     user().at(3000, [&] {
         stopOffered = menuEnabled(IDM_STOP);

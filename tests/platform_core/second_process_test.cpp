@@ -161,8 +161,7 @@ TEST_F(SecondProcessTest, TheRestartManagerNamesTheWriter) {
         if (!c.listed) continue;
         char app[CCH_RM_MAX_APP_NAME + 1];
         ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, users[0].strAppName, -1, app, sizeof app, nullptr, nullptr), 0);
-        EXPECT_EQ(std::string(app) + " (process " + std::to_string(users[0].Process.dwProcessId) + ")",
-                  first->named());
+        EXPECT_EQ(std::string(app) + " (process " + std::to_string(users[0].Process.dwProcessId) + ")", first->named());
     }
 }
 
