@@ -91,8 +91,7 @@ struct AppState {
     // when there is none. keptFor is the name it goes back under.
     char keptFile[MAX_PATH];
     char keptFor[MAX_PATH];
-    // Failures of the running cycle: told once a run, texts of the posted boxes.
-    INT imageFailureReported;
+    // Failures of the running cycle: the texts of the posted boxes, by kind.
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
     // What the capture window said of the driver's last failure ("" when none).
     char captureErrorText[FAILURE_TEXT_SIZE];

@@ -14,6 +14,12 @@ inline constexpr std::uint32_t AMPON_LEAD_MS = 1000;
 // Exposures up to this long keep the amplifier on throughout.
 inline constexpr std::int32_t AMPOFF_MIN_EXPOSURE_MS = 2000;
 
+// The readout stream that follows the exposure: a frame asked for every
+// 33 ms, and a stream that ends by itself after two seconds whether or not
+// the image was chosen.
+inline constexpr std::uint32_t READOUT_FRAME_MICROS = 33000;
+inline constexpr std::uint32_t READOUT_TIME_LIMIT_S = 2;
+
 // One phase of the integration: the level written at its start and how long
 // it holds before the next phase.
 struct ExposurePhase {

@@ -3,12 +3,9 @@
 #include <stdio.h>
 
 #include "app_state.h"
+#include "camera/exposure_levels.h"
 #include "driver_ids.h"
 
-// Sequence parameters of every readout: about 30 frames a second, no audio,
-// and a stream that ends by itself after two seconds.
-#define READOUT_USEC_PER_FRAME 33000
-#define READOUT_TIME_LIMIT_S 2
 // The driver's parameters as they were before the program set them up.
 #define RESET_USEC_PER_FRAME 200000
 
@@ -77,10 +74,12 @@ void ConfigureDevice(HWND mainWindow, HWND captureWindow, WORD index)
     EnableByFlag(menu, IDM_VIDEOSOURCE, app.driverCaps.fHasDlgVideoSource);
 
     SendCaptureMessage(WM_CAP_GET_SEQUENCE_SETUP, sizeof(CAPTUREPARMS), (LPARAM)&app.captureParms);
-    app.captureParms.dwRequestMicroSecPerFrame = READOUT_USEC_PER_FRAME;
+    // Every readout as the camera's protocol streams it: about 30 frames a
+    // second, no audio, and a stream that ends by itself after two seconds.
+    app.captureParms.dwRequestMicroSecPerFrame = noctil::camera::READOUT_FRAME_MICROS;
     app.captureParms.fCaptureAudio = FALSE;
     app.captureParms.fLimitEnabled = TRUE;
-    app.captureParms.wTimeLimit = READOUT_TIME_LIMIT_S;
+    app.captureParms.wTimeLimit = noctil::camera::READOUT_TIME_LIMIT_S;
     SendCaptureMessage(WM_CAP_SET_SEQUENCE_SETUP, sizeof(CAPTUREPARMS), (LPARAM)&app.captureParms);
 
     SendCaptureMessage(WM_CAP_GET_STATUS, sizeof(CAPSTATUS), (LPARAM)&app.captureStatus);

@@ -262,7 +262,6 @@ void StartRecording(void)
     if (opened == OPEN_DECLINED) return;
     if (opened) {
         app.framesWritten = 0;
-        app.imageFailureReported = 0;
         app.imageFailureTold[0] = '\0';
         ReadVideoFormat(&app.runVideoFormat);
         TellNegativeTimes();

@@ -97,7 +97,6 @@ BOOL TellImageFailure(const char *kind)
 {
     if (strcmp(kind, app.imageFailureTold) == 0) return FALSE;
     snprintf(app.imageFailureTold, sizeof app.imageFailureTold, "%s", kind);
-    app.imageFailureReported = 1;
     return TRUE;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "avicap/stream_record.h"
 #include "avifile/avi_library.h"
 #include "core/session.h"
 #include "port/parallel_port.h"
@@ -31,13 +30,15 @@ const char *lastExposureLoss() {
 
 CaptureStream::CaptureStream(HWND window, std::shared_ptr<Driver> driver, const CAPVIDEOCALLBACK &callback,
                              std::span<std::uint8_t> frame, std::span<std::uint8_t> extraFrame,
-                             StreamProgress &progress)
+                             StreamProgress &progress, Clock &clock, StreamRecords &records)
     : window_(window),
       driver_(std::move(driver)),
       callback_(callback),
       frame_(frame),
       extraFrame_(extraFrame),
-      progress_(progress) {}
+      progress_(progress),
+      clock_(clock),
+      records_(records) {}
 
 // Hands one captured frame to the video-stream callback.
 void CaptureStream::deliver(std::span<std::uint8_t> frame, std::size_t used) {
@@ -45,19 +46,18 @@ void CaptureStream::deliver(std::span<std::uint8_t> frame, std::size_t used) {
     header.lpData = frame.data();
     header.dwBufferLength = static_cast<DWORD>(frame.size());
     header.dwBytesUsed = static_cast<DWORD>(used);
-    header.dwTimeCaptured = toMillis(session().clock().now() - progress_.start);
+    header.dwTimeCaptured = toMillis(clock_.now() - progress_.start);
     header.dwFlags = VHDR_DONE | VHDR_KEYFRAME;
     ++progress_.framesDelivered;
-    session().component<StreamRecords>().frame(session().clock().now());
+    records_.frame(clock_.now());
     if (callback_) callback_(window_, &header);
 }
 
 bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
-    Clock &clock = session().clock();
     progress_.running = true;
     progress_.framesDelivered = 0;
-    progress_.start = clock.now();
-    session().component<StreamRecords>().begin(driver_, file != nullptr, progress_.start);
+    progress_.start = clock_.now();
+    records_.begin(driver_, file != nullptr, progress_.start);
     // A readout ends its exposure at its first frame (the callback writes the readout level).
     const std::uint64_t exposuresBefore = exposuresEnded();
     std::optional<Micros> deadline;
@@ -95,8 +95,8 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
     how.failureCode = deviceFailed_ ? driver_->failureCode() : 0;
     how.limitSeconds = parms.fLimitEnabled ? parms.wTimeLimit : 0;
     if (portLoss_[0] != '\0') how.portLoss = portLoss_;
-    session().component<StreamRecords>().end(how, runBeingWritten());
-    progress_.elapsedMs = toMillis(clock.now() - progress_.start);
+    records_.end(how, runBeingWritten());
+    progress_.elapsedMs = toMillis(clock_.now() - progress_.start);
     progress_.running = false;
     return !writeFailed && !deviceFailed_ && portLoss_[0] == '\0';
 }

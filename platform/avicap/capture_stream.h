@@ -13,6 +13,7 @@
 #include <span>
 
 #include "avicap/driver.h"
+#include "avicap/stream_record.h"
 #include "avifile/avi_writer.h"
 
 namespace plat::avicap {
@@ -30,8 +31,10 @@ public:
     // `callback` is read at every frame, so a callback changed during the
     // stream takes effect at the next one. `frame` and `extraFrame` are the
     // window's buffers, each at least one frame long.
+    // `clock` times the frames; `records` keeps what the stream did.
     CaptureStream(HWND window, std::shared_ptr<Driver> driver, const CAPVIDEOCALLBACK &callback,
-                  std::span<std::uint8_t> frame, std::span<std::uint8_t> extraFrame, StreamProgress &progress);
+                  std::span<std::uint8_t> frame, std::span<std::uint8_t> extraFrame, StreamProgress &progress,
+                  Clock &clock, StreamRecords &records);
 
     // Runs the stream to its end. `file` is null for a stream without a
     // capture file. False when the driver could not start, the device
@@ -55,6 +58,8 @@ private:
     const CAPVIDEOCALLBACK &callback_;
     std::span<std::uint8_t> frame_, extraFrame_;
     StreamProgress &progress_;
+    Clock &clock_;
+    StreamRecords &records_;
     bool stopRequested_ = false;
     bool abortRequested_ = false;
     bool deliveringExtra_ = false;

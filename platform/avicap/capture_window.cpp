@@ -358,7 +358,8 @@ BOOL CaptureWindow::sequence(bool toFile) {
         return FALSE;
     // The window may be destroyed by the callback; the stream keeps the
     // driver and this state until it has unwound.
-    CaptureStream stream(window_, driver_, videoCallback_, frame_, extraFrame_, progress_);
+    CaptureStream stream(window_, driver_, videoCallback_, frame_, extraFrame_, progress_, session().clock(),
+                         session().component<StreamRecords>());
     stream_ = &stream;
     const bool ok = stream.run(parms_, toFile ? &captureWriter_ : nullptr);
     stream_ = nullptr;

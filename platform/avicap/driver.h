@@ -139,6 +139,8 @@ public:
 // frames are made at the time they are asked for.
 class ClockPacedDriver : public Driver {
 public:
+    explicit ClockPacedDriver(Clock &clock) : clock_(clock) {}
+
     // Fills `frame` (at least frameBytes(format()) bytes) with the frame
     // captured at platform time `time`; returns the bytes used.
     virtual std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) = 0;
@@ -148,7 +150,11 @@ public:
     void endStream() override {}
     std::size_t grabFrame(std::span<std::uint8_t> frame) override;
 
+protected:
+    Clock &clock() const { return clock_; }
+
 private:
+    Clock &clock_;
     Micros streamStart_ = 0;
     Micros interval_ = 1;
     Micros framesMade_ = 0;

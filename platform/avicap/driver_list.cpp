@@ -13,7 +13,7 @@
 #include <vfw.h>
 
 #include "avicap/driver.h"
-#include "avicap/simcam.h"
+#include "avicap/installed_simcam.h"
 #include "avicap/v4l2/v4l2_driver.h"
 #include "avicap/video_devices.h"
 #include "core/session.h"
@@ -42,11 +42,10 @@ std::string trimmed(std::string_view text) {
 // configuration the first time it is needed after a registration.
 class DriverRegistry {
 public:
-    DriverRegistry() {
-        // The port must outlive every open driver that watches it: made
-        // first, it is destroyed after this registry, which closes them.
-        session().component<ParallelPort>();
-        factories_["simcam"] = [] { return makeSimulatedCamera(); };
+    // The port must outlive every open driver that watches it: the session
+    // made it first, so it is destroyed after this registry, which closes them.
+    DriverRegistry(Clock &clock, ParallelPort &port) {
+        factories_["simcam"] = [&clock, &port] { return makeInstalledSimulatedCamera(clock, port); };
     }
 
     ~DriverRegistry() {
@@ -140,7 +139,13 @@ private:
     std::vector<std::weak_ptr<Driver>> open_;  // drivers handed out, closed at the end
 };
 
-DriverRegistry &registry() { return session().component<DriverRegistry>(); }
+// The session's registry: the Win32 capture calls (capGetDriverDescriptionA,
+// the capture window) share one list of the machine's drivers per process.
+DriverRegistry &registry() {
+    Session &s = session();
+    if (DriverRegistry *made = s.findComponent<DriverRegistry>()) return *made;
+    return s.emplace<DriverRegistry>(s.clock(), s.component<ParallelPort>());
+}
 
 }  // namespace
 
@@ -161,39 +166,6 @@ std::unique_ptr<Driver> makeInstalledDriver(int index) {
 std::shared_ptr<Driver> openInstalledDriver(int index, std::string *failure) {
     if (index < 0 || index >= kMaxDrivers) return nullptr;
     return registry().open(index, failure);
-}
-
-BITMAPINFOHEADER makeFormat(int width, int height, int bitCount, DWORD compression) {
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof(BITMAPINFOHEADER);
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = static_cast<WORD>(bitCount);
-    h.biCompression = compression;
-    h.biSizeImage = 0;
-    h.biSizeImage = static_cast<DWORD>(frameBytes(h));
-    return h;
-}
-
-std::size_t frameBytes(const BITMAPINFOHEADER &format) {
-    if (format.biSizeImage) return format.biSizeImage;
-    const std::size_t width = static_cast<std::size_t>(std::max<LONG>(format.biWidth, 0));
-    const std::size_t height = static_cast<std::size_t>(format.biHeight < 0 ? -format.biHeight : format.biHeight);
-    const std::size_t stride = (width * format.biBitCount / 8 + 3) & ~std::size_t{3};
-    return stride * height;
-}
-
-std::string describeFormat(const BITMAPINFOHEADER &format) {
-    std::string kind;
-    if (format.biCompression == BI_RGB)
-        kind = std::to_string(format.biBitCount) + "-bit RGB";
-    else if (format.biCompression == kFourccYUY2)
-        kind = "YUY2";
-    else
-        for (int i = 0; i < 4; ++i) kind += static_cast<char>((format.biCompression >> (8 * i)) & 0xFF);
-    const LONG height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
-    return std::to_string(format.biWidth) + " x " + std::to_string(height) + ", " + kind;
 }
 
 }  // namespace plat::avicap

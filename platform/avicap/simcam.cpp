@@ -8,12 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "avicap/device_settings.h"
-#include "avicap/driver_dialogs.h"
 #include "avicap/grey_rows.h"
 #include "avicap/sky.h"
-#include "core/session.h"
-#include "port/parallel_port.h"
 
 namespace plat::avicap {
 
@@ -31,23 +27,24 @@ double seconds(Micros t) { return static_cast<double>(t) / 1e6; }
 
 class SimulatedCamera final : public ClockPacedDriver {
 public:
-    SimulatedCamera()
-        : formats_{makeFormat(640, 480, 24, BI_RGB), makeFormat(640, 480, 16, kFourccYUY2),
+    SimulatedCamera(Clock &clock, ParallelPort &port, SkySettings sky, std::unique_ptr<SimulatedCameraDialogs> dialogs)
+        : ClockPacedDriver(clock),
+          settings_(sky),
+          dialogs_(std::move(dialogs)),
+          port_(port),
+          formats_{makeFormat(640, 480, 24, BI_RGB), makeFormat(640, 480, 16, kFourccYUY2),
                    makeFormat(320, 240, 24, BI_RGB), makeFormat(320, 240, 16, kFourccYUY2),
-                   makeFormat(720, 576, 24, BI_RGB), makeFormat(720, 576, 16, kFourccYUY2)} {
-        loadSettings();
-    }
+                   makeFormat(720, 576, 24, BI_RGB), makeFormat(720, 576, 16, kFourccYUY2)} {}
     ~SimulatedCamera() override { close(); }
 
-    std::string description() const override { return "Simulated CCTV camera"; }
+    std::string description() const override { return kSimulatedCameraDescription; }
     std::string version() const override { return "Version 1.0, synthetic sky"; }
 
     bool open() override {
         if (open_) return true;
-        port_ = &session().component<ParallelPort>();
-        level_ = port_->data();
-        levelSince_ = session().clock().now();
-        subscription_ = port_->subscribe([this](const PortWrite &w) { portWritten(w); });
+        level_ = port_.data();
+        levelSince_ = clock().now();
+        subscription_ = port_.subscribe([this](const PortWrite &w) { portWritten(w); });
         buildSky();
         open_ = true;
         return true;
@@ -59,7 +56,9 @@ public:
         open_ = false;
     }
 
-    DriverCaps caps() const override { return {.overlay = false, .sourceDialog = true, .formatDialog = true}; }
+    DriverCaps caps() const override {
+        return {.overlay = false, .sourceDialog = dialogs_ != nullptr, .formatDialog = dialogs_ != nullptr};
+    }
     std::span<const BITMAPINFOHEADER> formats() const override { return formats_; }
     std::size_t formatIndex() const override { return formatIndex_; }
 
@@ -75,44 +74,18 @@ public:
     std::size_t captureFrame(Micros time, std::span<std::uint8_t> frame) override;
 
     bool videoSourceDialog(HWND owner) override {
-        std::array<SourceField, 2> fields{{
-            {"Gain (percent)", static_cast<int>(settings_.gain * 100 + 0.5), 10, 1600},
-            {"Sky number", static_cast<int>(settings_.skyNumber & 0x7FFFFFFF), 0, 0x7FFFFFFF},
-        }};
-        if (!runSourceDialog(owner, "Video Source", fields)) return false;
-        settings_.gain = fields[0].value / 100.0;
-        settings_.skyNumber = static_cast<std::uint64_t>(fields[1].value);
-        saveDeviceSettings(description(), {{kGainKey, std::to_string(fields[0].value)},
-                                           {kSkyNumberKey, std::to_string(fields[1].value)}});
+        if (!dialogs_ || !dialogs_->videoSource(owner, settings_)) return false;
         if (open_) buildSky();
         return true;
     }
 
     bool videoFormatDialog(HWND owner) override {
         std::size_t index = formatIndex_;
-        if (!runFormatDialog(owner, "Video Format", formats_, index)) return false;
+        if (!dialogs_ || !dialogs_->videoFormat(owner, formats_, index)) return false;
         return selectFormat(index);
     }
 
 private:
-    static constexpr const char *kGainKey = "gain percent";
-    static constexpr const char *kSkyNumberKey = "sky number";
-
-    // The gain and sky the user chose last, within the dialog's ranges.
-    void loadSettings() {
-        const auto number = [this](const char *key, long minimum, long maximum) -> std::optional<long> {
-            const std::optional<std::string> text = savedDeviceSetting(description(), key);
-            if (!text) return std::nullopt;
-            char *end = nullptr;
-            const long value = std::strtol(text->c_str(), &end, 10);
-            if (end == text->c_str() || *end || value < minimum || value > maximum) return std::nullopt;
-            return value;
-        };
-        if (const auto gain = number(kGainKey, 10, 1600)) settings_.gain = static_cast<double>(*gain) / 100.0;
-        if (const auto sky = number(kSkyNumberKey, 0, 0x7FFFFFFF))
-            settings_.skyNumber = static_cast<std::uint64_t>(*sky);
-    }
-
     // The noise-free levels of one charge over the whole scene, kept while
     // frames go on using it.
     struct ChargeLevels {
@@ -210,11 +183,12 @@ private:
     }
 
     SkySettings settings_;
+    std::unique_ptr<SimulatedCameraDialogs> dialogs_;
+    ParallelPort &port_;
     std::array<BITMAPINFOHEADER, 6> formats_;
     std::size_t formatIndex_ = 0;
     Sky sky_;
     bool open_ = false;
-    ParallelPort *port_ = nullptr;
     Subscription subscription_;
 
     std::uint8_t level_ = 0;
@@ -266,6 +240,9 @@ std::size_t SimulatedCamera::captureFrame(Micros time, std::span<std::uint8_t> f
 
 }  // namespace
 
-std::unique_ptr<ClockPacedDriver> makeSimulatedCamera() { return std::make_unique<SimulatedCamera>(); }
+std::unique_ptr<ClockPacedDriver> makeSimulatedCamera(Clock &clock, ParallelPort &port, SkySettings sky,
+                                                      std::unique_ptr<SimulatedCameraDialogs> dialogs) {
+    return std::make_unique<SimulatedCamera>(clock, port, sky, std::move(dialogs));
+}
 
 }  // namespace plat::avicap

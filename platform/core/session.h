@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 #include <typeindex>
 #include <utility>
 #include <vector>
@@ -42,14 +43,17 @@ public:
     const std::filesystem::path &root() const { return root_; }
     Display &display() { return *display_; }
 
+    // A component made from what it uses (the port: a clock and notices) is
+    // made by whoever makes the session (emplace); asking for one that was
+    // not made is a fault of that maker.
     template <class T>
     T &component() {
         for (auto &[type, ptr] : components_)
             if (type == std::type_index(typeid(T))) return *static_cast<T *>(ptr.get());
-        auto owned = std::make_shared<T>();
-        T &ref = *owned;
-        components_.emplace_back(std::type_index(typeid(T)), std::move(owned));
-        return ref;
+        if constexpr (!std::is_default_constructible_v<T>)
+            throw std::logic_error("the session was made without this component");
+        else
+            return add(std::make_shared<T>());
     }
     // The component when it has been made, else null (a reader that must not
     // bring a subsystem up, like a display showing the port).
@@ -66,13 +70,17 @@ public:
     T &emplace(Args &&...args) {
         for (auto &[type, ptr] : components_)
             if (type == std::type_index(typeid(T))) throw std::logic_error("the session already has this component");
-        auto owned = std::make_shared<T>(std::forward<Args>(args)...);
+        return add(std::make_shared<T>(std::forward<Args>(args)...));
+    }
+
+private:
+    template <class T>
+    T &add(std::shared_ptr<T> owned) {
         T &ref = *owned;
         components_.emplace_back(std::type_index(typeid(T)), std::move(owned));
         return ref;
     }
 
-private:
     std::filesystem::path root_;
     std::unique_ptr<Clock> clock_;
     std::shared_ptr<Display> display_;

@@ -1,7 +1,5 @@
 #include "port/parallel_port.h"
 
-#include "core/signals.h"
-
 #include <windows.h>
 #include <camport.h>
 
@@ -12,55 +10,41 @@
 #include <memory>
 #include <utility>
 
-#include "core/notices.h"
-#include "core/session.h"
-#include "files/paths.h"
 #include "port/port_events.h"
 
 namespace plat {
 
-struct ParallelPort::Configured {
-    std::unique_ptr<PortBackend> backend;
-    std::vector<PortFailure> failures;
-};
-
-// The backend that system.ini names, with what it reported while being made.
-ParallelPort::Configured ParallelPort::configuredBackend() {
-    auto failures = std::make_shared<std::vector<PortFailure>>();
-    Configured c;
-    c.backend = makeConfiguredPortBackend(ParallelPort::systemIni(session().root()),
-                                          [failures](const PortFailure &f) { failures->push_back(f); });
-    c.failures = *failures;
-    return c;
-}
-
-std::filesystem::path ParallelPort::systemIni(const std::filesystem::path &root) {
-    return entryIgnoringCase(root / "windows", "system.ini");
-}
-
-ParallelPort::ParallelPort() : ParallelPort(configuredBackend()) {}
-
-ParallelPort::ParallelPort(Configured &&c) : ParallelPort(std::move(c.backend), kLogCapacity, std::move(c.failures)) {}
-
-ParallelPort::ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity,
-                           std::vector<PortFailure> earlier)
-    : clock_(session().clock()),
+ParallelPort::ParallelPort(Clock &clock, Notices &notices, std::unique_ptr<PortBackend> backend,
+                           std::size_t logCapacity, std::vector<PortFailure> earlier)
+    : clock_(clock),
+      notices_(notices),
       backend_(backend ? std::move(backend) : makeSimulatedPortBackend()),
       capacity_(std::max<std::size_t>(logCapacity, 1)) {
     log_.reserve(2 * capacity_);
     backend_->setFailureSink([this](const PortFailure &f) { failed(f); });
     for (const PortFailure &f : earlier) failed(f);
-    PortRestByStopAnswer &taker = session().component<PortRestByStopAnswer>();
-    if (!taker.owner) {
-        taker.owner = this;
-        taker.answer = [this] { catchUpOnSignalRest(); };
-    }
 }
 
 ParallelPort::~ParallelPort() {
-    // The answer was made before this port, so it is still there.
-    PortRestByStopAnswer *taker = session().findComponent<PortRestByStopAnswer>();
-    if (taker && taker->owner == this) *taker = PortRestByStopAnswer{};
+    if (stopAnswer_ && stopAnswer_->owner == this) *stopAnswer_ = PortRestByStopAnswer{};
+}
+
+void ParallelPort::answerStopRests(PortRestByStopAnswer &answer) {
+    if (answer.owner) return;
+    answer.owner = this;
+    answer.answer = [this] { catchUpOnSignalRest(); };
+    stopAnswer_ = &answer;
+}
+
+ParallelPort &makeSessionPort(Session &session, std::unique_ptr<PortBackend> backend,
+                              std::vector<PortFailure> earlier) {
+    // Made before the port, so they outlive it.
+    Notices &notices = session.component<Notices>();
+    PortRestByStopAnswer &answer = session.component<PortRestByStopAnswer>();
+    ParallelPort &port = session.emplace<ParallelPort>(session.clock(), notices, std::move(backend),
+                                                       ParallelPort::kLogCapacity, std::move(earlier));
+    port.answerStopRests(answer);
+    return port;
 }
 
 void ParallelPort::setBackend(std::unique_ptr<PortBackend> backend) {
@@ -90,7 +74,7 @@ void ParallelPort::failed(const PortFailure &failure) {
     if (failure.otherDevice) {
         if (otherDeviceTold_) return;
         otherDeviceTold_ = true;
-        session().component<Notices>().post(
+        notices_.post(
             {"The camera port device came back as another device.\n\n" + failure.device + ": " + failure.reason +
                  ".\n\nIt is not used: the camera is not controlled until the port's own device is back.",
              "Error", MB_OK | MB_ICONSTOP});
@@ -114,10 +98,10 @@ void ParallelPort::failed(const PortFailure &failure) {
         failureMessage_ += "\n\nFailures of the port since the program started: " + std::to_string(failures_) + ".";
 }
 
-void ParallelPort::showPendingFailure() {
+void ParallelPort::postPendingFailure() {
     if (failureMessage_.empty() || failureShown_) return;
     failureShown_ = true;
-    MessageBoxA(nullptr, failureMessage_.c_str(), "Error", MB_OK | MB_ICONSTOP);
+    notices_.post({failureMessage_, "Error", MB_OK | MB_ICONSTOP});
 }
 
 void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
@@ -127,10 +111,7 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     // Logged once the backend has answered, so the log says whether it was carried.
     record(PortWrite{time, address, value, !backend_->failed()});
     // Never shown from inside the write: it runs in the cycle's handlers.
-    if (!failureShown_ && !failureMessage_.empty()) {
-        failureShown_ = true;
-        session().component<Notices>().post({failureMessage_, "Error", MB_OK | MB_ICONSTOP});
-    }
+    postPendingFailure();
 }
 
 void ParallelPort::catchUpOnSignalRest() {

@@ -1,12 +1,12 @@
-// The PC parallel port as the platform offers it to the program's _outp: a
-// session component that logs every write with its time on the platform
-// clock, tells the listeners (the simulated camera, tests, displays), and
-// hands the byte to the configured backend.
+// The PC parallel port as the platform offers it to the program's _outp: it
+// logs every write with its time on the clock it is given, tells the
+// listeners (the simulated camera, tests, displays), and hands the byte to
+// its backend. What a person must hear of its device goes to the notices it
+// is given, which the window system shows from its message loop.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <span>
@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "core/notices.h"
 #include "core/observer_list.h"
+#include "core/session.h"
+#include "core/signals.h"
 #include "port/port_backend.h"
 
 namespace plat {
@@ -33,13 +36,11 @@ public:
     static constexpr std::uint16_t kDataRegister = 0x378;
     static constexpr std::size_t kLogCapacity = std::size_t{1} << 16;
 
-    // The port of the current session, with the backend that the session's
-    // <root>/windows/system.ini names.
-    ParallelPort();
-    // The port of the current session with a given backend and log size, and
-    // the failures the backend reported before the port took it over.
-    explicit ParallelPort(std::unique_ptr<PortBackend> backend, std::size_t logCapacity = kLogCapacity,
-                          std::vector<PortFailure> earlier = {});
+    // A port on `clock` whose failures go to `notices`, with its backend
+    // (null: the simulated one), its log size and the failures the backend
+    // reported before the port took it over.
+    ParallelPort(Clock &clock, Notices &notices, std::unique_ptr<PortBackend> backend,
+                 std::size_t logCapacity = kLogCapacity, std::vector<PortFailure> earlier = {});
     ~ParallelPort();
     ParallelPort(const ParallelPort &) = delete;
     ParallelPort &operator=(const ParallelPort &) = delete;
@@ -71,15 +72,14 @@ public:
     void setBackend(std::unique_ptr<PortBackend> backend);
 
     // A backend's failure: its details go to standard error at once; the
-    // person sees it in a message box titled "Error", shown from the message
-    // loop after the write that failed has returned (or at
-    // showPendingFailure, at start). Each failure of another device or
-    // reason than the one told last is told, and so is the same one once an
-    // exposure was carried since; the same one again before that is only
-    // counted. A device back as another kind of device has a box of its own,
-    // once.
+    // person sees it in a message box titled "Error", posted to the notices
+    // after the write that failed has returned (or at postPendingFailure, at
+    // start). Each failure of another device or reason than the one told last
+    // is told, and so is the same one once an exposure was carried since; the
+    // same one again before that is only counted. A device back as another
+    // kind of device has a box of its own, once.
     void failed(const PortFailure &failure);
-    void showPendingFailure();
+    void postPendingFailure();
     // The text of the latest such message box ("" while nothing failed).
     const std::string &failureMessage() const { return failureMessage_; }
     // The failures reported so far, told or only counted.
@@ -95,19 +95,20 @@ public:
     // is gone: /dev/ttyUSB0: no such device"); "" before any failure.
     const std::string &lossReason() const { return lossReason_; }
 
-    // <root>/windows/system.ini of the platform root `root`.
-    static std::filesystem::path systemIni(const std::filesystem::path &root);
+    // Leaves the port's answer to a rest made by a stop signal's handler
+    // with `answer` (a session component the message loop asks at every
+    // turn), unless another port answers there already.
+    void answerStopRests(PortRestByStopAnswer &answer);
 
 private:
     // Logs the write and tells the observers (port/port_events.h), then the
     // listeners.
     void record(const PortWrite &entry);
     void announce(const PortWrite &entry);
-    struct Configured;
-    static Configured configuredBackend();
-    explicit ParallelPort(Configured &&configured);
 
     Clock &clock_;
+    Notices &notices_;
+    PortRestByStopAnswer *stopAnswer_ = nullptr;
     std::unique_ptr<PortBackend> backend_;
     std::size_t capacity_;
     // Twice the capacity is reserved; when it fills, the newest `capacity_`
@@ -128,5 +129,13 @@ private:
     bool lastExposureCarried_ = true;
     std::uint64_t exposuresEnded_ = 0;
 };
+
+// The port of `session` with `backend` (the one the platform's
+// configuration names: makeConfiguredPortBackend) and the failures that
+// making it reported, on the session's clock, telling the session's notices,
+// answering stop rests there. The one way a session gets its port (the
+// process start and the tests' sessions); there must be none yet.
+ParallelPort &makeSessionPort(Session &session, std::unique_ptr<PortBackend> backend,
+                              std::vector<PortFailure> earlier = {});
 
 }  // namespace plat

@@ -17,8 +17,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "port/device_identity.h"
 
@@ -112,15 +115,23 @@ struct SerialLines {
 std::unique_ptr<PortBackend> makeSerialPortBackend(std::filesystem::path device, SerialLines lines,
                                                    PortFailureSink report, DeviceTree tree = {});
 
-// The backend that the platform configuration names in the [parallel] section
-// of `systemIni`:
+// The [parallel] section of the platform's configuration as its reader
+// found it (profile/ini_file.h reads it from <root>/windows/system.ini).
+struct PortSettings {
+    std::string source;  // where the settings come from, for messages: the file's name
+    std::vector<std::pair<std::string, std::string>> values;
+    // The value of `key`, whose name compares without regard to ASCII case.
+    std::optional<std::string> value(std::string_view key) const;
+};
+
+// The backend that the port settings name:
 //   backend = simulated | ppdev | direct | serial
 //   device = /dev/parport0 (ppdev) or /dev/ttyS0 (serial)
 //   address = 0x378 (direct; hexadecimal with 0x, or decimal)
 //   dtr = 1, rts = 2, dtr_inverted = 0, rts_inverted = 0 (serial)
-// A missing file or key gives the simulated port; a configuration it cannot
-// use (unknown backend, malformed address or bit) is reported and gives the
-// simulated port, which drives no hardware at all.
-std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni, PortFailureSink report);
+// No settings give the simulated port; settings it cannot use (unknown
+// backend, malformed address or bit) are reported and give the simulated
+// port, which drives no hardware at all.
+std::unique_ptr<PortBackend> makeConfiguredPortBackend(const PortSettings &settings, PortFailureSink report);
 
 }  // namespace plat

@@ -5,7 +5,6 @@
 
 #include "port/port_backend.h"
 #include "port/setting_values.h"
-#include "profile/ini_file.h"
 
 namespace plat {
 
@@ -15,14 +14,14 @@ using port_settings::lower;
 using port_settings::parseNumber;
 
 // Reads the serial line settings; a bad one is reported by name.
-std::optional<SerialLines> serialLines(const std::filesystem::path &ini, std::string &bad) {
+std::optional<SerialLines> serialLines(const PortSettings &settings, std::string &bad) {
     SerialLines lines;
     struct Bit {
         const char *key;
         int *bit;
     };
     for (Bit b : {Bit{"dtr", &lines.dtrBit}, Bit{"rts", &lines.rtsBit}}) {
-        const auto text = readIniValue(ini, "parallel", b.key);
+        const auto text = settings.value(b.key);
         if (!text) continue;
         const auto n = parseNumber(*text);
         if (!n || *n > 7) {
@@ -36,7 +35,7 @@ std::optional<SerialLines> serialLines(const std::filesystem::path &ini, std::st
         bool *on;
     };
     for (Flag f : {Flag{"dtr_inverted", &lines.dtrInverted}, Flag{"rts_inverted", &lines.rtsInverted}}) {
-        const auto text = readIniValue(ini, "parallel", f.key);
+        const auto text = settings.value(f.key);
         if (!text) continue;
         if (*text != "0" && *text != "1") {
             bad = std::string(f.key) + "=" + *text + " (0 or 1)";
@@ -48,6 +47,12 @@ std::optional<SerialLines> serialLines(const std::filesystem::path &ini, std::st
 }
 
 }  // namespace
+
+std::optional<std::string> PortSettings::value(std::string_view key) const {
+    for (const auto &[name, text] : values)
+        if (lower(name) == lower(std::string(key))) return text;
+    return std::nullopt;
+}
 
 std::string failureReason(int error) {
     switch (error) {
@@ -63,18 +68,18 @@ std::string failureReason(int error) {
     }
 }
 
-std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::path &systemIni, PortFailureSink report) {
-    const std::string backend = lower(readIniValue(systemIni, "parallel", "backend").value_or("simulated"));
-    const auto device = readIniValue(systemIni, "parallel", "device");
+std::unique_ptr<PortBackend> makeConfiguredPortBackend(const PortSettings &settings, PortFailureSink report) {
+    const std::string backend = lower(settings.value("backend").value_or("simulated"));
+    const auto device = settings.value("device");
     auto bad = [&](const std::string &what) {
-        const std::string where = systemIni.string() + " [parallel]";
+        const std::string where = settings.source + " [parallel]";
         if (report) report({where, what, "the camera port drives no hardware"});
         return makeSimulatedPortBackend();
     };
     if (backend == "simulated") return makeSimulatedPortBackend();
     if (backend == "ppdev") return makePpdevPortBackend(device.value_or("/dev/parport0"), std::move(report));
     if (backend == "direct") {
-        const std::string text = readIniValue(systemIni, "parallel", "address").value_or("0x378");
+        const std::string text = settings.value("address").value_or("0x378");
         const auto address = parseNumber(text);
         // The port has three registers, all within the 16-bit I/O space.
         if (!address || *address == 0 || *address > 0xFFFD)
@@ -83,7 +88,7 @@ std::unique_ptr<PortBackend> makeConfiguredPortBackend(const std::filesystem::pa
     }
     if (backend == "serial") {
         std::string what;
-        const auto lines = serialLines(systemIni, what);
+        const auto lines = serialLines(settings, what);
         if (!lines) return bad("bad line setting " + what);
         return makeSerialPortBackend(device.value_or("/dev/ttyS0"), *lines, std::move(report));
     }

@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "files/paths.h"
+
 namespace plat {
 namespace ini {
 
@@ -272,5 +274,18 @@ std::optional<std::string> readIniValue(const std::filesystem::path &file, std::
     if (auto value = doc.value(section, key)) return std::string(*value);
     return std::nullopt;
 }
+
+std::vector<std::pair<std::string, std::string>> readIniSection(const std::filesystem::path &file,
+                                                                std::string_view section) {
+    std::vector<std::pair<std::string, std::string>> values;
+    auto text = ini::readFile(file);
+    if (!text) return values;
+    const ini::Document doc(std::move(*text));
+    for (std::string_view key : doc.keys(section))
+        if (auto value = doc.value(section, key)) values.emplace_back(std::string(key), std::string(*value));
+    return values;
+}
+
+std::filesystem::path systemIni(const std::filesystem::path &root) { return entryIgnoringCase(root / "windows", "system.ini"); }
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace plat {
@@ -18,6 +19,15 @@ namespace plat {
 // system.ini); nothing when the file, section or key is missing.
 std::optional<std::string> readIniValue(const std::filesystem::path &file, std::string_view section,
                                         std::string_view key);
+
+// Every key of a section of such a file with its value, in file order;
+// nothing when the file or the section is missing.
+std::vector<std::pair<std::string, std::string>> readIniSection(const std::filesystem::path &file,
+                                                                std::string_view section);
+
+// The platform's own configuration under the platform root `root`:
+// <root>/windows/system.ini, its name matched without regard to case.
+std::filesystem::path systemIni(const std::filesystem::path &root);
 
 namespace ini {
 

@@ -8,16 +8,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <vector>
 
+#include "core/notices.h"
 #include "core/session.h"
 #include "core/signals.h"
 #include "display/display.h"
 #include "files/instance_lock.h"
 #include "observers/observers.h"
 #include "port/parallel_port.h"
+#include "profile/ini_file.h"
 #include "resources/resources.h"
 #include "start/arguments.h"
 #if NOCTIL_WITH_QT
@@ -51,8 +54,9 @@ int main(int argc, char **argv) {
     // A run that ended by SIGKILL or a power cut may have left the camera
     // integrating: the lines go to rest before the display is even looked for.
     std::vector<plat::PortFailure> portFailures;
+    const std::filesystem::path systemIni = plat::systemIni(plat::defaultRoot());
     auto portBackend =
-        plat::makeConfiguredPortBackend(plat::ParallelPort::systemIni(plat::defaultRoot()),
+        plat::makeConfiguredPortBackend({systemIni.string(), plat::readIniSection(systemIni, "parallel")},
                                         [&portFailures](const plat::PortFailure &f) { portFailures.push_back(f); });
     portBackend->write(plat::ParallelPort::kDataRegister, 0x00);
 
@@ -65,11 +69,13 @@ int main(int argc, char **argv) {
     }
     plat::observers::install();
     plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
-    // Held until the process ends: a second Noctil on this root is told of this one.
+    plat::ParallelPort &port = plat::makeSessionPort(session, std::move(portBackend), std::move(portFailures));
+    // A port that cannot be used is told before the program's windows open.
+    port.postPendingFailure();
+    plat::showPostedNotices();
+    // Held until the process ends: a second Noctil on this root is told of
+    // this one, once its windows are open.
     const std::unique_ptr<plat::InstanceLock> instance = plat::takeInstanceLock(session);
-    auto &port = session.emplace<plat::ParallelPort>(std::move(portBackend), plat::ParallelPort::kLogCapacity,
-                                                     std::move(portFailures));
-    port.showPendingFailure();
     static char commandLine[] = "";
     const int exitCode = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
 #if NOCTIL_WITH_QT

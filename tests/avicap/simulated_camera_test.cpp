@@ -4,10 +4,13 @@
 #include <camport.h>
 
 #include <algorithm>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <utility>
 
+#include "avicap/device_settings.h"
+#include "avicap/installed_simcam.h"
 #include "avicap/simcam.h"
 #include "capture_fixture.h"
 #include "port/parallel_port.h"
@@ -246,6 +249,38 @@ TEST_F(SimulatedCameraTest, OffersNtscPalAndSmallSizesInRgbAndYuy2) {
     }
     BITMAPINFOHEADER unknown = makeFormat(768, 576, 24, BI_RGB);
     EXPECT_FALSE(SendMessageA(window_, WM_CAP_SET_VIDEOFORMAT, sizeof unknown, reinterpret_cast<LPARAM>(&unknown)));
+}
+
+// The camera made for a process with no window system has no dialogs; the
+// one the driver list installs has both, and reads the gain and sky the
+// user chose last.
+TEST_F(CaptureTest, TheSimulatedCamerasDialogsComeWithTheDriverList) {
+    ASSERT_TRUE(plat::avicap::saveDeviceSettings(plat::avicap::kSimulatedCameraDescription,
+                                                 {{"gain percent", "250"}, {"sky number", "7"}}));
+    plat::Clock &clock = plat::session().clock();
+    plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
+    struct Case {
+        const char *name;
+        std::unique_ptr<plat::avicap::ClockPacedDriver> camera;
+        bool dialogs;
+    };
+    Case cases[] = {
+        {"bare", plat::avicap::makeSimulatedCamera(clock, port), false},
+        {"installed", plat::avicap::makeInstalledSimulatedCamera(clock, port), true},
+    };
+    // The same live frame from both only when both look at the same sky.
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.camera->caps().sourceDialog, c.dialogs);
+        EXPECT_EQ(c.camera->caps().formatDialog, c.dialogs);
+        EXPECT_EQ(c.camera->description(), plat::avicap::kSimulatedCameraDescription);
+        ASSERT_TRUE(c.camera->open());
+        frames.emplace_back(plat::avicap::frameBytes(c.camera->format()));
+        EXPECT_EQ(c.camera->grabFrame(frames.back()), frames.back().size());
+        c.camera->close();
+    }
+    EXPECT_NE(frames[0], frames[1]) << "the installed camera did not read the saved gain and sky";
 }
 
 }  // namespace

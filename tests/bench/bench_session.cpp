@@ -6,9 +6,12 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "display/null_display.h"
 #include "observers/observers.h"
+#include "port/parallel_port.h"
+#include "profile/ini_file.h"
 
 namespace bench {
 
@@ -33,6 +36,12 @@ BenchSession::BenchSession(std::filesystem::path root, bool ownsRoot, bool virtu
     plat::observers::install();
     if (!display) display = std::make_shared<plat::NullDisplay>();
     session_ = std::make_unique<plat::Session>(plat::SessionOptions{root_, virtualClock, std::move(display)});
+    // The port the root's configuration names, as the process start makes it.
+    const std::filesystem::path systemIni = plat::systemIni(root_);
+    std::vector<plat::PortFailure> failures;
+    auto backend = plat::makeConfiguredPortBackend({systemIni.string(), plat::readIniSection(systemIni, "parallel")},
+                                                   [&failures](const plat::PortFailure &f) { failures.push_back(f); });
+    plat::makeSessionPort(*session_, std::move(backend), std::move(failures));
 }
 
 BenchSession::~BenchSession() {

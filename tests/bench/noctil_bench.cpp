@@ -193,7 +193,7 @@ template <typename Body>
 void withCamera(bool virtualClock, Body body) {
     bench::BenchSession session(virtualClock);
     plat::ParallelPort &port = plat::session().component<plat::ParallelPort>();
-    std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
+    std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(plat::session().clock(), port);
     camera->open();
     camera->selectFormat(0);
     std::vector<std::uint8_t> frame(plat::avicap::frameBytes(camera->format()));
@@ -324,7 +324,8 @@ void muxSection() {
     std::vector<std::vector<std::uint8_t>> images;
     {
         bench::BenchSession session(std::filesystem::path(dir) / "root");
-        std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
+        std::unique_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(
+            plat::session().clock(), plat::session().component<plat::ParallelPort>());
         camera->open();
         camera->selectFormat(0);
         std::ofstream out(raw, std::ios::binary);

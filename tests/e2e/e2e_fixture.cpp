@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "avicap/simcam.h"
+#include "avicap/installed_simcam.h"
 #include "avifile/avi_reader.h"
 #include "core/session.h"
 #include "files/paths.h"
@@ -25,7 +25,10 @@ bool readoutLevel(std::uint8_t v) { return (v & 0x0A) == 0x08; }
 class WatchedCamera final : public plat::avicap::ClockPacedDriver {
 public:
     explicit WatchedCamera(std::shared_ptr<WatchLog> log)
-        : log_(std::move(log)), camera_(plat::avicap::makeSimulatedCamera()) {}
+        : ClockPacedDriver(plat::session().clock()),
+          log_(std::move(log)),
+          camera_(plat::avicap::makeInstalledSimulatedCamera(plat::session().clock(),
+                                                             plat::session().component<plat::ParallelPort>())) {}
     ~WatchedCamera() override { close(); }
 
     std::string description() const override { return camera_->description(); }

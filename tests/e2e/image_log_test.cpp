@@ -108,7 +108,7 @@ TEST_F(ImageLogTest, TimesAreThePortWritesAndTheReadoutFrames) {
         if (w.value == 0x00 && e.end >= 0 && e.idle < 0) e.idle = w.time;
     }
     ASSERT_EQ(exposures.size(), 3u);
-    const std::string driver = plat::avicap::makeSimulatedCamera()->description();
+    const std::string driver = plat::avicap::kSimulatedCameraDescription;
 
     const std::string text = readText(plat::nativePath("C:\\M42_003.LOG"));
     const std::vector<std::string> lines = completeLines(text);

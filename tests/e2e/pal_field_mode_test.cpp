@@ -9,9 +9,11 @@
 #include "avi_test_support.h"
 #include "avicap/driver_dialogs.h"
 #include "avicap/simcam.h"
+#include "core/session.h"
 #include "dialog_user.h"
 #include "e2e_fixture.h"
 #include "files/paths.h"
+#include "port/parallel_port.h"
 #include "port_timeline.h"
 
 namespace noctil::e2e {
@@ -24,7 +26,8 @@ constexpr double kNoiseBound = 5.7;  // the camera's bounded read noise, as in t
 constexpr int kWidth = 720, kHeight = 576;
 
 int palButton() {
-    auto camera = plat::avicap::makeSimulatedCamera();
+    auto camera =
+        plat::avicap::makeSimulatedCamera(plat::session().clock(), plat::session().component<plat::ParallelPort>());
     const auto formats = camera->formats();
     for (std::size_t i = 0; i < formats.size(); ++i)
         if (formats[i].biWidth == kWidth && std::abs(formats[i].biHeight) == kHeight &&

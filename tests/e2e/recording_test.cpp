@@ -12,6 +12,7 @@
 #include "avi_test_support.h"
 #include "avicap/driver_dialogs.h"
 #include "avicap/simcam.h"
+#include "core/session.h"
 #include "dialog_user.h"
 #include "e2e_fixture.h"
 #include "files/paths.h"
@@ -40,7 +41,8 @@ void PrintTo(const Mode &m, std::ostream *os) { *os << m.name; }
 
 // The simulated camera's format dialog button of 24-bit RGB at the size.
 int formatButton(int width, int height) {
-    auto camera = plat::avicap::makeSimulatedCamera();
+    auto camera =
+        plat::avicap::makeSimulatedCamera(plat::session().clock(), plat::session().component<plat::ParallelPort>());
     const auto formats = camera->formats();
     for (std::size_t i = 0; i < formats.size(); ++i)
         if (formats[i].biWidth == width && std::abs(formats[i].biHeight) == height &&

@@ -220,6 +220,27 @@ const FieldCase kFieldCases[] = {
     {"fields arrive in reverse order, each pass won late", {0, 7, 2, 0}, {0, 0, 2, 3}, {3, 0}, {5, 1}},
 };
 
+// One field-mode readout on a fresh program session with a stand-in capture
+// window: the arming frame (bright, yet it never competes) and frames 2 to 5
+// with the given windows, by their number in the stream.
+struct FieldReadout {
+    FieldReadout(DWORD rowLength, UINT height, const BYTE (&even)[4], const BYTE (&odd)[4])
+        : frames{{rowLength, height, 1, 200, 10},
+                 {rowLength, height, 2, even[0], odd[0]},
+                 {rowLength, height, 3, even[1], odd[1]},
+                 {rowLength, height, 4, even[2], odd[2]},
+                 {rowLength, height, 5, even[3], odd[3]}}
+    {
+        app.captureWindow = capture.window;
+        app.captureStatus.uiImageHeight = height;
+    }
+    TestFrame &frame(int number) { return frames[number - 1]; }
+
+    ProgramSession program;
+    StopRecorder capture;
+    TestFrame frames[5];
+};
+
 TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
 {
     const DWORD rowLength = 1280;  // 640 pixels of packed YUV
@@ -227,23 +248,19 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
     for (UINT height : {480u, 576u})
         for (const FieldCase &c : kFieldCases) {
             SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
-            ProgramSession program;
-            StopRecorder capture;
-            app.captureWindow = capture.window;
-            app.captureStatus.uiImageHeight = height;
-            TestFrame arming(rowLength, height, 1, 200, 10);
-            TestFrame f2(rowLength, height, 2, c.even[0], c.odd[0]), f3(rowLength, height, 3, c.even[1], c.odd[1]),
-                f4(rowLength, height, 4, c.even[2], c.odd[2]), f5(rowLength, height, 5, c.even[3], c.odd[3]);
-            const TestFrame *byId[] = {nullptr, &arming, &f2, &f3, &f4, &f5};
+            FieldReadout r(rowLength, height, c.even, c.odd);
+            ProgramSession &program = r.program;
+            StopRecorder &capture = r.capture;
+            TestFrame &f5 = r.frame(5);
 
-            Deliver(arming);
+            Deliver(r.frame(1));
             EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout480});
-            Deliver(f2);
-            Deliver(f3);
+            Deliver(r.frame(2));
+            Deliver(r.frame(3));
             EXPECT_EQ(program.portValues(), (std::vector<std::uint8_t>{kPortReadout480, kPortReadout}))
                 << "the second pass's level comes with frame 3";
             EXPECT_EQ(program.beeps(), 0u);
-            Deliver(f4);
+            Deliver(r.frame(4));
             Deliver(f5);
 
             EXPECT_EQ(program.beeps(), 1u);
@@ -253,14 +270,14 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
             // own contest shows in "the second pass has a contest of its own".
             for (UINT row = 0; row < height; row++) {
                 const Source &source = row % 2 ? c.oddRows : c.evenRows;
-                std::vector<BYTE> expected = source.frame ? byId[source.frame]->Row(row / 2 * 2 + source.parity)
+                std::vector<BYTE> expected = source.frame ? r.frame(source.frame).Row(row / 2 * 2 + source.parity)
                                                           : std::vector<BYTE>(rowLength, 0);
                 std::vector<BYTE> kept(f5.bytes.begin() + (long)(row * rowLength),
                                        f5.bytes.begin() + (long)((row + 1) * rowLength));
                 ASSERT_TRUE(kept == expected) << "row " << row;
             }
             EXPECT_TRUE(Renders(program, capture, f5.bytes));
-            EXPECT_EQ(f4.bytes, f4.original);
+            EXPECT_EQ(r.frame(4).bytes, r.frame(4).original);
         }
 }
 
@@ -287,15 +304,10 @@ TEST(ReadoutSelectionCases, FieldModeWithoutAFieldEndsTheReadoutWithoutAnImage)
     for (UINT height : {480u, 576u})
         for (const MissingFieldCase &c : kMissingFieldCases) {
             SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
-            ProgramSession program;
-            StopRecorder capture;
-            app.captureWindow = capture.window;
-            app.captureStatus.uiImageHeight = height;
-            TestFrame arming(rowLength, height, 1, 200, 10);
-            TestFrame f2(rowLength, height, 2, c.even[0], c.odd[0]), f3(rowLength, height, 3, c.even[1], c.odd[1]),
-                f4(rowLength, height, 4, c.even[2], c.odd[2]), f5(rowLength, height, 5, c.even[3], c.odd[3]);
-            TestFrame *frames[] = {&arming, &f2, &f3, &f4, &f5};
-            for (TestFrame *frame : frames) EXPECT_EQ(Deliver(*frame), 1);
+            FieldReadout r(rowLength, height, c.even, c.odd);
+            ProgramSession &program = r.program;
+            StopRecorder &capture = r.capture;
+            for (TestFrame &frame : r.frames) EXPECT_EQ(Deliver(frame), 1);
 
             const std::vector<std::uint8_t> port =
                 c.lastFrame == 3 ? std::vector<std::uint8_t>{kPortReadout480}
@@ -305,7 +317,7 @@ TEST(ReadoutSelectionCases, FieldModeWithoutAFieldEndsTheReadoutWithoutAnImage)
             EXPECT_EQ(capture.stops, 0);
             EXPECT_EQ(capture.aborts, 1) << "aborted once, on frame " << c.lastFrame;
             EXPECT_STREQ(noctil::camera::missingField(app.SelectionState), c.missing);
-            for (TestFrame *frame : frames) EXPECT_EQ(frame->bytes, frame->original) << "no frame carries an image";
+            for (const TestFrame &frame : r.frames) EXPECT_EQ(frame.bytes, frame.original) << "no frame carries an image";
             // A later frame changes nothing, asks for nothing.
             TestFrame later(rowLength, height, 6, 0, 9);
             Deliver(later);

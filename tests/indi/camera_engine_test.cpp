@@ -28,7 +28,7 @@ enum Format : std::size_t { Rgb640 = 0, Rgb320 = 2, Yuy2Of720x576 = 5 };
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        camera_ = plat::avicap::makeSimulatedCamera();
+        camera_ = plat::avicap::makeSimulatedCamera(clock(), port());
         ASSERT_TRUE(camera_->open());
         engine_ = std::make_unique<CameraEngine>(clock(), port(), *camera_, "simulated");
     }

@@ -38,7 +38,8 @@ void writePort(std::uint8_t value) {
 // A readout without a frame in the run of file 7: one more readout without an image.
 void countReadoutWithoutImage() {
     auto &records = plat::session().component<plat::avicap::StreamRecords>();
-    const std::shared_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera();
+    const std::shared_ptr<plat::avicap::Driver> camera = plat::avicap::makeSimulatedCamera(
+        plat::session().clock(), plat::session().component<plat::ParallelPort>());
     records.begin(camera, false, 0);
     records.end(plat::avicap::StreamEnd{}, 7);
 }

@@ -11,6 +11,7 @@
 #include "files/paths.h"
 #include "platform_fixture.h"
 #include "port/parallel_port.h"
+#include "profile/ini_file.h"
 
 namespace {
 
@@ -108,7 +109,8 @@ TEST_F(PortTest, ListenersMayChangeTheListFromInsideACall) {
 }
 
 TEST_F(PortTest, AFullLogDropsTheOldestWithoutAllocating) {
-    ParallelPort port(plat::makeSimulatedPortBackend(), 4);
+    plat::Notices notices;
+    ParallelPort port(plat::session().clock(), notices, plat::makeSimulatedPortBackend(), 4);
     int heard = 0;
     const plat::Subscription counter = port.subscribe([&](const PortWrite &) { ++heard; });
     alloc_counter::start();
@@ -193,7 +195,8 @@ TEST_F(PortTest, SystemIniChoosesTheBackendAndRefusesWhatItCannotUse) {
         std::filesystem::remove(file, ec);
         if (c.systemIni) writeAll(file, c.systemIni);
         std::vector<plat::PortFailure> reports;
-        auto backend = plat::makeConfiguredPortBackend(file, recorder(reports));
+        auto backend = plat::makeConfiguredPortBackend(
+            {file.string(), plat::readIniSection(file, "parallel")}, recorder(reports));
         EXPECT_EQ(backend->name(), c.backend);
         if (!c.complaint) {
             EXPECT_TRUE(reports.empty());
@@ -203,8 +206,10 @@ TEST_F(PortTest, SystemIniChoosesTheBackendAndRefusesWhatItCannotUse) {
         EXPECT_NE(reports[0].reason.find(c.complaint), std::string::npos) << reports[0].reason;
         EXPECT_NE(reports[0].device.find("system.ini [parallel]"), std::string::npos) << reports[0].device;
     }
-    // The session's port reads the same file.
+    // A session made on the root has the port the same file names.
     writeAll(file, "[parallel]\nbackend=ppdev\n");
+    endSession();
+    TestSession next(root());
     EXPECT_EQ(plat::session().component<ParallelPort>().backend().name(), "ppdev");
 }
 

@@ -5,6 +5,7 @@
 
 #include "avicap/driver_dialogs.h"
 #include "avicap/driver.h"
+#include "core/session.h"
 
 namespace plat::avicap {
 
@@ -12,7 +13,8 @@ namespace {
 
 class TestDriver final : public ClockPacedDriver {
 public:
-    explicit TestDriver(std::shared_ptr<const TestDriverPlan> plan) : plan_(std::move(plan)) {}
+    TestDriver(std::shared_ptr<const TestDriverPlan> plan, Clock &clock)
+        : ClockPacedDriver(clock), plan_(std::move(plan)) {}
 
     std::string description() const override { return plan_->description; }
     std::string version() const override { return plan_->version; }
@@ -94,7 +96,8 @@ private:
 
 void registerTestDriver(const std::string &name, TestDriverPlan plan) {
     auto shared = std::make_shared<const TestDriverPlan>(std::move(plan));
-    registerDriverFactory(name, [shared] { return std::make_unique<TestDriver>(shared); });
+    Clock &clock = session().clock();
+    registerDriverFactory(name, [shared, &clock] { return std::make_unique<TestDriver>(shared, clock); });
 }
 
 }  // namespace plat::avicap

@@ -6,6 +6,10 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
+
+#include "port/parallel_port.h"
+#include "profile/ini_file.h"
 
 namespace noctil::test {
 
@@ -27,6 +31,13 @@ TestSession::TestSession(std::filesystem::path root, bool ownsRoot, SessionClock
     try {
         session_ = std::make_unique<plat::Session>(
             plat::SessionOptions{root_, clock == SessionClock::Virtual, std::move(display)});
+        // The port the root's configuration names, as the process start makes it.
+        const std::filesystem::path systemIni = plat::systemIni(root_);
+        std::vector<plat::PortFailure> failures;
+        auto backend =
+            plat::makeConfiguredPortBackend({systemIni.string(), plat::readIniSection(systemIni, "parallel")},
+                                            [&failures](const plat::PortFailure &f) { failures.push_back(f); });
+        plat::makeSessionPort(*session_, std::move(backend), std::move(failures));
     } catch (...) {
         std::error_code ignored;
         if (ownsRoot_) std::filesystem::remove_all(root_, ignored);

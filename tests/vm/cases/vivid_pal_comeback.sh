@@ -63,7 +63,8 @@ kill -CONT "$noctil_pid"
 
 noctil_wait_title " - $count/$count\$" 180 || fail "the run did not reach $count images"
 grep -qF "v4l2: /dev/video3: $device is back" "$log" || fail "the device's return was not said"
-noctil_close_box
+# The device's failure, and any readout whose field did not arrive.
+noctil_close_boxes
 noctil_exit_and_expect_run "PAL kept" "$count"
 
 size=$(noctil_image_size)
