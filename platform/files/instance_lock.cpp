@@ -11,8 +11,7 @@
 
 #include "core/notices.h"
 #include "core/session.h"
-#include "files/file_users.h"
-#include "files/replace_file.h"
+#include "core/file_users.h"
 
 namespace plat {
 

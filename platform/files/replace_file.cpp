@@ -7,21 +7,9 @@
 
 #include <cerrno>
 
-#include "files/file_users.h"
+#include "core/file_users.h"
 
 namespace plat {
-
-namespace {
-
-// flock without waiting, an interrupted call tried again.
-int lockNow(int fd, int how) {
-    int rc;
-    do rc = ::flock(fd, how | LOCK_NB);
-    while (rc != 0 && errno == EINTR);
-    return rc;
-}
-
-}  // namespace
 
 int createReplacingFile(const char *path, int flags) {
     struct stat st {};
@@ -42,15 +30,13 @@ int createReplacingFile(const char *path, int flags) {
     return fd;
 }
 
-bool takeWriteLock(int fd) { return lockNow(fd, LOCK_EX) == 0 || errno != EWOULDBLOCK; }
-
 bool heldForWriting(const char *path) {
     struct stat st {};
     if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;  // a file this process may not read is left to the call that follows
     // A shared lock goes along with readers and conflicts with a writer's.
-    const bool locked = lockNow(fd, LOCK_SH) != 0 && errno == EWOULDBLOCK;
+    const bool locked = !takeLock(fd, LOCK_SH);
     ::close(fd);  // lets the shared lock go
     // A file this process writes is its own to replace, as it always was.
     return locked && !writtenHere(path);

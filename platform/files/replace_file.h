@@ -22,11 +22,6 @@ namespace plat {
 // EWOULDBLOCK, with the file untouched, when it is being written.
 int createReplacingFile(const char *path, int flags = 0);
 
-// Takes the write lock of the open file `fd` without waiting: false only
-// when another open file holds a lock of it. A file system that takes no
-// locks leaves the file unlocked, as it leaves every other.
-bool takeWriteLock(int fd);
-
 // Whether the regular file at the native path `path` is being written by
 // another process: an open file holds its write lock, and this process
 // does not have the file open for writing.

@@ -1,6 +1,6 @@
 // The restart manager's sessions, as far as the program asks them: the
 // files registered, and the processes that hold one of them for writing
-// (files/replace_file.h), found under /proc (files/file_users.h). A session
+// (files/replace_file.h), found under /proc (core/file_users.h). A session
 // lives in the platform session until it is ended.
 #include <restartmanager.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/session.h"
-#include "files/file_users.h"
+#include "core/file_users.h"
 #include "files/paths.h"
 
 namespace {

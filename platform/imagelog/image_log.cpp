@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/utc.h"
-#include "files/file_users.h"
+#include "core/file_users.h"
 #include "files/replace_file.h"
 #include "files/write_seam.h"
 

@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "files/file_users.h"
-#include "files/replace_file.h"
+#include "core/file_users.h"
 
 namespace plat {
 

@@ -1,10 +1,12 @@
-#include "files/file_users.h"
+#include "core/file_users.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <system_error>
 
@@ -50,6 +52,13 @@ bool processUses(const std::filesystem::path &process, const struct stat &wanted
 }
 
 }  // namespace
+
+bool takeLock(int fd, int how) {
+    int rc;
+    do rc = ::flock(fd, how | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0 || errno != EWOULDBLOCK;
+}
 
 std::vector<FileUser> fileUsers(const std::filesystem::path &file, FileUse use, bool withSelf) {
     std::vector<FileUser> users;
