@@ -31,6 +31,24 @@ struct CaptureSettings {
     INT frameCount;            // images per run, 0 means no limit
     char driverName[100];      // description of the capture driver chosen last
     INT previewMode;           // VIEW_NONE, VIEW_OVERLAY or VIEW_PREVIEW
+    // The Live Stack window: open at exit, and where it stood. The section
+    // is written only once the file has it or the window has been opened.
+    INT liveStackOpen;
+    INT liveStackLeft, liveStackTop;
+    INT liveStackKept;
+};
+
+// The last exposure as the program's own port writes time it, by the rule
+// of the port's log: from the write of an integration level to the first
+// write of another level, in microseconds of QueryPerformanceCounter.
+struct PortTiming {
+    LONGLONG since;  // the last write
+    LONGLONG start;  // the running exposure's first integration write
+    LONGLONG ampOff;
+    BOOL integrating, ampOffNow;
+    // The last exposure that has ended: its length and amplifier-off part.
+    BOOL known;
+    LONGLONG lastMicros, lastAmpOffMicros;
 };
 
 // A packed device-independent bitmap: header, colour table and pixel rows in
@@ -56,7 +74,13 @@ enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
 // A failure of the running cycle, told to the user from the main window's
 // queue (wParam: which of the kinds below, each with its own text).
 #define WM_RUNFAILURE (WM_APP + 0)
-enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_SETTINGS = 2, RUN_FAILURE_KINDS = 3 };
+enum {
+    RUN_FAILURE_IMAGE = 0,
+    RUN_FAILURE_WRITE = 1,
+    RUN_FAILURE_SETTINGS = 2,
+    RUN_FAILURE_STACK = 3,
+    RUN_FAILURE_KINDS = 4
+};
 // A failure's text: what failed (up to a file name and some words), then the
 // system's reason on a second line.
 #define FAILURE_TEXT_SIZE (MAX_PATH + 320)
@@ -68,6 +92,9 @@ struct AppState {
     HWND snapshotWindow;
     HWND toolbarWindow;
     HWND setupDialog;
+    HWND liveStackWindow;
+    // The live stack and what its window shows (livestack/).
+    struct LiveStack *liveStack;
     // Persistent settings, and the Noctil.ini they are read from and saved
     // to (app/file_places.cpp).
     CaptureSettings settings;
@@ -122,6 +149,8 @@ struct AppState {
     // The driver's frame format when the run began: a device that comes back
     // with another one ends the run.
     BITMAPINFOHEADER runVideoFormat;
+    // The camera port's exposures as timed by its writes.
+    PortTiming portTiming;
 };
 
 extern AppState app;
@@ -230,5 +259,31 @@ BOOL NumberImageFile(char *name, size_t size);
 // where to make room.
 void DescribeNoFreeNumber(const char *name, char *text, size_t size);
 LRESULT CALLBACK SnapshotWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// livestack/
+LRESULT CALLBACK LiveStackWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+extern const char liveStackClassName[];
+// Live Stack on the Stack menu: opens the window, or closes an open one.
+LRESULT ToggleLiveStackWindow(void);
+// Opens the window where it stood last (or where the system puts it).
+void OpenLiveStackWindow(void);
+// The window's place and open state into the settings, for SaveSettings.
+void RememberLiveStackWindow(void);
+// Makes the stack's memory and lets it go, with the program.
+void InitLiveStack(void);
+void FreeLiveStack(void);
+// Record: a new stack, whose reference is the run's first image.
+void StartLiveStack(void);
+// Reset Stack: the next image is the reference of a new stack.
+LRESULT ResetLiveStack(void);
+// The image the cycle has just made (lastImage), paused or not, waits with
+// the exposure the port's writes timed last ...
+void QueueStackImage(BOOL paused);
+// ... and goes in once the next exposure has begun or the run has ended.
+void StackWaitingImage(void);
+// Stop: the stack and its view beside the output file, when it holds an image.
+void SaveStackBesideOutput(void);
+// Save Stack...: the same under a name the user chooses.
+LRESULT SaveStackAs(void);
 
 #endif  // NOCTIL_APP_STATE_H

@@ -116,6 +116,9 @@ static LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_SETUP: return OnSetup(window);
     case IDM_OVERLAY: ToggleOverlay(); return 0;
     case IDM_PAUSE: TogglePause(); return 0;
+    case IDM_LIVESTACK: return ToggleLiveStackWindow();
+    case IDM_RESETSTACK: return ResetLiveStack();
+    case IDM_SAVESTACK: return SaveStackAs();
     }
     return OnDriverCommand(window, wParam, lParam);
 }

@@ -19,10 +19,17 @@ void LoadSettings(void)
     s->frameCount = (INT)GetPrivateProfileIntA("Capture", "Count", 0, app.settingsFile);
     GetPrivateProfileStringA("Driver", "Name", "<none>", s->driverName, sizeof s->driverName, app.settingsFile);
     s->previewMode = (INT)GetPrivateProfileIntA("Driver", "PreviewMode", VIEW_NONE, app.settingsFile);
+    // A file without the section has never had the window open.
+    INT open = (INT)GetPrivateProfileIntA("LiveStack", "Open", -1, app.settingsFile);
+    s->liveStackKept = open != -1;
+    s->liveStackOpen = open == 1;
+    s->liveStackLeft = (INT)GetPrivateProfileIntA("LiveStack", "Left", CW_USEDEFAULT, app.settingsFile);
+    s->liveStackTop = (INT)GetPrivateProfileIntA("LiveStack", "Top", CW_USEDEFAULT, app.settingsFile);
 }
 
 // All eight keys every time, in file order, so a new file comes out with
-// its sections and keys in that order. A failed write loses this run's
+// its sections and keys in that order; the Live Stack window's three after
+// them. A failed write loses this run's
 // values and nothing else.
 void SaveSettings(void)
 {
@@ -35,6 +42,11 @@ void SaveSettings(void)
     WriteIntSetting("Capture", "Count", s->frameCount, app.settingsSaveFile);
     WritePrivateProfileStringA("Driver", "Name", s->driverName, app.settingsSaveFile);
     WriteIntSetting("Driver", "PreviewMode", s->previewMode, app.settingsSaveFile);
+    // The Live Stack window's own section, after the others, once it has one.
+    if (!s->liveStackKept) return;
+    WriteIntSetting("LiveStack", "Open", s->liveStackOpen, app.settingsSaveFile);
+    WriteIntSetting("LiveStack", "Left", s->liveStackLeft, app.settingsSaveFile);
+    WriteIntSetting("LiveStack", "Top", s->liveStackTop, app.settingsSaveFile);
 }
 
 void WriteIntSetting(LPCSTR section, LPCSTR key, INT value, LPCSTR file)

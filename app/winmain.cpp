@@ -30,15 +30,18 @@ static void RegisterOneClass(HINSTANCE instance, LPCSTR className, WNDPROC proce
     RegisterClassExA(&wc);  // a failure shows up as a failed main window
 }
 
-// The snapshot class first, then the main class with menu 109.
+// The snapshot class first, then the main class with menu 109, then the
+// Live Stack window's.
 static void RegisterWindowClasses(HINSTANCE instance)
 {
     RegisterOneClass(instance, snapshotClassName, SnapshotWndProc, NULL);
     RegisterOneClass(instance, mainClassName, MainWndProc, MAKEINTRESOURCEA(IDC_MAINMENU));
+    RegisterOneClass(instance, liveStackClassName, LiveStackWndProc, NULL);
 }
 
 // Creates the main window (whose creation connects the capture driver),
-// the snapshot window and the toolbar, and rests the camera. Returns 0 when
+// the snapshot window, the toolbar and the Live Stack window when it was
+// open at the last exit, and rests the camera. Returns 0 when
 // the main window could not be created.
 static BOOL CreateMainWindows(HINSTANCE instance, int showCommand)
 {
@@ -55,6 +58,7 @@ static BOOL CreateMainWindows(HINSTANCE instance, int showCommand)
     ShowWindow(app.snapshotWindow, showCommand);  // a missing snapshot window is tolerated
 
     CreateToolbar(mainWindow);
+    if (app.settings.liveStackOpen) OpenLiveStackWindow();
     WriteCameraPort(PORT_IDLE);
     SetCaptureState(CAPSTATE_IDLE);
     return TRUE;
@@ -82,15 +86,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     // process ends; when WinMain runs again in the same process, the block an
     // earlier run left is released before the state is cleared.
     free(app.lastImage);
+    FreeLiveStack();
     InitAppState();
+    InitLiveStack();
     RegisterWindowClasses(instance);
     ChooseFilePlaces();
     // Temporary files of an earlier run's final image; absent ones are fine.
     remove(app.captureFile);
     remove(app.captureCopyFile);
     LoadSettings();
-    if (!CreateMainWindows(instance, showCommand)) return 0;  // settings are not saved
+    if (!CreateMainWindows(instance, showCommand)) {
+        FreeLiveStack();
+        return 0;  // settings are not saved
+    }
     int exitCode = RunMessageLoop(instance);
+    RememberLiveStackWindow();
     SaveSettings();
+    // The stack goes with the run of the program; its window shows nothing more.
+    FreeLiveStack();
     return exitCode;
 }

@@ -107,6 +107,8 @@ static BOOL ShowAndWriteImage(void)
     if (!MakeFinalImage()) return TRUE;  // it has told the user, once a run
     InvalidateRect(app.snapshotWindow, NULL, FALSE);
     UpdateWindow(app.snapshotWindow);
+    // A paused image is not written, but it is stacked.
+    QueueStackImage(app.paused);
     if (app.paused) return TRUE;
 
     if (!AppendImage(app.lastImage, app.lastImageBits)) {
@@ -247,11 +249,13 @@ static void OnExposureTimer(void)
         SetTimer(app.mainWindow, IDT_DELAY, TimerMs(app.settings.delayMs), NULL);
 }
 
-// IDT_DELAY: the next exposure.
+// IDT_DELAY: the next exposure; the image before it goes into the stack
+// once the camera integrates, when no port write is due for a while.
 static void OnDelayTimer(void)
 {
     KillTimer(app.mainWindow, IDT_DELAY);
     StartExposure();
+    StackWaitingImage();
 }
 
 void StartRecording(void)
@@ -264,6 +268,7 @@ void StartRecording(void)
         app.framesWritten = 0;
         app.imageFailureTold[0] = '\0';
         ReadVideoFormat(&app.runVideoFormat);
+        StartLiveStack();
         TellNegativeTimes();
         StartExposure();
     }
@@ -281,6 +286,9 @@ void StopRecording(void)
     CloseImageFile();
     app.SelectionState = SELECTION_ARMED;
     SetCaptureState(CAPSTATE_IDLE);
+    // The output file is closed: a stack that cannot be written leaves it as it is.
+    StackWaitingImage();
+    SaveStackBesideOutput();
 }
 
 void TogglePause(void)

@@ -28,6 +28,22 @@
 #define IDC_AMPOFF 1007
 #define IDC_STARTCAPTURE 1008
 
+// The Live Stack window's controls.
+#define IDC_STACK_COUNTS 1101
+#define IDC_STACK_FATE 1102
+#define IDC_STACK_STARS 1103
+#define IDC_STACK_SHIFT 1104
+#define IDC_STACK_CALIBRATION 1105
+#define IDC_STACK_FILE 1106
+#define IDC_STACK_LEVELS 1107
+#define IDC_STACK_AUTO 1108
+#define IDC_STACK_BLACK_DOWN 1109
+#define IDC_STACK_BLACK_UP 1110
+#define IDC_STACK_WHITE_DOWN 1111
+#define IDC_STACK_WHITE_UP 1112
+#define IDC_STACK_MID_DOWN 1113
+#define IDC_STACK_MID_UP 1114
+
 #define IDM_DRIVER0 32771
 #define IDM_PREVIEW 32775
 #define IDM_RECORD 32776
@@ -39,5 +55,12 @@
 #define IDM_SETUP 32784
 #define IDM_OVERLAY 32785
 #define IDM_PAUSE 32790
+// The Stack menu's commands, past the block the driver entries 4 to 9
+// take (IDM_DRIVER4, device/driver_ids.h).
+#define IDM_LIVESTACK 32800
+#define IDM_RESETSTACK 32801
+#define IDM_TAKEDARKS 32802
+#define IDM_TAKEFLATS 32803
+#define IDM_SAVESTACK 32804
 
 #endif  // NOCTIL_RESOURCE_H

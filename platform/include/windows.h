@@ -121,6 +121,15 @@ typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef BOOL *LPBOOL;
 typedef int *LPINT;
+typedef long long LONGLONG;
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
 // UTF-16 text, two bytes a character as on Windows.
 typedef char16_t WCHAR;
 typedef WCHAR *LPWSTR;
@@ -537,6 +546,11 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName);
 // Gives a file or folder a new name; fails with ERROR_ALREADY_EXISTS when
 // something has the new name already.
 BOOL WINAPI MoveFileA(LPCSTR existingName, LPCSTR newName);
+
+// The platform clock as a counter of ticks, counting from an arbitrary
+// start, and the ticks in a second (one a microsecond here).
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *count);
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *frequency);
 
 // Text between the program's code page and UTF-16. The platform's code page
 // is UTF-8, the encoding of its file names. A count of -1 takes the text to

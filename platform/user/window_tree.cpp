@@ -10,6 +10,7 @@
 
 #include "core/session.h"
 #include "resources/resources.h"
+#include "user/dialog_system.h"
 #include "user/user_state.h"
 
 namespace plat::user {
@@ -310,6 +311,9 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
     WindowSystem &s = state();
     if (!className || IS_INTRESOURCE(className)) return nullptr;
+    // The system's own control classes (BUTTON, STATIC ...) serve any window,
+    // not only dialogs, as on Windows.
+    ensureDialogClasses();
     auto clsIt = s.classes.find(lowerCase(className));
     if (clsIt == s.classes.end()) return nullptr;
     const bool child = style & WS_CHILD;

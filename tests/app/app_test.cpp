@@ -50,6 +50,29 @@ std::optional<std::string> AppTest::settingsFileBytes() const {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+const std::vector<IniEntry> &defaultSettings() {
+    static const std::vector<IniEntry> entries = {
+        {"Filenames", "ImageFile", "C:\\Images.AVI"},
+        {"Flags", "AutoIncrement", "0"},
+        {"Flags", "AmpOff", "0"},
+        {"Capture", "Exposure", "2000"},
+        {"Capture", "Delay", "0"},
+        {"Capture", "Count", "0"},
+        {"Driver", "Name", "<none>"},
+        {"Driver", "PreviewMode", "0"},
+    };
+    return entries;
+}
+
+std::string settingsText(const std::vector<IniEntry> &entries) {
+    std::string text, section;
+    for (const IniEntry &e : entries) {
+        if (e.section != section) text += "[" + (section = e.section) + "]\r\n";
+        text += e.key + "=" + e.value + "\r\n";
+    }
+    return text;
+}
+
 std::vector<IniEntry> AppTest::settingsEntries() const {
     std::vector<IniEntry> entries;
     std::istringstream in(settingsFileBytes().value_or(""));

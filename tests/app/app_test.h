@@ -37,6 +37,12 @@ struct IniEntry {
     bool operator==(const IniEntry &) const = default;
 };
 
+// The eight keys a first exit writes, in file order (a function, so that
+// other files' tables may copy it while they are set up).
+const std::vector<IniEntry> &defaultSettings();
+// The bytes of a settings file of `entries`: a section line before each new section.
+std::string settingsText(const std::vector<IniEntry> &entries);
+
 class AppTest : public ProgramTest {
 public:
     using ProgramTest::display;

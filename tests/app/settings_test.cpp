@@ -11,16 +11,7 @@ namespace {
 
 using SettingsTest = AppTest;
 
-const std::vector<IniEntry> kDefaults = {
-    {"Filenames", "ImageFile", "C:\\Images.AVI"},
-    {"Flags", "AutoIncrement", "0"},
-    {"Flags", "AmpOff", "0"},
-    {"Capture", "Exposure", "2000"},
-    {"Capture", "Delay", "0"},
-    {"Capture", "Count", "0"},
-    {"Driver", "Name", "<none>"},
-    {"Driver", "PreviewMode", "0"},
-};
+const std::vector<IniEntry> kDefaults = defaultSettings();
 
 std::string valueOf(const std::vector<IniEntry> &entries, const std::string &section, const std::string &key) {
     for (const IniEntry &e : entries)
@@ -62,12 +53,7 @@ TEST_F(SettingsTest, HandEditedValuesAreTakenUnvalidated) {
         {"Driver", "Name", "A driver that is not installed"},
         {"Driver", "PreviewMode", "7"},
     };
-    std::string text, section;
-    for (const IniEntry &e : edited) {
-        if (e.section != section) text += "[" + (section = e.section) + "]\r\n";
-        text += e.key + "=" + e.value + "\r\n";
-    }
-    writeSettingsFile(text);
+    writeSettingsFile(settingsText(edited));
     user().at(0, [&] { exitProgram(); });
     EXPECT_EQ(runProgram(), 0);
     EXPECT_EQ(settingsEntries(), edited);

@@ -96,6 +96,7 @@ void writeSettings(const RunConfig &c) {
         << "[Flags]\r\nAutoIncrement=0\r\nAmpOff=0\r\n"
         << "[Capture]\r\nExposure=" << c.exposureMs << "\r\nDelay=" << c.delayMs << "\r\nCount=" << c.images
         << "\r\n[Driver]\r\nName=<none>\r\nPreviewMode=" << c.previewMode << "\r\n";
+    if (c.liveStack) ini << "[LiveStack]\r\nOpen=1\r\n";
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ struct RunConfig {
     // start of the last one; -1 counts nothing.
     int countFrom = -1;
     bool keepWrites = true;
+    bool liveStack = false;  // the Live Stack window open: every image stacked
 };
 
 struct RunResult {

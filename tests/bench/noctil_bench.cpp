@@ -7,7 +7,8 @@
 // repetitions); judges nothing.
 //
 //   noctil_bench [--reps N] [--night IMAGES] [--quick] [section ...]
-//   sections: camera exposure qt-exposure deadtime alloc qt-alloc night mux (default: all but the qt ones)
+//   sections: camera exposure qt-exposure deadtime livestack alloc qt-alloc night mux (default: all but the qt
+//   ones)
 //
 // The Qt sections need a Qt platform: xvfb-run, or QT_QPA_PLATFORM=offscreen.
 #include <windows.h>
@@ -184,6 +185,31 @@ void deadTimeSection() {
         std::snprintf(name, sizeof name, "%dx%d: worst image", s.width, s.height);
         line(name, worst, "ms");
     }
+}
+
+// The dead time and the exposure error with the Live Stack window open:
+// each image is stacked as the next exposure begins, so neither should move
+// from the figures without it.
+void liveStackSection() {
+    std::printf("\nwith the Live Stack window open: headless, delay 0, exposure 100 ms, 640x480\n");
+    std::vector<double> dead50, deadWorst, error50, error99;
+    for (int r = 0; r < reps; ++r) {
+        bench::RunConfig c;
+        c.exposureMs = 100;
+        c.images = count(30, 5);
+        c.liveStack = true;
+        const bench::RunResult run = bench::runProgram(c);
+        if (!run.ok) continue;
+        const std::vector<double> d = deadTimes(run.writes), e = exposureErrors(run.writes, 100);
+        dead50.push_back(percentile(d, 50));
+        deadWorst.push_back(percentile(d, 100));
+        error50.push_back(percentile(e, 50));
+        error99.push_back(percentile(e, 99));
+    }
+    line("dead time (floor 132 ms: the readout frames): median", dead50, "ms");
+    line("dead time: worst image", deadWorst, "ms");
+    line("exposure error: p50", error50, "ms", 3);
+    line("exposure error: p99", error99, "ms", 3);
 }
 
 // The simulated camera alone, 640x480 24-bit, in a session of its own on
@@ -390,13 +416,14 @@ int main(int argc, char **argv) {
         else
             sections.insert(argv[i]);
     }
-    if (sections.empty()) sections = {"camera", "exposure", "deadtime", "alloc", "night", "mux"};
+    if (sections.empty()) sections = {"camera", "exposure", "deadtime", "livestack", "alloc", "night", "mux"};
     std::printf("noctil_bench: %d repetitions%s\n", reps, quick ? ", quick counts" : "");
     const std::vector<std::pair<std::string, std::function<void()>>> all = {
         {"camera", cameraSection},
         {"exposure", [] { exposureSection(false); }},
         {"qt-exposure", [] { exposureSection(true); }},
         {"deadtime", deadTimeSection},
+        {"livestack", liveStackSection},
         {"alloc", [] { allocSection(false); }},
         {"qt-alloc", [] { allocSection(true); }},
         {"night", nightSection},

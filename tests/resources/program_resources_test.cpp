@@ -47,6 +47,11 @@ TEST(ProgramMenu, PopupsAndItemsInOrder) {
           {"&Record", IDM_RECORD, 0},
           {"St&op", IDM_STOP, 0},
           {"&Pause", IDM_PAUSE, 0}}},
+        {"&Stack",
+         {{"&Live Stack\tCtrl+L", IDM_LIVESTACK, 0},
+          {"&Reset Stack", IDM_RESETSTACK, 0},
+          {"", 0, MF_SEPARATOR},
+          {"&Save Stack...", IDM_SAVESTACK, 0}}},
         {"&Help", {{"&About ...", IDM_ABOUT, 0}}},
     };
     ASSERT_EQ(menu->size(), expected.size());
@@ -67,10 +72,14 @@ TEST(ProgramMenu, PopupsAndItemsInOrder) {
     }
 }
 
-TEST(ProgramAccelerators, AltWithQuestionMarkAndSlashOpenAbout) {
+TEST(ProgramAccelerators, AltWithQuestionMarkAndSlashOpenAboutCtrlLTheLiveStack) {
     auto table = plat::res::loadAccelerators(moduleInstance(), MAKEINTRESOURCEA(IDC_MAINMENU));
     ASSERT_TRUE(table);
-    ASSERT_EQ(table->size(), 2u);
+    ASSERT_EQ(table->size(), 3u);
+    // The Live Stack window's key: L as a virtual key with Control.
+    EXPECT_EQ((*table)[2].key, 'L');
+    EXPECT_EQ((*table)[2].cmd, IDM_LIVESTACK);
+    EXPECT_EQ((*table)[2].fVirt & ~FNOINVERT, FVIRTKEY | FCONTROL);
     const std::array<WORD, 2> keys = {'?', '/'};
     for (std::size_t i = 0; i < keys.size(); ++i) {
         EXPECT_EQ((*table)[i].key, keys[i]);
@@ -350,7 +359,7 @@ TEST(ProgramResources, NamesAndModules) {
     // "#109" names the same resource as MAKEINTRESOURCE(109).
     auto byNumber = plat::res::loadMenu(moduleInstance(), "#109");
     ASSERT_TRUE(byNumber);
-    EXPECT_EQ(byNumber->size(), 4u);
+    EXPECT_EQ(byNumber->size(), 5u);
     EXPECT_FALSE(plat::res::loadMenu(moduleInstance(), MAKEINTRESOURCEA(110)));
     EXPECT_FALSE(plat::res::loadMenu(moduleInstance(), "MAIN"));
     // A dialog id is not a menu id: types are kept apart.

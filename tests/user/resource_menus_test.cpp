@@ -30,7 +30,7 @@ TEST_F(ResourceMenus, EachWindowGetsItsOwnCopyOfTheClassMenu) {
     HMENU menuA = GetMenu(a), menuB = GetMenu(b);
     ASSERT_TRUE(menuA && menuB);
     EXPECT_NE(menuA, menuB);
-    EXPECT_EQ(GetMenuItemCount(menuA), 4);
+    EXPECT_EQ(GetMenuItemCount(menuA), 5);
     char text[32];
     GetMenuStringA(menuA, 2, text, sizeof text, MF_BYPOSITION);
     EXPECT_STREQ(text, "&Capture");
