@@ -16,7 +16,8 @@
 #include "core/session.h"
 #include "core/signals.h"
 #include "display/display.h"
-#include "observers/observers.h"
+#include "module_resources.h"
+#include "observers/program_session.h"
 #include "port/parallel_port.h"
 #include "profile/ini_file.h"
 #include "resources/resources.h"
@@ -65,11 +66,11 @@ int main(int argc, char **argv) {
                          f.detail.c_str());
         return 2;
     }
-    plat::observers::install();
-    plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
-    plat::ParallelPort &port = plat::makeSessionPort(session, std::move(portBackend), std::move(portFailures));
+    const std::unique_ptr<plat::Session> session = plat::makeProgramSession(
+        {plat::SessionOptions{{}, false, std::move(display)}, programResourceFile(), std::move(portBackend),
+         std::move(portFailures)});
     // A port that cannot be used is told before the program's windows open.
-    port.postPendingFailure();
+    session->component<plat::ParallelPort>().postPendingFailure();
     plat::showPostedNotices();
     static char commandLine[] = "";
     const int exitCode = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
