@@ -35,7 +35,7 @@ BenchSession::BenchSession(std::filesystem::path root, bool ownsRoot, bool virtu
     if (!display) display = std::make_shared<plat::NullDisplay>();
     // With the port the root's configuration names, as the process start makes it.
     session_ = plat::makeProgramSession(
-        {plat::SessionOptions{root_, virtualClock, std::move(display)}, programResourceFile()});
+        {plat::SessionOptions{root_, virtualClock, std::move(display)}, programResourceFile(), nullptr, {}});
 }
 
 BenchSession::~BenchSession() {

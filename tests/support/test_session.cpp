@@ -31,7 +31,7 @@ TestSession::TestSession(std::filesystem::path root, bool ownsRoot, SessionClock
     try {
         // With the port the root's configuration names, as the process start makes it.
         session_ = plat::makeProgramSession(
-            {plat::SessionOptions{root_, clock == SessionClock::Virtual, std::move(display)}, programResourceFile()});
+            {plat::SessionOptions{root_, clock == SessionClock::Virtual, std::move(display)}, programResourceFile(), nullptr, {}});
     } catch (...) {
         std::error_code ignored;
         if (ownsRoot_) std::filesystem::remove_all(root_, ignored);
