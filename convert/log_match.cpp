@@ -87,4 +87,11 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
     return m;
 }
 
+std::string withKeptLines(std::string log, std::string_view kept) {
+    if (kept.empty()) return log;
+    if (!log.empty() && log.back() != '\n') log += '\n';
+    log += kept;
+    return log;
+}
+
 }  // namespace noctil::convert

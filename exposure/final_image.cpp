@@ -9,8 +9,8 @@
 
 #include "app_state.h"
 
-#define CAPTURE_FILE "C:\\_NOCTIL1.AVI"
-#define CAPTURE_COPY_FILE "C:\\_NOCTIL2.AVI"
+#define CAPTURE_FILE app.captureFile
+#define CAPTURE_COPY_FILE app.captureCopyFile
 
 // No image the capture drivers deliver comes near this; a header asking
 // for more is taken as damaged rather than trusted with an allocation.

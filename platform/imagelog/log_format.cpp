@@ -238,4 +238,9 @@ std::filesystem::path logPathFor(const std::filesystem::path &avi) {
     return log;
 }
 
+std::filesystem::path waitingPathFor(const std::filesystem::path &log) {
+    std::filesystem::path side = log;
+    return side += ".waiting";
+}
+
 }  // namespace plat::imagelog

@@ -59,5 +59,8 @@ std::optional<std::int64_t> parseSeconds(std::string_view text);
 // (".LOG" when the file's extension is written in capitals); a file whose
 // extension is already ".log" gets ".log" added.
 std::filesystem::path logPathFor(const std::filesystem::path &avi);
+// The side file beside a log ("M42_003.LOG.waiting"): the log's lines that
+// found no room on the disk when the log ended, without a header line.
+std::filesystem::path waitingPathFor(const std::filesystem::path &log);
 
 }  // namespace plat::imagelog
