@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "core/utc.h"
+#include "core/file_users.h"
 #include "files/replace_file.h"
 #include "files/write_seam.h"
 
@@ -40,6 +42,13 @@ std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
 std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi, const Clock &clock) {
     const std::filesystem::path path = logPathFor(avi);
     const int fd = createReplacingFile(path.c_str(), O_APPEND);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        // Another program's log: it stays as it is, and names its writer.
+        const std::vector<FileUser> writers = fileUsers(path, FileUse::Writing, true);
+        std::fprintf(stderr, "image log: %s is not replaced: %s is writing it\n", path.c_str(),
+                     writers.empty() ? "another program" : describeUser(writers.front()).c_str());
+        return nullptr;
+    }
     // The lines an earlier log of that name kept aside are not this one's.
     if (fd >= 0) ::unlink(waitingPathFor(path).c_str());
     if (fd < 0) {

@@ -50,7 +50,8 @@ class ImageLog {
 public:
     // A new log beside `avi` (replacing one of that name) with its header
     // line, telling when it caught up by `clock`; null when it cannot be
-    // written, which is said on stderr.
+    // written, which is said on stderr. A log another program is writing is
+    // never replaced (files/replace_file.h).
     static std::unique_ptr<ImageLog> startBeside(const std::filesystem::path &avi, const Clock &clock);
     ~ImageLog();
     ImageLog(const ImageLog &) = delete;
