@@ -38,7 +38,7 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
         const std::string_view line = text.substr(start, end - start);
         start = end + 1;
         if (lineNumber == 1) {
-            if (line != plat::imagelog::headerLine())
+            if (!plat::imagelog::isHeaderLine(line))
                 return fail(1, "not an image log: the first line is not the log's column names");
             continue;
         }

@@ -112,6 +112,15 @@ void appendLogPhrase(std::string &out, const OutputFacts &o, bool &warning) {
             secondOfDay / 60 % 60, secondOfDay % 60);
 }
 
+// The system slept during exposures: the camera went on integrating, so
+// those images are longer than set (the image log tells by how much).
+void appendSuspendPhrase(std::string &out, const OutputFacts &o, bool &warning) {
+    if (o.suspendedImages == 0) return;
+    warning = true;
+    appendf(out, ", %u %s exposed through a system suspend", o.suspendedImages,
+            o.suspendedImages == 1 ? "image" : "images");
+}
+
 // Readouts of the run that gave no image, beside the images written.
 void appendWithoutImagePhrase(std::string &out, const OutputFacts &o, bool &warning) {
     if (o.withoutImage == 0) return;
@@ -172,6 +181,7 @@ void compose(const Facts &facts, Line &line) {
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
         appendWithoutImagePhrase(line.output, *facts.output, line.warning);
+        appendSuspendPhrase(line.output, *facts.output, line.warning);
         appendLogPhrase(line.output, *facts.output, line.warning);
         if (facts.output->open && facts.output->freeBytes) {
             line.output += kSeparator;
@@ -240,6 +250,7 @@ bool pauseShownIn(HMENU menu, int depth = 0) {
 void takeLogFacts(OutputFacts &o, const Feed::File &file) {
     o.logLinesWaiting = file.logLinesWaiting;
     o.logLinesKept = file.logLinesKept;
+    o.suspendedImages = file.suspendedImages;
     if (file.logCaughtUp)
         o.logCaughtUp = *file.logCaughtUp + utcOffset(session().clock());
     else

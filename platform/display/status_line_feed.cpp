@@ -16,7 +16,7 @@ void Feed::streamOpened(FileKey file, std::string_view name, const std::filesyst
                         std::uint64_t frameBytes, std::uint64_t serial) {
     File *f = find(file);
     if (!f) f = &files_.emplace_back();
-    *f = File{file, std::string(name), path, 0, frameBytes, serial, 0, std::nullopt, 0};
+    *f = File{file, std::string(name), path, 0, frameBytes, serial, 0, std::nullopt, 0, 0};
 }
 
 void Feed::frameAppended(FileKey file, std::uint32_t frames) {
@@ -30,6 +30,10 @@ void Feed::logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Mi
     f->logLinesWaiting = linesWaiting;
     f->logCaughtUp = caughtUp;
     f->logLinesKept = kept;
+}
+
+void Feed::imageOverSuspend(FileKey file) {
+    if (File *f = find(file)) ++f->suspendedImages;
 }
 
 void Feed::fileClosed(FileKey file) {

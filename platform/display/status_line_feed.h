@@ -37,6 +37,7 @@ public:
         std::uint32_t logLinesWaiting = 0;  // its image log's lines waiting for room on the disk
         std::optional<Micros> logCaughtUp;  // when that log last caught up
         std::uint32_t logLinesKept = 0;     // lines its end put in the side file beside it
+        std::uint32_t suspendedImages = 0;  // images whose exposure went on through a system suspend
     };
     struct Readouts {
         std::uint64_t run = 0;  // the serial of the file written while they came
@@ -53,6 +54,8 @@ public:
     void frameAppended(FileKey file, std::uint32_t frames);
     // Also of the file closed last: a log's end tells what it left.
     void logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Micros> caughtUp, std::uint32_t kept = 0);
+    // An image of `file` was exposed while the system was suspended.
+    void imageOverSuspend(FileKey file);
     void fileClosed(FileKey file);
     void readoutsWithoutImage(std::uint64_t run, std::uint32_t count, std::string_view reason);
 

@@ -1,6 +1,7 @@
 #include "observers/image_log_follower.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <variant>
 
 #include "avicap/stream_record.h"
@@ -51,6 +52,7 @@ void ImageLogFollower::operator()(const avi::FrameAppended &e) {
         composeLineInto(e.frames, s.component<ParallelPort>().writes(),
                         s.component<avicap::StreamRecords>().last(false), utcOffset(s.clock()), f.line);
         f.log->imageAppended(f.line);
+        if (f.line.suspendedMicros > 0) tellSuspended(f);
     }
 }
 
@@ -63,6 +65,15 @@ void ImageLogFollower::operator()(const avi::FileClosed &e) {
         if (left.waiting > 0) left_.push_back({f.file, std::move(left)});
     }
     std::erase_if(followed_, [file = e.file](const Followed &f) { return f.file == file; });
+}
+
+// The camera integrated while the system slept: the image is longer than
+// set. Told on standard error and the status line; the log's line has it.
+void ImageLogFollower::tellSuspended(const Followed &f) {
+    std::fprintf(stderr,
+                 "image log: image %u of %s was exposed through a system suspend of %.1f s; its exposure counts it\n",
+                 unsigned{f.line.image}, f.avi.c_str(), double(f.line.suspendedMicros) / 1e6);
+    session().component<status::Feed>().imageOverSuspend(f.file);
 }
 
 void ImageLogFollower::start(Followed &f) {

@@ -45,6 +45,7 @@ private:
         imagelog::Leftover lines;
     };
     void start(Followed &f);
+    static void tellSuspended(const Followed &f);
     // Tries the lines left in memory again.
     void keepLeftAside();
 

@@ -104,7 +104,7 @@ TEST(LogMatch, ALogOfAnotherFileIsRefused) {
         {"not a log at all", "SIMPLE  =                    T\n", 1,
          "line 1: not an image log: the first line is not the log's column names"},
         {"an empty file", "", 1, "the log is empty"},
-        {"a malformed line", header() + "1\t-\n", 1, "line 2: not the log's ten tab-separated columns"},
+        {"a malformed line", header() + "1\t-\n", 1, "line 2: not the log's eleven (or, written earlier, ten) tab-separated columns"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

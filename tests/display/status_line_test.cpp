@@ -44,6 +44,11 @@ OutputFacts withLog(OutputFacts o, std::uint32_t waiting, std::optional<plat::Ut
     return o;
 }
 
+OutputFacts suspendedIn(OutputFacts o, std::uint32_t images) {
+    o.suspendedImages = images;
+    return o;
+}
+
 struct ComposeCase {
     const char *name;
     Facts facts;
@@ -134,6 +139,10 @@ const ComposeCase kComposeCases[] = {
     {"ImageLogLineStillWaitingAfterTheRun",
      {0, std::nullopt, std::nullopt, withLog(output(5, std::nullopt, std::nullopt, false), 1, std::nullopt, 0)},
      "at rest  |  5 images written to C:\\night.avi  |  image log behind: 1 line waiting for room on the disk",
+     true},
+    {"ImagesExposedThroughASuspend",
+     {0, std::nullopt, std::nullopt, suspendedIn(output(5, std::nullopt, std::nullopt), 2)},
+     "at rest  |  5 images written to C:\\night.avi, 2 images exposed through a system suspend",
      true},
     {"UnknownLevel",
      {90 * kSecond, PortFacts{0x42, 0, ""}, std::nullopt, std::nullopt},
