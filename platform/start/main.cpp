@@ -18,7 +18,8 @@
 #include "core/signals.h"
 #include "display/display.h"
 #include "files/instance_lock.h"
-#include "observers/observers.h"
+#include "module_resources.h"
+#include "observers/program_session.h"
 #include "port/parallel_port.h"
 #include "profile/ini_file.h"
 #include "resources/resources.h"
@@ -67,15 +68,15 @@ int main(int argc, char **argv) {
                          f.detail.c_str());
         return 2;
     }
-    plat::observers::install();
-    plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
-    plat::ParallelPort &port = plat::makeSessionPort(session, std::move(portBackend), std::move(portFailures));
+    const std::unique_ptr<plat::Session> session = plat::makeProgramSession(
+        {plat::SessionOptions{{}, false, std::move(display)}, programResourceFile(), std::move(portBackend),
+         std::move(portFailures)});
     // A port that cannot be used is told before the program's windows open.
-    port.postPendingFailure();
+    session->component<plat::ParallelPort>().postPendingFailure();
     plat::showPostedNotices();
     // Held until the process ends: a second Noctil on this root is told of
     // this one, once its windows are open.
-    const std::unique_ptr<plat::InstanceLock> instance = plat::takeInstanceLock(session);
+    const std::unique_ptr<plat::InstanceLock> instance = plat::takeInstanceLock(*session);
     static char commandLine[] = "";
     const int exitCode = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
 #if NOCTIL_WITH_QT
