@@ -123,8 +123,9 @@ TEST_F(DriverE2e, EachExposureGivesOneImageWithThePortsTimes) {
         EXPECT_EQ(image.keys.at("FRAME"), "Light");
         EXPECT_EQ(image.keys.at("PORTBACK"), "simulated");
         EXPECT_EQ(image.axes, 2);
-        // After each exposure the port went through the readout to rest.
-        EXPECT_EQ(port.levelsAfter, (std::vector<unsigned>{0x08, 0x00}));
+        // After each exposure the port went through the readout to rest:
+        // 640 x 480, the simulated camera's first format, is read by fields.
+        EXPECT_EQ(port.levelsAfter, (std::vector<unsigned>{0x09, 0x08, 0x00}));
     }
 }
 
@@ -239,7 +240,7 @@ TEST_P(DriverAbort, RestsThePortAndSendsNoImage) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Phases, DriverAbort, ::testing::Values(
     AbortCase{"DuringIntegration", 5.0, "integrating", {0x0B, 0x00}},
-    AbortCase{"DuringReadout",     0.1, "reading out", {0x0B, 0x08, 0x00}}),
+    AbortCase{"DuringReadout",     0.1, "reading out", {0x0B, 0x09, 0x08, 0x00}}),
     [](const auto &info) { return std::string(info.param.name); });
 // clang-format on
 
