@@ -70,8 +70,13 @@ public:
         port_.write(CAMERA_PORT_ADDRESS, PORT_IDLE);
     }
     ~RestedPort() { port_.write(CAMERA_PORT_ADDRESS, PORT_IDLE); }
-    // Empty while the port works.
-    std::string failure() const { return port_.failureMessage(); }
+    // Empty while the port works; else its device and why, as the port's
+    // message box gives them in its second paragraph.
+    std::string failure() const {
+        const std::string &message = port_.failureMessage();
+        const std::size_t from = message.find("\n\n"), to = message.find("\n\n", from + 2);
+        return from == std::string::npos ? message : message.substr(from + 2, to - from - 2);
+    }
 
 protected:
     plat::RealClock clock_;

@@ -2,14 +2,11 @@
 // file (an I/O address) another process holds is refused at the first
 // write, and the person is told which process holds it.
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,55 +14,10 @@
 
 #include "port/port_backend.h"
 #include "port/port_holder.h"
+#include "port_holder_process.h"
 #include "test_session.h"
 
 namespace {
-
-// Another process that holds the lock of `file` until it is let go.
-class Holder {
-public:
-    explicit Holder(const std::filesystem::path &file) {
-        int ready[2], release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            // Only async-signal-safe calls in the child of a threaded process.
-            // Its copy of the release pipe's end is closed, so that the
-            // parent's closing ends the wait.
-            close(ready[0]);
-            close(release[1]);
-            const int fd = open(file.c_str(), O_RDONLY | O_CREAT, 0644);
-            const char held = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 1 : 0;
-            (void)!write(ready[1], &held, 1);
-            char byte;
-            (void)!read(release[0], &byte, 1);  // until the parent closes its end
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        releaseFd_ = release[1];
-        char held = 0;
-        holding_ = read(ready[0], &held, 1) == 1 && held == 1;
-        close(ready[0]);
-    }
-    ~Holder() {
-        if (releaseFd_ >= 0) close(releaseFd_);
-        if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    }
-    bool holding() const { return holding_; }
-    // "platform_core_t (process 1234)": the name the kernel keeps for it.
-    std::string named() const {
-        std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        return name + " (process " + std::to_string(pid_) + ")";
-    }
-
-private:
-    pid_t pid_ = -1;
-    int releaseFd_ = -1;
-    bool holding_ = false;
-};
 
 struct HeldCase {
     const char *backend;
@@ -98,7 +50,7 @@ TEST(PortHolder, APortAnotherProcessHoldsIsRefusedNamingIt) {
     for (const HeldCase &c : kHeld) {
         SCOPED_TRACE(c.backend);
         const std::filesystem::path dir = noctil::test::makeTempDirectory("noctil-port-holder");
-        Holder holder(c.lockFile(dir));
+        noctil::test::PortHolderProcess holder(c.lockFile(dir));
         ASSERT_TRUE(holder.holding());
         std::vector<plat::PortFailure> reports;
         auto backend = c.make(dir, [&](const plat::PortFailure &f) { reports.push_back(f); });
