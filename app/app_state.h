@@ -45,7 +45,7 @@ enum { IDT_AMPON = 0, IDT_EXPOSURE = 1, IDT_DELAY = 2 };
 // A failure of the running cycle, told to the user from the main window's
 // queue (wParam: which of the kinds below, each with its own text).
 #define WM_RUNFAILURE (WM_APP + 0)
-enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_KINDS = 2 };
+enum { RUN_FAILURE_IMAGE = 0, RUN_FAILURE_WRITE = 1, RUN_FAILURE_SETTINGS = 2, RUN_FAILURE_KINDS = 3 };
 // A failure's text: what failed (up to a file name and some words), then the
 // system's reason on a second line.
 #define FAILURE_TEXT_SIZE (MAX_PATH + 320)
@@ -88,13 +88,17 @@ struct AppState {
     char outputName[MAX_PATH];
     // The earlier file of that name, moved aside under this name until the
     // new file holds its first image (put back when it never does); empty
-    // when there is none.
+    // when there is none. keptFor is the name it goes back under.
     char keptFile[MAX_PATH];
+    char keptFor[MAX_PATH];
     // Failures of the running cycle: told once a run, texts of the posted boxes.
     INT imageFailureReported;
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
     // What the capture window said of the driver's last failure ("" when none).
     char captureErrorText[FAILURE_TEXT_SIZE];
+    // What the image failure told last in this run was (TellImageFailure);
+    // "" once an image was written since.
+    char imageFailureTold[FAILURE_TEXT_SIZE];
     // The driver's frame format when the run began: a device that comes back
     // with another one ends the run.
     BITMAPINFOHEADER runVideoFormat;
@@ -150,10 +154,19 @@ void StartRecording(void);
 void StopRecording(void);
 void TogglePause(void);
 void HandleExposureTimer(UINT_PTR timerId);
+// The process stood still (a suspension, a stop) during an exposure: the
+// camera did not integrate as set, so the exposure is not read out; the
+// port rests and the exposure starts again after the delay.
+void RestartInterruptedExposure(void);
 LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header);
 // TRUE when lastImage is an image made this cycle; FALSE when it could not
 // be made (the user has been told, once a run), lastImage then unchanged.
 BOOL MakeFinalImage(void);
+// TRUE when an image failure of this kind (`kind`: what failed and why, for
+// comparing) is to be told: another kind than the one told last in the run,
+// or the same once an image was written since. The same one again is only
+// counted, by the status line's readouts without an image.
+BOOL TellImageFailure(const char *kind);
 // TRUE when frame 0 of the file replaced *imageSlot.
 BOOL LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot);
 // PackedDib layout: colour table (or bit-field masks) in bytes, bytes per
@@ -166,8 +179,9 @@ BYTE *PackedDibBits(PackedDib *dib);
 
 // output/
 // 1 when the file is ready for images; 0 after a failure, which it has
-// shown; OPEN_DECLINED when the user chose to keep the file of that name
-// (no run starts then).
+// shown; OPEN_DECLINED when no run starts: the user chose to keep the file
+// of that name, or no number was free, or the earlier file could not be set
+// aside (the user has been told).
 #define OPEN_DECLINED (-1)
 INT OpenImageFile(void);
 // TRUE when the image is in the file. FALSE when nothing was written: no
@@ -181,6 +195,10 @@ void FinishOutputOnExit(void);
 // Numbers an AVI name in place ("_000" before ".avi", the first free number
 // at or above the one it has); FALSE when no number fits or is free.
 BOOL NumberImageFile(char *name, size_t size);
+// What the user is told when every number of the name is taken: "Can't
+// record: no free number for Images_nnn.AVI: 000 to 999 are taken." and
+// where to make room.
+void DescribeNoFreeNumber(const char *name, char *text, size_t size);
 LRESULT CALLBACK SnapshotWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif  // NOCTIL_APP_STATE_H

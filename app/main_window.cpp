@@ -46,6 +46,14 @@ static LRESULT OnTimer(WPARAM timerId)
     return 0;
 }
 
+// WM_POWERBROADCAST: after a suspension (or a stop of the process) an
+// interrupted exposure starts again; TRUE grants every request.
+static LRESULT OnPowerBroadcast(WPARAM event)
+{
+    if (event == PBT_APMRESUMEAUTOMATIC) RestartInterruptedExposure();
+    return TRUE;
+}
+
 // WM_INITMENU: refresh the Preview and Overlay check marks, then the default.
 static LRESULT OnInitMenu(HWND window, WPARAM wParam, LPARAM lParam)
 {
@@ -121,6 +129,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_PAINT: return OnPaint(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(wParam);
+    case WM_POWERBROADCAST: return OnPowerBroadcast(wParam);
     case WM_INITMENU: return OnInitMenu(window, wParam, lParam);
     case WM_RUNFAILURE: return ShowRunFailure(wParam);
     }

@@ -1,6 +1,9 @@
 // The Setup Capture dialog (template IDD_SETUP): exposure, delay, count,
 // amplifier, output file and numbering, committed only by OK or Start
 // Capture.
+#include <stdio.h>
+#include <string.h>
+
 #include "app_state.h"
 #include "save_dialog.h"
 
@@ -27,6 +30,47 @@ static void CommitNumber(HWND dialog, int id, INT *field)
     BOOL parsed = FALSE;
     UINT value = GetDlgItemInt(dialog, id, &parsed, FALSE);
     if (parsed) *field = (INT)value;
+}
+
+// The longest exposure or delay the settings hold: a signed 32-bit number
+// of milliseconds (about 24.8 days).
+#define MAX_TIME_MS 2147483647u
+
+// Whether a time box holds digits beyond the longest time. The value the
+// dialog was opened with is not refused when it comes back unchanged (a
+// hand-edited file's negative time shows as its 32-bit pattern); the
+// exposure cycle tells of such a time when a run uses it.
+static BOOL TimeTooLong(HWND dialog, int id, INT current)
+{
+    char text[MAX_PATH];
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    if (text[0] == '\0' || strspn(text, "0123456789") != strlen(text)) return FALSE;  // empty: kept as it was
+    BOOL parsed = FALSE;
+    UINT value = GetDlgItemInt(dialog, id, &parsed, FALSE);
+    return !parsed || (value > MAX_TIME_MS && value != (UINT)current);
+}
+
+// A time box that holds more than the settings can keep is refused as a
+// box refuses letters, but in words: the dialog stays open on that box.
+// FALSE when one was refused.
+static BOOL TimesFit(HWND dialog)
+{
+    static const struct {
+        int id;
+        const char *what;
+    } times[] = {{IDC_EXPOSURE, "exposure time"}, {IDC_DELAY, "delay time"}};
+    const INT current[] = {app.settings.exposureMs, app.settings.delayMs};
+    for (size_t i = 0; i < sizeof times / sizeof times[0]; i++) {
+        if (!TimeTooLong(dialog, times[i].id, current[i])) continue;
+        char text[160];
+        snprintf(text, sizeof text, "The %s can be at most %u ms (about 24.8 days).", times[i].what, MAX_TIME_MS);
+        MessageBoxA(dialog, text, "Setup Capture", MB_OK | MB_ICONEXCLAMATION);
+        HWND box = GetDlgItem(dialog, times[i].id);
+        SetFocus(box);
+        SendMessageA(box, EM_SETSEL, 0, -1);  // typing replaces it
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // Takes the dialog's values into the settings, in this order.
@@ -62,6 +106,7 @@ static INT_PTR OnBrowse(HWND dialog)
 // values below are committed and the dialog has ended.
 static INT_PTR OnStartCapture(HWND dialog)
 {
+    if (!TimesFit(dialog)) return TRUE;
     PostMessageA(GetParent(dialog), WM_COMMAND, IDM_RECORD, 0);
     Commit(dialog);
     return EndSetup(dialog, IDC_STARTCAPTURE);
@@ -73,7 +118,10 @@ static INT_PTR OnCommand(HWND dialog, WPARAM wParam)
     switch (LOWORD(wParam)) {
     case IDC_BROWSE: return OnBrowse(dialog);
     case IDC_STARTCAPTURE: return OnStartCapture(dialog);
-    case IDOK: Commit(dialog); return EndSetup(dialog, IDOK);
+    case IDOK:
+        if (!TimesFit(dialog)) return TRUE;
+        Commit(dialog);
+        return EndSetup(dialog, IDOK);
     case IDCANCEL: return EndSetup(dialog, IDCANCEL);  // also Escape and the close box
     }
     return FALSE;

@@ -17,10 +17,33 @@
 #define TITLE_SIZE MAX_PATH
 
 // A time from the settings as a timer duration. A negative value (only a
-// hand-edited settings file or a number above 2^31-1 typed in the Setup
-// dialog gives one) would otherwise reach SetTimer as an unsigned duration
-// of about 49 days; it counts as 0 ms instead, so the cycle goes on at once.
+// hand-edited settings file holds one; the Setup dialog refuses times above
+// 2^31-1 ms) would otherwise reach SetTimer as an unsigned duration of about
+// 49 days; it counts as 0 ms instead, so the cycle goes on at once, and the
+// user is told so when the run starts (TellNegativeTimes).
 static UINT TimerMs(INT ms) { return ms < 0 ? 0 : (UINT)ms; }
+
+// The run takes the settings as the file gave them; a negative time is run
+// as 0 ms (which the timers make their shortest, 10 ms), never silently: the
+// box opens once Record's handler has returned.
+static void TellNegativeTimes(void)
+{
+    char what[FAILURE_TEXT_SIZE];
+    int used = 0;
+    if (app.settings.exposureMs < 0)
+        used += snprintf(what + used, sizeof what - (size_t)used,
+                         "The exposure time in Noctil.ini, %d ms, is below 0: this run exposes for the shortest "
+                         "time, 10 ms.\n",
+                         app.settings.exposureMs);
+    if (app.settings.delayMs < 0)
+        used += snprintf(what + used, sizeof what - (size_t)used,
+                         "The delay time in Noctil.ini, %d ms, is below 0: this run waits the shortest time, 10 ms, "
+                         "between images.\n",
+                         app.settings.delayMs);
+    if (used == 0) return;
+    snprintf(what + used, sizeof what - (size_t)used, "Set the time in Capture > Setup.");
+    ReportRunFailure(RUN_FAILURE_SETTINGS, what, ERROR_SUCCESS);
+}
 
 // Puts the camera into integration and arms the timer that ends this phase:
 // the amplifier's last second when the camera's protocol holds it off first.
@@ -91,6 +114,8 @@ static BOOL ShowAndWriteImage(void)
         return FALSE;
     }
     app.framesWritten++;
+    // The run works again: a failure told before is told again when it comes back.
+    app.imageFailureTold[0] = '\0';
     char title[TITLE_SIZE];
     ComposeSnapshotTitle(title, sizeof title);
     SetWindowTextA(app.snapshotWindow, title);
@@ -106,18 +131,21 @@ static void RestoreView(void)
         SendCaptureMessage(WM_CAP_SET_OVERLAY, 1, 0);
 }
 
-// A readout that gave no image says why: the first of a run in a box, as
-// the cycle's other failures are, once the handler has returned. The
-// status line counts every such readout of the run.
+// A readout that gave no image says why in a box, as the cycle's other
+// failures do, once the handler has returned: each new reason of the run,
+// and a reason told before once images were written since
+// (TellImageFailure). The status line counts every such readout of the run.
 static void ReadoutGaveNoImage(BOOL streamed)
 {
     // Without a capture driver every capture step is a silent no-op.
-    if (app.imageFailureReported || app.driverIndex < 0 || !IsWindow(app.captureWindow)) return;
-    app.imageFailureReported = 1;
+    if (app.driverIndex < 0 || !IsWindow(app.captureWindow)) return;
     CAPSTATUS status;
     memset(&status, 0, sizeof status);
     SendCaptureMessage(WM_CAP_GET_STATUS, sizeof status, (LPARAM)&status);
     char text[FAILURE_TEXT_SIZE];
+    // What is compared with the failure told last: the text, less the
+    // frame counts that differ from readout to readout.
+    const char *kind = text;
     const char *intro = "No image from this readout";
     // The capture refused a readout whose image was chosen: its words say why.
     if (!streamed && app.SelectionState == SELECTION_RENDER && app.captureErrorText[0] != '\0')
@@ -130,12 +158,16 @@ static void ReadoutGaveNoImage(BOOL streamed)
     else if (status.dwCurrentVideoFrame == 0)
         snprintf(text, sizeof text, "%s: no frame from the device in %u s.", intro,
                  (unsigned)app.captureParms.wTimeLimit);
-    else if (app.SelectionState == SELECTION_ARMED)
+    else if (app.SelectionState == SELECTION_ARMED) {
         snprintf(text, sizeof text, "%s: the device's %lu frames are frames the program cannot use.", intro,
                  (unsigned long)status.dwCurrentVideoFrame);
-    else
+        kind = "frames the program cannot use";
+    } else {
         snprintf(text, sizeof text, "%s: the stream ended after %lu frames, before the image was chosen.", intro,
                  (unsigned long)status.dwCurrentVideoFrame);
+        kind = "the stream ended before the image was chosen";
+    }
+    if (!TellImageFailure(kind)) return;
     size_t length = strlen(text);
     snprintf(text + length, sizeof text - length, "\n\nThe run goes on; the status line counts such readouts.");
     ReportRunFailure(RUN_FAILURE_IMAGE, text, ERROR_SUCCESS);
@@ -228,7 +260,9 @@ void StartRecording(void)
     if (opened) {
         app.framesWritten = 0;
         app.imageFailureReported = 0;
+        app.imageFailureTold[0] = '\0';
         ReadVideoFormat(&app.runVideoFormat);
+        TellNegativeTimes();
         StartExposure();
     }
     // Even without a file the run shows as started, so Record stays disabled
@@ -251,6 +285,17 @@ void TogglePause(void)
 {
     app.paused = app.paused ? 0 : 1;
     SetCaptureState(CAPSTATE_PAUSE);
+}
+
+void RestartInterruptedExposure(void)
+{
+    // Only an exposure has one of these timers armed; in the delay, idle or
+    // a readout there is nothing to start again.
+    BOOL ampOffPhase = KillTimer(app.mainWindow, IDT_AMPON);
+    BOOL exposing = KillTimer(app.mainWindow, IDT_EXPOSURE);
+    if (!ampOffPhase && !exposing) return;
+    WriteCameraPort(PORT_IDLE);
+    SetTimer(app.mainWindow, IDT_DELAY, TimerMs(app.settings.delayMs), NULL);
 }
 
 void HandleExposureTimer(UINT_PTR timerId)

@@ -93,14 +93,22 @@ BOOL LoadFrameFromAvi(LPCSTR fileName, PackedDib **imageSlot)
     return loaded;
 }
 
-// Tells the user, once a run, that an image could not be made; the cycle
-// goes on and tries again with the next exposure.
+BOOL TellImageFailure(const char *kind)
+{
+    if (strcmp(kind, app.imageFailureTold) == 0) return FALSE;
+    snprintf(app.imageFailureTold, sizeof app.imageFailureTold, "%s", kind);
+    app.imageFailureReported = 1;
+    return TRUE;
+}
+
+// Tells the user that an image could not be made, unless the same failure
+// was told last (TellImageFailure); the cycle goes on and tries again with
+// the next exposure.
 static BOOL ImageFailed(const char *what, LPCSTR fileName, DWORD error)
 {
-    if (app.imageFailureReported) return FALSE;
-    app.imageFailureReported = 1;
     char text[FAILURE_TEXT_SIZE];
     snprintf(text, sizeof text, what, fileName);
+    if (!TellImageFailure(text)) return FALSE;
     ReportRunFailure(RUN_FAILURE_IMAGE, text, error);
     return FALSE;
 }

@@ -93,7 +93,8 @@ bool ExposureRunner::running() const {
 std::vector<RunnerEvent> ExposureRunner::takeEvents() {
     std::uint64_t count = 0;
     // Nothing to read is no error here: the events themselves are counted below.
-    (void)read(eventFd_, &count, sizeof count);
+    const ssize_t ignored = read(eventFd_, &count, sizeof count);
+    (void)ignored;
     std::lock_guard lock(mutex_);
     std::vector<RunnerEvent> taken(std::make_move_iterator(events_.begin()), std::make_move_iterator(events_.end()));
     events_.clear();
@@ -121,7 +122,8 @@ void ExposureRunner::post(RunnerEvent event) {
     }
     const std::uint64_t one = 1;
     // The counter cannot overflow at a few events an exposure.
-    (void)write(eventFd_, &one, sizeof one);
+    const ssize_t ignored = write(eventFd_, &one, sizeof one);
+    (void)ignored;
 }
 
 }  // namespace noctil::indi

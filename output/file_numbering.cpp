@@ -87,3 +87,28 @@ BOOL NumberImageFile(char *name, size_t size)
     memcpy(name, candidate, strlen(candidate) + 1);
     return TRUE;
 }
+
+void DescribeNoFreeNumber(const char *name, char *text, size_t size)
+{
+    size_t length = strlen(name);
+    int dot = FindExtension(name, length);
+    int stem = dot < 0 ? (int)length : dot;
+    int first = 0;
+    if (dot >= 0 && HasNumberField(name, dot)) {
+        first = (name[dot - 3] - '0') * 100 + (name[dot - 2] - '0') * 10 + (name[dot - 1] - '0');
+        stem = dot - NUMBER_FIELD_LENGTH;
+    }
+    // The folder is said apart: the numbered names are its files' names.
+    int filePart = stem;
+    while (filePart > 0 && name[filePart - 1] != '\\' && name[filePart - 1] != '/' && name[filePart - 1] != ':')
+        filePart--;
+    char folder[MAX_PATH];
+    if (filePart > 0)
+        snprintf(folder, sizeof folder, "%.*s", filePart, name);
+    else
+        snprintf(folder, sizeof folder, "the current folder");
+    snprintf(text, size,
+             "Can't record: no free number for %.*s_nnn%s: %03d to %03d are taken.\n"
+             "Move files out of %s or choose another name, then Record again.",
+             stem - filePart, name + filePart, dot < 0 ? "" : name + dot, first, MAX_NUMBER, folder);
+}

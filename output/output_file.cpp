@@ -20,8 +20,13 @@ static void ShowErrorWithName(const char *format)
     ShowError(text);
 }
 
-// The earlier file waits under its own name with this added.
+// The earlier file waits under its own name with this added; where that
+// name would be too long, under its own name with its end replaced by the
+// short form, in the same folder.
 #define KEPT_SUFFIX ".previous"
+#define SHORT_KEPT_SUFFIX "~.previous"
+// The longest name of a file in its folder, on Windows as on Linux.
+#define MAX_FILE_PART 255
 #define QUESTION_SIZE (MAX_PATH + 96)
 
 // Record replaces a file of the name, and only a file: a folder or anything
@@ -53,6 +58,27 @@ static BOOL UserLetsReplace(const char *name, LONG images)
     return MessageBoxA(app.mainWindow, question, "Record", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
+// The name an earlier file of `name` waits under while a new run has no
+// image: "<name>.previous" where that fits both a name's 259 characters and
+// a folder's 255 for the file part, else the name itself with its last
+// characters replaced by "~.previous" (no longer than the name, so it fits
+// wherever the name does). FALSE when the file part is too short to give up
+// that many characters.
+static BOOL KeptName(const char *name, char *aside, size_t size)
+{
+    const char *filePart = name;
+    for (const char *c = name; *c != '\0'; c++)
+        if (*c == '\\' || *c == '/' || *c == ':') filePart = c + 1;
+    size_t length = strlen(name);
+    if (length + strlen(KEPT_SUFFIX) < size && strlen(filePart) + strlen(KEPT_SUFFIX) <= MAX_FILE_PART) {
+        snprintf(aside, size, "%s%s", name, KEPT_SUFFIX);
+        return TRUE;
+    }
+    if (strlen(filePart) <= strlen(SHORT_KEPT_SUFFIX) || length >= size) return FALSE;
+    snprintf(aside, size, "%.*s%s", (int)(length - strlen(SHORT_KEPT_SUFFIX)), name, SHORT_KEPT_SUFFIX);
+    return TRUE;
+}
+
 // A run that ended without Stop or Exit (a crash, the power gone) before its
 // first image left the earlier file aside, and under the name a file with no
 // image. Record puts the earlier file back first, so that it is asked about
@@ -60,8 +86,7 @@ static BOOL UserLetsReplace(const char *name, LONG images)
 static void PutBackFileLeftAside(const char *name)
 {
     char aside[MAX_PATH];
-    int length = snprintf(aside, sizeof aside, "%s%s", name, KEPT_SUFFIX);
-    if (length <= 0 || length >= (int)sizeof aside) return;
+    if (!KeptName(name, aside, sizeof aside)) return;
     if (!IsReplaceableFile(aside) || ImagesInFile(aside) == 0) return;
     if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
         if (!IsReplaceableFile(name) || ImagesInFile(name) > 0) return;  // both hold something: keep both
@@ -71,20 +96,41 @@ static void PutBackFileLeftAside(const char *name)
 }
 
 // The earlier file goes aside, so that a run that cannot start, or ends
-// before its first image, leaves it as it was. Where it cannot go aside
-// (no room in the name, or an earlier file already waits there) it is
-// deleted now, as it always was.
-static void SetOldFileAside(const char *name)
+// before its first image, leaves it as it was. Where a file with images
+// cannot go aside (a folder too deep for any name beside it, an earlier file
+// already waiting there, a file that cannot be moved) it stays as it is and
+// no run starts: it is never deleted before a new image is in the new file.
+// FALSE then, after the user has been told. A file without images is
+// replaced then, as it is without a question.
+static BOOL SetOldFileAside(const char *name)
 {
     app.keptFile[0] = '\0';
-    if (!IsReplaceableFile(name)) return;
+    app.keptFor[0] = '\0';
+    if (!IsReplaceableFile(name)) return TRUE;
     char aside[MAX_PATH];
-    int length = snprintf(aside, sizeof aside, "%s%s", name, KEPT_SUFFIX);
-    if (length > 0 && length < (int)sizeof aside && MoveFileA(name, aside)) {
+    BOOL named = KeptName(name, aside, sizeof aside);
+    if (named && MoveFileA(name, aside)) {
         snprintf(app.keptFile, sizeof app.keptFile, "%s", aside);
-        return;
+        snprintf(app.keptFor, sizeof app.keptFor, "%s", name);
+        return TRUE;
     }
-    remove(name);  // a failure here is left for the open to decide
+    DWORD error = GetLastError();
+    if (ImagesInFile(name) == 0) {
+        remove(name);  // a failure here is left for the open to decide
+        return TRUE;
+    }
+    char what[2 * MAX_PATH + 128];  // both names in full
+    if (!named) {
+        snprintf(what, sizeof what,
+                 "Can't set %s aside: its folder leaves no room for another name.\nNo run has started; the file is "
+                 "as it was.",
+                 name);
+        ShowFailure(what, ERROR_SUCCESS);
+        return FALSE;
+    }
+    snprintf(what, sizeof what, "Can't set %s aside as %s; no run has started, the file is as it was.", name, aside);
+    ShowFailure(what, error);
+    return FALSE;
 }
 
 // The new file holds an image: the earlier one is replaced for good.
@@ -93,6 +139,7 @@ static void DropOldFile(void)
     if (app.keptFile[0] == '\0') return;
     DeleteFileA(app.keptFile);  // should it fail, the earlier night stays beside the new one
     app.keptFile[0] = '\0';
+    app.keptFor[0] = '\0';
 }
 
 // The run never wrote an image: the new file goes and the earlier one
@@ -100,11 +147,10 @@ static void DropOldFile(void)
 static void PutOldFileBack(void)
 {
     if (app.keptFile[0] == '\0') return;
-    char name[MAX_PATH];
-    snprintf(name, sizeof name, "%.*s", (int)(strlen(app.keptFile) - strlen(KEPT_SUFFIX)), app.keptFile);
-    DeleteFileA(name);  // fails when the open never created it
-    MoveFileA(app.keptFile, name);
+    DeleteFileA(app.keptFor);  // fails when the open never created it
+    MoveFileA(app.keptFile, app.keptFor);
     app.keptFile[0] = '\0';
+    app.keptFor[0] = '\0';
 }
 
 // A failed open lets go of what it made and restores the earlier file.
@@ -157,9 +203,18 @@ INT OpenImageFile(void)
     AVIFileInit();
     if (app.settings.autoIncrement && app.settings.imageFile[0] != '\0' &&
         !NumberImageFile(app.settings.imageFile, sizeof app.settings.imageFile)) {
-        // No free number, or no room for one: never overwrite an earlier run.
-        ShowErrorWithName("Can't open AVI file %s");
-        return 0;
+        // Never overwrite an earlier run. With no free number left no run
+        // starts, so Record stays offered; a name with no room for a number
+        // fails as an open does.
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            ShowErrorWithName("Can't open AVI file %s");
+            return 0;
+        }
+        char what[FAILURE_TEXT_SIZE];
+        DescribeNoFreeNumber(app.settings.imageFile, what, sizeof what);
+        ShowFailure(what, ERROR_SUCCESS);
+        AVIFileExit();
+        return OPEN_DECLINED;
     }
     const char *name = app.settings.imageFile;
     PutBackFileLeftAside(name);
@@ -170,7 +225,10 @@ INT OpenImageFile(void)
             return OPEN_DECLINED;
         }
     }
-    SetOldFileAside(name);
+    if (!SetOldFileAside(name)) {
+        AVIFileExit();  // no run: nothing for Stop to close
+        return OPEN_DECLINED;
+    }
 
     // Each failure is shown once the earlier file is back in its place.
     SetLastError(ERROR_SUCCESS);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the Debian package from a finished build and checks it as a user gets
-# it: lintian finds no errors, the man pages render without a warning, the
+# it: lintian finds no errors and no unhardened program, the man pages render without a warning, the
 # package installs with dpkg, the installed programs print the project's
 # version, the desktop entry is valid and its icon is there; then the package
 # is removed and nothing of it is left.
@@ -29,6 +29,8 @@ echo "-- lintian $(basename "$deb")"
 lintian_out=$(lintian --display-info "$deb" 2>&1 | grep -v '^running with root privileges' || true)
 [ -z "$lintian_out" ] || echo "$lintian_out"
 if grep -q '^E: ' <<<"$lintian_out"; then fail "lintian reports errors"; fi
+# Built with Debian's hardening (NOCTIL_HARDENING): lintian says nothing of it.
+if grep -q ' hardening-' <<<"$lintian_out"; then fail "lintian finds the programs not hardened"; fi
 
 # The package's own files, as dpkg will install them.
 unpacked=$(mktemp -d)

@@ -37,6 +37,8 @@ volatile std::sig_atomic_t requested = 0;
 // written before the flag is raised.
 volatile std::sig_atomic_t restedByStop = 0;
 std::int64_t restedByStopNs = 0;
+// Set by a stop signal's handler once the process goes on after SIGCONT.
+volatile std::sig_atomic_t continuedAfterStop = 0;
 int wakePipe[2] = {-1, -1};
 
 // write(2) of a constant text: the one way to say something from a handler.
@@ -108,6 +110,7 @@ void onStopSignal(int signal) {
     ::raise(signal);  // stopped here until SIGCONT
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
     ::sigaction(signal, &mine, nullptr);
+    noteContinuedAfterStop();
     wakeTheLoop();  // the port's log takes in the rest at the loop's next turn
     errno = savedErrno;
 }
@@ -141,6 +144,7 @@ SignalHandlers::~SignalHandlers() {
     forEachAnswered([this](int s) { ::sigaction(s, &previous_[s], nullptr); });
     requested = 0;
     restedByStop = 0;
+    continuedAfterStop = 0;
     drainTerminationWake();
 }
 
@@ -170,6 +174,14 @@ std::optional<std::int64_t> takePortRestByStop() {
     restedByStop = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     return restedByStopNs;
+}
+
+void noteContinuedAfterStop() noexcept { continuedAfterStop = 1; }
+
+bool takeContinuedAfterStop() {
+    if (!continuedAfterStop) return false;
+    continuedAfterStop = 0;
+    return true;
 }
 
 void answerPortRestByStop() {

@@ -18,7 +18,10 @@
 // - SIGTSTP, SIGTTIN and SIGTTOU (Ctrl+Z, a terminal read or write from the
 //   background) rest the port, then stop the process as they would have.
 //   After SIGCONT the port's log takes in the rest with the time it was
-//   written, and the level the program had set is written again.
+//   written, and the level the program had set is written again; then the
+//   program's windows hear that the process resumes (WM_POWERBROADCAST,
+//   PBT_APMRESUMEAUTOMATIC, as on Windows after a suspension), so that the
+//   program can start again what the stop interrupted.
 #pragma once
 
 #include <csignal>
@@ -61,6 +64,12 @@ void notePortRestedByStop(std::int64_t monotonicNs) noexcept;
 // That time, once: the port's log takes it in (and nullopt after that, or
 // while no stop rested the port).
 std::optional<std::int64_t> takePortRestByStop();
+
+// A stop signal's handler goes on after SIGCONT: the process stood still
+// and now runs again. Async-signal-safe.
+void noteContinuedAfterStop() noexcept;
+// Whether the process went on after a stop since the last call (once).
+bool takeContinuedAfterStop();
 
 // A session component: who takes that rest in (the session's camera port,
 // which keeps the log of the lines). The window system sits above the port

@@ -276,6 +276,12 @@ void Watcher::gather(HWND window, Facts &facts) {
         }
     } else if (output_) {
         output_->open = false;
+        // The images the file ended with, also those appended since the
+        // line last looked (the last image of a run and its Stop come in
+        // one turn of the loop).
+        const Feed::File *closed = feed && feed->lastClosed() ? &*feed->lastClosed() : nullptr;
+        if (closed && closed->serial == output_->serial && closed->name == output_->name)
+            output_->frames = closed->frames;
     }
     if (output_) {
         if (const auto limit = limitShownFor(output_->name)) output_->limit = limit;

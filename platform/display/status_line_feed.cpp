@@ -31,6 +31,7 @@ void Feed::logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Mi
 }
 
 void Feed::fileClosed(FileKey file) {
+    if (const File *f = find(file)) lastClosed_ = *f;
     std::erase_if(files_, [file](const File &f) { return f.key == file; });
 }
 

@@ -58,6 +58,10 @@ public:
     const std::optional<Port> &port() const { return port_; }
     // The newest file whose stream is open, if any.
     const File *newestFile() const;
+    // The file closed last, with the images it ended with (none before a
+    // file has closed): its last images may come after the line's last look
+    // at it, in the same turn of the loop as the Stop that closes it.
+    const std::optional<File> &lastClosed() const { return lastClosed_; }
     const Readouts &readouts() const { return readouts_; }
 
 private:
@@ -65,6 +69,7 @@ private:
 
     std::optional<Port> port_;
     std::vector<File> files_;
+    std::optional<File> lastClosed_;
     Readouts readouts_;
 };
 

@@ -297,6 +297,8 @@ typedef struct tagACCEL {
 #define WM_INITMENUPOPUP 0x0117
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_POWERBROADCAST 0x0218
+#define PBT_APMRESUMEAUTOMATIC 0x0012
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -334,6 +336,7 @@ typedef struct tagACCEL {
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BN_CLICKED 0
+#define EM_SETSEL 0x00B1
 #define EM_SETREADONLY 0x00CF
 #define DM_GETDEFID (WM_USER + 0)
 

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "port/port_backend.h"
 #include "port/device_calls.h"
+#include "port/device_identity.h"
 #include "port/port_holder.h"
 #include "port/signal_rest.h"
 
@@ -25,8 +27,8 @@ namespace {
 // until it is back.
 class SerialBackend final : public PortBackend {
 public:
-    SerialBackend(std::filesystem::path device, SerialLines lines, PortFailureSink report)
-        : PortBackend(std::move(report)), device_(std::move(device)), lines_(lines) {}
+    SerialBackend(std::filesystem::path device, SerialLines lines, PortFailureSink report, DeviceTree tree)
+        : PortBackend(std::move(report)), device_(std::move(device)), lines_(lines), tree_(std::move(tree)) {}
 
     ~SerialBackend() override { closeDevice(); }  // the lines stay as last set: HUPCL is off
 
@@ -90,13 +92,28 @@ private:
         otherToldOf_ = true;
     }
 
+    // The node to open: the one the adapter's name under /dev/serial/by-id
+    // (recorded at the first open) leads to now, which the kernel may have
+    // numbered anew; the configured path while no such name is known.
+    std::optional<std::filesystem::path> nodeToOpen() {
+        if (identity_.empty() && device_.parent_path() == tree_.dev / "serial" / "by-id")
+            identity_ = device_.filename().string();  // configured by that name
+        if (identity_.empty()) return device_;
+        return nodeOfSerialIdentity(tree_, identity_);
+    }
+
     // Opens the device at the first write (the rest level the process start
     // writes); after a failure, at every write until it is back, when the
     // rest level goes out first. Opening raises DTR and RTS on Linux; the
     // first write lowers them again at once.
     bool open() {
         if (fd_ >= 0) return true;
-        const int fd = openRetrying(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const std::optional<std::filesystem::path> node = nodeToOpen();
+        if (!node) {
+            failCall("open", ENOENT, failureReason(ENOENT));  // the adapter is not plugged in
+            return false;
+        }
+        const int fd = openRetrying(node->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
             failCall("open", error, failureReason(error));
@@ -136,6 +153,7 @@ private:
             return false;
         }
         fd_ = fd;
+        if (!known_.used() && identity_.empty()) identity_ = serialIdentityOf(tree_, *node);
         known_.holding();
         current_ = modem & (TIOCM_DTR | TIOCM_RTS);
         others_ = modem & ~(TIOCM_DTR | TIOCM_RTS);
@@ -148,7 +166,12 @@ private:
             lost_ = false;
             otherToldOf_ = false;
             recovered();
-            std::fprintf(stderr, "noctil: camera port %s is back; the lines go to rest first\n", device_.c_str());
+            // The node is named only when the adapter came back under another one.
+            if (*node == device_)
+                std::fprintf(stderr, "noctil: camera port %s is back; the lines go to rest first\n", device_.c_str());
+            else
+                std::fprintf(stderr, "noctil: camera port %s is back at %s; the lines go to rest first\n",
+                             device_.c_str(), node->c_str());
             current_ = -1;  // whatever the adapter holds now, the rest level is written
             if (!setLines(linesFor(0))) return false;
         }
@@ -157,6 +180,8 @@ private:
 
     std::filesystem::path device_;
     SerialLines lines_;
+    DeviceTree tree_;
+    std::string identity_;  // the adapter's name under /dev/serial/by-id at the first open, if it had one
     int fd_ = -1;
     int current_ = 0;
     int others_ = 0;
@@ -168,8 +193,8 @@ private:
 }  // namespace
 
 std::unique_ptr<PortBackend> makeSerialPortBackend(std::filesystem::path device, SerialLines lines,
-                                                   PortFailureSink report) {
-    return std::make_unique<SerialBackend>(std::move(device), lines, std::move(report));
+                                                   PortFailureSink report, DeviceTree tree) {
+    return std::make_unique<SerialBackend>(std::move(device), lines, std::move(report), std::move(tree));
 }
 
 }  // namespace plat

@@ -80,10 +80,22 @@ void ParallelPort::failed(const PortFailure &failure) {
              "Error", MB_OK | MB_ICONSTOP});
         return;
     }
-    if (!failureMessage_.empty()) return;  // the person hears of the first failure only
-    failureMessage_ = "The camera port cannot be used.\n\n" + failure.device + ": " + failure.reason +
-                      ".\n\nThe camera is not controlled: exposures are not made as set until the port works. "
-                      "A device that comes back is used again, from the rest level on.";
+    ++failures_;
+    // The same failure again, with no exposure carried since it was told (a
+    // device that comes and goes, the same error at every try), is counted
+    // only: box after box would tell the person nothing new.
+    const bool sameAsTold = failure.device == told_.device && failure.reason == told_.reason;
+    if (!failureMessage_.empty() && sameAsTold && !carriedSinceTold_) return;
+    told_ = failure;
+    carriedSinceTold_ = false;
+    failureShown_ = false;
+    failureMessage_ =
+        std::string(failures_ == 1 ? "The camera port cannot be used." : "The camera port failed again.") + "\n\n" +
+        failure.device + ": " + failure.reason +
+        ".\n\nThe camera is not controlled: exposures are not made as set until the port works. "
+        "A device that comes back is used again, from the rest level on.";
+    if (failures_ > 1)
+        failureMessage_ += "\n\nFailures of the port since the program started: " + std::to_string(failures_) + ".";
 }
 
 void ParallelPort::postPendingFailure() {
@@ -150,6 +162,7 @@ void ParallelPort::record(const PortWrite &entry) {
             exposureCarried_ = exposureCarried_ && entry.carried;
             if (!integrating(entry.value)) {
                 lastExposureCarried_ = exposureCarried_;
+                carriedSinceTold_ = carriedSinceTold_ || exposureCarried_;
                 ++exposuresEnded_;
             }
         }

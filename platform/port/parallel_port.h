@@ -72,14 +72,18 @@ public:
     void setBackend(std::unique_ptr<PortBackend> backend);
 
     // A backend's failure: its details go to standard error at once; the
-    // person sees it in a message box titled "Error", once per port, posted
-    // to the notices after the write that failed has returned (or at
-    // postPendingFailure, at start). A device back as another kind of device
-    // has a box of its own, once.
+    // person sees it in a message box titled "Error", posted to the notices
+    // after the write that failed has returned (or at postPendingFailure, at
+    // start). Each failure of another device or reason than the one told last
+    // is told, and so is the same one once an exposure was carried since; the
+    // same one again before that is only counted. A device back as another
+    // kind of device has a box of its own, once.
     void failed(const PortFailure &failure);
     void postPendingFailure();
-    // The text of that message box ("" while nothing failed).
+    // The text of the latest such message box ("" while nothing failed).
     const std::string &failureMessage() const { return failureMessage_; }
+    // The failures reported so far, told or only counted.
+    std::uint64_t failures() const { return failures_; }
 
     // Exposures that have ended (an integration level on the data register
     // followed by another level), and whether the backend carried every
@@ -118,6 +122,9 @@ private:
     bool failureShown_ = false;
     bool otherDeviceTold_ = false;
     std::string lossReason_;
+    PortFailure told_;               // the failure the person was told of last
+    bool carriedSinceTold_ = false;  // an exposure was carried since
+    std::uint64_t failures_ = 0;
     bool exposureCarried_ = true;  // of the exposure under way
     bool lastExposureCarried_ = true;
     std::uint64_t exposuresEnded_ = 0;

@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "port/device_identity.h"
+
 namespace plat {
 
 struct PortFailure {
@@ -107,8 +109,11 @@ struct SerialLines {
     bool dtrInverted = false;
     bool rtsInverted = false;
 };
+// An adapter with a name under /dev/serial/by-id (udev's, from its maker,
+// model and USB serial number) is found again by that name when it comes
+// back under another node; `tree` says where /dev is.
 std::unique_ptr<PortBackend> makeSerialPortBackend(std::filesystem::path device, SerialLines lines,
-                                                   PortFailureSink report);
+                                                   PortFailureSink report, DeviceTree tree = {});
 
 // The [parallel] section of the platform's configuration as its reader
 // found it (profile/ini_file.h reads it from <root>/windows/system.ini).

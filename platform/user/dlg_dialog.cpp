@@ -81,6 +81,44 @@ void pressDefault(HWND dialog) {
     sendCommand(dialog, HIWORD(def) == kDcHasDefId ? LOWORD(def) : IDOK);
 }
 
+// The letter a control's text marks with '&' ("&Yes" marks y), in lower
+// case; 0 when it marks none ("&&" is an ampersand).
+char mnemonicOf(const std::string &text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '&') continue;
+        if (text[i + 1] != '&') return static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + 1])));
+        ++i;
+    }
+    return 0;
+}
+
+// Controls that take typed characters as text: a letter typed into them is
+// text, not a button's mnemonic (only Alt with it is).
+bool takesCharacters(HWND control) {
+    return isClass(control, "EDIT") || isClass(control, "COMBOBOX") || isClass(control, "LISTBOX");
+}
+
+// A key that a button's mnemonic names presses that button, as the buttons
+// of Windows' dialogs and message boxes take it: Y and N answer a Yes/No
+// box. False when no enabled button of the dialog has that mnemonic.
+bool pressMnemonic(HWND dialog, char typed) {
+    const char wanted = static_cast<char>(std::tolower(static_cast<unsigned char>(typed)));
+    if (wanted == 0) return false;
+    for (HWND child : children(dialog)) {
+        const Window *w = find(child);
+        if (!w || !isClass(child, "BUTTON") || !(w->style & WS_VISIBLE) || (w->style & WS_DISABLED)) continue;
+        if (mnemonicOf(w->text) != wanted) continue;
+        if (isPushButton(child)) {
+            sendCommand(dialog, w->controlId);
+        } else {  // a check box: clicked, so it changes and tells the dialog
+            SendMessageA(child, WM_LBUTTONDOWN, 0, 0);
+            SendMessageA(child, WM_LBUTTONUP, 0, 0);
+        }
+        return true;
+    }
+    return false;
+}
+
 void moveFocus(HWND dialog, bool backwards) {
     std::vector<HWND> stops = tabStops(dialog);
     if (stops.empty()) return;
@@ -291,6 +329,8 @@ BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg) {
         default: break;
         }
     }
+    const bool character = msg->message == WM_SYSCHAR || (msg->message == WM_CHAR && !takesCharacters(msg->hwnd));
+    if (character && pressMnemonic(dialog, static_cast<char>(msg->wParam))) return TRUE;
     TranslateMessage(msg);
     DispatchMessageA(msg);
     return TRUE;

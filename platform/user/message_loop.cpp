@@ -73,6 +73,15 @@ Timer *earliestTimer(HWND filter) {
     return best;
 }
 
+// After a stop (Ctrl+Z, then fg) every top-level window hears that the
+// process resumes, as Windows tells them after a suspension: time went by
+// in which the program did nothing and the camera port rested. Posted, so
+// it comes before any timer that fell due meanwhile.
+void tellResumedAfterStop() {
+    if (!takeContinuedAfterStop()) return;
+    for (HWND window : topLevelWindows()) PostMessageA(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+}
+
 }  // namespace
 
 void dropMessagesFor(HWND window) {
@@ -147,6 +156,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         answerTerminationRequest();  // a signal asked the program to end: close the main window
         // A stop signal rested the camera port while the process stood still.
         answerPortRestByStop();
+        tellResumedAfterStop();
         showPostedNotices();  // what a port write had to say, now that it has returned
         if (auto q = takePosted(window, filterMin, filterMax)) {
             *msg = q->msg;

@@ -282,6 +282,8 @@ const LeftAsideCase kLeftAsideCases[] = {
     {"NothingUnderTheName_No", Under::Nothing, Answer::No},
     {"AnEmptyStreamUnderTheName_Yes", Under::EmptyStream, Answer::Yes},
     {"ImagesUnderTheNameToo_No", Under::OneImage, Answer::No},
+    // Yes, but the earlier night cannot go aside: neither file is touched.
+    {"ImagesUnderTheNameToo_Yes", Under::OneImage, Answer::Yes},
 };
 
 class LeftAsideTest : public AppTest, public ::testing::WithParamInterface<LeftAsideCase> {};
@@ -308,22 +310,35 @@ TEST_P(LeftAsideTest, TheEarlierNightComesBackBeforeTheQuestion) {
         ASSERT_NE(box, nullptr) << "Record asks first";
         EXPECT_TRUE(clickItem(box, c.answer == Answer::Yes ? IDYES : IDNO));
     });
+    bool runStarted = false;
+    user().at(800, [&] {
+        if (findDialog("Error")) pressEnter();
+    });
     user().at(3000, [&] {
-        if (menuEnabled(IDM_STOP)) choose(IDM_STOP);
+        runStarted = menuEnabled(IDM_STOP);
+        if (runStarted) choose(IDM_STOP);
     });
     user().at(3100, [&] { exitProgram(); });
     ASSERT_EQ(runProgram(), 0);
 
-    ASSERT_EQ(messageBoxLog().size(), 1u);
     if (c.under == Under::OneImage) {
-        // Both hold images: nothing is moved, the question names the file under the name.
-        EXPECT_EQ(messageBoxLog()[0].text,
-                  "C:\\night.avi already holds 1 image.\nReplace it with the images of this run?");
+        // Both hold images: nothing is moved, the question names the file
+        // under the name; after Yes the earlier night has nowhere to go, so
+        // no run starts and the user hears why.
+        std::vector<std::string> expected = {
+            "C:\\night.avi already holds 1 image.\nReplace it with the images of this run?"};
+        if (c.answer == Answer::Yes)
+            expected.push_back(
+                "Can't set C:\\night.avi aside as C:\\night.avi.previous; no run has started, the file "
+                "is as it was.\nCannot create a file when that file already exists.");
+        EXPECT_EQ(messageBoxTexts(), expected);
+        EXPECT_FALSE(runStarted);
         EXPECT_EQ(bytesOf("C:\\night.avi"), underBefore);
         EXPECT_EQ(bytesOf("C:\\night.avi.previous"), earlier);
         EXPECT_EQ(bytesOf("C:\\night.log"), "the earlier night's log\n");
         return;
     }
+    ASSERT_EQ(messageBoxLog().size(), 1u);
     EXPECT_EQ(messageBoxLog()[0].text,
               "C:\\night.avi already holds 2 images.\nReplace it with the images of this run?");
     if (c.answer == Answer::No) {
@@ -338,6 +353,117 @@ TEST_P(LeftAsideTest, TheEarlierNightComesBackBeforeTheQuestion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Leftovers, LeftAsideTest, ::testing::ValuesIn(kLeftAsideCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Names too long for ".previous" behind them (a name has at most 259
+// characters, a file part at most 255): the earlier file waits under the
+// name with its end replaced by "~.previous", in its own folder, until the
+// new run has its first image. Where no such name fits, no run starts.
+enum class LongEnd { StopBeforeTheFirstImage, StopAfterImages };
+struct LongNameCase {
+    const char *name;
+    std::string folder;  // "C:\\" or a folder below it, with its backslash
+    std::size_t length;  // of the whole name, ".avi" included
+    LongEnd end;
+    bool setAside;          // false: no shorter name fits, no run starts
+    int earlierImages = 2;  // 0: replaced without a question
+};
+void PrintTo(const LongNameCase &c, std::ostream *os) { *os << c.name; }
+
+const std::string kDeepFolder = "C:\\" + std::string(100, 'f') + "\\";
+const std::string kDeepestFolder = "C:\\" + std::string(243, 'f') + "\\";
+const LongNameCase kLongNameCases[] = {
+    {"Name251_StoppedBeforeItsFirstImage", "C:\\", 251, LongEnd::StopBeforeTheFirstImage, true},
+    {"Name251_WroteImages", "C:\\", 251, LongEnd::StopAfterImages, true},
+    {"FilePartOf247_StoppedBeforeItsFirstImage", "C:\\", 250, LongEnd::StopBeforeTheFirstImage, true},
+    {"Name259InAFolder_StoppedBeforeItsFirstImage", kDeepFolder, 259, LongEnd::StopBeforeTheFirstImage, true},
+    {"Name259InAFolder_WroteImages", kDeepFolder, 259, LongEnd::StopAfterImages, true},
+    {"AFolderWithoutRoomForAnotherName", kDeepestFolder, 252, LongEnd::StopAfterImages, false},
+    {"AFolderWithoutRoomForAFileWithoutImages", kDeepestFolder, 252, LongEnd::StopAfterImages, true, 0},
+};
+
+// The entries of a folder of drive C apart from the program's temporary files, sorted.
+std::vector<std::string> filesIn(const std::string &windowsFolder) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry &e : fs::directory_iterator(plat::nativePath(windowsFolder))) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("_NOCTIL", 0) != 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class LongNameTest : public AppTest, public ::testing::WithParamInterface<LongNameCase> {};
+
+TEST_P(LongNameTest, TheEarlierFileWaitsUnderAShorterName) {
+    const LongNameCase &c = GetParam();
+    const std::string filePart = std::string(c.length - c.folder.size() - 4, 'n') + ".avi";
+    const std::string name = c.folder + filePart;
+    ASSERT_EQ(name.size(), c.length);
+    const std::string aside = filePart.substr(0, filePart.size() - 10) + "~.previous";
+    fs::create_directories(plat::nativePath(c.folder));
+    installCamera(Camera::Test240);
+    const bool longRun = c.end == LongEnd::StopAfterImages;
+    writeSettingsFile("[Filenames]\r\nImageFile=" + name + "\r\n[Capture]\r\nExposure=" + (longRun ? "100" : "5000") +
+                      "\r\nDelay=100\r\n");
+    writeEarlierNight(name.c_str(), c.earlierImages);
+    const std::string before = bytesOf(name.c_str());
+    // The earlier night's image log, which the platform wrote beside its images.
+    const std::string log = filePart.substr(0, filePart.size() - 4) + ".log";
+    const std::string logBefore = bytesOf((c.folder + log).c_str());
+    ASSERT_EQ(logBefore == "(no file)", c.earlierImages == 0);
+
+    std::vector<std::string> duringRun;
+    user().at(500, [&] { choose(IDM_RECORD); });
+    user().at(600, [&] {
+        if (c.earlierImages == 0) return;  // no question
+        EXPECT_TRUE(clickItem(findDialog("Record"), IDYES));
+    });
+    user().at(650, [&] {
+        duringRun = filesIn(c.folder);
+        if (!c.setAside) pressEnter();
+    });
+    const std::uint32_t stopMs = longRun ? 3000 : 700;
+    user().at(stopMs, [&] {
+        if (menuEnabled(IDM_STOP)) choose(IDM_STOP);
+    });
+    user().at(stopMs + 100, [&] { exitProgram(); });
+    ASSERT_EQ(runProgram(), 0);
+
+    const std::vector<std::string> boxes = messageBoxTexts();
+    if (c.earlierImages == 0) {
+        // Nothing to keep: replaced at once, without a question, as any such file.
+        EXPECT_EQ(boxes, std::vector<std::string>{});
+        EXPECT_EQ(std::find(duringRun.begin(), duringRun.end(), aside), duringRun.end()) << "nothing set aside";
+        EXPECT_GE(imagesIn(name.c_str()), 2) << "the new run's images";
+        EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log}));
+        return;
+    }
+    ASSERT_FALSE(boxes.empty());
+    if (!c.setAside) {
+        EXPECT_EQ(boxes, (std::vector<std::string>{boxes[0], "Can't set " + name +
+                                                                 " aside: its folder leaves no room for another "
+                                                                 "name.\nNo run has started; the file is as it was."}));
+        EXPECT_EQ(exposures(), 0u) << "no run started";
+        EXPECT_EQ(bytesOf(name.c_str()), before) << "the earlier file, byte for byte";
+        EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log}));
+        EXPECT_EQ(bytesOf((c.folder + log).c_str()), logBefore);
+        return;
+    }
+    EXPECT_EQ(boxes.size(), 1u) << "the question alone";
+    EXPECT_EQ(duringRun, (std::vector<std::string>{filePart, log, aside}))
+        << "the earlier file waits beside the new one";
+    if (c.end == LongEnd::StopBeforeTheFirstImage) {
+        EXPECT_EQ(bytesOf(name.c_str()), before) << "the earlier file, byte for byte, under its name";
+        EXPECT_EQ(bytesOf((c.folder + log).c_str()), logBefore) << "and its image log";
+    } else {
+        EXPECT_GE(imagesIn(name.c_str()), 2) << "the new run's images";
+        EXPECT_NE(bytesOf((c.folder + log).c_str()), logBefore) << "the new run's image log";
+    }
+    EXPECT_EQ(filesIn(c.folder), (std::vector<std::string>{filePart, log})) << "nothing left aside";
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LongNameTest, ::testing::ValuesIn(kLongNameCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

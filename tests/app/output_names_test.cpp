@@ -12,6 +12,8 @@
 
 #include "app_test.h"
 #include "dialog_user.h"
+#include "menu_states.h"
+#include "port_timeline.h"
 #include "write_doubles.h"
 #include "files/paths.h"
 
@@ -123,6 +125,78 @@ TEST_P(OutputNamesTest, RecordKeepsWhatItMustNotReplace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, OutputNamesTest, ::testing::ValuesIn(kNameCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Numbering at its end: every number from the name's own up to 999 is
+// taken. Record says so in words, starts no run (the menu and the toolbar
+// stay idle, Record offered), writes nothing, and every later Record does
+// the same.
+struct NoFreeNumberCase {
+    const char *name;
+    const char *imageFile;
+    const char *folder;  // of the numbered files
+    const char *stem;    // before the number
+    const char *extension;
+    int first;
+    const char *message;
+};
+void PrintTo(const NoFreeNumberCase &c, std::ostream *os) { *os << c.name; }
+
+const NoFreeNumberCase kNoFreeNumberCases[] = {
+    {"TheDefaultName", "C:\\Images.AVI", "C:\\", "Images", ".AVI", 0,
+     "Can't record: no free number for Images_nnn.AVI: 000 to 999 are taken.\n"
+     "Move files out of C:\\ or choose another name, then Record again."},
+    {"ANumberedNameInAFolder", "C:\\sky\\m42_500.avi", "C:\\sky\\", "m42", ".avi", 500,
+     "Can't record: no free number for m42_nnn.avi: 500 to 999 are taken.\n"
+     "Move files out of C:\\sky\\ or choose another name, then Record again."},
+};
+
+const ExpectedMenuItem kIdleRecordOffered[] = {
+    {IDM_RECORD, kItemButton}, {IDM_STOP, kItemGrayed | kItemButton}, {IDM_PAUSE, kItemButton}};
+
+class NoFreeNumberTest : public AppTest, public ::testing::WithParamInterface<NoFreeNumberCase> {};
+
+TEST_P(NoFreeNumberTest, RecordSaysSoAndStaysIdle) {
+    const NoFreeNumberCase &c = GetParam();
+    installCamera(Camera::Test240);
+    writeSettingsFile(std::string("[Filenames]\r\nImageFile=") + c.imageFile +
+                      "\r\n[Flags]\r\nAutoIncrement=1\r\n[Capture]\r\nExposure=100\r\nDelay=100\r\n");
+    fs::create_directories(plat::nativePath(c.folder));
+    char number[16];
+    for (int n = c.first; n <= 999; n++) {
+        std::snprintf(number, sizeof number, "_%03d", n);
+        std::ofstream(plat::nativePath(std::string(c.folder) + c.stem + number + c.extension)) << "an earlier run";
+    }
+    const std::size_t entriesBefore = std::distance(fs::directory_iterator(plat::nativePath(c.folder)), {});
+    std::size_t portWrites = 0;
+    user().at(400, [&] { portWrites = cameraPortWrites().size(); });
+    user().at(500, [&] { choose(IDM_RECORD); });
+    user().at(600, [&] {
+        EXPECT_TRUE(commandStatesMatch("after the first Record", kIdleRecordOffered, mainWindow(), toolbar()));
+        pressEnter();
+    });
+    user().at(700, [&] {
+        EXPECT_TRUE(commandStatesMatch("the box closed", kIdleRecordOffered, mainWindow(), toolbar()));
+        EXPECT_TRUE(plat::user::clickToolbarButton(toolbar(), IDM_RECORD));
+    });
+    user().at(800, [&] { pressEnter(); });
+    user().at(3000, [&] {
+        EXPECT_TRUE(commandStatesMatch("later", kIdleRecordOffered, mainWindow(), toolbar()));
+        EXPECT_EQ(cameraPortWrites().size(), portWrites) << "the camera never integrated";
+        exitProgram();
+    });
+    ASSERT_EQ(runProgram(), 0);
+
+    EXPECT_EQ(messageBoxTexts(), (std::vector<std::string>{c.message, c.message})) << "each Record says it";
+    for (const plat::user::MessageBoxRecord &box : messageBoxLog()) EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(std::size_t(std::distance(fs::directory_iterator(plat::nativePath(c.folder)), {})), entriesBefore)
+        << "nothing was written";
+    bool nameKept = false;
+    for (const IniEntry &e : settingsEntries()) nameKept |= e.key == "ImageFile" && e.value == c.imageFile;
+    EXPECT_TRUE(nameKept) << "the setting keeps its name";
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NoFreeNumberTest, ::testing::ValuesIn(kNoFreeNumberCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // A full drive: the open succeeds, the stream's format cannot be written.

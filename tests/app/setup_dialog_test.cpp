@@ -23,6 +23,16 @@ void chooseFileInSaveDialog(AppTest &t, const std::string &name) {
     });
 }
 
+// Each of `expected` has its value among the settings file's entries.
+void expectSaved(const std::vector<IniEntry> &expected, const std::vector<IniEntry> &saved) {
+    for (const IniEntry &e : expected) {
+        std::string value = "(missing)";
+        for (const IniEntry &s : saved)
+            if (s.section == e.section && s.key == e.key) value = s.value;
+        EXPECT_EQ(value, e.value) << e.section << "/" << e.key;
+    }
+}
+
 struct SetupCase {
     const char *name;
     const char *settings;
@@ -78,15 +88,16 @@ const SetupCase kSetupCases[] = {
      },
      pressOk,
      {{"Capture", "Exposure", "3000"}, {"Capture", "Delay", "750"}}},
-    {"NumbersBeyond32BitsKeepTheirValue",
+    {"CountsBeyond32BitsKeepTheirValue",
      "[Capture]\nExposure=3000\nCount=4\n",
-     [](AppTest &, HWND d) {
-         EXPECT_TRUE(typeInto(d, IDC_EXPOSURE, "99999999999"));
-         EXPECT_TRUE(typeInto(d, IDC_COUNT, "4294967296"));
-         EXPECT_TRUE(typeInto(d, IDC_DELAY, "4294967295"));  // fits: stored as its 32-bit pattern
-     },
+     [](AppTest &, HWND d) { EXPECT_TRUE(typeInto(d, IDC_COUNT, "4294967296")); },
      pressOk,
-     {{"Capture", "Exposure", "3000"}, {"Capture", "Count", "4"}, {"Capture", "Delay", "-1"}}},
+     {{"Capture", "Exposure", "3000"}, {"Capture", "Count", "4"}}},
+    {"CountsBeyond31BitsAreStoredAsTheir32BitPattern",
+     "[Capture]\nCount=4\n",
+     [](AppTest &, HWND d) { EXPECT_TRUE(typeInto(d, IDC_COUNT, "4294967295")); },
+     pressOk,
+     {{"Capture", "Count", "-1"}}},
     {"StoredTwoShowsCheckedAndCommitsOne",
      "[Flags]\nAmpOff=2\nAutoIncrement=2\n",
      [](AppTest &, HWND d) {
@@ -150,16 +161,126 @@ TEST_P(SetupCommitTest, CommitsOnlyWhatItShould) {
         exitProgram();
     });
     EXPECT_EQ(runProgram(), 0);
-    const std::vector<IniEntry> saved = settingsEntries();
-    for (const IniEntry &e : c.saved) {
-        std::string value = "(missing)";
-        for (const IniEntry &s : saved)
-            if (s.section == e.section && s.key == e.key) value = s.value;
-        EXPECT_EQ(value, e.value) << e.section << "/" << e.key;
-    }
+    expectSaved(c.saved, settingsEntries());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SetupCommitTest, ::testing::ValuesIn(kSetupCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Exposure and delay times longer than the settings hold (2147483647 ms)
+// are refused in words, the dialog staying open on that box; a time fixed
+// there is then committed, and Start Capture starts its run only then.
+struct TimeCase {
+    const char *name;
+    const char *settings;
+    int box;
+    const char *typed;
+    int button;           // IDOK or IDC_STARTCAPTURE
+    const char *refusal;  // null: accepted
+    std::vector<IniEntry> saved;
+};
+void PrintTo(const TimeCase &c, std::ostream *os) { *os << c.name; }
+
+constexpr const char *kExposureRefused = "The exposure time can be at most 2147483647 ms (about 24.8 days).";
+constexpr const char *kDelayRefused = "The delay time can be at most 2147483647 ms (about 24.8 days).";
+const TimeCase kTimeCases[] = {
+    {"ExposureOf2Pow31",
+     "",
+     IDC_EXPOSURE,
+     "2147483648",
+     IDOK,
+     kExposureRefused,
+     {{"Capture", "Exposure", "1500"}, {"Capture", "Delay", "0"}}},
+    {"ExposureOf2Pow32Minus1",
+     "",
+     IDC_EXPOSURE,
+     "4294967295",
+     IDOK,
+     kExposureRefused,
+     {{"Capture", "Exposure", "1500"}}},
+    {"ExposureBeyond32Bits",
+     "",
+     IDC_EXPOSURE,
+     "99999999999",
+     IDOK,
+     kExposureRefused,
+     {{"Capture", "Exposure", "1500"}}},
+    {"DelayOf3000000000",
+     "",
+     IDC_DELAY,
+     "3000000000",
+     IDOK,
+     kDelayRefused,
+     {{"Capture", "Exposure", "2000"}, {"Capture", "Delay", "1500"}}},
+    {"DelayRefusedByStartCapture",
+     "",
+     IDC_DELAY,
+     "2147483648",
+     IDC_STARTCAPTURE,
+     kDelayRefused,
+     {{"Capture", "Delay", "1500"}}},
+    {"TheLongestExposure", "", IDC_EXPOSURE, "2147483647", IDOK, nullptr, {{"Capture", "Exposure", "2147483647"}}},
+    {"AHandEditedNegativeDelayComesBackUnchanged",
+     "[Capture]\nDelay=-2\n",
+     IDC_DELAY,
+     "4294967294",
+     IDOK,
+     nullptr,
+     {{"Capture", "Delay", "-2"}}},
+};
+
+class SetupTimeTest : public AppTest, public ::testing::WithParamInterface<TimeCase> {};
+
+TEST_P(SetupTimeTest, TimesBeyondWhatTheSettingsHoldAreRefused) {
+    const TimeCase &c = GetParam();
+    installCamera(Camera::Simulated);
+    if (*c.settings) writeSettingsFile(c.settings);
+    std::size_t writesBefore = 0;
+    HWND dialog = nullptr;
+    user().at(100, [&] { choose(IDM_SETUP); });
+    user().at(200, [&] {
+        dialog = setupDialog();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(typeInto(dialog, c.box, c.typed));
+        writesBefore = cameraPortWrites().size();
+        EXPECT_TRUE(clickItem(dialog, c.button));
+    });
+    user().at(300, [&] {
+        if (!c.refusal) {
+            EXPECT_EQ(setupDialog(), nullptr) << "accepted";
+            return;
+        }
+        ASSERT_FALSE(messageBoxLog().empty());
+        const plat::user::MessageBoxRecord &box = messageBoxLog().back();
+        EXPECT_EQ(box.text, c.refusal);
+        EXPECT_EQ(box.caption, "Setup Capture");
+        EXPECT_EQ(box.owner, dialog);
+        EXPECT_EQ(box.result, 0) << "open";
+        pressEnter();
+    });
+    user().at(400, [&] {
+        if (!c.refusal) return;
+        ASSERT_EQ(setupDialog(), dialog) << "the dialog stays open";
+        EXPECT_EQ(GetFocus(), GetDlgItem(dialog, c.box)) << "on the refused box";
+        EXPECT_EQ(cameraPortWrites().size(), writesBefore) << "no run started";
+        user().pressKey('1', '1');  // the refused text was selected: typing replaces it
+        for (char digit : std::string("500")) user().pressKey(UINT(digit), digit);
+        EXPECT_TRUE(clickItem(dialog, c.button));
+    });
+    bool ran = false;
+    user().at(600, [&] {
+        EXPECT_EQ(setupDialog(), nullptr);
+        ran = cameraPortWrites().size() > writesBefore;
+        if (menuEnabled(IDM_STOP)) choose(IDM_STOP);
+    });
+    user().at(700, [&] { exitProgram(); });
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_EQ(messageBoxLog().size(), c.refusal ? 1u : 0u);
+    EXPECT_EQ(ran, c.button == IDC_STARTCAPTURE) << "Start Capture starts the run once the times fit";
+    expectSaved(c.saved, settingsEntries());
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, SetupTimeTest, ::testing::ValuesIn(kTimeCases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 using SetupRunTest = AppTest;

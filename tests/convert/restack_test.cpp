@@ -34,7 +34,7 @@ Picture pictureOf(const skytest::Shot &s) {
 class Restack : public ::testing::Test {
 protected:
     Restack() : dir_(noctil::test::makeTempDirectory("noctil-restack")) {
-        sky_.width = 384, sky_.height = 288, sky_.seed = 17, sky_.fieldMode = noctil::stack::FieldMode::WholeFrame;
+        sky_.width = 384, sky_.height = 288, sky_.rngInit = 17, sky_.fieldMode = noctil::stack::FieldMode::WholeFrame;
     }
     ~Restack() override {
         std::error_code ignored;

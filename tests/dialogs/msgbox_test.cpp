@@ -2,6 +2,8 @@
 // the results their buttons, Enter, Escape and the close box give; beeps.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "dialog_harness.h"
 #include "user/window_system.h"
 
@@ -67,6 +69,57 @@ TEST_F(MessageBoxTest, AnswersByTypeAndKey) {
         EXPECT_TRUE(plat::user::openDialogs().empty());
     }
     EXPECT_EQ(messageBoxLog().size(), std::size(cases));
+}
+
+// The keys of a Yes/No box as on Windows: the buttons' mnemonics answer it,
+// with Alt or without, in either case, whichever button is the default; a
+// key that names no button leaves it open.
+struct MnemonicCase {
+    const char *what;
+    UINT type;
+    UINT key;
+    char character;
+    bool alt;
+    int result;  // 0: the box stays open
+};
+const MnemonicCase kMnemonicCases[] = {
+    {"Y", MB_YESNO, 'Y', 'y', false, IDYES},
+    {"N", MB_YESNO, 'N', 'n', false, IDNO},
+    {"Shift+Y", MB_YESNO | MB_DEFBUTTON2, 'Y', 'Y', false, IDYES},
+    {"Y with No the default", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, 'Y', 'y', false, IDYES},
+    {"N with No the default", MB_YESNO | MB_DEFBUTTON2, 'N', 'n', false, IDNO},
+    {"Alt+Y", MB_YESNO, 'Y', 'y', true, IDYES},
+    {"Alt+N", MB_YESNO, 'N', 'n', true, IDNO},
+    {"X names no button", MB_YESNO, 'X', 'x', false, 0},
+    {"O is no mnemonic of OK", MB_OKCANCEL, 'O', 'o', false, 0},
+};
+
+TEST_F(MessageBoxTest, TheButtonsMnemonicsAnswer) {
+    for (const MnemonicCase &c : kMnemonicCases) {
+        SCOPED_TRACE(c.what);
+        // The key, then a look at that box alone: a box the key left open is
+        // closed with a button that is not the answer looked for.
+        auto stillOpen = std::make_shared<bool>(false);
+        user().after(5, [&c, this, stillOpen] {
+            HWND box = findDialog("Question");
+            ASSERT_NE(box, nullptr);
+            user().pressKey(c.key, c.character, c.alt);
+            user().after(5, [box, stillOpen, close = (c.type & 0xF) == MB_YESNO ? IDNO : IDCANCEL] {
+                if (!IsWindow(box)) return;
+                *stillOpen = true;
+                clickItem(box, close);
+            });
+        });
+        const int result = show(owner(), "Sure?", "Question", c.type);
+        if (c.result != 0) {
+            EXPECT_EQ(result, c.result);
+            EXPECT_FALSE(*stillOpen);
+        } else {
+            EXPECT_TRUE(*stillOpen) << "a key that names no button answers nothing";
+            EXPECT_NE(result, IDYES);
+            EXPECT_NE(result, IDOK);
+        }
+    }
 }
 
 TEST_F(MessageBoxTest, YesNoBoxIgnoresEscape) {

@@ -2,6 +2,8 @@
 // platform gathers while the real program records on the virtual clock.
 #include "display/status_line.h"
 
+#include <vfw.h>
+
 #include <string>
 
 #include "alloc_counter.h"
@@ -253,6 +255,65 @@ TEST_F(StatusLineRunTest, SaysWhileImagesAreNotWritten) {
         << "images were taken and none written: " << seen[1];
     EXPECT_EQ(seen[2].find("paused"), std::string::npos) << seen[2];
 }
+
+// The line at the end of a run that stopped at its count says the images
+// the file holds, also when the line last looked during the last readout
+// (the last image and the Stop that closes the file come in one turn of the
+// loop, before the display looks again).
+struct EndCase {
+    const char *name;
+    const char *capture;  // the [Flags] and [Capture] lines
+    std::uint32_t images;
+    const char *atLastReadout;  // what the line said then
+    const char *line;           // at the end, without the free space
+};
+void PrintTo(const EndCase &c, std::ostream *os) { *os << c.name; }
+
+const EndCase kEndCases[] = {
+    {"OneImage", "[Capture]\r\nExposure=1000\r\nDelay=0\r\nCount=1\r\n", 1, "no image yet",
+     "at rest  |  1 of 1 image written to C:\\night.avi"},
+    {"ThreeImages", "[Capture]\r\nExposure=1000\r\nDelay=0\r\nCount=3\r\n", 3, "2 of 3 images",
+     "at rest  |  3 of 3 images written to C:\\night.avi"},
+    {"EightWithTheAmplifierOff", "[Flags]\r\nAmpOff=1\r\n[Capture]\r\nExposure=2500\r\nDelay=500\r\nCount=8\r\n", 8,
+     "7 of 8 images", "at rest  |  8 of 8 images written to C:\\night.avi"},
+};
+
+class StatusLineEndTest : public StatusLineRunTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(StatusLineEndTest, CountsTheImagesTheFileHolds) {
+    const EndCase &c = GetParam();
+    installCamera(Camera::Test240);
+    writeSettingsFile(std::string("[Filenames]\r\nImageFile=C:\\night.avi\r\n") + c.capture);
+    std::string atLastReadout, atEnd;
+    plat::Subscription listener;
+    user().at(1000, [&] {
+        choose(IDM_RECORD);
+        // The display looks at every readout, the last one included.
+        listener = session().component<plat::ParallelPort>().subscribe([&](const plat::PortWrite &w) {
+            if (w.value == 0x08) atLastReadout = nowWithoutSpace();
+        });
+    });
+    user().at(59000, [&] {
+        atEnd = nowWithoutSpace();
+        exitProgram();
+    });
+    setTimeLimitMs(60000);
+    EXPECT_EQ(runProgram(), 0);
+    listener.reset();
+
+    EXPECT_NE(atLastReadout.find(c.atLastReadout), std::string::npos)
+        << "the line looked during the last readout: " << atLastReadout;
+    EXPECT_EQ(atEnd, c.line);
+    AVIFileInit();
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&stream, "C:\\night.avi", streamtypeVIDEO, 0, OF_READ, nullptr), AVIERR_OK);
+    EXPECT_EQ(AVIStreamLength(stream), LONG(c.images)) << "the file holds what the line says";
+    AVIStreamRelease(stream);
+    AVIFileExit();
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, StatusLineEndTest, ::testing::ValuesIn(kEndCases),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace noctil::test

@@ -54,7 +54,7 @@ class KnownPose : public ::testing::TestWithParam<PoseCase> {};
 TEST_P(KnownPose, IsRecovered) {
     const PoseCase &c = GetParam();
     skytest::Sky sky;
-    sky.width = 640, sky.height = 480, sky.channels = c.channels, sky.noise = c.noise, sky.seed = 11;
+    sky.width = 640, sky.height = 480, sky.channels = c.channels, sky.noise = c.noise, sky.rngInit = 11;
     const skytest::SkyGenerator gen(sky);
     Stacker stacker;
     ASSERT_TRUE(stacker.add(gen.shoot({}, 2.0, 1.0, 1).in()).reference);
@@ -92,7 +92,7 @@ class RandomPoses : public ::testing::TestWithParam<CrowdCase> {};
 TEST_P(RandomPoses, StackWithinATenthOfAPixel) {
     const CrowdCase &c = GetParam();
     skytest::Sky sky;
-    sky.width = 384, sky.height = 288, sky.channels = 1, sky.stars = c.stars, sky.margin = c.margin, sky.seed = 21;
+    sky.width = 384, sky.height = 288, sky.channels = 1, sky.stars = c.stars, sky.margin = c.margin, sky.rngInit = 21;
     const skytest::SkyGenerator gen(sky);
     Stacker stacker;
     ASSERT_TRUE(stacker.add(gen.shoot({}, 2.0, 1.0, 1).in()).reference);

@@ -62,7 +62,7 @@ std::string runPython(const std::string &script, const std::filesystem::path &fi
 
 TEST(StackFile, AstropyReadsAndVerifiesIt) {
     skytest::Sky sky;
-    sky.width = 200, sky.height = 160, sky.seed = 9, sky.stars = 30;
+    sky.width = 200, sky.height = 160, sky.rngInit = 9, sky.stars = 30;
     const skytest::SkyGenerator gen(sky);
     noctil::stack::Stacker stacker;
     for (std::uint32_t i = 1; i <= 4; ++i) {

@@ -78,7 +78,7 @@ protected:
                ("noctil-darks-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
-        sky_.width = 128, sky_.height = 96, sky_.seed = 5;
+        sky_.width = 128, sky_.height = 96, sky_.rngInit = 5;
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -260,7 +260,7 @@ TEST(FlatInTheStack, TakesTheVignettingAway) {
     // The sky darkens towards the edges by up to 30 %; the flat shows the same.
     skytest::Sky sky;
     sky.width = 256, sky.height = 192, sky.channels = 1, sky.hotPixels = 0, sky.glow = 0, sky.pedestal = 0,
-    sky.fieldMode = FieldMode::WholeFrame, sky.background = 40, sky.seed = 8;
+    sky.fieldMode = FieldMode::WholeFrame, sky.background = 40, sky.rngInit = 8;
     const skytest::SkyGenerator gen(sky);
     const auto vignette = [&](skytest::Shot s) {
         const std::size_t stride = noctil::stack::dibRowBytes(sky.width);

@@ -31,7 +31,7 @@ ImageIn Shot::in() const {
 }
 
 SkyGenerator::SkyGenerator(const Sky &sky) : sky_(sky) {
-    std::mt19937_64 rng(sky.seed);
+    std::mt19937_64 rng(sky.rngInit);
     std::uniform_real_distribution<double> ux(-sky.margin, sky.width + sky.margin - 1),
         uy(-sky.margin, sky.height + sky.margin - 1);
     std::uniform_real_distribution<double> u01(0, 1);
@@ -146,8 +146,8 @@ Shot SkyGenerator::flat(std::uint8_t value) const {
     return shot;
 }
 
-std::vector<noctil::stack::Star> randomStars(std::uint64_t seed, int count, double width, double height) {
-    std::mt19937_64 rng(seed);
+std::vector<noctil::stack::Star> randomStars(std::uint64_t rngInit, int count, double width, double height) {
+    std::mt19937_64 rng(rngInit);
     std::uniform_real_distribution<double> ux(0, width), uy(0, height), uf(100, 10000);
     std::vector<noctil::stack::Star> stars;
     for (int i = 0; i < count; ++i) stars.push_back({float(ux(rng)), float(uy(rng)), float(uf(rng)), 50, 2.5f});

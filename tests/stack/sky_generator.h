@@ -29,7 +29,7 @@ struct Sky {
     int hotPixels = 300;
     double glow = 30;        // amplifier glow at the corner, counts per second of on-time
     double fieldOffset = 2;  // the second field's level above the first (field mode)
-    std::uint64_t seed = 1;
+    std::uint64_t rngInit = 1;
 };
 
 struct Pose {
@@ -88,6 +88,6 @@ private:
 };
 
 // Star lists of unrelated fields, for the matcher alone.
-std::vector<noctil::stack::Star> randomStars(std::uint64_t seed, int count, double width, double height);
+std::vector<noctil::stack::Star> randomStars(std::uint64_t rngInit, int count, double width, double height);
 
 }  // namespace skytest

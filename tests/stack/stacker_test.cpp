@@ -21,7 +21,7 @@ using skytest::SkyGenerator;
 
 skytest::Sky smallSky() {
     skytest::Sky sky;
-    sky.width = 384, sky.height = 288, sky.seed = 31;
+    sky.width = 384, sky.height = 288, sky.rngInit = 31;
     return sky;
 }
 
@@ -39,10 +39,10 @@ const FateCase kFates[] = {
     {"a cloud",          [](const SkyGenerator &g) { return g.shoot({}, 2, 1, 8, std::nullopt, 40); },
                          "much brighter than the stack: cloud or dawn?"},
     {"three stars",      [](const SkyGenerator &g) {
-                             skytest::Sky s = g.sky(); s.stars = 3; s.margin = -20; s.seed = 77;
+                             skytest::Sky s = g.sky(); s.stars = 3; s.margin = -20; s.rngInit = 77;
                              return SkyGenerator(s).shoot({}, 2, 1, 8); }, "3 stars found, 6 needed"},
     {"another field",    [](const SkyGenerator &g) {
-                             skytest::Sky s = g.sky(); s.seed = 1234;
+                             skytest::Sky s = g.sky(); s.rngInit = 1234;
                              return SkyGenerator(s).shoot({}, 2, 1, 8); }, "no match with the reference"},
     {"cut short",        [](const SkyGenerator &g) {
                              Shot s = g.shoot({}, 2, 1, 8); s.rows.resize(s.rows.size() / 2); return s; },

@@ -36,7 +36,7 @@ TEST_P(Detection, FindsTheStarsNotTheHotPixels) {
     const DetectionCase &c = GetParam();
     skytest::Sky sky;
     sky.width = c.width, sky.height = c.height, sky.channels = c.channels, sky.fieldMode = c.mode;
-    sky.noise = c.noise, sky.fwhm = c.fwhm, sky.hotPixels = c.hotPixels, sky.stars = 100, sky.seed = 7;
+    sky.noise = c.noise, sky.fwhm = c.fwhm, sky.hotPixels = c.hotPixels, sky.stars = 100, sky.rngInit = 7;
     const skytest::SkyGenerator gen(sky);
     const skytest::Pose pose{3.3, -2.6, 0.2};
     const skytest::Shot shot = gen.shoot(pose, 2.0, 1.0, 99);
@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Images, Detection, ::testing::ValuesIn(kDetection),
 
 TEST(Detection, HotPixelsAloneAreNoStars) {
     skytest::Sky sky;
-    sky.stars = 0, sky.hotPixels = 300, sky.seed = 3;
+    sky.stars = 0, sky.hotPixels = 300, sky.rngInit = 3;
     const skytest::SkyGenerator gen(sky);
     const skytest::Shot shot = gen.shoot({}, 2.0, 0.0, 5);
     std::vector<float> planes(std::size_t(sky.width) * sky.height * 3);

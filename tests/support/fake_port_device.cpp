@@ -27,6 +27,11 @@ void FakePortDevice::plugIn(Kind kind, unsigned major) {
     ++generation_;
 }
 
+void FakePortDevice::plugInAt(std::string path, Kind kind, unsigned major) {
+    path_ = std::move(path);
+    plugIn(kind, major);
+}
+
 bool FakePortDevice::ours(int fd) const { return std::find(handles_.begin(), handles_.end(), fd) != handles_.end(); }
 
 int FakePortDevice::generationOf(int fd) const {

@@ -28,6 +28,8 @@ public:
     void unplug(bool quietly = false);
     // Plugged in again, as this kind of device with this device number.
     void plugIn(Kind kind, unsigned major);
+    // The same at another path, as a node the kernel numbered anew.
+    void plugInAt(std::string path, Kind kind, unsigned major);
 
     // PPWDATA bytes, or the TIOCM_DTR | TIOCM_RTS bits of each TIOCMSET.
     std::vector<int> levels;

@@ -4,6 +4,7 @@ box=/run/noctil-vm
 . $box/config
 export NOCTIL_SOURCE_DIR NOCTIL_BUILD_DIR NOCTIL_KERNEL_DIR NOCTIL_KERNEL_VERSION
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+. "$NOCTIL_SOURCE_DIR/tests/vm/end_case.sh"
 # The host root is read-only: caches (fontconfig, Qt) live in the guest's tmpfs.
 export HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/runtime
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
@@ -21,12 +22,12 @@ while :; do
     (cd /tmp && exec setsid sh $box/out/$n.sh) >$box/out/$n.log 2>&1 </dev/null &
     pid=$!
     while kill -0 $pid 2>/dev/null; do
-      if [ -e $box/q/$n.cancel ]; then kill -9 -- -$pid 2>/dev/null; kill -9 $pid 2>/dev/null; fi
+      if [ -e $box/q/$n.cancel ]; then end_case $pid; kill -9 $pid 2>/dev/null; fi
       sleep 0.2
     done
     wait $pid
     rc=$?
-    kill -9 -- -$pid 2>/dev/null  # what the case left running
+    end_case $pid  # what the case left running
     echo $rc >$box/out/.$n.rc
     rm -f $box/q/$n.cancel
     mv $box/out/.$n.rc $box/out/$n.rc

@@ -10,9 +10,10 @@
 #   the open handle and carries them nowhere; the node goes), then bound
 #   again once the program has let the removed port go.
 #
-# Each run: one "Error" box that names the port and the system's reason (read
-# from the screen, as a screen reader reads it) and stderr that says so,
-# images written while the port is away, the port's return said; after it
+# Each run: an "Error" box that names the port and the system's reason (read
+# from the screen, as a screen reader reads it) and stderr that says so, a
+# second that the image of the exposure the port did not carry is not
+# written, no image written while the port is away, the port's return said; after it
 # the lines go to rest first and follow the cycle again (QEMU's trace from a
 # mark the guest writes after the bind), the run reaches its count, every
 # image is in the file, exit status 0 and the port at rest.
@@ -72,8 +73,11 @@ pulled_run() {
   [ -e "$node" ] || fail "$label: $node did not come back"
   noctil_wait_title " - $count/$count\$" 120 || fail "$label: the run did not reach $count images"
   grep -q "camera port $node is back; the lines go to rest first" "$log" || fail "$label: the port's return not said"
+  # Two boxes: the port's loss, and the image of the exposure it did not
+  # carry, which is not written.
+  noctil_expect_on_screen "$label" '^Error$' "No image from this readout: the camera port is gone: $node: $reason"
   boxes=$(noctil_error_boxes)
-  [ "$boxes" = 1 ] || fail "$label: $boxes boxes, not one"
+  [ "$boxes" = 2 ] || fail "$label: $boxes boxes, not two"
   noctil_close_box
   noctil_exit_and_expect_run "$label" "$count" "$@"
   echo "$label: images $gone before the port was back"

@@ -14,8 +14,8 @@ for run in TERM:exposure TERM:readout INT:exposure INT:readout HUP:exposure HUP:
 done
 
 # Ctrl+Z (SIGTSTP) during an exposure rests the port before the program
-# stops; after SIGCONT the exposure level is back and the run reaches its
-# count. A broken pipe (SIGPIPE) is ignored meanwhile. The program runs as a
+# stops; after SIGCONT the interrupted exposure starts again (after the
+# run's delay, here the timers' shortest) and the run reaches its count. A broken pipe (SIGPIPE) is ignored meanwhile. The program runs as a
 # job of its own, as from a terminal's shell (noctil_own_group).
 noctil_setup
 noctil_port_backend ppdev
@@ -36,7 +36,7 @@ done
 [ -n "$stopped" ] || fail "TSTP: the program did not stop"
 noctil_port_is 0x00 || fail "TSTP: the port did not stay at rest while stopped"
 noctil_signal CONT
-noctil_probe wait 0x0B 30 >/dev/null || fail "TSTP: the exposure level did not come back after SIGCONT"
+noctil_probe wait 0x0B 30 >/dev/null || fail "TSTP: the exposure did not start again after SIGCONT"
 noctil_wait_title ' - 2/2$' 120 || fail "TSTP: the run did not reach its count after SIGCONT"
 grep -q 'stopped: camera port put to rest' "$NOCTIL_ROOT/program.log" || fail "TSTP: no word of the rest"
 noctil_signal TERM
