@@ -1,5 +1,6 @@
 #include "app_state.h"
 
+#include <stdio.h>
 #include <string.h>
 
 AppState app;
@@ -14,4 +15,8 @@ void InitAppState(void)
     app.bestScore = 0;
     app.callbackDepth = -1;
     app.sampleIndex = -1;
+    snprintf(app.settingsFile, sizeof app.settingsFile, "%s", SETTINGS_NAME);
+    snprintf(app.settingsSaveFile, sizeof app.settingsSaveFile, "%s", SETTINGS_NAME);
+    snprintf(app.captureFile, sizeof app.captureFile, "%s", DRIVE_ROOT CAPTURE_NAME);
+    snprintf(app.captureCopyFile, sizeof app.captureCopyFile, "%s", DRIVE_ROOT CAPTURE_COPY_NAME);
 }

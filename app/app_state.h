@@ -10,6 +10,17 @@
 
 #include "resource.h"
 
+// The program's own files: the image file a fresh installation records to,
+// the settings file (a bare name: the Windows directory's) and the capture's
+// temporary files, each in the root of C: unless it takes no files
+// (app/file_places.cpp).
+#define DRIVE_ROOT "C:\\"
+#define IMAGE_NAME "Images.AVI"
+#define DEFAULT_IMAGE_FILE DRIVE_ROOT IMAGE_NAME
+#define SETTINGS_NAME "Noctil.ini"
+#define CAPTURE_NAME "_NOCTIL1.AVI"
+#define CAPTURE_COPY_NAME "_NOCTIL2.AVI"
+
 // Persistent settings, loaded at start and saved at exit (app/settings.cpp).
 struct CaptureSettings {
     char imageFile[MAX_PATH];  // output AVI file name
@@ -57,8 +68,18 @@ struct AppState {
     HWND snapshotWindow;
     HWND toolbarWindow;
     HWND setupDialog;
-    // Persistent settings.
+    // Persistent settings, and the Noctil.ini they are read from and saved
+    // to (app/file_places.cpp).
     CaptureSettings settings;
+    char settingsFile[MAX_PATH];
+    char settingsSaveFile[MAX_PATH];
+    // The capture's temporary files; whether the root of C: takes no files
+    // (they are then in the user's temporary folder), and whether the user
+    // has been told so in this run of the program.
+    char captureFile[MAX_PATH];
+    char captureCopyFile[MAX_PATH];
+    INT rootRefusesFiles;
+    INT userFoldersTold;
     // The capture device: its window, the connected driver and what it reports.
     HWND captureWindow;
     INT driverIndex;
@@ -91,8 +112,7 @@ struct AppState {
     // when there is none. keptFor is the name it goes back under.
     char keptFile[MAX_PATH];
     char keptFor[MAX_PATH];
-    // Failures of the running cycle: told once a run, texts of the posted boxes.
-    INT imageFailureReported;
+    // Failures of the running cycle: the texts of the posted boxes, by kind.
     char runFailureText[RUN_FAILURE_KINDS][FAILURE_TEXT_SIZE];
     // What the capture window said of the driver's last failure ("" when none).
     char captureErrorText[FAILURE_TEXT_SIZE];
@@ -110,6 +130,13 @@ extern AppState app;
 void InitAppState(void);
 
 // app/
+// Where Noctil.ini is read and saved and where the capture's temporary
+// files go; at start, before the settings are read.
+void ChooseFilePlaces(void);
+// At Record, where the root of C: takes no files: the default image name
+// becomes the same name in the user's documents, and the user is told once
+// a run of the program where the files go.
+void UseUserFoldersForRecord(void);
 void LoadSettings(void);
 void SaveSettings(void);
 void WriteIntSetting(LPCSTR section, LPCSTR key, INT value, LPCSTR file);

@@ -1,27 +1,24 @@
-// The persistent settings: Noctil.ini in the Windows directory, read once
-// before any window exists and written once after the message loop ends.
+// The persistent settings: Noctil.ini in the Windows directory (or the
+// user's own copy, app/file_places.cpp), read once before any window exists
+// and written once after the message loop ends.
 #include <stdio.h>
 
 #include "app_state.h"
-
-// Named without a directory, so the profile functions keep it in the
-// Windows directory.
-static const char settingsFile[] = "Noctil.ini";
 
 // Every value is taken as the file holds it: nothing is validated or
 // clamped here, and a missing file, section or key gives its default.
 void LoadSettings(void)
 {
     CaptureSettings *s = &app.settings;
-    GetPrivateProfileStringA("Filenames", "ImageFile", "C:\\Images.AVI", s->imageFile, sizeof s->imageFile,
-                             settingsFile);
-    s->autoIncrement = (INT)GetPrivateProfileIntA("Flags", "AutoIncrement", 0, settingsFile);
-    s->ampOff = (INT)GetPrivateProfileIntA("Flags", "AmpOff", 0, settingsFile);
-    s->exposureMs = (INT)GetPrivateProfileIntA("Capture", "Exposure", 2000, settingsFile);
-    s->delayMs = (INT)GetPrivateProfileIntA("Capture", "Delay", 0, settingsFile);
-    s->frameCount = (INT)GetPrivateProfileIntA("Capture", "Count", 0, settingsFile);
-    GetPrivateProfileStringA("Driver", "Name", "<none>", s->driverName, sizeof s->driverName, settingsFile);
-    s->previewMode = (INT)GetPrivateProfileIntA("Driver", "PreviewMode", VIEW_NONE, settingsFile);
+    GetPrivateProfileStringA("Filenames", "ImageFile", DEFAULT_IMAGE_FILE, s->imageFile, sizeof s->imageFile,
+                             app.settingsFile);
+    s->autoIncrement = (INT)GetPrivateProfileIntA("Flags", "AutoIncrement", 0, app.settingsFile);
+    s->ampOff = (INT)GetPrivateProfileIntA("Flags", "AmpOff", 0, app.settingsFile);
+    s->exposureMs = (INT)GetPrivateProfileIntA("Capture", "Exposure", 2000, app.settingsFile);
+    s->delayMs = (INT)GetPrivateProfileIntA("Capture", "Delay", 0, app.settingsFile);
+    s->frameCount = (INT)GetPrivateProfileIntA("Capture", "Count", 0, app.settingsFile);
+    GetPrivateProfileStringA("Driver", "Name", "<none>", s->driverName, sizeof s->driverName, app.settingsFile);
+    s->previewMode = (INT)GetPrivateProfileIntA("Driver", "PreviewMode", VIEW_NONE, app.settingsFile);
 }
 
 // All eight keys every time, in file order, so a new file comes out with
@@ -30,14 +27,14 @@ void LoadSettings(void)
 void SaveSettings(void)
 {
     const CaptureSettings *s = &app.settings;
-    WritePrivateProfileStringA("Filenames", "ImageFile", s->imageFile, settingsFile);
-    WriteIntSetting("Flags", "AutoIncrement", s->autoIncrement, settingsFile);
-    WriteIntSetting("Flags", "AmpOff", s->ampOff, settingsFile);
-    WriteIntSetting("Capture", "Exposure", s->exposureMs, settingsFile);
-    WriteIntSetting("Capture", "Delay", s->delayMs, settingsFile);
-    WriteIntSetting("Capture", "Count", s->frameCount, settingsFile);
-    WritePrivateProfileStringA("Driver", "Name", s->driverName, settingsFile);
-    WriteIntSetting("Driver", "PreviewMode", s->previewMode, settingsFile);
+    WritePrivateProfileStringA("Filenames", "ImageFile", s->imageFile, app.settingsSaveFile);
+    WriteIntSetting("Flags", "AutoIncrement", s->autoIncrement, app.settingsSaveFile);
+    WriteIntSetting("Flags", "AmpOff", s->ampOff, app.settingsSaveFile);
+    WriteIntSetting("Capture", "Exposure", s->exposureMs, app.settingsSaveFile);
+    WriteIntSetting("Capture", "Delay", s->delayMs, app.settingsSaveFile);
+    WriteIntSetting("Capture", "Count", s->frameCount, app.settingsSaveFile);
+    WritePrivateProfileStringA("Driver", "Name", s->driverName, app.settingsSaveFile);
+    WriteIntSetting("Driver", "PreviewMode", s->previewMode, app.settingsSaveFile);
 }
 
 void WriteIntSetting(LPCSTR section, LPCSTR key, INT value, LPCSTR file)

@@ -84,9 +84,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR command
     free(app.lastImage);
     InitAppState();
     RegisterWindowClasses(instance);
+    ChooseFilePlaces();
     // Temporary files of an earlier run's final image; absent ones are fine.
-    remove("C:\\_NOCTIL1.AVI");
-    remove("C:\\_NOCTIL2.AVI");
+    remove(app.captureFile);
+    remove(app.captureCopyFile);
     LoadSettings();
     if (!CreateMainWindows(instance, showCommand)) return 0;  // settings are not saved
     int exitCode = RunMessageLoop(instance);

@@ -74,8 +74,17 @@ FrameStep measureFrame(Selection s, std::span<std::uint8_t> frame, std::size_t r
     return {};
 }
 
+// A pass without a winner: none of the readout's frames holds that field,
+// so the readout gives no image.
+FrameStep drop(Selection s, int missingStep)
+{
+    s.step = missingStep;
+    return {NO_LEVEL, false, true, true};
+}
+
 // Fields: a field scores by its margin over the other field of its frame;
-// the largest margin of the pass wins, and equal sums never win.
+// the largest margin of the pass wins, and equal sums never win, so a pass
+// whose best score is still 0 at its end had no winner.
 FrameStep measureFields(Selection s, std::span<std::uint8_t> frame, std::size_t rowLength, std::uint32_t height)
 {
     std::size_t fieldRows = height / 2;
@@ -90,12 +99,16 @@ FrameStep measureFields(Selection s, std::span<std::uint8_t> frame, std::size_t 
     }
     s.step++;
     if (s.step == SELECTION_FIELD_SECOND_PASS) {
+        if (s.bestScore == 0) return drop(s, SELECTION_NO_ODD_FIELD);
         // The second pass reads the other half of the charge at its own
         // level and starts its own contest.
         s.bestScore = 0;
         return {PORT_READOUT, false, false};
     }
-    if (s.step >= SELECTION_FIELD_DONE) return finish(s, frame);
+    if (s.step >= SELECTION_FIELD_DONE) {
+        if (s.bestScore == 0) return drop(s, SELECTION_NO_EVEN_FIELD);
+        return finish(s, frame);
+    }
     return {};
 }
 
@@ -108,11 +121,20 @@ FrameStep render(Selection s, std::span<std::uint8_t> frame)
 
 }  // namespace
 
+const char *missingField(int step)
+{
+    if (step == SELECTION_NO_ODD_FIELD) return "odd";
+    if (step == SELECTION_NO_EVEN_FIELD) return "even";
+    return nullptr;
+}
+
 FrameStep takeFrame(Selection selection, std::span<std::uint8_t> frame, std::uint32_t height)
 {
     std::size_t rowLength = height ? frame.size() / height : 0;
     if (!isUsableFrame(frame.size(), rowLength, selection.kept.size())) return {};
     if (selection.step == SELECTION_RENDER) return render(selection, frame);
+    // A readout without an image takes no more frames.
+    if (missingField(selection.step)) return {};
     if (selection.step == SELECTION_ARMED) return arm(selection, frame, height);
     if (isFieldModeHeight(height)) return measureFields(selection, frame, rowLength, height);
     return measureFrame(selection, frame, rowLength);

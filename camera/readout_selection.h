@@ -21,6 +21,8 @@
 // The steps of a selection, as its caller keeps them. From the first frame
 // on the step counts the frames taken.
 enum ReadoutSelectionStep : int {
+    SELECTION_NO_EVEN_FIELD = -3,     // fields: no field won the second pass; the readout has no image
+    SELECTION_NO_ODD_FIELD = -2,      // fields: no field won the first pass; the readout has no image
     SELECTION_ARMED = -1,             // waiting for the first frame, which ends the exposure
     SELECTION_RENDER = 0,             // a frame is kept: the final image stamps it onto every frame
     SELECTION_ARMED_ON_FRAME = 1,     // the first frame came: the camera reads out
@@ -72,20 +74,28 @@ struct Selection {
 
 // What the caller does after a frame, in this order: write `level` to the
 // camera's lines (none when NO_LEVEL), beep when `chosen` (the frame now
-// carries the chosen image), and ask the stream to stop when `stop`.
+// carries the chosen image), and ask the stream to stop when `stop`. When
+// `dropped` the readout ends without an image (missingField says why): its
+// frames are nobody's image, so the stream is abandoned, not finished.
 inline constexpr int NO_LEVEL = -1;
 struct FrameStep {
     int level = NO_LEVEL;
     bool chosen = false;
     bool stop = false;
+    bool dropped = false;
 };
 
 // Takes one streamed frame of a stream of `height` rows. The frame is
 // overwritten with the kept image when the image is chosen on it or has
-// been chosen before.
+// been chosen before. After a readout without an image every frame is left
+// alone until the caller arms the selection again.
 FrameStep takeFrame(Selection selection, std::span<std::uint8_t> frame, std::uint32_t height);
 
 // The stream has given its image.
 inline bool selectionDone(int step) { return step == SELECTION_RENDER; }
+
+// The field a selection ended without ("odd" or "even": the image's rows it
+// was to fill); null while the selection runs or once it has its image.
+const char *missingField(int step);
 
 }  // namespace noctil::camera

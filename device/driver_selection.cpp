@@ -95,8 +95,12 @@ LRESULT SwitchDriver(HWND mainWindow, WPARAM commandId)
         return 0;
     }
     // Neither connects: no driver is connected now, so every entry of the
-    // list, the previous driver's included, connects its driver when chosen.
+    // list, the previous driver's included, connects its driver when chosen,
+    // and none is shown checked (start-up may have checked several entries
+    // of drivers sharing the saved description).
     app.driverIndex = -1;
+    for (int index = 0; index < MAX_DRIVERS; index++)
+        CheckMenuItem(menu, DriverCommandId(index), MF_BYCOMMAND | MF_UNCHECKED);
     MessageBoxA(mainWindow, "Now can't connect back to previous driver !!", "Error", MB_ICONHAND);
     return -1;
 }

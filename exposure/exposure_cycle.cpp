@@ -158,6 +158,9 @@ static void ReadoutGaveNoImage(BOOL streamed)
     else if (status.dwCurrentVideoFrame == 0)
         snprintf(text, sizeof text, "%s: no frame from the device in %u s.", intro,
                  (unsigned)app.captureParms.wTimeLimit);
+    else if (noctil::camera::missingField(app.SelectionState) != NULL)
+        snprintf(text, sizeof text, "%s: the %s field did not arrive in the readout stream.", intro,
+                 noctil::camera::missingField(app.SelectionState));
     else if (app.SelectionState == SELECTION_ARMED) {
         snprintf(text, sizeof text, "%s: the device's %lu frames are frames the program cannot use.", intro,
                  (unsigned long)status.dwCurrentVideoFrame);
@@ -259,7 +262,6 @@ void StartRecording(void)
     if (opened == OPEN_DECLINED) return;
     if (opened) {
         app.framesWritten = 0;
-        app.imageFailureReported = 0;
         app.imageFailureTold[0] = '\0';
         ReadVideoFormat(&app.runVideoFormat);
         TellNegativeTimes();

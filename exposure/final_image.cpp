@@ -9,8 +9,8 @@
 
 #include "app_state.h"
 
-#define CAPTURE_FILE "C:\\_NOCTIL1.AVI"
-#define CAPTURE_COPY_FILE "C:\\_NOCTIL2.AVI"
+#define CAPTURE_FILE app.captureFile
+#define CAPTURE_COPY_FILE app.captureCopyFile
 
 // No image the capture drivers deliver comes near this; a header asking
 // for more is taken as damaged rather than trusted with an allocation.
@@ -97,7 +97,6 @@ BOOL TellImageFailure(const char *kind)
 {
     if (strcmp(kind, app.imageFailureTold) == 0) return FALSE;
     snprintf(app.imageFailureTold, sizeof app.imageFailureTold, "%s", kind);
-    app.imageFailureReported = 1;
     return TRUE;
 }
 

@@ -5,7 +5,8 @@
 // the first frame, keeps the best frame, or on interlaced video of 480 or 576
 // lines the best field of each of two passes, and in the render state stamps
 // the kept image onto every frame the driver delivers. Here its requests are
-// carried out: the port write, the beep when the image is chosen and the stop.
+// carried out: the port write, the beep when the image is chosen and the stop,
+// an abort when a field did not arrive and the readout has no image.
 //
 // Frames arrive at video rate, so nothing here allocates.
 #include "app_state.h"
@@ -13,9 +14,11 @@
 
 #define SIMPLE_BEEP 0xFFFFFFFF
 
-static void StopStream(void)
+// A readout without an image is aborted rather than stopped, so the capture
+// window does not take its frames for a chosen image.
+static void StopStream(BOOL dropped)
 {
-    if (IsWindow(app.captureWindow)) SendMessageA(app.captureWindow, WM_CAP_STOP, 0, 0);
+    if (IsWindow(app.captureWindow)) SendMessageA(app.captureWindow, dropped ? WM_CAP_ABORT : WM_CAP_STOP, 0, 0);
 }
 
 // The camera's protocol takes the frame over the selection's state in
@@ -28,7 +31,7 @@ static void TakeFrame(VIDEOHDR *header)
     noctil::camera::FrameStep step = noctil::camera::takeFrame(selection, frame, app.captureStatus.uiImageHeight);
     if (step.level != noctil::camera::NO_LEVEL) WriteCameraPort((BYTE)step.level);
     if (step.chosen) MessageBeep(SIMPLE_BEEP);
-    if (step.stop) StopStream();
+    if (step.stop) StopStream(step.dropped);
 }
 
 LRESULT CALLBACK ReadoutFrameCallback(HWND window, LPVIDEOHDR header)

@@ -200,6 +200,7 @@ static HRESULT SetStreamFormat(void)
 
 INT OpenImageFile(void)
 {
+    UseUserFoldersForRecord();
     AVIFileInit();
     if (app.settings.autoIncrement && app.settings.imageFile[0] != '\0' &&
         !NumberImageFile(app.settings.imageFile, sizeof app.settings.imageFile)) {

@@ -90,6 +90,7 @@ bool CaptureStream::run(const CAPTUREPARMS &parms, avi::Writer *file) {
         std::snprintf(portLoss_, sizeof portLoss_, "%s", lastExposureLoss());
     StreamEnd how;
     how.stopRequested = stopRequested_;
+    how.aborted = abortRequested_;
     how.deviceFailed = deviceFailed_;
     how.failureCode = deviceFailed_ ? driver_->failureCode() : 0;
     how.limitSeconds = parms.fLimitEnabled ? parms.wTimeLimit : 0;

@@ -59,6 +59,9 @@ void StreamRecords::end(const StreamEnd &how, std::uint64_t run) {
     else if (how.deviceFailed)
         std::snprintf(reason, sizeof reason, "the device failed: %s",
                       std::strerror(how.failureCode ? how.failureCode : EIO));
+    else if (how.aborted)
+        std::snprintf(reason, sizeof reason, "the program found no image in the readout's %u frames",
+                      static_cast<unsigned>(r.frames));
     else if (r.frames == 0 && how.limitSeconds)
         std::snprintf(reason, sizeof reason, "no frame from the device in %u s", how.limitSeconds);
     else if (r.frames == 0)

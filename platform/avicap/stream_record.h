@@ -38,6 +38,7 @@ struct ReadoutTally {
 // How a stream ended, as the capture window saw it.
 struct StreamEnd {
     bool stopRequested = false;  // the callback asked to stop: it had what it wanted
+    bool aborted = false;        // it asked to abort: it found no image in the frames
     bool deviceFailed = false;
     int failureCode = 0;        // the device's errno
     unsigned limitSeconds = 0;  // the time limit it ran under, 0 for none
@@ -50,8 +51,8 @@ class StreamRecords {
 public:
     void begin(const std::shared_ptr<Driver> &driver, bool toFile, Micros start);
     void frame(Micros captured);
-    // A readout that ends without a frame chosen, or whose exposure the port
-    // did not carry, gave no image; one that
+    // A readout that ends without a frame chosen, that the callback aborted,
+    // or whose exposure the port did not carry, gave no image; one that
     // chose a frame gives its image once the stream into a file that
     // follows it delivers; `run` is the serial of the file being written
     // (0: none, nothing is counted).

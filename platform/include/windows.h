@@ -108,6 +108,8 @@ typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef LONG HRESULT;
+#define S_OK ((HRESULT)0)
+#define E_FAIL ((HRESULT)0x80004005L)
 typedef WORD ATOM;
 typedef DWORD COLORREF;
 typedef BYTE *LPBYTE;
@@ -481,6 +483,10 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
 UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR fileName);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+// The user's folder for temporary files, ending in a backslash
+// (C:\Users\<login>\AppData\Local\Temp\, made when missing); the length
+// copied, or the size needed when `buffer` is too small, as Windows returns.
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 
 // Errors of the last failed call, and their texts.
 #define ERROR_SUCCESS 0

@@ -190,7 +190,8 @@ TEST_P(DamagedFileTest, LoadsWhatItCanAndSavesNormally) {
 INSTANTIATE_TEST_SUITE_P(Files, DamagedFileTest, ::testing::ValuesIn(kDamagedFiles),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// A settings file that cannot be written loses only that run's settings.
+// A Windows directory that cannot take the settings file: the run goes on
+// as on any other (where the settings go then, file_places_test.cpp).
 struct UnwritablePlace {
     const char *name;
     void (*arrange)();

@@ -50,11 +50,13 @@ protected:
     Bytes kept = Bytes(kRowLength * 600, 0xAB);
 };
 
-::testing::AssertionResult Is(const FrameStep &step, int level, bool chosen, bool stop)
+::testing::AssertionResult Is(const FrameStep &step, int level, bool chosen, bool stop, bool dropped = false)
 {
-    if (step.level == level && step.chosen == chosen && step.stop == stop) return ::testing::AssertionSuccess();
+    if (step.level == level && step.chosen == chosen && step.stop == stop && step.dropped == dropped)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "level " << step.level << " chosen " << step.chosen << " stop " << step.stop
-                                         << ", expected level " << level << " chosen " << chosen << " stop " << stop;
+                                         << " dropped " << step.dropped << ", expected level " << level << " chosen "
+                                         << chosen << " stop " << stop << " dropped " << dropped;
 }
 
 // ---- Whole frames ------------------------------------------------------------------
@@ -120,9 +122,9 @@ struct FieldCase {
 const FieldCase kFields[] = {
     {"the largest margin of each pass", 480, {{1, 5}, {1, 3}, {2, 1}, {6, 1}}, {2, 1}, {5, 0}},
     {"a later, larger margin wins",     576, {{0, 2}, {0, 5}, {3, 0}, {1, 0}}, {3, 1}, {4, 0}},
-    {"equal sums never win",            480, {{3, 3}, {3, 3}, {3, 3}, {3, 3}}, {0, 0}, {0, 0}},
     {"the second pass starts afresh",   480, {{0, 9}, {0, 0}, {0, 1}, {0, 0}}, {2, 1}, {4, 1}},
-    {"a margin must beat the best",     576, {{4, 0}, {0, 4}, {0, 0}, {0, 0}}, {2, 0}, {0, 0}},
+    {"each pass won by its last frame", 576, {{0, 0}, {7, 0}, {2, 2}, {0, 3}}, {3, 0}, {5, 1}},
+    {"the even field first, then odd",  480, {{5, 0}, {1, 1}, {1, 1}, {0, 5}}, {2, 0}, {5, 1}},
 };
 // clang-format on
 
@@ -151,6 +153,62 @@ TEST_F(Selection, FieldsAssembleOddThenEvenRows)
                 source.frame ? Row(originals[source.frame - 2], (r / 2) * 2 + source.parity) : zero;
             ASSERT_EQ(Row(image, r), expected) << "row " << r;
         }
+    }
+}
+
+// A pass in which no field won: the readout ends at that pass's last frame
+// without an image, and no frame carries one.
+struct MissingFieldCase {
+    const char *name;
+    std::uint32_t height;
+    Window frames[4];     // frames 2 and 3 (first pass), 4 and 5 (second pass)
+    int lastFrame;        // the frame the readout ends on: 3 or 5
+    const char *missing;  // the field it ends without
+};
+
+// clang-format off
+const MissingFieldCase kMissingFields[] = {
+    {"equal sums never win",              480, {{3, 3}, {3, 3}, {3, 3}, {3, 3}}, 3, "odd"},
+    {"dark frames hold no field",         576, {{0, 0}, {0, 0}, {0, 0}, {0, 0}}, 3, "odd"},
+    {"only the second pass has a winner", 576, {{1, 1}, {2, 2}, {0, 5}, {5, 0}}, 3, "odd"},
+    {"a margin must beat the best",       576, {{4, 0}, {0, 4}, {0, 0}, {0, 0}}, 5, "even"},
+    {"the second pass's fields are equal", 480, {{0, 9}, {0, 0}, {2, 2}, {7, 7}}, 5, "even"},
+};
+// clang-format on
+
+TEST_F(Selection, APassWithoutAWinnerEndsTheReadoutWithoutAnImage)
+{
+    for (const MissingFieldCase &c : kMissingFields) {
+        SCOPED_TRACE(c.name);
+        step = SELECTION_ARMED;
+        bestScore = 12345;  // left from an earlier readout
+        std::fill(kept.begin(), kept.end(), 0xAB);
+        Bytes arming = MakeFrame(c.height, 1, 9, 9);
+        EXPECT_TRUE(Is(Take(arming, c.height), PORT_READOUT_480, false, false));
+        EXPECT_EQ(noctil::camera::missingField(step), nullptr);
+
+        std::vector<Bytes> frames;
+        for (int i = 0; i < 4; i++) frames.push_back(MakeFrame(c.height, i + 2, c.frames[i].even, c.frames[i].odd));
+        const std::vector<Bytes> originals = frames;
+        for (int id = 2; id < c.lastFrame; id++) {
+            const int level = id == 3 ? PORT_READOUT : NO_LEVEL;
+            EXPECT_TRUE(Is(Take(frames[id - 2], c.height), level, false, false)) << "frame " << id;
+        }
+        EXPECT_TRUE(Is(Take(frames[c.lastFrame - 2], c.height), NO_LEVEL, false, true, true));
+        EXPECT_FALSE(noctil::camera::selectionDone(step));
+        ASSERT_NE(noctil::camera::missingField(step), nullptr);
+        EXPECT_STREQ(noctil::camera::missingField(step), c.missing);
+        EXPECT_EQ(frames, originals) << "no frame carries an image";
+
+        // Frames the stream still delivers are left alone, and so is the
+        // outcome, until the selection is armed again.
+        Bytes later = MakeFrame(c.height, 7, 0, 9);
+        EXPECT_TRUE(Is(Take(later, c.height), NO_LEVEL, false, false));
+        EXPECT_EQ(later, MakeFrame(c.height, 7, 0, 9));
+        EXPECT_STREQ(noctil::camera::missingField(step), c.missing);
+        step = SELECTION_ARMED;
+        EXPECT_TRUE(Is(Take(later, c.height), PORT_READOUT_480, false, false));
+        EXPECT_EQ(noctil::camera::missingField(step), nullptr);
     }
 }
 

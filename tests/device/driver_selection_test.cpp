@@ -279,6 +279,46 @@ TEST_F(Drivers, WhenNeitherDriverConnectsTheFallbackFailureIsReported)
     EXPECT_EQ(CheckedEntries(), std::vector<int>{0});
 }
 
+// After a failed fall-back no driver is connected, and no entry is shown
+// checked, also where start-up checked several of the saved description.
+struct FailedFallBackCase {
+    const char *name;
+    std::map<int, TestDriverPlan> drivers;
+    const char *saved;
+    int connected;  // the driver connected at start, which cannot be opened again
+    int chosen;     // the entry chosen, whose driver fails
+};
+
+TEST_F(Drivers, AfterAFailedFallBackNoEntryIsChecked)
+{
+    const FailedFallBackCase cases[] = {
+        {"one driver connected", {{0, Plan("Alpha")}, {1, Plan("Broken", true)}}, "<none>", 0, 1},
+        {"two drivers share the saved description",
+         {{1, Plan("Same Card")}, {3, Plan("Same Card")}, {4, Plan("Broken", true)}},
+         "Same Card",
+         3,
+         4},
+    };
+    for (const FailedFallBackCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        Install(c.drivers);
+        Start(c.saved);
+        ASSERT_EQ(Connected(), std::vector<int>{c.connected});
+        TestDriverPlan gone = c.drivers.at(c.connected);
+        gone.failsToOpen = true;
+        gone.log = logs[c.connected];
+        plat::avicap::registerTestDriver("testdrv" + std::to_string(c.connected), gone);
+        auto &display = dynamic_cast<plat::HeadlessDisplay &>(plat::session().display());
+        display.schedule(plat::session().clock().now(), [] { noctil::test::pressEnter(); });
+
+        EXPECT_EQ(SwitchDriver(app.mainWindow, DriverCommandId(c.chosen)), -1);
+        EXPECT_EQ(noctil::test::messageBoxTexts().size(), 1u);
+        EXPECT_EQ(Connected(), std::vector<int>{});
+        EXPECT_EQ(CheckedEntries(), std::vector<int>{});
+    }
+}
+
 TEST_F(Drivers, WithNoDriverConnectedAFailedChoiceChangesNothing)
 {
     Install({{0, Plan("Broken", true)}, {1, Plan("Other")}});

@@ -4,6 +4,8 @@
 // met it has returned. A capture device that goes and comes back is used
 // again and the run reaches its count; one that comes back with frames of
 // another size ends the run, the file keeping its images.
+#include <camport.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "e2e_fixture.h"
 #include "fake_v4l2.h"
 #include "files/paths.h"
+#include "port/parallel_port.h"
 #include "test_drivers.h"
 #include "user/window_system.h"
 
@@ -61,6 +64,34 @@ protected:
             }
             if (!until()) answerBoxes(until);
         });
+    }
+
+    // A test driver of one frame format, the machine's only capture driver.
+    static void installOnly(const char *name, const char *description, const BITMAPINFOHEADER &format) {
+        plat::avicap::TestDriverPlan plan;
+        plan.description = description;
+        plan.formats = {format};
+        plat::avicap::registerTestDriver(name, plan);
+        std::ofstream(plat::windowsDirectory() / "system.ini", std::ios::binary)
+            << "[drivers32]\r\nmsvideo=" << name << "\r\n";
+    }
+
+    // A run into `file` of 1 s exposures 1 s apart, from Record at 500 ms to
+    // Stop at `stopMs`, every box answered: the status line just before Stop.
+    std::string recordUntil(const char *file, std::uint32_t stopMs) {
+        writeSettingsFile(std::string("[Filenames]\r\nImageFile=") + file +
+                          "\r\n[Capture]\r\nExposure=1000\r\nDelay=1000\r\n");
+        user().at(500, [&] { choose(IDM_RECORD); });
+        std::string line;
+        user().at(stopMs, [&] {
+            line = statusLine();
+            choose(IDM_STOP);
+        });
+        user().at(stopMs + 500, [&] { exitProgram(); });
+        answerBoxes([this, stopMs] { return nowMs() >= stopMs; });
+        setTimeLimitMs(60000);
+        EXPECT_EQ(runProgram(), 0);
+        return line;
     }
 
     // The images in an output file, read back through its index.
@@ -115,25 +146,36 @@ TEST_F(ReadoutAccountingTest, NoFrameFromTheDeviceIsToldOnceAndCountedForTheRun)
 
 // Frames the readout selection refuses (too small for its measuring window).
 TEST_F(ReadoutAccountingTest, FramesTheProgramCannotUseAreSaidToBeSo) {
-    plat::avicap::TestDriverPlan tiny;
-    tiny.description = "Tiny camera";
-    tiny.formats = {plat::avicap::makeFormat(32, 16, 24, BI_RGB)};
-    plat::avicap::registerTestDriver("tinycam", tiny);
-    std::ofstream(plat::windowsDirectory() / "system.ini", std::ios::binary) << "[drivers32]\r\nmsvideo=tinycam\r\n";
-    writeSettingsFile("[Filenames]\r\nImageFile=C:\\tiny.avi\r\n[Capture]\r\nExposure=1000\r\nDelay=1000\r\n");
-    user().at(500, [&] { choose(IDM_RECORD); });
-    std::string line;
-    user().at(4000, [&] {
-        line = statusLine();
-        choose(IDM_STOP);
-    });
-    user().at(4500, [&] { exitProgram(); });
-    answerBoxes([&] { return nowMs() >= 4000; });
-    setTimeLimitMs(60000);
-    ASSERT_EQ(runProgram(), 0);
+    installOnly("tinycam", "Tiny camera", plat::avicap::makeFormat(32, 16, 24, BI_RGB));
+    const std::string line = recordUntil("C:\\tiny.avi", 4000);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("frames the program cannot use"), std::string::npos) << boxes[0].text;
     EXPECT_NE(line.find(", 1 readout without an image: frames the program cannot use"), std::string::npos) << line;
+}
+
+// Interlaced frames whose two fields are alike (a flat picture) hold no
+// field of the camera's: each readout ends after the first pass without an
+// image, which is told once, counted every time, and never written.
+TEST_F(ReadoutAccountingTest, AFieldThatDidNotArriveLeavesTheReadoutWithoutAnImage) {
+    installOnly("flatcam", "Flat PAL camera", plat::avicap::makeFormat(720, 576, 24, BI_RGB));
+    const std::string line = recordUntil("C:\\flat.avi", 8000);
+
+    int readouts = 0;
+    for (const plat::PortWrite &w : plat::session().component<plat::ParallelPort>().writes()) {
+        if (w.address != CAMERA_PORT_ADDRESS) continue;
+        EXPECT_NE(w.value, PORT_READOUT) << "the second pass is never read";
+        if (w.value == PORT_READOUT_480) readouts++;
+    }
+    ASSERT_GE(readouts, 2);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("No image from this readout: the odd field did not arrive in the readout stream."),
+              std::string::npos)
+        << boxes[0].text;
+    EXPECT_NE(line.find(", " + std::to_string(readouts) +
+                        " readouts without an image: the program found no image in the readout's 3 frames"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(imagesIn("C:\\flat.avi"), 0u);
 }
 
 // The device goes after the first image, unplugged or with its stream

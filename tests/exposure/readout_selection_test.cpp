@@ -76,25 +76,28 @@ LRESULT Deliver(TestFrame &frame) { return ReadoutFrameCallback(nullptr, &frame.
     return ::testing::AssertionSuccess();
 }
 
-// Frames whose measurement windows are all zero (they never win a contest)
-// delivered until the selection beeps, at most six: how many it took, the
-// port writes they brought and the frame the selection finished on.
+// Frames of one window value (by default all zero: they never win a
+// contest) delivered until the selection ends, at most six: how many it
+// took, the port writes they brought, and either the frame it finished on
+// with its beep or the field it ended without.
 struct Continuation {
     int frames = 0;
     std::vector<std::uint8_t> port;
     std::vector<BYTE> finished;
+    const char *missing = nullptr;
 };
 
-Continuation ContinueToTheBeep(const ProgramSession &program, DWORD rowLength)
+Continuation ContinueToTheEnd(const ProgramSession &program, DWORD rowLength, BYTE even = 0, BYTE odd = 0)
 {
     const UINT height = app.captureStatus.uiImageHeight;
     const size_t beeps = program.beeps(), port = program.portValues().size();
     Continuation c;
-    while (c.frames < 6 && program.beeps() == beeps) {
-        TestFrame frame(rowLength, height, 90 + c.frames, 0, 0);
+    while (c.frames < 6 && program.beeps() == beeps && c.missing == nullptr) {
+        TestFrame frame(rowLength, height, 90 + c.frames, even, odd);
         Deliver(frame);
         c.frames++;
         c.finished = frame.bytes;
+        c.missing = noctil::camera::missingField(app.SelectionState);
     }
     const std::vector<std::uint8_t> values = program.portValues();
     c.port.assign(values.begin() + (long)port, values.end());
@@ -168,7 +171,7 @@ TEST_F(ReadoutSelection, ArmingClearsWhatAnEarlierSelectionKept)
     Deliver(arming);
     // Armed on this frame: two more frames finish the selection, and with
     // nothing brighter than zero the image is the cleared one.
-    const Continuation c = ContinueToTheBeep(program, 1920);
+    const Continuation c = ContinueToTheEnd(program, 1920);
     EXPECT_EQ(c.frames, 2);
     EXPECT_EQ(c.port, std::vector<std::uint8_t>{});
     const size_t length = arming.bytes.size();
@@ -211,11 +214,31 @@ struct FieldCase {
 const FieldCase kFieldCases[] = {
     {"odd fields win both passes", {0, 0, 0, 0}, {5, 0, 5, 0}, {2, 1}, {4, 1}},
     {"an even field moves to the odd rows, an odd one to the even rows", {6, 1, 1, 1}, {1, 1, 6, 1}, {2, 0}, {4, 1}},
-    {"equal field sums copy nothing", {3, 3, 3, 3}, {3, 3, 3, 3}, {0, 0}, {0, 0}},
     {"an equal margin keeps the earlier field", {4, 1, 2, 5}, {1, 4, 4, 3}, {2, 0}, {4, 1}},
     {"a larger margin later wins", {2, 1, 0, 7}, {1, 9, 0, 0}, {3, 1}, {5, 0}},
     {"the second pass has a contest of its own", {0, 0, 1, 0}, {9, 0, 2, 0}, {2, 1}, {4, 1}},
-    {"one pass without a winner leaves its rows zero", {0, 0, 8, 0}, {0, 0, 1, 0}, {0, 0}, {4, 0}},
+    {"fields arrive in reverse order, each pass won late", {0, 7, 2, 0}, {0, 0, 2, 3}, {3, 0}, {5, 1}},
+};
+
+// One field-mode readout on a fresh program session with a stand-in capture
+// window: the arming frame (bright, yet it never competes) and frames 2 to 5
+// with the given windows, by their number in the stream.
+struct FieldReadout {
+    FieldReadout(DWORD rowLength, UINT height, const BYTE (&even)[4], const BYTE (&odd)[4])
+        : frames{{rowLength, height, 1, 200, 10},
+                 {rowLength, height, 2, even[0], odd[0]},
+                 {rowLength, height, 3, even[1], odd[1]},
+                 {rowLength, height, 4, even[2], odd[2]},
+                 {rowLength, height, 5, even[3], odd[3]}}
+    {
+        app.captureWindow = capture.window;
+        app.captureStatus.uiImageHeight = height;
+    }
+    TestFrame &frame(int number) { return frames[number - 1]; }
+
+    ProgramSession program;
+    StopRecorder capture;
+    TestFrame frames[5];
 };
 
 TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
@@ -225,23 +248,19 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
     for (UINT height : {480u, 576u})
         for (const FieldCase &c : kFieldCases) {
             SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
-            ProgramSession program;
-            StopRecorder capture;
-            app.captureWindow = capture.window;
-            app.captureStatus.uiImageHeight = height;
-            TestFrame arming(rowLength, height, 1, 200, 10);
-            TestFrame f2(rowLength, height, 2, c.even[0], c.odd[0]), f3(rowLength, height, 3, c.even[1], c.odd[1]),
-                f4(rowLength, height, 4, c.even[2], c.odd[2]), f5(rowLength, height, 5, c.even[3], c.odd[3]);
-            const TestFrame *byId[] = {nullptr, &arming, &f2, &f3, &f4, &f5};
+            FieldReadout r(rowLength, height, c.even, c.odd);
+            ProgramSession &program = r.program;
+            StopRecorder &capture = r.capture;
+            TestFrame &f5 = r.frame(5);
 
-            Deliver(arming);
+            Deliver(r.frame(1));
             EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{kPortReadout480});
-            Deliver(f2);
-            Deliver(f3);
+            Deliver(r.frame(2));
+            Deliver(r.frame(3));
             EXPECT_EQ(program.portValues(), (std::vector<std::uint8_t>{kPortReadout480, kPortReadout}))
                 << "the second pass's level comes with frame 3";
             EXPECT_EQ(program.beeps(), 0u);
-            Deliver(f4);
+            Deliver(r.frame(4));
             Deliver(f5);
 
             EXPECT_EQ(program.beeps(), 1u);
@@ -251,14 +270,60 @@ TEST(ReadoutSelectionCases, FieldModeAssemblesTheWinningFieldsOfTwoPasses)
             // own contest shows in "the second pass has a contest of its own".
             for (UINT row = 0; row < height; row++) {
                 const Source &source = row % 2 ? c.oddRows : c.evenRows;
-                std::vector<BYTE> expected = source.frame ? byId[source.frame]->Row(row / 2 * 2 + source.parity)
+                std::vector<BYTE> expected = source.frame ? r.frame(source.frame).Row(row / 2 * 2 + source.parity)
                                                           : std::vector<BYTE>(rowLength, 0);
                 std::vector<BYTE> kept(f5.bytes.begin() + (long)(row * rowLength),
                                        f5.bytes.begin() + (long)((row + 1) * rowLength));
                 ASSERT_TRUE(kept == expected) << "row " << row;
             }
             EXPECT_TRUE(Renders(program, capture, f5.bytes));
-            EXPECT_EQ(f4.bytes, f4.original);
+            EXPECT_EQ(r.frame(4).bytes, r.frame(4).original);
+        }
+}
+
+// A pass that no field won: the readout ends on the pass's last frame
+// without an image. It is aborted, not stopped, with no beep; no frame
+// carries an image, and the frames that still come are left alone.
+struct MissingFieldCase {
+    const char *name;
+    BYTE even[4], odd[4];  // window values of frames 2, 3, 4 and 5
+    int lastFrame;         // the frame the readout ends on
+    const char *missing;
+};
+
+const MissingFieldCase kMissingFieldCases[] = {
+    {"equal field sums copy nothing", {3, 3, 3, 3}, {3, 3, 3, 3}, 3, "odd"},
+    {"the first pass without a winner ends the readout", {0, 0, 8, 0}, {0, 0, 1, 0}, 3, "odd"},
+    {"the second pass without a winner", {5, 0, 3, 3}, {0, 0, 3, 3}, 5, "even"},
+    {"a field of the first pass never wins the second", {0, 0, 0, 0}, {9, 0, 0, 0}, 5, "even"},
+};
+
+TEST(ReadoutSelectionCases, FieldModeWithoutAFieldEndsTheReadoutWithoutAnImage)
+{
+    const DWORD rowLength = 1280;
+    for (UINT height : {480u, 576u})
+        for (const MissingFieldCase &c : kMissingFieldCases) {
+            SCOPED_TRACE(::testing::Message() << height << " lines, " << c.name);
+            FieldReadout r(rowLength, height, c.even, c.odd);
+            ProgramSession &program = r.program;
+            StopRecorder &capture = r.capture;
+            for (TestFrame &frame : r.frames) EXPECT_EQ(Deliver(frame), 1);
+
+            const std::vector<std::uint8_t> port =
+                c.lastFrame == 3 ? std::vector<std::uint8_t>{kPortReadout480}
+                                 : std::vector<std::uint8_t>{kPortReadout480, kPortReadout};
+            EXPECT_EQ(program.portValues(), port) << "the second pass is read only after a first with its field";
+            EXPECT_EQ(program.beeps(), 0u);
+            EXPECT_EQ(capture.stops, 0);
+            EXPECT_EQ(capture.aborts, 1) << "aborted once, on frame " << c.lastFrame;
+            EXPECT_STREQ(noctil::camera::missingField(app.SelectionState), c.missing);
+            for (const TestFrame &frame : r.frames) EXPECT_EQ(frame.bytes, frame.original) << "no frame carries an image";
+            // A later frame changes nothing, asks for nothing.
+            TestFrame later(rowLength, height, 6, 0, 9);
+            Deliver(later);
+            EXPECT_EQ(later.bytes, later.original);
+            EXPECT_EQ(capture.aborts + capture.stops, 1);
+            EXPECT_EQ(program.portValues(), port);
         }
 }
 
@@ -356,13 +421,14 @@ TEST(ReadoutSelectionCases, ACaptureThatEndsEarlyLeavesNoImage)
         std::vector<std::uint8_t> port;
         int framesToFinish;
         std::vector<std::uint8_t> portToFinish;
+        const char *missing;  // the field the dark frames leave it without
     } cases[] = {
-        {288, 2, {kPortReadout}, 1, {}},
-        {240, 1, {kPortReadout}, 2, {}},
-        {576, 4, {kPortReadout480, kPortReadout}, 1, {}},
-        {480, 4, {kPortReadout480, kPortReadout}, 1, {}},
-        {480, 2, {kPortReadout480}, 3, {kPortReadout}},
-        {480, 0, {}, 5, {kPortReadout480, kPortReadout}},
+        {288, 2, {kPortReadout}, 1, {}, nullptr},
+        {240, 1, {kPortReadout}, 2, {}, nullptr},
+        {576, 4, {kPortReadout480, kPortReadout}, 1, {}, nullptr},
+        {480, 4, {kPortReadout480, kPortReadout}, 1, {}, nullptr},
+        {480, 2, {kPortReadout480}, 3, {kPortReadout}, "even"},
+        {480, 0, {}, 3, {kPortReadout480}, "odd"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.height << " lines, " << c.frames << " frames");
@@ -377,9 +443,11 @@ TEST(ReadoutSelectionCases, ACaptureThatEndsEarlyLeavesNoImage)
         EXPECT_EQ(program.beeps(), 0u);
         EXPECT_EQ(capture.stops, 0);
         EXPECT_EQ(program.portValues(), c.port);
-        const Continuation more = ContinueToTheBeep(program, 640);
+        const Continuation more = ContinueToTheEnd(program, 640);
         EXPECT_EQ(more.frames, c.framesToFinish);
         EXPECT_EQ(more.port, c.portToFinish);
+        EXPECT_EQ(more.missing == nullptr ? "" : more.missing, std::string(c.missing ? c.missing : ""));
+        EXPECT_EQ(program.beeps(), c.missing ? 0u : 1u);
     }
 }
 
@@ -417,10 +485,11 @@ TEST(ReadoutSelectionCases, FramesThatCannotBeScoredAreRefusedWhole)
             EXPECT_EQ(bytes, original);
             EXPECT_TRUE(program.portValues().empty());
             EXPECT_EQ(capture.stops, 0);
-            if (state == SELECTION_ARMED) {
-                // Arming clears the kept image before any frame shows it, so
-                // no later frame can show what a refused frame might have
-                // left in it here: read it directly.
+            if (state != SELECTION_RENDER) {
+                // Arming clears the kept image before any frame shows it, and
+                // dark field-mode frames end the readout without one, so no
+                // later frame can show what a refused frame might have left
+                // in it here: read it directly.
                 EXPECT_EQ(app.BestFrameBuffer[0], 0x33);
                 EXPECT_EQ(app.BestFrameBuffer[BEST_FRAME_BYTES - 1], 0x33);
             }
@@ -432,15 +501,15 @@ TEST(ReadoutSelectionCases, FramesThatCannotBeScoredAreRefusedWhole)
                 EXPECT_TRUE(Renders(program, capture, untouched));
                 continue;
             }
-            const Continuation more = ContinueToTheBeep(program, BEST_FRAME_BYTES / 576);
+            // Dark frames: the first pass ends without its field.
+            const Continuation more = ContinueToTheEnd(program, BEST_FRAME_BYTES / 576);
+            EXPECT_STREQ(more.missing, "odd");
             if (state == SELECTION_ARMED_ON_FRAME) {
-                EXPECT_EQ(more.frames, 4);
-                EXPECT_EQ(more.port, std::vector<std::uint8_t>{kPortReadout});
-                EXPECT_TRUE(more.finished == untouched);
+                EXPECT_EQ(more.frames, 2);
+                EXPECT_EQ(more.port, std::vector<std::uint8_t>{});
             } else {
-                EXPECT_EQ(more.frames, 5);
-                EXPECT_EQ(more.port, (std::vector<std::uint8_t>{kPortReadout480, kPortReadout}));
-                EXPECT_TRUE(more.finished == std::vector<BYTE>(BEST_FRAME_BYTES, 0)) << "cleared by the arming";
+                EXPECT_EQ(more.frames, 3);
+                EXPECT_EQ(more.port, std::vector<std::uint8_t>{kPortReadout480});
             }
         }
     }
@@ -467,8 +536,10 @@ TEST(ReadoutSelectionCases, TheLargestFramesThatFitAreUsed)
         Deliver(arming);
         Deliver(bright);
         EXPECT_EQ(program.portValues(), std::vector<std::uint8_t>{c.port});
-        // The bright frame won: the image finished on its odd rows.
-        const Continuation more = ContinueToTheBeep(program, c.rowLength);
+        // The bright frame won: the image finished on its odd rows. The
+        // frames after it carry a dim even field, which wins only a contest
+        // of its own: the second pass of field mode.
+        const Continuation more = ContinueToTheEnd(program, c.rowLength, 1, 0);
         EXPECT_EQ(more.frames, c.framesToFinish);
         ASSERT_EQ(more.finished.size(), bright.bytes.size());
         EXPECT_TRUE(std::vector<BYTE>(more.finished.begin() + c.rowLength, more.finished.begin() + 2 * c.rowLength) ==

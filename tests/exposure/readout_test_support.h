@@ -57,7 +57,8 @@ private:
 };
 
 // A window that stands in for the capture window: it counts WM_CAP_STOP and
-// can run a hook while it handles one (to deliver a nested frame).
+// WM_CAP_ABORT, and can run a hook while it handles a stop (to deliver a
+// nested frame).
 class StopRecorder {
 public:
     StopRecorder()
@@ -69,6 +70,10 @@ public:
                                           if (onStop) onStop();
                                           return 1;
                                       }
+                                      if (message == WM_CAP_ABORT) {
+                                          aborts++;
+                                          return 1;
+                                      }
                                       return DefWindowProcA(window, message, wParam, lParam);
                                   });
         window =
@@ -77,6 +82,7 @@ public:
 
     HWND window = nullptr;
     int stops = 0;
+    int aborts = 0;
     std::function<void()> onStop;
 };
 

@@ -4,14 +4,17 @@
 // outcome says of them; and the kept image as INDI sends it.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "avicap/simcam.h"
+#include "files/paths.h"
 #include "camera_engine.h"
 #include "port/parallel_port.h"
 #include "port_timeline.h"
+#include "test_drivers.h"
 #include "test_session.h"
 
 namespace noctil::indi {
@@ -142,6 +145,32 @@ TEST_P(EngineAbort, RestsTheLinesWithoutAnImage) {
 
 INSTANTIATE_TEST_SUITE_P(Phases, EngineAbort, ::testing::ValuesIn(kAborts),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// Interlaced frames whose two fields are alike (a flat picture, as a test
+// driver gives) hold no field of the camera's: the exposure fails with the
+// field's words, no image, and the second pass is never read.
+TEST(EngineFields, AFieldThatDidNotArriveFailsTheExposure) {
+    test::TestSession session;
+    plat::avicap::TestDriverPlan flat;
+    flat.description = "Flat PAL camera";
+    flat.formats = {plat::avicap::makeFormat(720, 576, 24, BI_RGB)};
+    plat::avicap::registerTestDriver("flatcam", flat);
+    std::ofstream(plat::windowsDirectory() / "system.ini", std::ios::binary) << "[drivers32]\r\nmsvideo=flatcam\r\n";
+    const std::unique_ptr<plat::avicap::Driver> driver = plat::avicap::makeInstalledDriver(0);
+    ASSERT_TRUE(driver && driver->open());
+    CameraEngine engine(session.session().clock(), session.session().component<plat::ParallelPort>(), *driver,
+                        "simulated");
+    const std::size_t from = test::cameraPortWrites().size();
+    const plat::Micros start = session.session().clock().now();
+    AbortSignal abort;
+    const ExposureOutcome o = engine.expose({500'000, false}, abort, [](Phase) {});
+    EXPECT_EQ(o.end, ExposureOutcome::End::Failed);
+    EXPECT_EQ(o.failure, "the odd field did not arrive in the readout stream");
+    EXPECT_TRUE(o.image.samples.empty());
+    const std::vector<ExpectedPortWrite> levels = {{PORT_EXPOSE, 0}, {PORT_READOUT_480, 500}, {PORT_IDLE, 66}};
+    EXPECT_TRUE(test::portTimelineMatches(levels, from, std::uint32_t(start / 1000), 0));
+    driver->close();
+}
 
 // Live video is the camera's frame now, in the format in use.
 TEST_F(EngineTest, LiveVideoIsTheFrameNow) {

@@ -111,6 +111,10 @@ std::vector<Exposure> exposures(const std::vector<LineWrite> &changes, std::uint
     return out;
 }
 
+bool endedAfterFirstPass(const Exposure &e, std::uint8_t readout480) {
+    return e.levels.size() >= 2 && e.levels[e.levels.size() - 2] == readout480;
+}
+
 std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure &expected,
                                        const SerialMapping &mapping, double timerSlackMs, double readoutSlackMs) {
     const bool ampOffPhase = expected.ampOff && expected.exposureMs > 2000;
@@ -121,8 +125,9 @@ std::vector<std::string> checkExposure(const Exposure &e, const ExpectedExposure
     auto view = [&](std::uint8_t v) { return expected.serial ? serialView(v, mapping) : v; };
     // The readout levels are either 0x09 then 0x08 (480-line video) or 0x08.
     std::vector<std::vector<std::uint8_t>> allowed;
-    for (const auto &readout :
-         {std::vector<std::uint8_t>{kReadout480, kReadout}, std::vector<std::uint8_t>{kReadout}}) {
+    std::vector<std::vector<std::uint8_t>> readouts = {{kReadout480, kReadout}, {kReadout}};
+    if (expected.firstPassMayEnd) readouts.push_back({kReadout480});
+    for (const auto &readout : readouts) {
         std::vector<std::uint8_t> seq = want;
         seq.insert(seq.end(), readout.begin(), readout.end());
         seq.push_back(kIdle);

@@ -57,7 +57,14 @@ struct ExpectedExposure {
     int exposureMs;
     bool ampOff;
     bool serial;
+    // A field-mode readout may end after its first pass (0x09, then rest):
+    // the program does so when no field won that pass, and writes no image.
+    bool firstPassMayEnd = false;
 };
+
+// The exposure's readout ended after its first field pass: 0x09 (in the
+// lines' view `readout480`), then rest.
+bool endedAfterFirstPass(const Exposure &e, std::uint8_t readout480);
 
 // The problems of an exposure against its settings, one line each (empty when
 // it is right): the levels out of order; a phase shorter than set (beyond

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "camera_lines.h"
+#include "camera_port.h"
+#include "port_boxes.h"
 
 using winport::PortSettings;
 
@@ -167,6 +169,133 @@ void checkSerialOpen(const std::string &missing, const std::string &notSerial) {
            "open " + notSerial, "not a serial port", null.failure ? null.failure->reason : "opened");
 }
 
+// A port that the steps plug in and pull out, with what reached it, what
+// was opened and what was told in one line: "open" and "open-fail" for
+// each try to open, the value for each write the lines took, "x" and the
+// value for one they refused, "told" and the count for each box.
+struct PluggedPort {
+    bool plugged = true;
+    bool comesBack = true;  // what a failed open says of later tries
+    std::string log;
+    std::string lastTold;
+
+    void note(const std::string &entry) { log += (log.empty() ? "" : " ") + entry; }
+    static std::string hex(std::uint8_t value) {
+        char text[4];
+        std::snprintf(text, sizeof text, "%02X", value);
+        return text;
+    }
+};
+
+class PluggedLines final : public winport::CameraLines {
+public:
+    explicit PluggedLines(PluggedPort &port) : port_(port) {}
+    std::optional<winport::PortFailure> write(std::uint8_t value) override {
+        if (!port_.plugged) {
+            port_.note("x" + PluggedPort::hex(value));
+            return winport::PortFailure{"COM3", "its DTR and RTS lines cannot be set", "Check the adapter."};
+        }
+        port_.note(PluggedPort::hex(value));
+        return std::nullopt;
+    }
+
+private:
+    PluggedPort &port_;
+};
+
+// A lost port is told from outside the write, opened again at a later
+// write with the rest level first; the same loss again is told only after
+// an exposure went through whole, and a port that cannot come back is left.
+void checkLoss() {
+    struct Case {
+        const char *name;
+        bool comesBack;
+        const char *steps;  // wNN: the program writes NN; cNN: to the control register; u: pulled out; p: plugged in
+        const char *log;
+        const char *lastTold;  // part of the last box's text ("" for no box)
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"kept", true, "w00 w0B c0F w00", "open 00 0B 00", ""},
+        {"lost in an exposure, back", true, "w00 w0B u w00 p w0B",
+         "open 00 0B x00 told1 open 00 0B", "A device that comes back is used again, from the rest level on."},
+        {"away at start, plugged later", true, "u w00 w0B p w0B",
+         "open-fail told1 open-fail open 00 0B", "The camera port cannot be used.\n\nCOM3: no such port."},
+        {"lost again, the exposure under way not carried", true, "w00 u w0B p w0B w00 u w0B",
+         "open 00 x0B told1 open 00 0B 00 x0B", "The camera port cannot be used."},
+        {"the same loss again, nothing carried", true, "w00 u w0B p w00 u w0B",
+         "open 00 x0B told1 open 00 00 x0B", "The camera port cannot be used."},
+        {"lost again after an exposure", true, "w00 u w0B p w00 w0B w00 u w0B",
+         "open 00 x0B told1 open 00 00 0B 00 x0B told2", "Failures of the port since the program started: 2."},
+        {"a port that cannot come back", false, "u w00 p w0B w00",
+         "open-fail told1", "until the port works and Noctil is started again."},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        PluggedPort world;
+        world.comesBack = c.comesBack;
+        auto open = [&world]() -> winport::OpenedLines {
+            if (!world.plugged) {
+                world.note("open-fail");
+                return {nullptr, winport::PortFailure{"COM3", "no such port", "Plug it in."}, world.comesBack};
+            }
+            world.note("open");
+            return {std::make_unique<PluggedLines>(world), std::nullopt};
+        };
+        winport::CameraPort port(open, [&world](const std::string &text) {
+            world.lastTold = text;
+            world.note("told" + std::to_string(text.find("failed again") == std::string::npos ? 1 : 2));
+        });
+        for (std::string steps = c.steps; !steps.empty();) {
+            const std::string step = steps.substr(0, steps.find(' '));
+            steps.erase(0, step.size() + 1);
+            if (step == "u" || step == "p") {
+                world.plugged = step == "p";
+                continue;
+            }
+            const auto value = static_cast<std::uint8_t>(std::stoul(step.substr(1), nullptr, 16));
+            port.write(step[0] == 'c' ? 0x37A : 0x378, value);
+        }
+        expect(world.log == c.log, std::string("loss: ") + c.name, c.log, world.log);
+        const std::string told = c.lastTold;
+        expect(*c.lastTold == '\0' ? world.lastTold.empty() : contains(world.lastTold, told),
+               std::string("loss: ") + c.name + " told", c.lastTold, world.lastTold);
+    }
+}
+
+// A box of the start is shown at once; one from the program's writes only
+// once the thread's message loop hands out its messages, each once, in order.
+void checkBoxes() {
+    struct Case {
+        const char *name;
+        bool programRuns;
+        const char *texts;        // told one after another, separated by '|'
+        const char *shownAtOnce;  // shown before the loop ran, joined by '|'
+        const char *shownByLoop;  // shown once the loop ran
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"at start", false, "a", "a", "a"},
+        {"from a write", true, "a", "", "a"},
+        {"two from writes", true, "a|b", "", "a|b"},
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        std::string shown;
+        winport::PortBoxes boxes([&shown](const std::string &text) { shown += (shown.empty() ? "" : "|") + text; });
+        if (c.programRuns) boxes.programRuns();
+        for (std::string texts = c.texts; !texts.empty();) {
+            const std::string text = texts.substr(0, texts.find('|'));
+            texts.erase(0, text.size() + 1);
+            boxes.tell(text);
+        }
+        expect(shown == c.shownAtOnce, std::string("boxes: ") + c.name + ", at once", c.shownAtOnce, shown);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        expect(shown == c.shownByLoop, std::string("boxes: ") + c.name + ", by the loop", c.shownByLoop, shown);
+    }
+}
+
 }  // namespace
 
 // port_test FOLDER MISSING_COM NOT_SERIAL_COM
@@ -179,6 +308,8 @@ int main(int argc, char **argv) {
     checkLevels();
     checkFailureTexts();
     checkSerialOpen(argv[2], argv[3]);
+    checkLoss();
+    checkBoxes();
     std::printf("%s: %d failures\n", argv[0], failures);
     return failures == 0 ? 0 : 1;
 }

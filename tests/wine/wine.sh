@@ -26,6 +26,11 @@ start)
   # Without a window manager Wine draws the frames itself and activates
   # windows as Windows does, so that a dialog gets the keys when it opens.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # The user's folders are Wine's links to $HOME: folders of the prefix
+  # instead, so that no case writes outside the build directory.
+  for link in "$WINEPREFIX/drive_c/users/$(id -un)"/*; do
+    [ -L "$link" ] && rm "$link" && mkdir "$link"
+  done
   # COM6 is a device that is no serial port.
   ln -sfn /dev/null "$WINEPREFIX/dosdevices/com6"
   ms=$((($(date +%s%N) - t0) / 1000000))

@@ -24,8 +24,8 @@ struct PortFailure {
 class CameraLines {
 public:
     virtual ~CameraLines() = default;
-    // Sets the lines for one value of the data register. A failure is
-    // returned once; the lines are not touched again after it.
+    // Sets the lines for one value of the data register. After a failure
+    // the lines are let go and opened anew.
     virtual std::optional<PortFailure> write(std::uint8_t value) = 0;
 };
 
@@ -67,6 +67,7 @@ SettingsOrFailure readPortSettings(const std::string &iniFile);
 struct OpenedLines {
     std::unique_ptr<CameraLines> lines;
     std::optional<PortFailure> failure;
+    bool comesBack = false;  // a later try may open it (a serial port not plugged in yet)
 };
 
 // The data register at `address` through inpoutx64.dll (64-bit) or

@@ -6,10 +6,10 @@
 #include <conio.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "camera_lines.h"
+#include "camera_port.h"
+#include "port_boxes.h"
 
 namespace winport {
 
@@ -27,61 +27,25 @@ std::string portIniFile() {
     return file + "noctil-port.ini";
 }
 
-class CameraPort {
-public:
-    void write(unsigned short address, std::uint8_t value) {
-        if (!opened_) open();
-        // Only the data register carries the camera's lines.
-        if (address != kDataRegister || lines_ == nullptr) return;
-        if (auto failure = lines_->write(value)) {
-            lines_.reset();
-            tell(*failure);
-        }
+OpenedLines openConfiguredLines() {
+    const SettingsOrFailure configured = readPortSettings(portIniFile());
+    if (configured.failure) return {nullptr, configured.failure};
+    const PortSettings &s = configured.settings;
+    switch (s.kind) {
+    case PortSettings::Kind::None: break;
+    case PortSettings::Kind::Inpout: return openInpoutLines(s.address);
+    case PortSettings::Kind::Serial: return openSerialLines(s.device, s.lines);
     }
+    return {};
+}
 
-private:
-    void open() {
-        opened_ = true;  // a write from inside the box below finds no lines
-        const SettingsOrFailure configured = readPortSettings(portIniFile());
-        if (configured.failure) return tell(*configured.failure);
-        const PortSettings &s = configured.settings;
-        OpenedLines opened;
-        switch (s.kind) {
-        case PortSettings::Kind::None: return;
-        case PortSettings::Kind::Inpout: opened = openInpoutLines(s.address); break;
-        case PortSettings::Kind::Serial: opened = openSerialLines(s.device, s.lines); break;
-        }
-        if (opened.failure) return tell(*opened.failure);
-        lines_ = std::move(opened.lines);
-    }
-
-    // Once per run, in a box titled "Error" as every failure the person
-    // hears of; the program then goes on as on a machine without a port.
-    void tell(const PortFailure &failure) {
-        if (told_) return;
-        told_ = true;
-        const std::string text = "The camera port cannot be used.\n\n" + failure.what + ": " + failure.reason +
-                                 ".\n\n" + failure.remedy +
-                                 "\n\nThe camera is not controlled: exposures are not made as set until the port "
-                                 "works and Noctil is started again.";
-        // The same words for a debugger (and for the tests, through Wine's
-        // log), a paragraph at a time: debuggers cut long strings short.
-        for (std::size_t at = 0; at < text.size();) {
-            std::size_t end = text.find("\n\n", at);
-            if (end == std::string::npos) end = text.size();
-            OutputDebugStringA(("noctil: " + text.substr(at, end - at) + "\n").c_str());
-            at = end + 2;
-        }
-        MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONSTOP);
-    }
-
-    std::unique_ptr<CameraLines> lines_;
-    bool opened_ = false;
-    bool told_ = false;
+struct ProgramPort {
+    PortBoxes boxes;
+    CameraPort port{openConfiguredLines, [this](const std::string &text) { boxes.tell(text); }};
 };
 
-CameraPort &cameraPort() {
-    static CameraPort port;
+ProgramPort &programPort() {
+    static ProgramPort port;
     return port;
 }
 
@@ -92,9 +56,14 @@ CameraPort &cameraPort() {
 // Returns the byte written, as the C runtime's _outp does.
 extern "C" int __cdecl _outp(unsigned short port, int databyte) {
     const auto value = static_cast<std::uint8_t>(databyte);
-    winport::cameraPort().write(port, value);
+    winport::programPort().port.write(port, value);
     return value;
 }
 
-// The rest level before anything else of the program runs.
-[[maybe_unused]] static const int restAtStart = _outp(winport::kDataRegister, 0x00);
+// The rest level before anything else of the program runs; every later
+// write is the program's own.
+[[maybe_unused]] static const bool restAtStart = [] {
+    _outp(winport::kDataRegister, 0x00);
+    winport::programPort().boxes.programRuns();
+    return true;
+}();

@@ -32,15 +32,13 @@ public:
     ~SerialPortLines() override { CloseHandle(port_); }
 
     std::optional<PortFailure> write(std::uint8_t value) override {
-        if (failed_) return std::nullopt;
         const LineLevels wanted = levelsFor(lines_, value);
         if (known_ && wanted == current_) return std::nullopt;
         // One call per line: the comm API has no call that sets both.
         if (!EscapeCommFunction(port_, wanted.dtr ? SETDTR : CLRDTR) ||
             !EscapeCommFunction(port_, wanted.rts ? SETRTS : CLRRTS)) {
-            failed_ = true;
             return PortFailure{device_, "its DTR and RTS lines cannot be set: " + systemMessage(GetLastError()),
-                               "Check that the adapter is plugged in, then start Noctil again."};
+                               "Check that the adapter is plugged in."};
         }
         current_ = wanted;
         known_ = true;
@@ -53,7 +51,6 @@ private:
     SerialLines lines_;
     LineLevels current_{false, false};
     bool known_ = false;  // the lines' levels at open are the driver's
-    bool failed_ = false;
 };
 
 }  // namespace
@@ -67,7 +64,7 @@ PortFailure serialOpenFailure(const std::string &device, DWORD error) {
                     " Device Manager lists them under Ports (COM & LPT); name one as device= in noctil-port.ini."};
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-        return {device, "in use by another program", "Close the program that holds the port, then start Noctil again."};
+        return {device, "in use by another program", "Close the program that holds the port."};
     default: return {device, "cannot be opened: " + systemMessage(error), comPortsOfThisMachine()};
     }
 }
@@ -77,13 +74,15 @@ OpenedLines openSerialLines(const std::string &device, SerialLines lines) {
     const std::string path = device.rfind("\\\\.\\", 0) == 0 ? device : "\\\\.\\" + device;
     // No sharing: no other program may open the port while Noctil holds it.
     HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return {nullptr, serialOpenFailure(device, GetLastError())};
+    // Every failure here may pass (an adapter plugged in later, a program
+    // that lets the port go): the port is tried again at later writes.
+    if (port == INVALID_HANDLE_VALUE) return {nullptr, serialOpenFailure(device, GetLastError()), true};
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port, &dcb)) {
         CloseHandle(port);
-        return {nullptr, PortFailure{device, "not a serial port", comPortsOfThisMachine()}};
+        return {nullptr, PortFailure{device, "not a serial port", comPortsOfThisMachine()}, true};
     }
     // The lines are ours alone: no handshake drives them.
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
@@ -93,8 +92,9 @@ OpenedLines openSerialLines(const std::string &device, SerialLines lines) {
     if (!SetCommState(port, &dcb)) {
         const DWORD error = GetLastError();
         CloseHandle(port);
-        return {nullptr, PortFailure{device, "cannot be set up: " + systemMessage(error),
-                                     "Check that the adapter is plugged in, then start Noctil again."}};
+        return {nullptr,
+                PortFailure{device, "cannot be set up: " + systemMessage(error), "Check that the adapter is plugged in."},
+                true};
     }
     return {std::make_unique<SerialPortLines>(port, device, lines), std::nullopt};
 }

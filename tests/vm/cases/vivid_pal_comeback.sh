@@ -50,7 +50,14 @@ v4l2-ctl -d /dev/video0 --set-ctrl disconnect=1
 rm -f /dev/video0
 pulled=$(date +%s)
 until modprobe -d "$NOCTIL_KERNEL_DIR" -r vivid 2>/dev/null; do
-  [ $(( $(date +%s) - pulled )) -gt 30 ] && { echo "FAIL: the program still holds vivid 30 s after the disconnect"; exit 1; }
+  if [ $(( $(date +%s) - pulled )) -gt 30 ]; then
+    echo "FAIL: the program still holds vivid 30 s after the disconnect"
+    # What it holds, and what it said of the device.
+    ls -l /proc/$noctil_pid/fd 2>/dev/null | grep -E '/dev/(video|vbi|radio|swradio|v4l-)' | sed 's/^/  held: /'
+    grep -E '/dev/(video|vbi|radio|swradio|v4l-)' /proc/$noctil_pid/maps 2>/dev/null | sed 's/^/  mapped: /' | head -5
+    grep -E '^(v4l2|capture window):' "$log" | sed 's/^/  /'
+    exit 1
+  fi
   sleep 0.1
 done
 # Set up before the program can find it (it looks at every readout, and
@@ -63,7 +70,8 @@ kill -CONT "$noctil_pid"
 
 noctil_wait_title " - $count/$count\$" 180 || fail "the run did not reach $count images"
 grep -qF "v4l2: /dev/video3: $device is back" "$log" || fail "the device's return was not said"
-noctil_close_box
+# The device's failure, and any readout whose field did not arrive.
+noctil_close_boxes
 noctil_exit_and_expect_run "PAL kept" "$count"
 
 size=$(noctil_image_size)

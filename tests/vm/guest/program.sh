@@ -195,6 +195,53 @@ noctil_close_box() {
   done
 }
 
+# Answers every "Error" box on the screen, one after the other; prints how
+# many there were when there were any.
+noctil_close_boxes() {
+  local n=0 box
+  while box=$(xdotool search --onlyvisible --name '^Error$' 2>/dev/null | head -1) && [ -n "$box" ]; do
+    noctil_close_box "$box"
+    n=$((n + 1))
+    [ $n -ge 10 ] && break
+  done
+  [ $n -eq 0 ] || echo "closed $n error boxes"
+}
+
+# The readouts of the run that gave no image, as the status line counts
+# them (0 when it names none). Needs noctil_readable_screen before the start.
+noctil_readouts_without_image() {
+  local n
+  n=$(noctil_screen_text '^Noctil$' | sed -n 's/.*, \([0-9][0-9]*\) readouts\{0,1\} without an image.*/\1/p' | head -1)
+  echo "${n:-0}"
+}
+
+# Every image of the output file (or FILE) has picture in both fields: no
+# image whose even or odd rows are all of one flat colour (what a field that
+# never came from the readout stream would leave). Prints the images read and
+# the flat fields found; fails when there are any, or fewer images than COUNT.
+noctil_expect_both_fields() {
+  local count=$1 file=${2:-$NOCTIL_ROOT/drives/c/Images.AVI} size
+  size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$file")
+  ffmpeg -v error -i "$file" -f rawvideo -pix_fmt gray - | python3 -c '
+import sys
+width, height = map(int, sys.argv[1].split(","))
+want = int(sys.argv[2])
+data = sys.stdin.buffer.read()
+frame = width * height
+images = len(data) // frame
+flat = []
+for f in range(images):
+    for parity, name in ((0, "even"), (1, "odd")):
+        rows = [data[f * frame + y * width:f * frame + (y + 1) * width] for y in range(parity, height, 2)]
+        if max(max(r) for r in rows) - min(min(r) for r in rows) < 16:
+            flat.append(f"image {f + 1}: the {name} rows are one flat colour")
+print(f"{images} images of {width}x{height} read back, {len(flat)} flat fields")
+for line in flat: print("FAIL: " + line)
+if images != want: print(f"FAIL: {images} images read back, not {want}")
+sys.exit(1 if flat or images != want else 0)
+' "$size" "$count"
+}
+
 # The images written so far in a run of COUNT, read from the snapshot
 # window's title (" - 3/5").
 noctil_images_now() {
@@ -337,11 +384,18 @@ noctil_image_size() {
 }
 
 # Records a run of `count` images through Capture > Record, ends the program
-# through File > Exit and expects the output file to hold them.
+# through File > Exit and expects the output file to hold them. With
+# noctil_readable_screen before the start it prints "readouts without an
+# image: N" as the status line counted them.
 noctil_record_and_exit() {
   local count=$1
   noctil_menu c r
   noctil_wait_title " - $count/$count\$" 120 || return 1
+  # What the status line counted, where the screen can be read.
+  [ -z "$noctil_screen_bus" ] || echo "readouts without an image: $(noctil_readouts_without_image)"
+  # A readout without an image (in field mode, a pass whose field did not
+  # arrive) told in a box: the menu keys must reach the main window.
+  noctil_close_boxes
   noctil_menu f x
   noctil_wait_exit 60 || return 1
   noctil_expect_images "$count"
