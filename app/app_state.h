@@ -211,6 +211,9 @@ BYTE *PackedDibBits(PackedDib *dib);
 // aside (the user has been told).
 #define OPEN_DECLINED (-1)
 INT OpenImageFile(void);
+// FALSE, after telling the user who, when another program is writing the
+// file `name` or the image log beside it.
+BOOL FilesFreeToRecord(const char *name);
 // TRUE when the image is in the file. FALSE when nothing was written: no
 // file open, no image, or a failed write, which it reports with
 // ReportRunFailure; the exposure cycle then ends the run.

@@ -29,7 +29,15 @@ struct Failure {
     std::string text;
 };
 
-// The whole log, or nullopt when there is none to read.
+std::string readWhole(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) throw Failure{"cannot read the log " + path.string()};
+    return text.str();
+}
+
+// The whole log with the lines kept beside it, or nullopt when there is none to read.
 std::optional<std::string> readLog(const Options &o) {
     if (!o.useLog) return std::nullopt;
     const std::filesystem::path path = o.log ? *o.log : plat::imagelog::logPathFor(o.input);
@@ -38,11 +46,12 @@ std::optional<std::string> readLog(const Options &o) {
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) throw Failure{"cannot read the log " + path.string() + ": " + ec.message()};
     if (size > kLargestLog) throw Failure{path.string() + " is too large to be an image log"};
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!in) throw Failure{"cannot read the log " + path.string()};
-    return text.str();
+    std::string text = readWhole(path);
+    // Lines the log's end found no room for are in the side file beside it.
+    const std::filesystem::path kept = plat::imagelog::waitingPathFor(path);
+    if (!std::filesystem::exists(kept, ec)) return text;
+    if (std::filesystem::file_size(kept, ec) > kLargestLog) throw Failure{kept.string() + " is too large to be read"};
+    return withKeptLines(std::move(text), readWhole(kept));
 }
 
 // The calendar clock, for the DATE a stack file is written at.

@@ -38,7 +38,7 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
         const std::string_view line = text.substr(start, end - start);
         start = end + 1;
         if (lineNumber == 1) {
-            if (line != plat::imagelog::headerLine())
+            if (!plat::imagelog::isHeaderLine(line))
                 return fail(1, "not an image log: the first line is not the log's column names");
             continue;
         }
@@ -85,6 +85,13 @@ LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width
         m.warnings.push_back("image " + std::to_string(images) + " has no line in the log (the run ended before " +
                              "it was written); it gets no times");
     return m;
+}
+
+std::string withKeptLines(std::string log, std::string_view kept) {
+    if (kept.empty()) return log;
+    if (!log.empty() && log.back() != '\n') log += '\n';
+    log += kept;
+    return log;
 }
 
 }  // namespace noctil::convert

@@ -28,4 +28,9 @@ struct LogMatch {
 // images, or a frame size other than the file's.
 LogMatch matchLog(std::string_view text, std::size_t images, std::uint32_t width, std::uint32_t height);
 
+// The log's text followed by the lines its end kept in the side file
+// beside it (plat::imagelog::waitingPathFor): the text matchLog reads. A
+// line the log ends in without its line end stays a line of its own.
+std::string withKeptLines(std::string log, std::string_view kept);
+
 }  // namespace noctil::convert

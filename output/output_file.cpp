@@ -218,6 +218,11 @@ INT OpenImageFile(void)
         return OPEN_DECLINED;
     }
     const char *name = app.settings.imageFile;
+    // Another Noctil's night is never set aside, asked about or deleted.
+    if (!FilesFreeToRecord(name)) {
+        AVIFileExit();  // no run: nothing for Stop to close
+        return OPEN_DECLINED;
+    }
     PutBackFileLeftAside(name);
     if (IsReplaceableFile(name)) {
         LONG images = ImagesInFile(name);

@@ -13,15 +13,23 @@ std::int64_t monotonicNs() {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
+// Boot time less monotonic time: grows by each suspension.
+std::int64_t suspendGapNs() {
+    timespec boot{};
+    clock_gettime(CLOCK_BOOTTIME, &boot);
+    return std::int64_t{boot.tv_sec} * 1'000'000'000 + boot.tv_nsec - monotonicNs();
+}
 }  // namespace
 
-RealClock::RealClock() : originNs_(monotonicNs()) {
+RealClock::RealClock() : originNs_(monotonicNs()), originGapNs_(suspendGapNs()) {
     // Timed sleeps of this thread may otherwise end up to 50 us late, the
     // kernel's default slack; 1 ns asks for the finest wake it offers.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 Micros RealClock::now() const { return (monotonicNs() - originNs_) / 1000; }
+
+Micros RealClock::suspended() const { return (suspendGapNs() - originGapNs_) / 1000; }
 
 void RealClock::sleepUntil(Micros when) {
     const std::int64_t targetNs = originNs_ + when * 1000;

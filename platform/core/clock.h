@@ -19,6 +19,11 @@ public:
     // A time of the system's monotonic clock (nanoseconds, as a signal
     // handler reads it) on this clock; the virtual clock takes it as now.
     virtual Micros fromMonotonicNs(std::int64_t ns) const = 0;
+    // How long the system has been suspended since the clock started: the
+    // monotonic clock stops while it is, the camera goes on integrating.
+    // The real clock reads it as the boot-time clock (which counts the
+    // suspension) less the monotonic one.
+    virtual Micros suspended() const = 0;
 };
 
 class RealClock final : public Clock {
@@ -28,9 +33,11 @@ public:
     void sleepUntil(Micros when) override;
     bool isVirtual() const override { return false; }
     Micros fromMonotonicNs(std::int64_t ns) const override { return (ns - originNs_) / 1000; }
+    Micros suspended() const override;
 
 private:
     std::int64_t originNs_;
+    std::int64_t originGapNs_;  // boot time less monotonic time at the start
 };
 
 class VirtualClock final : public Clock {
@@ -41,9 +48,16 @@ public:
     }
     bool isVirtual() const override { return true; }
     Micros fromMonotonicNs(std::int64_t) const override { return now_; }
+    Micros suspended() const override { return suspended_; }
+    // The system sleeps for `span` and wakes: now() stands still, as the
+    // monotonic clock does, and suspended() grows by it.
+    void suspendFor(Micros span) {
+        if (span > 0) suspended_ += span;
+    }
 
 private:
     Micros now_ = 0;
+    Micros suspended_ = 0;
 };
 
 // Milliseconds since the session started, as GetTickCount-style values.

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <csignal>
 #include <stdexcept>
-#include <vector>
 
 namespace plat {
 
@@ -17,11 +16,6 @@ std::array<SignalRestHook, kMaxSignalRestHooks> restHooks{};
 volatile std::sig_atomic_t restHookCount = 0;
 
 DefaultDisplayHook defaultDisplay = nullptr;
-
-std::vector<SessionStartHook> &startHooks() {
-    static std::vector<SessionStartHook> hooks;
-    return hooks;
-}
 
 }  // namespace
 
@@ -46,16 +40,6 @@ void setDefaultDisplayHook(DefaultDisplayHook hook) { defaultDisplay = hook; }
 std::shared_ptr<Display> makeDefaultDisplay() {
     if (!defaultDisplay) throw std::logic_error("a session needs a display and none was given");
     return defaultDisplay();
-}
-
-void addSessionStartHook(SessionStartHook hook) {
-    for (SessionStartHook h : startHooks())
-        if (h == hook) return;
-    startHooks().push_back(hook);
-}
-
-void runSessionStartHooks(Session &session) {
-    for (SessionStartHook h : startHooks()) h(session);
 }
 
 }  // namespace plat

@@ -1,7 +1,6 @@
 // Hooks the layers above core register, so that core calls them without
 // knowing them: what puts the camera port at rest from a signal handler,
-// what a session that names no display shows on, and what every new
-// session is given before its first use.
+// and what a session that names no display shows on.
 #pragma once
 
 #include <memory>
@@ -9,7 +8,6 @@
 namespace plat {
 
 class Display;
-class Session;
 
 // Puts the camera lines at rest with a call prepared in advance, from a
 // signal handler: async-signal-safe only. True when a write was made and
@@ -26,11 +24,5 @@ bool runSignalRestHooks() noexcept;
 using DefaultDisplayHook = std::shared_ptr<Display> (*)();
 void setDefaultDisplayHook(DefaultDisplayHook hook);
 std::shared_ptr<Display> makeDefaultDisplay();
-
-// Runs at the end of every session's start, in the order registered
-// (subscriptions that must exist before the program's first call).
-using SessionStartHook = void (*)(Session &);
-void addSessionStartHook(SessionStartHook hook);
-void runSessionStartHooks(Session &session);
 
 }  // namespace plat

@@ -32,12 +32,6 @@ Session::Session(SessionOptions options) : root_(std::move(options.root)) {
         clock_ = std::make_unique<RealClock>();
     display_ = options.display ? std::move(options.display) : makeDefaultDisplay();
     current = this;
-    try {
-        runSessionStartHooks(*this);
-    } catch (...) {
-        current = nullptr;
-        throw;
-    }
 }
 
 Session::~Session() {

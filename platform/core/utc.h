@@ -1,8 +1,9 @@
 // UTC for times of the platform clock. The real clock counts from an
 // arbitrary moment; its UTC is read from the system's calendar clock each
 // time a mapping is asked for, so a long night follows the system's time
-// corrections. A virtual clock's 0 is kVirtualClockUtcOrigin, so that every
-// time a test produces is the same on every run.
+// corrections. A virtual clock's 0 is kVirtualClockUtcOrigin, later by the
+// suspensions it simulated, so that every time a test produces is the same
+// on every run.
 #pragma once
 
 #include "core/clock.h"

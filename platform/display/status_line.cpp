@@ -100,10 +100,25 @@ void appendLogPhrase(std::string &out, const OutputFacts &o, bool &warning) {
         return appendf(out, "%simage log behind: %u %s waiting for room on the disk", kSeparator, o.logLinesWaiting,
                        o.logLinesWaiting == 1 ? "line" : "lines");
     }
+    // The log ended with no room for them: they are in its side file.
+    if (o.logLinesKept > 0) {
+        warning = true;
+        return appendf(out, "%simage log: %u %s kept in the .waiting file beside it", kSeparator, o.logLinesKept,
+                       o.logLinesKept == 1 ? "line" : "lines");
+    }
     if (!o.logCaughtUp) return;
     const long long secondOfDay = (*o.logCaughtUp / 1'000'000) % 86'400;
     appendf(out, "%simage log caught up at %02lld:%02lld:%02lld UTC", kSeparator, secondOfDay / 3600,
             secondOfDay / 60 % 60, secondOfDay % 60);
+}
+
+// The system slept during exposures: the camera went on integrating, so
+// those images are longer than set (the image log tells by how much).
+void appendSuspendPhrase(std::string &out, const OutputFacts &o, bool &warning) {
+    if (o.suspendedImages == 0) return;
+    warning = true;
+    appendf(out, ", %u %s exposed through a system suspend", o.suspendedImages,
+            o.suspendedImages == 1 ? "image" : "images");
 }
 
 // Readouts of the run that gave no image, beside the images written.
@@ -166,6 +181,7 @@ void compose(const Facts &facts, Line &line) {
     if (facts.output) {
         appendImagesPhrase(line.output, *facts.output);
         appendWithoutImagePhrase(line.output, *facts.output, line.warning);
+        appendSuspendPhrase(line.output, *facts.output, line.warning);
         appendLogPhrase(line.output, *facts.output, line.warning);
         if (facts.output->open && facts.output->freeBytes) {
             line.output += kSeparator;
@@ -230,6 +246,17 @@ bool pauseShownIn(HMENU menu, int depth = 0) {
     return false;
 }
 
+// The image log's backlog as the feed has it, its times in UTC.
+void takeLogFacts(OutputFacts &o, const Feed::File &file) {
+    o.logLinesWaiting = file.logLinesWaiting;
+    o.logLinesKept = file.logLinesKept;
+    o.suspendedImages = file.suspendedImages;
+    if (file.logCaughtUp)
+        o.logCaughtUp = *file.logCaughtUp + utcOffset(session().clock());
+    else
+        o.logCaughtUp.reset();
+}
+
 }  // namespace
 
 Facts Watcher::gather(HWND window) {
@@ -260,11 +287,7 @@ void Watcher::gather(HWND window, Facts &facts) {
         output_->name = file->name;
         output_->frames = file->frames;
         output_->frameBytes = file->frameBytes;
-        output_->logLinesWaiting = file->logLinesWaiting;
-        if (file->logCaughtUp)
-            output_->logCaughtUp = *file->logCaughtUp + utcOffset(session().clock());
-        else
-            output_->logCaughtUp.reset();
+        takeLogFacts(*output_, *file);
         output_->serial = file->serial;
         output_->open = true;
         path_ = file->path;
@@ -280,8 +303,10 @@ void Watcher::gather(HWND window, Facts &facts) {
         // line last looked (the last image of a run and its Stop come in
         // one turn of the loop).
         const Feed::File *closed = feed && feed->lastClosed() ? &*feed->lastClosed() : nullptr;
-        if (closed && closed->serial == output_->serial && closed->name == output_->name)
+        if (closed && closed->serial == output_->serial && closed->name == output_->name) {
             output_->frames = closed->frames;
+            takeLogFacts(*output_, *closed);  // what the log's end wrote, kept aside or still holds
+        }
     }
     if (output_) {
         if (const auto limit = limitShownFor(output_->name)) output_->limit = limit;

@@ -34,6 +34,8 @@ struct OutputFacts {
     std::uint64_t frameBytes = 0;            // what one more image takes
     std::uint32_t logLinesWaiting = 0;       // image-log lines waiting for room on the disk
     std::optional<UtcMicros> logCaughtUp;    // when the image log last caught up, in UTC
+    std::uint32_t logLinesKept = 0;          // lines the log's end put in the side file beside it
+    std::uint32_t suspendedImages = 0;       // images exposed through a system suspend
     std::uint64_t serial = 0;                // the file's serial in the AVI library
     std::uint32_t withoutImage = 0;          // readouts of the run that gave no image
     std::string noImageReason;               // why the latest of them gave none

@@ -16,18 +16,24 @@ void Feed::streamOpened(FileKey file, std::string_view name, const std::filesyst
                         std::uint64_t frameBytes, std::uint64_t serial) {
     File *f = find(file);
     if (!f) f = &files_.emplace_back();
-    *f = File{file, std::string(name), path, 0, frameBytes, serial, 0, std::nullopt};
+    *f = File{file, std::string(name), path, 0, frameBytes, serial, 0, std::nullopt, 0, 0};
 }
 
 void Feed::frameAppended(FileKey file, std::uint32_t frames) {
     if (File *f = find(file)) f->frames = frames;
 }
 
-void Feed::logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Micros> caughtUp) {
-    if (File *f = find(file)) {
-        f->logLinesWaiting = linesWaiting;
-        f->logCaughtUp = caughtUp;
-    }
+void Feed::logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Micros> caughtUp, std::uint32_t kept) {
+    File *f = find(file);
+    if (!f && lastClosed_ && lastClosed_->key == file) f = &*lastClosed_;
+    if (!f) return;
+    f->logLinesWaiting = linesWaiting;
+    f->logCaughtUp = caughtUp;
+    f->logLinesKept = kept;
+}
+
+void Feed::imageOverSuspend(FileKey file) {
+    if (File *f = find(file)) ++f->suspendedImages;
 }
 
 void Feed::fileClosed(FileKey file) {

@@ -36,6 +36,8 @@ public:
         std::uint64_t serial = 0;           // tells a file from an earlier one of the same name
         std::uint32_t logLinesWaiting = 0;  // its image log's lines waiting for room on the disk
         std::optional<Micros> logCaughtUp;  // when that log last caught up
+        std::uint32_t logLinesKept = 0;     // lines its end put in the side file beside it
+        std::uint32_t suspendedImages = 0;  // images whose exposure went on through a system suspend
     };
     struct Readouts {
         std::uint64_t run = 0;  // the serial of the file written while they came
@@ -50,7 +52,10 @@ public:
     void streamOpened(FileKey file, std::string_view name, const std::filesystem::path &path, std::uint64_t frameBytes,
                       std::uint64_t serial);
     void frameAppended(FileKey file, std::uint32_t frames);
-    void logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Micros> caughtUp);
+    // Also of the file closed last: a log's end tells what it left.
+    void logBacklog(FileKey file, std::uint32_t linesWaiting, std::optional<Micros> caughtUp, std::uint32_t kept = 0);
+    // An image of `file` was exposed while the system was suspended.
+    void imageOverSuspend(FileKey file);
     void fileClosed(FileKey file);
     void readoutsWithoutImage(std::uint64_t run, std::uint32_t count, std::string_view reason);
 

@@ -15,6 +15,7 @@
 #include "core/session.h"
 #include "files/last_error.h"
 #include "files/paths.h"
+#include "files/replace_file.h"
 
 extern "C" {
 FILE *__real_fopen(const char *name, const char *mode);
@@ -61,7 +62,8 @@ extern "C" FILE *__wrap_fopen(const char *name, const char *mode) {
 }
 
 // remove deletes files only: a folder of that name stays, and the call fails
-// with EACCES, as the system's runtime does.
+// with EACCES, as the system's runtime does; so does a file being written
+// (files/replace_file.h), with the system's sharing violation.
 extern "C" int __wrap_remove(const char *name) {
     if (!name || !plat::hasSession()) return __real_remove(name);
     if (refusedName(name)) return -1;
@@ -69,10 +71,15 @@ extern "C" int __wrap_remove(const char *name) {
     if (!mapped) return -1;
     struct stat st {};
     int result = -1;
-    if (::lstat(mapped, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::lstat(mapped, &st) == 0 && S_ISDIR(st.st_mode)) {
         errno = EACCES;
-    else
+    } else if (plat::heldForWriting(mapped)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        errno = EACCES;
+        return -1;
+    } else {
         result = ::unlink(mapped);
+    }
     if (result != 0) {
         const int error = errno;
         plat::setLastErrorFromErrno(error, mapped);
@@ -116,7 +123,8 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR name) {
     return __wrap_remove(name) == 0 ? TRUE : FALSE;
 }
 
-// rename() would replace what has the new name; Windows refuses instead.
+// rename() would replace what has the new name; Windows refuses instead, and
+// refuses to move a file being written (files/replace_file.h).
 extern "C" BOOL WINAPI MoveFileA(LPCSTR existingName, LPCSTR newName) {
     if (!existingName || !*existingName || !newName || !*newName || !plat::hasSession()) {
         SetLastError(ERROR_INVALID_NAME);
@@ -131,6 +139,10 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR existingName, LPCSTR newName) {
     struct stat st {};
     if (::lstat(to, &st) == 0) {
         SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (plat::heldForWriting(source.c_str())) {
+        SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
     if (::rename(source.c_str(), to) != 0) {

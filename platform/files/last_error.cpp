@@ -29,6 +29,7 @@ constexpr SystemMessage kMessages[] = {
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
     {ERROR_WRITE_PROTECT, "The media is write protected."},
     {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
+    {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
     {ERROR_FILE_EXISTS, "The file exists."},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
     {ERROR_DISK_FULL, "There is not enough space on the disk."},
@@ -87,6 +88,8 @@ DWORD win32Error(int errnoValue, const char *file) {
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case EIO: return ERROR_IO_DEVICE;
+    // A file that another holds for writing (files/replace_file.h).
+    case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
     default: return ERROR_GEN_FAILURE;
     }
 }

@@ -1,6 +1,7 @@
 #include "imagelog/image_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "core/utc.h"
+#include "core/file_users.h"
 #include "files/replace_file.h"
 #include "files/write_seam.h"
 
@@ -39,6 +42,15 @@ std::string describeFrameFormat(const BITMAPINFOHEADER &f) {
 std::unique_ptr<ImageLog> ImageLog::startBeside(const std::filesystem::path &avi, const Clock &clock) {
     const std::filesystem::path path = logPathFor(avi);
     const int fd = createReplacingFile(path.c_str(), O_APPEND);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        // Another program's log: it stays as it is, and names its writer.
+        const std::vector<FileUser> writers = fileUsers(path, FileUse::Writing, true);
+        std::fprintf(stderr, "image log: %s is not replaced: %s is writing it\n", path.c_str(),
+                     writers.empty() ? "another program" : describeUser(writers.front()).c_str());
+        return nullptr;
+    }
+    // The lines an earlier log of that name kept aside are not this one's.
+    if (fd >= 0) ::unlink(waitingPathFor(path).c_str());
     if (fd < 0) {
         std::fprintf(stderr, "image log: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
         return nullptr;
@@ -55,11 +67,56 @@ ImageLog::ImageLog(int fd, std::filesystem::path avi, std::filesystem::path path
     : fd_(fd), avi_(std::move(avi)), path_(std::move(path)), clock_(clock) {}
 
 ImageLog::~ImageLog() {
-    backlogChanged_.clear();  // whoever follows the backlog is letting the log go
-    if (waitingLines_ > 0) writeWaiting();
-    if (waitingLines_ > 0)
-        std::fprintf(stderr, "image log: %u lines could not be written to %s\n", waitingLines_, path_.c_str());
+    if (!finished_) {
+        const Leftover left = finish();
+        if (left.waiting > 0)
+            std::fprintf(stderr, "image log: %u lines could not be written to %s\n", left.waiting,
+                         left.sideFile.c_str());
+    }
     ::close(fd_);
+}
+
+Leftover ImageLog::finish() {
+    finished_ = true;
+    backlogChanged_.clear();  // whoever follows the backlog is letting the log go
+    Leftover left{waitingPathFor(path_), {}, 0, 0};
+    if (waitingLines_ > 0) writeWaiting();
+    if (waitingLines_ == 0) return left;
+    left.lines = std::move(waiting_);
+    left.waiting = std::exchange(waitingLines_, 0);
+    if (keepAside(left))
+        std::fprintf(stderr, "image log: no room for %u lines in %s; they are kept in %s\n", left.kept, path_.c_str(),
+                     left.sideFile.c_str());
+    else
+        std::fprintf(stderr, "image log: no room for %u lines in %s nor in %s; they wait for room\n", left.waiting,
+                     path_.c_str(), left.sideFile.c_str());
+    return left;
+}
+
+bool keepAside(Leftover &left) {
+    if (left.waiting == 0) return true;
+    const int fd = ::open(left.sideFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat before {};
+    const bool sized = ::fstat(fd, &before) == 0;
+    std::string_view rest = left.lines;
+    while (!rest.empty()) {
+        const ssize_t done = ::write(fd, rest.data(), rest.size());
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0) break;
+        rest.remove_prefix(std::size_t(done));
+    }
+    // Whole or not at all: a cut line is taken back out.
+    if (!rest.empty() && rest.size() != left.lines.size() && sized && ::ftruncate(fd, before.st_size) != 0) {
+        // The cut line stays; the lines follow it whole next time, a line of their own.
+        left.lines.insert(0, 1, '\n');
+    }
+    ::close(fd);
+    if (!rest.empty()) return false;
+    left.kept += left.waiting;
+    left.waiting = 0;
+    left.lines.clear();
+    return true;
 }
 
 void ImageLog::imageAppended(const LogLine &line) {

@@ -33,11 +33,25 @@ std::string describeFrameFormat(const BITMAPINFOHEADER &format);
 // The same into `text`, without allocating.
 void describeFrameFormatTo(const BITMAPINFOHEADER &format, char (&text)[64]);
 
+// What a log's end left of the lines that waited for room on the disk:
+// those still in memory go to the side file beside the log (keepAside)
+// once there is room for them.
+struct Leftover {
+    std::filesystem::path sideFile;  // waitingPathFor(the log)
+    std::string lines;               // whole lines not yet in the side file
+    std::uint32_t waiting = 0;       // how many
+    std::uint32_t kept = 0;          // lines in the side file
+};
+// Appends the leftover lines to the side file, whole or not at all; true
+// when none are left in memory.
+bool keepAside(Leftover &left);
+
 class ImageLog {
 public:
     // A new log beside `avi` (replacing one of that name) with its header
     // line, telling when it caught up by `clock`; null when it cannot be
-    // written, which is said on stderr.
+    // written, which is said on stderr. A log another program is writing is
+    // never replaced (files/replace_file.h).
     static std::unique_ptr<ImageLog> startBeside(const std::filesystem::path &avi, const Clock &clock);
     ~ImageLog();
     ImageLog(const ImageLog &) = delete;
@@ -58,6 +72,11 @@ public:
     // wait or when none ever had to.
     std::optional<Micros> caughtUpAt() const { return caughtUpAt_; }
     const std::filesystem::path &avi() const { return avi_; }
+    // The log's end: the lines that wait are tried once more, and those that
+    // still find no room go to the side file beside the log, or stay in the
+    // leftover where even that has none. The followers of the backlog hear
+    // no more. Once only; the destructor finishes a log not finished.
+    Leftover finish();
     // Calls `call` now and, while the subscription lives, whenever
     // linesWaiting() or caughtUpAt() change (not from the log's end): what a
     // display tells of the backlog.
@@ -73,6 +92,7 @@ private:
     std::filesystem::path avi_;  // the file whose images it logs
     std::filesystem::path path_;
     const Clock &clock_;
+    bool finished_ = false;
     bool told_ = false;          // standard error has heard of the first failure
     bool fragmentLeft_ = false;  // a cut line could not be taken back out
     bool behind_ = false;        // lines wait since a write failed

@@ -13,7 +13,8 @@ namespace {
 
 constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
 constexpr const char *kNone = "-";
-constexpr std::size_t kColumns = 10;
+constexpr std::size_t kColumns = 11;
+constexpr std::size_t kOlderColumns = 10;  // before the suspension column
 constexpr std::size_t kUtcChars = 48;  // room for a time or seconds field
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
@@ -92,7 +93,12 @@ std::size_t formatSecondsTo(std::int64_t micros, char (&text)[kUtcChars]) {
 
 std::string_view headerLine() {
     return "image\texpose_start_utc\texpose_end_utc\texposure_s\tampoff_s\treadout_first_utc\treadout_last_utc\t"
-           "readout_frames\tdriver\tformat";
+           "readout_frames\tdriver\tformat\tsuspended_s";
+}
+
+bool isHeaderLine(std::string_view text) {
+    const std::string_view header = headerLine();
+    return text == header || text == header.substr(0, header.rfind('\t'));
 }
 
 std::string formatUtc(UtcMicros t) {
@@ -185,6 +191,7 @@ void formatLineInto(const LogLine &line, std::string &out) {
     number(line.readoutFrames);
     text(line.driver);
     text(line.format);
+    seconds(exposure ? std::optional<std::int64_t>(line.suspendedMicros) : std::nullopt);
     out += '\n';
 }
 
@@ -200,7 +207,8 @@ std::optional<LogLine> parseLine(std::string_view text, std::string *error) {
         if (tab == std::string_view::npos) break;
         start = tab + 1;
     }
-    if (fields.size() != kColumns) return fail("not the log's ten tab-separated columns");
+    if (fields.size() != kColumns && fields.size() != kOlderColumns)
+        return fail("not the log's eleven (or, written earlier, ten) tab-separated columns");
     LogLine line;
     if (!wholeNumber(fields[0], line.image) || line.image == 0) return fail("image number is not a number from 1");
     if (!optionalUtcField(fields[1], line.exposeStart) || !optionalUtcField(fields[2], line.exposeEnd))
@@ -223,6 +231,15 @@ std::optional<LogLine> parseLine(std::string_view text, std::string *error) {
     if (!wholeNumber(fields[7], line.readoutFrames)) return fail("readout frame count is not a number");
     line.driver = fields[8] == kNone ? "" : std::string(fields[8]);
     line.format = fields[9] == kNone ? "" : std::string(fields[9]);
+    if (fields.size() == kOlderColumns) return line;
+    if (!line.exposeStart) {
+        if (fields[10] != kNone) return fail("suspended seconds without exposure times");
+        return line;
+    }
+    const auto suspended = parseSeconds(fields[10]);
+    if (!suspended || *suspended < 0 || *suspended > *line.exposureMicros())
+        return fail("suspended seconds are not seconds within the exposure");
+    line.suspendedMicros = *suspended;
     return line;
 }
 
@@ -236,6 +253,11 @@ std::filesystem::path logPathFor(const std::filesystem::path &avi) {
     if (extension == ".log") return log += capitals ? ".LOG" : ".log";
     log.replace_extension(capitals ? ".LOG" : ".log");
     return log;
+}
+
+std::filesystem::path waitingPathFor(const std::filesystem::path &log) {
+    std::filesystem::path side = log;
+    return side += ".waiting";
 }
 
 }  // namespace plat::imagelog

@@ -27,6 +27,9 @@ struct LogLine {
     std::uint32_t readoutFrames = 0;
     std::string driver;  // the capture driver's description
     std::string format;  // the driver's frame format, such as "640x480 RGB24"
+    // How long the system was suspended during the exposure (counted in it);
+    // 0 in the lines of logs written before the log had the column.
+    std::int64_t suspendedMicros = 0;
 
     std::optional<std::int64_t> exposureMicros() const {
         if (!exposeStart || !exposeEnd) return std::nullopt;
@@ -36,6 +39,9 @@ struct LogLine {
 
 // The header line, without its line end.
 std::string_view headerLine();
+// `text` is the header line of this log or of one written before the
+// suspension column (whose lines have no such column).
+bool isHeaderLine(std::string_view text);
 
 // One line, ending in "\n". Tabs and line ends in the texts become spaces.
 std::string formatLine(const LogLine &line);
@@ -59,5 +65,8 @@ std::optional<std::int64_t> parseSeconds(std::string_view text);
 // (".LOG" when the file's extension is written in capitals); a file whose
 // extension is already ".log" gets ".log" added.
 std::filesystem::path logPathFor(const std::filesystem::path &avi);
+// The side file beside a log ("M42_003.LOG.waiting"): the log's lines that
+// found no room on the disk when the log ended, without a header line.
+std::filesystem::path waitingPathFor(const std::filesystem::path &log);
 
 }  // namespace plat::imagelog

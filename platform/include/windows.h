@@ -121,6 +121,15 @@ typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef BOOL *LPBOOL;
 typedef int *LPINT;
+// UTF-16 text, two bytes a character as on Windows.
+typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
 
 #define TRUE 1
 #define FALSE 0
@@ -497,6 +506,7 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
 #define ERROR_FILE_EXISTS 80
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_INVALID_PARAMETER 87
@@ -504,6 +514,7 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 #define ERROR_INVALID_NAME 123
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_MORE_DATA 234
 #define ERROR_FILE_TOO_LARGE 223
 #define ERROR_IO_DEVICE 1117
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
@@ -526,6 +537,16 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName);
 // Gives a file or folder a new name; fails with ERROR_ALREADY_EXISTS when
 // something has the new name already.
 BOOL WINAPI MoveFileA(LPCSTR existingName, LPCSTR newName);
+
+// Text between the program's code page and UTF-16. The platform's code page
+// is UTF-8, the encoding of its file names. A count of -1 takes the text to
+// its terminator, which is converted too; a size of 0 asks for the room
+// needed. Returns the characters written (or needed), 0 on failure.
+#define CP_ACP 0
+#define CP_UTF8 65001
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int count, LPWSTR wide, int size);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int count, LPSTR text, int size,
+                               LPCSTR defaultChar, LPBOOL usedDefaultChar);
 
 }  // extern "C"
 

@@ -20,6 +20,7 @@ void composeLineInto(std::uint32_t image, std::span<const PortWrite> writes, con
     line.exposeStart.reset();
     line.exposeEnd.reset();
     line.ampOffMicros = 0;
+    line.suspendedMicros = 0;
     line.readoutFirst.reset();
     line.readoutLast.reset();
     line.readoutFrames = 0;
@@ -30,6 +31,7 @@ void composeLineInto(std::uint32_t image, std::span<const PortWrite> writes, con
         line.exposeStart = exposure->start + utcOffset;
         line.exposeEnd = exposure->end + utcOffset;
         line.ampOffMicros = exposure->ampOff;
+        line.suspendedMicros = exposure->suspended;
     }
     // The readout of this exposure began while the port still held it.
     if (readout.seen && readout.frames > 0 && (!exposure || readout.start >= exposure->start)) {

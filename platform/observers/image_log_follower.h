@@ -3,7 +3,9 @@
 // writing, with the file's first image, so that a file that never gets one
 // leaves an earlier log of that name as it was; hands it each image's line,
 // composed from the port's writes and the capture window's stream records;
-// gives it a chance to catch up at each port write; closes it with the file.
+// gives it a chance to catch up at each port write; finishes it with the
+// file, and keeps the lines its end found no room for until the side file
+// beside the log takes them (at a port write or another log's image).
 #pragma once
 
 #include <filesystem>
@@ -38,10 +40,18 @@ private:
         bool logTried = false;
         imagelog::LogLine line;  // reused for every image
     };
-    static void start(Followed &f);
+    struct Left {
+        avi::FileId file;
+        imagelog::Leftover lines;
+    };
+    void start(Followed &f);
+    static void tellSuspended(const Followed &f);
+    // Tries the lines left in memory again.
+    void keepLeftAside();
 
     std::vector<Followed> followed_;
-    Subscription files_;
+    std::vector<Left> left_;
+    Subscription files_, portWrites_;
 };
 
 }  // namespace plat::observers

@@ -9,7 +9,6 @@
 
 #include "avicap/stream_record.h"
 #include "avifile/avi_events.h"
-#include "core/hooks.h"
 #include "core/observer_list.h"
 #include "core/session.h"
 #include "display/status_line_feed.h"
@@ -49,13 +48,11 @@ private:
     Subscription files_, port_, tally_;
 };
 
+}  // namespace
+
 void attach(Session &session) {
     session.component<ImageLogFollower>();
     session.component<StatusLineFollower>();
 }
-
-}  // namespace
-
-void install() { addSessionStartHook(&attach); }
 
 }  // namespace plat::observers

@@ -75,7 +75,11 @@ private:
     // used unlocked, as before there was one.
     bool lock() {
         if (lockFd_ >= 0) return true;
-        const int fd = ::open(lockFile_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        int fd = ::open(lockFile_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        // The lock directory is sticky and open to all: where the kernel
+        // protects regular files there, a file another user made refuses an
+        // open that may create it, and the lock is still taken on it as it is.
+        if (fd < 0 && errno == EACCES) fd = ::open(lockFile_.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return true;
         if (!lockPort(fd)) {
             ::close(fd);

@@ -109,7 +109,7 @@ void ParallelPort::write(std::uint16_t address, std::uint8_t value) {
     const Micros time = clock_.now();
     backend_->write(address, value);
     // Logged once the backend has answered, so the log says whether it was carried.
-    record(PortWrite{time, address, value, !backend_->failed()});
+    record(PortWrite{time, address, value, !backend_->failed(), clock_.suspended()});
     // Never shown from inside the write: it runs in the cycle's handlers.
     postPendingFailure();
 }
@@ -119,7 +119,8 @@ void ParallelPort::catchUpOnSignalRest() {
     if (!restedNs) return;
     const std::uint8_t held = data_;
     record(
-        PortWrite{std::min(clock_.fromMonotonicNs(*restedNs), clock_.now()), kDataRegister, 0x00, !backend_->failed()});
+        PortWrite{std::min(clock_.fromMonotonicNs(*restedNs), clock_.now()), kDataRegister, 0x00, !backend_->failed(),
+                  clock_.suspended()});
     // The lines go back to what the program set; the log says from when.
     if (held != 0x00) write(kDataRegister, held);
 }

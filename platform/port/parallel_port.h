@@ -29,6 +29,9 @@ struct PortWrite {
     // The backend carried it to the lines (false: its device had failed or
     // was gone, so the lines hold what they held, or nothing).
     bool carried = true;
+    // The clock's suspended() at the write: an exposure over a suspension
+    // shows it grown.
+    Micros suspended = 0;
 };
 
 class ParallelPort {

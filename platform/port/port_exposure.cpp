@@ -31,7 +31,8 @@ std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes) {
         start = i;
     }
     if (end == writes.size() || !start) return std::nullopt;
-    PortExposure e{writes[*start].time, writes[end].time, 0};
+    PortExposure e{writes[*start].time, writes[end].time, 0, writes[end].suspended - writes[*start].suspended};
+    if (e.suspended < kSuspendNoise) e.suspended = 0;
     Micros since = e.start;
     bool ampOff = false;
     for (std::size_t i = *start; i <= end; ++i) {
@@ -40,6 +41,7 @@ std::optional<PortExposure> lastExposure(std::span<const PortWrite> writes) {
         since = writes[i].time;
         ampOff = (writes[i].value & PORT_AMPOFF_BIT) != 0;
     }
+    e.start -= e.suspended;
     return e;
 }
 

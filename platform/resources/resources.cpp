@@ -1,6 +1,6 @@
 // Module instance handles and the loaders the window system builds menus,
 // accelerators, dialogs, icons and bitmaps from. The program's own module is
-// the resource file linked into it; tests may register further modules.
+// the resource file its session serves; tests may register further modules.
 #include "resources/resources.h"
 
 #include <memory>
@@ -25,17 +25,26 @@ struct ExtraModules {
     std::vector<Module> modules;
 };
 
-std::span<const std::uint8_t> programResources() { return {module_resource_data, module_resource_size}; }
+struct ProgramModule {
+    std::span<const std::uint8_t> bytes;
+};
 
 std::optional<ResourceFile> moduleFile(HINSTANCE instance) {
-    if (instance == moduleInstance()) return ResourceFile::parse(programResources());
     if (!hasSession()) return std::nullopt;
+    if (instance == moduleInstance()) {
+        const ProgramModule *program = session().findComponent<ProgramModule>();
+        return program ? ResourceFile::parse(program->bytes) : std::nullopt;
+    }
     for (const auto &m : session().component<ExtraModules>().modules)
         if (m.handle == instance) return ResourceFile::parse(m.bytes);
     return std::nullopt;
 }
 
 }  // namespace
+
+void serveProgramResources(Session &session, std::span<const std::uint8_t> resources) {
+    session.component<ProgramModule>().bytes = resources;
+}
 
 HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(kProgramModule); }
 

@@ -1,5 +1,5 @@
 // The program's resources: the binary resource file (.res, as the resource
-// compiler writes it) linked into the program, and readers that turn its
+// compiler writes it) that the session serves as the program's module, and readers that turn its
 // standard templates into the structures the window system builds from.
 #pragma once
 
@@ -10,6 +10,10 @@
 #include <span>
 #include <string>
 #include <vector>
+
+namespace plat {
+class Session;
+}
 
 namespace plat::res {
 
@@ -45,7 +49,10 @@ struct IconImage {
     std::vector<std::uint8_t> dib;  // BITMAPINFOHEADER (double height), palette, XOR and AND masks
 };
 
-// The module whose resources an instance handle names.
+// The program's module in `session` is the resource file `resources`, which
+// must outlive the session (the program's own data, embedded in it).
+void serveProgramResources(Session &session, std::span<const std::uint8_t> resources);
+// The program's module: its resources are what the session in force serves.
 HINSTANCE moduleInstance();
 
 std::optional<std::vector<MenuItem>> loadMenu(HINSTANCE instance, LPCSTR name);
@@ -56,7 +63,3 @@ std::optional<std::vector<IconImage>> loadIconGroup(HINSTANCE instance, LPCSTR n
 std::optional<std::vector<std::uint8_t>> loadBitmap(HINSTANCE instance, LPCSTR name);
 
 }  // namespace plat::res
-
-// The compiled resource file, provided by the program's resource target.
-extern "C" const unsigned char module_resource_data[];
-extern "C" const unsigned long module_resource_size;

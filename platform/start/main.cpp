@@ -2,7 +2,8 @@
 // camera port put to rest before anything else, the
 // signal handlers that keep it from being left integrating, one platform
 // session for the program's run on the real clock with the display that can
-// show its windows; then WinMain.
+// show its windows, the lock that tells a second Noctil on the same root of
+// this one; then WinMain.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,7 +17,9 @@
 #include "core/session.h"
 #include "core/signals.h"
 #include "display/display.h"
-#include "observers/observers.h"
+#include "files/instance_lock.h"
+#include "module_resources.h"
+#include "observers/program_session.h"
 #include "port/parallel_port.h"
 #include "profile/ini_file.h"
 #include "resources/resources.h"
@@ -65,12 +68,15 @@ int main(int argc, char **argv) {
                          f.detail.c_str());
         return 2;
     }
-    plat::observers::install();
-    plat::Session session(plat::SessionOptions{{}, false, std::move(display)});
-    plat::ParallelPort &port = plat::makeSessionPort(session, std::move(portBackend), std::move(portFailures));
+    const std::unique_ptr<plat::Session> session = plat::makeProgramSession(
+        {plat::SessionOptions{{}, false, std::move(display)}, programResourceFile(), std::move(portBackend),
+         std::move(portFailures)});
     // A port that cannot be used is told before the program's windows open.
-    port.postPendingFailure();
+    session->component<plat::ParallelPort>().postPendingFailure();
     plat::showPostedNotices();
+    // Held until the process ends: a second Noctil on this root is told of
+    // this one, once its windows are open.
+    const std::unique_ptr<plat::InstanceLock> instance = plat::takeInstanceLock(*session);
     static char commandLine[] = "";
     const int exitCode = WinMain(plat::res::moduleInstance(), nullptr, commandLine, SW_SHOWNORMAL);
 #if NOCTIL_WITH_QT

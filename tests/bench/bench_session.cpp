@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "display/null_display.h"
-#include "observers/observers.h"
-#include "port/parallel_port.h"
-#include "profile/ini_file.h"
+#include "module_resources.h"
+#include "observers/program_session.h"
 
 namespace bench {
 
@@ -33,15 +32,10 @@ BenchSession::BenchSession(const std::filesystem::path &root) : BenchSession(roo
 BenchSession::BenchSession(std::filesystem::path root, bool ownsRoot, bool virtualClock,
                            std::shared_ptr<plat::Display> display)
     : root_(std::move(root)), ownsRoot_(ownsRoot) {
-    plat::observers::install();
     if (!display) display = std::make_shared<plat::NullDisplay>();
-    session_ = std::make_unique<plat::Session>(plat::SessionOptions{root_, virtualClock, std::move(display)});
-    // The port the root's configuration names, as the process start makes it.
-    const std::filesystem::path systemIni = plat::systemIni(root_);
-    std::vector<plat::PortFailure> failures;
-    auto backend = plat::makeConfiguredPortBackend({systemIni.string(), plat::readIniSection(systemIni, "parallel")},
-                                                   [&failures](const plat::PortFailure &f) { failures.push_back(f); });
-    plat::makeSessionPort(*session_, std::move(backend), std::move(failures));
+    // With the port the root's configuration names, as the process start makes it.
+    session_ = plat::makeProgramSession(
+        {plat::SessionOptions{root_, virtualClock, std::move(display)}, programResourceFile(), nullptr, {}});
 }
 
 BenchSession::~BenchSession() {

@@ -63,6 +63,31 @@ TEST(LogMatch, WhatACrashLeavesIsAcceptedWithAWarning) {
     }
 }
 
+// The lines a full disk left in the side file beside the log follow the
+// log's own: their images get their times.
+TEST(LogMatch, TheLinesKeptBesideTheLogAreRead) {
+    using noctil::convert::withKeptLines;
+    const struct {
+        const char *what;
+        std::string log, kept;
+        std::size_t withLines;
+        bool warned;
+    } cases[] = {
+        {"two lines kept aside", header() + line(1), line(2) + line(3), 3, false},
+        {"no side file", header() + line(1) + line(2), "", 2, true},
+        {"the log's last line cut short, then kept whole", header() + line(1) + line(2).substr(0, 20),
+         line(2) + line(3), 3, true},
+        {"every line kept aside", header(), line(1) + line(2) + line(3), 3, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto m = matchLog(withKeptLines(c.log, c.kept), 3, 8, 6);
+        ASSERT_FALSE(m.error) << *m.error;
+        EXPECT_EQ(!m.warnings.empty(), c.warned);
+        for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(m.lines[i].has_value(), i < c.withLines) << i;
+    }
+}
+
 TEST(LogMatch, ALogOfAnotherFileIsRefused) {
     const struct {
         const char *what;
@@ -79,7 +104,7 @@ TEST(LogMatch, ALogOfAnotherFileIsRefused) {
         {"not a log at all", "SIMPLE  =                    T\n", 1,
          "line 1: not an image log: the first line is not the log's column names"},
         {"an empty file", "", 1, "the log is empty"},
-        {"a malformed line", header() + "1\t-\n", 1, "line 2: not the log's ten tab-separated columns"},
+        {"a malformed line", header() + "1\t-\n", 1, "line 2: not the log's eleven (or, written earlier, ten) tab-separated columns"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

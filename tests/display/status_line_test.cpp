@@ -36,9 +36,16 @@ OutputFacts output(std::uint32_t frames, std::optional<std::uint32_t> limit, std
     return o;
 }
 
-OutputFacts withLog(OutputFacts o, std::uint32_t waiting, std::optional<plat::UtcMicros> caughtUp) {
+OutputFacts withLog(OutputFacts o, std::uint32_t waiting, std::optional<plat::UtcMicros> caughtUp,
+                    std::uint32_t kept = 0) {
     o.logLinesWaiting = waiting;
     o.logCaughtUp = caughtUp;
+    o.logLinesKept = kept;
+    return o;
+}
+
+OutputFacts suspendedIn(OutputFacts o, std::uint32_t images) {
+    o.suspendedImages = images;
     return o;
 }
 
@@ -125,6 +132,18 @@ const ComposeCase kComposeCases[] = {
               plat::kVirtualClockUtcOrigin + (3 * 3600 + 25 * 60 + 7) * kSecond)},
      "at rest  |  5 images written to C:\\night.avi  |  image log caught up at 03:25:07 UTC",
      false},
+    {"ImageLogLinesKeptBesideIt",
+     {0, std::nullopt, std::nullopt, withLog(output(5, std::nullopt, std::nullopt, false), 0, std::nullopt, 2)},
+     "at rest  |  5 images written to C:\\night.avi  |  image log: 2 lines kept in the .waiting file beside it",
+     true},
+    {"ImageLogLineStillWaitingAfterTheRun",
+     {0, std::nullopt, std::nullopt, withLog(output(5, std::nullopt, std::nullopt, false), 1, std::nullopt, 0)},
+     "at rest  |  5 images written to C:\\night.avi  |  image log behind: 1 line waiting for room on the disk",
+     true},
+    {"ImagesExposedThroughASuspend",
+     {0, std::nullopt, std::nullopt, suspendedIn(output(5, std::nullopt, std::nullopt), 2)},
+     "at rest  |  5 images written to C:\\night.avi, 2 images exposed through a system suspend",
+     true},
     {"UnknownLevel",
      {90 * kSecond, PortFacts{0x42, 0, ""}, std::nullopt, std::nullopt},
      "port lines at 0x42 - 1 min 30 s",

@@ -126,7 +126,7 @@ TEST_F(ImageLogTest, TimesAreThePortWritesAndTheReadoutFrames) {
         const std::string expected = std::to_string(k + 1) + "\t" + utc(e.start) + "\t" + utc(e.end) + "\t" +
                                      seconds(e.end - e.start) + "\t" + seconds(e.ampOn - e.start) + "\t" +
                                      utc(readout.front()) + "\t" + utc(readout.back()) + "\t" +
-                                     std::to_string(readout.size()) + "\t" + driver + "\t640x480 RGB24\n";
+                                     std::to_string(readout.size()) + "\t" + driver + "\t640x480 RGB24\t0.000000\n";
         EXPECT_EQ(lines[k + 1], expected) << "image " << k + 1;
     }
     // The first exposure began when Record was chosen, half a second in.
@@ -223,7 +223,7 @@ TEST_F(ImageLogTest, WholeFrameTimesReachTheConvertedFiles) {
         const std::string prefix = std::to_string(k + 1) + "\t" + utc(starts[k]) + "\t" + utc(ends[k]) +
                                    "\t2.000000\t0.000000\t" + utc(ends[k]) + "\t";
         EXPECT_EQ(lines[k + 1].substr(0, prefix.size()), prefix);
-        EXPECT_NE(lines[k + 1].find("\t3\tTest capture driver\t320x240 RGB24\n"), std::string::npos) << lines[k + 1];
+        EXPECT_NE(lines[k + 1].find("\t3\tTest capture driver\t320x240 RGB24\t0.000000\n"), std::string::npos) << lines[k + 1];
     }
 
     const std::filesystem::path avi = plat::nativePath("C:\\run.avi");

@@ -10,24 +10,16 @@ build_dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 export HOME=$scratch NOCTIL_ROOT=$scratch/noctil NOCTIL_BUILD_DIR=$build_dir XDG_RUNTIME_DIR=$scratch
-xvfb_pid=
 cleanup() {
   [ -n "${noctil_pid:-}" ] && kill -9 "$noctil_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ -n "${noctil_xvfb_pid:-}" ] && kill "$noctil_xvfb_pid" 2>/dev/null
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 die() { echo "FAIL: $*"; [ -f "$NOCTIL_ROOT/program.log" ] && cat "$NOCTIL_ROOT/program.log"; exit 1; }
 
-# A display of its own, whatever else runs on this machine: Xvfb picks a
-# free number and says which.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 3>"$scratch/display" &
-xvfb_pid=$!
-for _ in $(seq 600); do [ -s "$scratch/display" ] && break; kill -0 "$xvfb_pid" 2>/dev/null || break; sleep 0.1; done
-[ -s "$scratch/display" ] || { cat "$scratch/xvfb.log"; die "Xvfb did not start"; }
-export DISPLAY=:$(head -1 "$scratch/display")
-
 . "$here/../vm/guest/program.sh"
+noctil_private_display "$scratch" || die "Xvfb did not start"
 avi=$NOCTIL_ROOT/drives/c/night.avi
 
 # The first night: two images, then File > Exit.

@@ -17,6 +17,7 @@
 
 #include "imagelog/image_log.h"
 #include "core/utc.h"
+#include "display/status_line_feed.h"
 #include "imagelog/log_format.h"
 #include "observers/image_log_follower.h"
 #include "platform_fixture.h"
@@ -183,6 +184,101 @@ TEST_F(FullDiskLog, WaitingLinesAreWrittenAtTheLogsEndWhenThereIsRoom) {
     }
     log.reset();
     EXPECT_EQ(imagesIn(logFile), (std::vector<int>{1, 2}));
+}
+
+// The log ends while lines wait: they are tried once more, and those the
+// disk still has no room for go to the side file beside the log, or stay in
+// the leftover until it has room.
+TEST_F(FullDiskLog, TheLogsEndKeepsTheLinesThatFindNoRoom) {
+    enum class Room { BackBeforeTheEnd, ForTheSideFileOnly, ForNothing };
+    const struct {
+        const char *what;
+        Room room;
+        std::vector<int> inLog, inSide;
+        std::uint32_t leftWaiting, leftKept;
+    } cases[] = {
+        {"room came back", Room::BackBeforeTheEnd, {1, 2, 3}, {}, 0, 0},
+        {"the side file takes them", Room::ForTheSideFileOnly, {1}, {2, 3}, 0, 2},
+        {"no room anywhere", Room::ForNothing, {1}, {}, 2, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::filesystem::path avi = root() / "kept.avi";
+        const std::filesystem::path logFile = plat::imagelog::logPathFor(avi);
+        const std::filesystem::path side = plat::imagelog::waitingPathFor(logFile);
+        auto log = plat::imagelog::ImageLog::startBeside(avi, session().clock());
+        ASSERT_TRUE(log);
+        EXPECT_FALSE(std::filesystem::exists(side)) << "an earlier log's side file is gone";
+        appendImage(*log, 1);
+        plat::imagelog::Leftover left;
+        {
+            FileSizeLimit full(std::filesystem::file_size(logFile));
+            appendImage(*log, 2);
+            appendImage(*log, 3);
+            EXPECT_EQ(log->linesWaiting(), 2u);
+            const rlim_t atTheEnd = c.room == Room::BackBeforeTheEnd     ? RLIM_INFINITY
+                                    : c.room == Room::ForTheSideFileOnly ? std::filesystem::file_size(logFile)
+                                                                         : 10;
+            FileSizeLimit end(atTheEnd);
+            left = log->finish();
+        }
+        EXPECT_EQ(imagesIn(logFile), c.inLog);
+        EXPECT_EQ(left.waiting, c.leftWaiting);
+        EXPECT_EQ(left.kept, c.leftKept);
+        EXPECT_EQ(left.sideFile, side);
+        std::vector<int> inSide;
+        for (const std::string &l : linesOf(side)) inSide.push_back(int(plat::imagelog::parseLine(l)->image));
+        EXPECT_EQ(inSide, c.inSide);
+        // Room again: what was left goes to the side file, whole.
+        EXPECT_TRUE(plat::imagelog::keepAside(left));
+        EXPECT_EQ(left.waiting, 0u);
+        EXPECT_EQ(left.kept, 2u - std::uint32_t(c.inLog.size() - 1));
+        EXPECT_EQ(imagesIn(logFile).size() + linesOf(side).size(), 3u) << "every line once, in the log or beside it";
+        log.reset();
+    }
+}
+
+// The status line hears what the log's end did: the backlog is cleared once
+// nothing waits, and lines kept aside are told.
+TEST_F(FullDiskLog, TheStatusLineHearsWhatTheLogsEndLeft) {
+    const struct {
+        const char *what;
+        rlim_t roomAtTheEnd;  // bytes a file may reach when the file closes
+        std::uint32_t waiting, kept, waitingAfterRoom, keptAfterRoom;
+        bool caughtUp;
+    } cases[] = {
+        {"room came back before the end", RLIM_INFINITY, 0, 0, 0, 0, true},
+        {"the side file took them", 0, 0, 1, 0, 1, false},
+        {"no room anywhere until a port write", 10, 1, 0, 0, 1, false},
+    };
+    auto &follower = session().component<plat::observers::ImageLogFollower>();
+    auto &feed = session().component<plat::status::Feed>();
+    auto &port = session().component<plat::ParallelPort>();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::filesystem::path avi = root() / "told.avi";
+        const std::filesystem::path logFile = plat::imagelog::logPathFor(avi);
+        const int file = 0;
+        follower(plat::avi::FileOpened{&file, avi});
+        feed.streamOpened(&file, "C:\\told.avi", avi, 100, 1);
+        follower(plat::avi::FrameAppended{&file, 1});
+        {
+            FileSizeLimit full(std::filesystem::file_size(logFile));
+            follower(plat::avi::FrameAppended{&file, 2});
+            ASSERT_EQ(feed.newestFile()->logLinesWaiting, 1u);
+            const rlim_t atTheEnd = c.roomAtTheEnd == 0 ? std::filesystem::file_size(logFile) : c.roomAtTheEnd;
+            FileSizeLimit end(atTheEnd);
+            feed.fileClosed(&file);
+            follower(plat::avi::FileClosed{&file});
+        }
+        ASSERT_TRUE(feed.lastClosed());
+        EXPECT_EQ(feed.lastClosed()->logLinesWaiting, c.waiting);
+        EXPECT_EQ(feed.lastClosed()->logLinesKept, c.kept);
+        EXPECT_EQ(feed.lastClosed()->logCaughtUp.has_value(), c.caughtUp);
+        port.write(plat::ParallelPort::kDataRegister, 0x00);  // room again
+        EXPECT_EQ(feed.lastClosed()->logLinesWaiting, c.waitingAfterRoom);
+        EXPECT_EQ(feed.lastClosed()->logLinesKept, c.keptAfterRoom);
+    }
 }
 
 }  // namespace

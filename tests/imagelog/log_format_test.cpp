@@ -76,7 +76,7 @@ TEST(LogLineText, WritesTheColumnsInOrderAndReadsThemBack) {
     const std::string text = plat::imagelog::formatLine(l);
     EXPECT_EQ(text,
               "3\t2000-01-01T00:00:00.500000\t2000-01-01T00:00:03.500000\t3.000000\t2.000000\t"
-              "2000-01-01T00:00:03.500000\t2000-01-01T00:00:03.632000\t5\tSimulated CCTV camera\t640x480 RGB24\n");
+              "2000-01-01T00:00:03.500000\t2000-01-01T00:00:03.632000\t5\tSimulated CCTV camera\t640x480 RGB24\t0.000000\n");
     std::string error;
     const auto back = plat::imagelog::parseLine(std::string_view(text).substr(0, text.size() - 1), &error);
     ASSERT_TRUE(back) << error;
@@ -96,7 +96,7 @@ TEST(LogLineText, UnknownPartsAreDashesAndTextsStayOnTheirLine) {
     l.image = 1;
     l.driver = "two\twords\nand a line";
     const std::string text = plat::imagelog::formatLine(l);
-    EXPECT_EQ(text, "1\t-\t-\t-\t-\t-\t-\t0\ttwo words and a line\t-\n");
+    EXPECT_EQ(text, "1\t-\t-\t-\t-\t-\t-\t0\ttwo words and a line\t-\t-\n");
     const auto back = plat::imagelog::parseLine(std::string_view(text).substr(0, text.size() - 1));
     ASSERT_TRUE(back);
     EXPECT_FALSE(back->exposeStart);
@@ -127,12 +127,46 @@ TEST(LogLineText, RefusesLinesThatContradictThemselves) {
         {"seconds without times", "1\t-\t-\t2.000000\t0.000000\t-\t-\t0\t-\t-"},
         {"a readout time that is no time", withField(5, "soon")},
         {"a frame count that is no number", withField(7, "five")},
+        {"suspended longer than the exposure", withField(10, "3.000001")},
+        {"suspended seconds that are no seconds", withField(10, "a while")},
+        {"suspended seconds without times", "1\t-\t-\t-\t-\t-\t-\t0\t-\t-\t1.000000"},
     };
     for (const auto &c : cases) {
         std::string error;
         EXPECT_FALSE(plat::imagelog::parseLine(c.line, &error)) << c.what;
         EXPECT_FALSE(error.empty()) << c.what;
     }
+}
+
+// The suspension column reads back, and a log written before it had the
+// column still reads, header and lines, with no suspension.
+TEST(LogLineText, TheSuspensionColumnAndLogsWrittenWithoutIt) {
+    const std::string header(plat::imagelog::headerLine());
+    const std::string olderHeader = header.substr(0, header.rfind('\t'));
+    const struct {
+        const char *what;
+        std::string line;
+        std::int64_t suspended;
+    } cases[] = {
+        {"suspended within the exposure",
+         "3\t2000-01-01T00:00:00.500000\t2000-01-01T00:01:03.500000\t63.000000\t2.000000\t-\t-\t0\t-\t-\t60.000000",
+         60'000'000},
+        {"not suspended", "3\t2000-01-01T00:00:00.500000\t2000-01-01T00:00:03.500000\t3.000000\t2.000000\t-\t-\t0\t-\t-"
+                          "\t0.000000",
+         0},
+        {"a line of a log written before the column",
+         "3\t2000-01-01T00:00:00.500000\t2000-01-01T00:00:03.500000\t3.000000\t2.000000\t-\t-\t0\t-\t-", 0},
+    };
+    for (const auto &c : cases) {
+        std::string error;
+        const auto line = plat::imagelog::parseLine(c.line, &error);
+        ASSERT_TRUE(line) << c.what << ": " << error;
+        EXPECT_EQ(line->suspendedMicros, c.suspended) << c.what;
+    }
+    EXPECT_EQ(header.substr(header.rfind('\t') + 1), "suspended_s");
+    EXPECT_TRUE(plat::imagelog::isHeaderLine(header));
+    EXPECT_TRUE(plat::imagelog::isHeaderLine(olderHeader));
+    EXPECT_FALSE(plat::imagelog::isHeaderLine(olderHeader.substr(0, olderHeader.rfind('\t'))));
 }
 
 TEST(LogPath, SameNameBesideTheFileWithTheExtensionsCase) {

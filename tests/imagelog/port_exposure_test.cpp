@@ -70,6 +70,36 @@ TEST(PortExposure, TheLastEndedIntegrationWithItsAmplifierOffTime) {
     }
 }
 
+// The system slept during an exposure: the camera went on integrating, so
+// the exposure counts the suspension and begins that much earlier.
+TEST(PortExposure, CountsTheSuspensionWithinIt) {
+    const ExposureCase cases[] = {
+        {"suspended during the exposure",
+         {{0, kData, 0x0B, true, 0}, {1'000'000, kData, 0x08, true, 60'000'000}},
+         PortExposure{-60'000'000, 1'000'000, 0, 60'000'000}},
+        {"suspended during the amplifier-off part",
+         {{0, kData, 0x0F, true, 0}, {1'000, kData, 0x0B, true, 30'000'000}, {2'000, kData, 0x08, true, 30'000'000}},
+         PortExposure{-30'000'000, 2'000, 1'000, 30'000'000}},
+        {"suspended before it",
+         {{0, kData, 0x00, true, 0}, {10, kData, 0x0B, true, 5'000'000}, {20, kData, 0x08, true, 5'000'000}},
+         PortExposure{10, 20, 0, 0}},
+        {"suspended after it",
+         {{0, kData, 0x0B, true, 0}, {10, kData, 0x08, true, 0}, {20, kData, 0x00, true, 9'000'000}},
+         PortExposure{0, 10, 0, 0}},
+        {"the two clocks read a moment apart", {{0, kData, 0x0B, true, 0}, {10, kData, 0x08, true, 999}},
+         PortExposure{0, 10, 0, 0}},
+    };
+    for (const ExposureCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<PortExposure> got = plat::lastExposure(c.writes);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->start, c.expected->start);
+        EXPECT_EQ(got->end, c.expected->end);
+        EXPECT_EQ(got->ampOff, c.expected->ampOff);
+        EXPECT_EQ(got->suspended, c.expected->suspended);
+    }
+}
+
 TEST(FrameFormatText, SizeAndKind) {
     EXPECT_EQ(plat::imagelog::describeFrameFormat(plat::avicap::makeFormat(640, 480, 24, BI_RGB)), "640x480 RGB24");
     EXPECT_EQ(plat::imagelog::describeFrameFormat(plat::avicap::makeFormat(720, 576, 16, plat::avicap::kFourccYUY2)),
@@ -104,7 +134,7 @@ TEST(ComposedLine, ExposureAndReadoutInUtc) {
         plat::observers::composeLine(4, writes, readoutRecord(2'500'000, 3, 33'000), origin);
     EXPECT_EQ(plat::imagelog::formatLine(line),
               "4\t2000-01-01T00:00:00.500000\t2000-01-01T00:00:02.500000\t2.000000\t1.000000\t"
-              "2000-01-01T00:00:02.500000\t2000-01-01T00:00:02.566000\t3\tTest camera\t320x240 RGB24\n");
+              "2000-01-01T00:00:02.500000\t2000-01-01T00:00:02.566000\t3\tTest camera\t320x240 RGB24\t0.000000\n");
 }
 
 TEST(ComposedLine, AReadoutOlderThanTheExposureIsNotItsReadout) {

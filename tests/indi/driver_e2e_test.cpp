@@ -18,7 +18,7 @@
 #include "imagelog/log_format.h"
 #include "indi_client.h"
 #include "indi_server.h"
-#include "port_holder_process.h"
+#include "lock_holder.h"
 
 namespace noctil::test {
 namespace {
@@ -393,8 +393,8 @@ TEST(DriverPortOwner, APortAnotherProcessDrivesIsRefusedNamingIt) {
         std::filesystem::temp_directory_path() / ("noctil-indi-owner-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const std::filesystem::path device = dir / "parport0";
-    PortHolderProcess program(device);
-    ASSERT_TRUE(program.holding());
+    LockHolder program(device);
+    ASSERT_TRUE(program.held());
     const int port = IndiServer::kPort + 2;
     {
         IndiServer server({NOCTIL_INDI_DRIVER}, dir, port);

@@ -14,7 +14,7 @@
 
 #include "port/port_backend.h"
 #include "port/port_holder.h"
-#include "port_holder_process.h"
+#include "lock_holder.h"
 #include "test_session.h"
 
 namespace {
@@ -50,8 +50,8 @@ TEST(PortHolder, APortAnotherProcessHoldsIsRefusedNamingIt) {
     for (const HeldCase &c : kHeld) {
         SCOPED_TRACE(c.backend);
         const std::filesystem::path dir = noctil::test::makeTempDirectory("noctil-port-holder");
-        noctil::test::PortHolderProcess holder(c.lockFile(dir));
-        ASSERT_TRUE(holder.holding());
+        noctil::test::LockHolder holder(c.lockFile(dir));
+        ASSERT_TRUE(holder.held());
         std::vector<plat::PortFailure> reports;
         auto backend = c.make(dir, [&](const plat::PortFailure &f) { reports.push_back(f); });
         backend->write(plat::kProgramDataRegister, 0x00);
@@ -60,6 +60,24 @@ TEST(PortHolder, APortAnotherProcessHoldsIsRefusedNamingIt) {
         EXPECT_EQ(reports[0].device, c.device(dir));
         EXPECT_EQ(reports[0].reason, "in use by " + holder.named());
         EXPECT_TRUE(backend->failed());
+        std::filesystem::remove_all(dir);
+    }
+}
+
+// A program that held the port and crashed keeps nobody out: the kernel let
+// its lock go. What the stand-in device then says (no parallel port, no
+// permission for I/O) is the backend's own business.
+TEST(PortHolder, APortWhoseHolderCrashedIsNotInUse) {
+    for (const HeldCase &c : kHeld) {
+        SCOPED_TRACE(c.backend);
+        const std::filesystem::path dir = noctil::test::makeTempDirectory("noctil-port-holder");
+        noctil::test::LockHolder holder(c.lockFile(dir), noctil::test::LockHolder::Open::Reading,
+                                        noctil::test::LockHolder::Ending::AtOnce);
+        ASSERT_TRUE(holder.held());
+        std::vector<plat::PortFailure> reports;
+        auto backend = c.make(dir, [&](const plat::PortFailure &f) { reports.push_back(f); });
+        backend->write(plat::kProgramDataRegister, 0x00);
+        for (const plat::PortFailure &f : reports) EXPECT_EQ(f.reason.find("in use"), std::string::npos) << f.reason;
         std::filesystem::remove_all(dir);
     }
 }

@@ -7,6 +7,7 @@
 
 #include "res_bytes.h"
 #include "resource.h"
+#include "module_resources.h"
 #include "resources/res_file.h"
 
 namespace {
@@ -15,7 +16,7 @@ using namespace plat::res;
 using restest::Bytes;
 using restest::makeResFile;
 
-std::span<const std::uint8_t> programBytes() { return {module_resource_data, module_resource_size}; }
+std::span<const std::uint8_t> programBytes() { return programResourceFile(); }
 
 TEST(MalformedResFile, EveryTruncationIsRefusedOrEndsOnAWholeEntry) {
     auto full = ResourceFile::parse(programBytes());

@@ -5,10 +5,13 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
+#include "core/session.h"
 #include "resource.h"
 #include "resources/resources.h"
+#include "test_session.h"
 
 namespace {
 
@@ -16,13 +19,23 @@ using plat::res::DialogControl;
 using plat::res::MenuItem;
 using plat::res::moduleInstance;
 
+// The program's module is what its session serves.
+class ProgramResourcesTest : public ::testing::Test {
+    noctil::test::TestSession session_;
+};
+using ProgramMenu = ProgramResourcesTest;
+using ProgramAccelerators = ProgramResourcesTest;
+using ProgramDialogs = ProgramResourcesTest;
+using ProgramIcons = ProgramResourcesTest;
+using ProgramResources = ProgramResourcesTest;
+
 struct ExpectedItem {
     const char *text;
     unsigned id;
     unsigned flags;
 };
 
-TEST(ProgramMenu, PopupsAndItemsInOrder) {
+TEST_F(ProgramMenu, PopupsAndItemsInOrder) {
     auto menu = plat::res::loadMenu(moduleInstance(), MAKEINTRESOURCEA(IDC_MAINMENU));
     ASSERT_TRUE(menu);
     struct Popup {
@@ -67,7 +80,7 @@ TEST(ProgramMenu, PopupsAndItemsInOrder) {
     }
 }
 
-TEST(ProgramAccelerators, AltWithQuestionMarkAndSlashOpenAbout) {
+TEST_F(ProgramAccelerators, AltWithQuestionMarkAndSlashOpenAbout) {
     auto table = plat::res::loadAccelerators(moduleInstance(), MAKEINTRESOURCEA(IDC_MAINMENU));
     ASSERT_TRUE(table);
     ASSERT_EQ(table->size(), 2u);
@@ -97,7 +110,7 @@ void expectControls(const std::vector<DialogControl> &actual, const std::vector<
 
 constexpr std::uint32_t kChild = WS_CHILD | WS_VISIBLE;
 
-TEST(ProgramDialogs, AboutBox) {
+TEST_F(ProgramDialogs, AboutBox) {
     auto dlg = plat::res::loadDialog(moduleInstance(), MAKEINTRESOURCEA(IDD_ABOUTBOX));
     ASSERT_TRUE(dlg);
     EXPECT_EQ(dlg->title, "About");
@@ -115,7 +128,7 @@ TEST(ProgramDialogs, AboutBox) {
                    });
 }
 
-TEST(ProgramDialogs, SetupCapture) {
+TEST_F(ProgramDialogs, SetupCapture) {
     auto dlg = plat::res::loadDialog(moduleInstance(), MAKEINTRESOURCEA(IDD_SETUP));
     ASSERT_TRUE(dlg);
     EXPECT_EQ(dlg->title, "Setup Capture");
@@ -214,7 +227,7 @@ std::map<int, int> coloursUsed(const Pixels4 &p, int image) {
     return used;
 }
 
-class ToolbarBitmap : public ::testing::Test {
+class ToolbarBitmap : public ProgramResourcesTest {
 protected:
     void SetUp() override {
         auto dib = plat::res::loadBitmap(moduleInstance(), MAKEINTRESOURCEA(IDB_TOOLBAR));
@@ -316,7 +329,7 @@ TEST_F(ToolbarBitmap, SetupIsASmallDialogWindow) {
     EXPECT_GT(white.left, frame.left + 6);
 }
 
-TEST(ProgramIcons, SixteenColourImagesWithMasks) {
+TEST_F(ProgramIcons, SixteenColourImagesWithMasks) {
     struct Case {
         int group;
         std::vector<int> sizes;
@@ -346,7 +359,7 @@ TEST(ProgramIcons, SixteenColourImagesWithMasks) {
     }
 }
 
-TEST(ProgramResources, NamesAndModules) {
+TEST_F(ProgramResources, NamesAndModules) {
     // "#109" names the same resource as MAKEINTRESOURCE(109).
     auto byNumber = plat::res::loadMenu(moduleInstance(), "#109");
     ASSERT_TRUE(byNumber);
@@ -356,9 +369,20 @@ TEST(ProgramResources, NamesAndModules) {
     // A dialog id is not a menu id: types are kept apart.
     EXPECT_FALSE(plat::res::loadMenu(moduleInstance(), MAKEINTRESOURCEA(IDD_SETUP)));
     EXPECT_FALSE(plat::res::loadBitmap(moduleInstance(), MAKEINTRESOURCEA(IDI_APPICON)));
-    // No other module is known outside a session.
+    // No module the session was not given.
     EXPECT_FALSE(plat::res::loadDialog(reinterpret_cast<HINSTANCE>(0x1234), MAKEINTRESOURCEA(IDD_SETUP)));
     EXPECT_FALSE(plat::res::loadDialog(nullptr, MAKEINTRESOURCEA(IDD_SETUP)));
+}
+
+// The reader links no program: a session made without the program's
+// resources has no menu to give.
+TEST(ProgramModule, OnlyWhatTheSessionWasGiven) {
+    const std::filesystem::path root = noctil::test::makeTempDirectory("noctil-bare");
+    {
+        plat::Session bare(plat::SessionOptions{root, true, nullptr});
+        EXPECT_FALSE(plat::res::loadMenu(moduleInstance(), MAKEINTRESOURCEA(IDC_MAINMENU)));
+    }
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace

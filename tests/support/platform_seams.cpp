@@ -1,7 +1,6 @@
 // Puts the test doubles behind the platform's seams in every test program:
 // the headless display for a session that names no display, and the write
-// doubles (drive sizes, kills) under the files the platform writes; and
-// installs the observers as the process start does. Linked
+// doubles (drive sizes, kills) under the files the platform writes. Linked
 // into each test program as an object file of its own, so it is in force
 // whether or not the program refers to anything in it.
 #include <memory>
@@ -9,7 +8,6 @@
 #include "core/hooks.h"
 #include "files/write_seam.h"
 #include "headless_display.h"
-#include "observers/observers.h"
 
 namespace plat {
 WriteSeam &writeDoublesSeam();
@@ -22,7 +20,6 @@ std::shared_ptr<plat::Display> headlessDisplay() { return std::make_shared<plat:
 [[maybe_unused]] const bool installed = [] {
     plat::setDefaultDisplayHook(&headlessDisplay);
     plat::installWriteSeam(&plat::writeDoublesSeam());
-    plat::observers::install();
     return true;
 }();
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "port/parallel_port.h"
-#include "profile/ini_file.h"
+#include "module_resources.h"
+#include "observers/program_session.h"
 
 namespace noctil::test {
 
@@ -29,15 +29,9 @@ TestSession::TestSession(std::filesystem::path root, bool ownsRoot, SessionClock
                          std::shared_ptr<plat::Display> display)
     : root_(std::move(root)), ownsRoot_(ownsRoot) {
     try {
-        session_ = std::make_unique<plat::Session>(
-            plat::SessionOptions{root_, clock == SessionClock::Virtual, std::move(display)});
-        // The port the root's configuration names, as the process start makes it.
-        const std::filesystem::path systemIni = plat::systemIni(root_);
-        std::vector<plat::PortFailure> failures;
-        auto backend =
-            plat::makeConfiguredPortBackend({systemIni.string(), plat::readIniSection(systemIni, "parallel")},
-                                            [&failures](const plat::PortFailure &f) { failures.push_back(f); });
-        plat::makeSessionPort(*session_, std::move(backend), std::move(failures));
+        // With the port the root's configuration names, as the process start makes it.
+        session_ = plat::makeProgramSession(
+            {plat::SessionOptions{root_, clock == SessionClock::Virtual, std::move(display)}, programResourceFile(), nullptr, {}});
     } catch (...) {
         std::error_code ignored;
         if (ownsRoot_) std::filesystem::remove_all(root_, ignored);

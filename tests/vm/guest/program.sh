@@ -2,6 +2,7 @@
 # X display, with its settings in Noctil.ini, its port in system.ini, and the
 # menus driven by keys. Sourced by the guest half of a case.
 #
+#   noctil_private_display DIR    a display of its own (tests on the build machine)
 #   noctil_setup                  fresh platform root in $NOCTIL_ROOT
 #   noctil_system_ini <<EOF       the platform's system.ini (port backend)
 #   noctil_settings <<EOF         Noctil.ini (exposure, count, amplifier...)
@@ -34,6 +35,23 @@ noctil_display() {
     i=$((i + 1)); [ $i -gt 300 ] && { echo "program.sh: Xvfb did not start"; cat /tmp/xvfb.log; return 1; }
     sleep 0.1
   done
+}
+
+# A display of its own for a test on the build machine, whatever else runs
+# there: Xvfb picks a free number and says which. Sets DISPLAY and
+# noctil_xvfb_pid; the folder SCRATCH keeps its files.
+noctil_xvfb_pid=
+noctil_private_display() {
+  local scratch=$1
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 3>"$scratch/display" &
+  noctil_xvfb_pid=$!
+  for _ in $(seq 600); do
+    [ -s "$scratch/display" ] && break
+    kill -0 "$noctil_xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -s "$scratch/display" ] || { echo "program.sh: Xvfb did not start"; cat "$scratch/xvfb.log"; return 1; }
+  export DISPLAY=:$(head -1 "$scratch/display")
 }
 
 # Runs a command in a process group of its own under this shell, in the same
