@@ -1,26 +1,16 @@
 #include "camera_engine.h"
 
-#include <camport.h>
-
 #include <cstdlib>
-#include <cstring>
 
-#include "avifile/dib_decode.h"
 #include "avi_source.h"
+#include "avifile/dib_decode.h"
 #include "camera/exposure_levels.h"
-#include "camera/readout_selection.h"
+#include "core/utc.h"
 #include "fits_file.h"
-#include "imagelog/image_log.h"
-#include "port/port_exposure.h"
 
 namespace noctil::indi {
 
 namespace {
-
-// The readout stream as the program asks its capture window for it
-// (device/device_config.cpp): a frame every 33 ms, at most two seconds.
-constexpr plat::Micros kReadoutFrameInterval = 33000;
-constexpr plat::Micros kReadoutTimeLimit = 2'000'000;
 
 std::uint32_t rows(const BITMAPINFOHEADER &format) { return std::uint32_t(std::abs(format.biHeight)); }
 
@@ -29,16 +19,14 @@ std::uint32_t rows(const BITMAPINFOHEADER &format) { return std::uint32_t(std::a
 CameraEngine::CameraEngine(plat::Clock &clock, plat::ParallelPort &port, plat::avicap::Driver &driver,
                            std::string portBackend)
     : clock_(clock),
-      port_(port),
       driver_(driver),
+      engine_(clock, port, driver),
       portBackend_(std::move(portBackend)),
-      frame_(plat::avicap::kLargestFrameBytes),
-      kept_(plat::avicap::kLargestFrameBytes) {}
+      frame_(plat::avicap::kLargestFrameBytes) {}
 
 std::vector<std::string> CameraEngine::formats() const {
     std::vector<std::string> names;
-    for (const BITMAPINFOHEADER &format : driver_.formats())
-        names.push_back(plat::imagelog::describeFrameFormat(format));
+    for (const BITMAPINFOHEADER &format : driver_.formats()) names.push_back(plat::avicap::describeFormat(format));
     return names;
 }
 
@@ -55,94 +43,51 @@ Image CameraEngine::liveImage() {
     return imageOf(format, std::span(frame_).first(used));
 }
 
-plat::Micros CameraEngine::write(int level) {
-    port_.write(CAMERA_PORT_ADDRESS, std::uint8_t(level));
-    return clock_.now();
-}
-
-ExposureOutcome CameraEngine::ended(ExposureOutcome o, ExposureOutcome::End end, std::string failure) {
-    write(PORT_IDLE);
-    o.end = end;
-    o.failure = std::move(failure);
-    return o;
-}
-
 ExposureOutcome CameraEngine::expose(const ExposureRequest &request, AbortSignal &abort,
                                      const std::function<void(Phase)> &phase) {
     ExposureOutcome o;
     o.requested = request.length;
     o.portBackend = portBackend_;
-    o.format = plat::imagelog::describeFrameFormat(driver_.format());
+    o.format = plat::avicap::describeFormat(driver_.format());
 
     // The protocol counts exposures in milliseconds, as the program's settings do.
-    const auto ms = std::int32_t((request.length + 500) / 1000);
-    camera::ExposurePhase step = camera::exposureStart(ms, request.amplifierOff);
-    plat::Micros at = write(step.level);
+    engine_.start({.exposureMs = std::int32_t((request.length + 500) / 1000), .ampOff = request.amplifierOff});
     phase(Phase::Integrating);
-    for (;;) {
-        if (abort.waitUntil(clock_, at + plat::Micros{step.durationMs} * 1000))
-            return ended(o, ExposureOutcome::End::Aborted);
-        if (!step.amplifierOff) break;
-        step = camera::amplifierOnPhase();
-        at = write(step.level);
+    while (engine_.advance() == plat::engine::ExposureEngine::Step::Exposing) {
+        if (abort.waitUntil(clock_, engine_.nextStepAt())) {
+            engine_.abort();
+            o.end = ExposureOutcome::End::Aborted;
+            return o;
+        }
     }
-    if (!readOut(o, abort, phase)) return ended(o, ExposureOutcome::End::Aborted);
-    write(PORT_IDLE);
-
-    const std::optional<plat::PortExposure> held = plat::lastExposure(port_.writes());
-    if (held) {
-        o.exposeStart = held->start;
-        o.exposeEnd = held->end;
-        o.ampOff = held->ampOff;
-    }
+    phase(Phase::ReadingOut);
+    const plat::engine::Exposure taken = engine_.readOut();
+    // The stream's last frame came as it ended.
+    o.readoutFrame = clock_.now();
+    o.readoutFrames = int(taken.readoutFrames);
     o.utcOffset = plat::utcOffset(clock_);
-    if (o.readoutFrames == 0 || !held) {
-        o.end = ExposureOutcome::End::Failed;
-        // A readout that ended without a field has said so.
-        if (o.failure.empty())
-            o.failure = driver_.failure().empty() ? "no frame from the capture device" : driver_.failure();
+    if (taken.measured) {
+        o.exposeStart = taken.measured->start;
+        o.exposeEnd = taken.measured->end;
+        o.ampOff = taken.measured->ampOff;
+    }
+    if (abort.raised()) {
+        o.end = ExposureOutcome::End::Aborted;
         return o;
     }
-    const BITMAPINFOHEADER &format = driver_.format();
-    o.image = imageOf(format, std::span(kept_).first(plat::avicap::frameBytes(format)));
-    if (o.image.width == 0) return ended(o, ExposureOutcome::End::Failed, "the capture format cannot be read");
+    if (!taken.imageChosen || !taken.measured) {
+        o.end = ExposureOutcome::End::Failed;
+        o.failure = taken.failure.empty() ? "the readout gave no image" : taken.failure;
+        return o;
+    }
+    o.image = imageOf(taken.format, taken.image);
+    if (o.image.width == 0) {
+        o.end = ExposureOutcome::End::Failed;
+        o.failure = "the capture format cannot be read";
+        return o;
+    }
     o.end = ExposureOutcome::End::Image;
     return o;
-}
-
-bool CameraEngine::readOut(ExposureOutcome &o, AbortSignal &abort, const std::function<void(Phase)> &phase) {
-    const BITMAPINFOHEADER &format = driver_.format();
-    const std::span<std::uint8_t> frame = std::span(frame_).first(plat::avicap::frameBytes(format));
-    int step = SELECTION_ARMED;
-    std::int32_t bestScore = 0;
-    if (!driver_.startStream(kReadoutFrameInterval)) return true;
-    const plat::Micros deadline = clock_.now() + kReadoutTimeLimit;
-    bool aborted = false;
-    int frames = 0;
-    for (;;) {
-        const plat::avicap::FrameWait wait = driver_.nextFrame(deadline, frame);
-        if (wait.outcome != plat::avicap::FrameWait::Outcome::Frame) break;
-        ++frames;
-        const camera::FrameStep taken =
-            camera::takeFrame({step, bestScore, kept_}, frame.first(wait.bytesUsed), rows(format));
-        if (taken.level != camera::NO_LEVEL) write(taken.level);
-        if (frames == 1 && step == SELECTION_ARMED_ON_FRAME) phase(Phase::ReadingOut);
-        // The frame on which the selection finished: the image's last.
-        if (taken.chosen) {
-            o.readoutFrame = clock_.now();
-            o.readoutFrames = frames;
-        }
-        if (taken.stop) break;
-        // Between frames: an abort rests the lines within a frame's time.
-        if (abort.raised()) {
-            aborted = true;
-            break;
-        }
-    }
-    driver_.endStream();
-    if (const char *missing = camera::missingField(step))
-        o.failure = std::string("the ") + missing + " field did not arrive in the readout stream";
-    return !aborted;
 }
 
 Image imageOf(const BITMAPINFOHEADER &format, std::span<const std::uint8_t> kept) {

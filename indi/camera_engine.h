@@ -1,10 +1,10 @@
-// The camera's exposure as the program takes it, on the platform's port and
-// a capture driver, with the camera's protocol (camera/) deciding every
-// level: the integration level (the amplifier off but for the last second
-// when asked), the readout level at the first frame of the stream that
-// follows, the frames kept by their measurement window (two fields on 480-
-// and 576-line video), rest after the stream. The exposure is measured on
-// the port's log as the image log measures it.
+// The camera's exposure on the platform's exposure engine (platform/engine/),
+// which carries out the camera's protocol (camera/) on a port and a capture
+// device: the integration level (the amplifier off but for the last second
+// when asked), the readout stream with its levels and the frames it keeps,
+// rest after it, the exposure measured on the port's log as the image log
+// measures it. Here it is waited for with an abort at hand, and its image
+// made into what INDI sends.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +17,7 @@
 #include "avicap/driver.h"
 #include "camera_factory.h"
 #include "core/clock.h"
+#include "engine/exposure_engine.h"
 #include "port/parallel_port.h"
 
 namespace noctil::indi {
@@ -33,24 +34,18 @@ public:
     ReadoutMode readout() const override;
     FrameSize frameSize() const override;
     Image liveImage() override;
+    // An abort while the lines integrate rests them at once; one during the
+    // readout, when the stream has ended (at most the protocol's time limit).
     ExposureOutcome expose(const ExposureRequest &request, AbortSignal &abort,
                            const std::function<void(Phase)> &phase) override;
 
 private:
-    // Writes `level` to the camera's lines; returns when it was logged.
-    plat::Micros write(int level);
-    // The readout stream after the integration; false when aborted, with the
-    // port at rest.
-    bool readOut(ExposureOutcome &o, AbortSignal &abort, const std::function<void(Phase)> &phase);
-    ExposureOutcome ended(ExposureOutcome o, ExposureOutcome::End end, std::string failure = {});
-
     plat::Clock &clock_;
-    plat::ParallelPort &port_;
     plat::avicap::Driver &driver_;
+    plat::engine::ExposureEngine engine_;
     std::string portBackend_;
-    // The stream's frame and the kept image, as large as any frame a driver
-    // delivers: nothing is allocated per frame.
-    std::vector<std::uint8_t> frame_, kept_;
+    // Live video's frame, as large as any frame a driver delivers.
+    std::vector<std::uint8_t> frame_;
 };
 
 // The kept image in `format` (24-bit RGB, YUY2 ...) as INDI sends it: one

@@ -25,7 +25,7 @@ struct FrameSize {
 
 class ConnectedCamera : public Camera {
 public:
-    // The capture device's frame formats in words ("640x480 RGB24").
+    // The capture device's frame formats in words ("640 x 480, 24-bit RGB").
     virtual std::vector<std::string> formats() const = 0;
     virtual std::size_t formatIndex() const = 0;
     // Switches to formats()[index] between exposures; false when it cannot.

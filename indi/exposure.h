@@ -47,7 +47,7 @@ struct ExposureOutcome {
     // What to add to the clock's times for UTC.
     plat::UtcMicros utcOffset = 0;
 
-    std::string format;       // "640x480 RGB24", the capture device's frame format
+    std::string format;       // "640 x 480, 24-bit RGB", the capture device's frame format
     std::string portBackend;  // "simulated", "ppdev", "direct", "serial"
     Image image;
 

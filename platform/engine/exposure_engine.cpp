@@ -80,8 +80,12 @@ Exposure ExposureEngine::readOut() {
                 result.image.assign(frame.begin(), frame.end());
                 break;
             }
+            // A field pass that kept no field ends the readout without an image.
+            if (step.stop) break;
         }
         device_.endStream();
+        if (const char *missing = protocol::missingField(selectionStep))
+            result.failure = std::string("the ") + missing + " field did not arrive in the readout stream";
     }
     writeLevel(PORT_IDLE);
     step_ = Step::Idle;

@@ -120,11 +120,13 @@ struct AbortCase {
     std::vector<ExpectedPortWrite> levels;
 };
 
-// The abort rests the lines at once, and no image comes (whole frames).
+// The abort rests the lines at once while they integrate, and when the
+// readout's stream has ended during the readout; no image comes (whole
+// frames).
 // clang-format off
 const AbortCase kAborts[] = {
     {"WhileIntegrating", Phase::Integrating, {{PORT_EXPOSE, 0}, {PORT_IDLE, 0}}},
-    {"DuringTheReadout", Phase::ReadingOut,  {{PORT_EXPOSE, 0}, {PORT_READOUT, 3000}, {PORT_IDLE, 0}}},
+    {"DuringTheReadout", Phase::ReadingOut,  {{PORT_EXPOSE, 0}, {PORT_READOUT, 3000}, {PORT_IDLE, 66}}},
 };
 // clang-format on
 

@@ -18,6 +18,7 @@
 #include "imagelog/log_format.h"
 #include "indi_client.h"
 #include "indi_server.h"
+#include "lock_holder.h"
 
 namespace noctil::test {
 namespace {
@@ -123,8 +124,9 @@ TEST_F(DriverE2e, EachExposureGivesOneImageWithThePortsTimes) {
         EXPECT_EQ(image.keys.at("FRAME"), "Light");
         EXPECT_EQ(image.keys.at("PORTBACK"), "simulated");
         EXPECT_EQ(image.axes, 2);
-        // After each exposure the port went through the readout to rest.
-        EXPECT_EQ(port.levelsAfter, (std::vector<unsigned>{0x08, 0x00}));
+        // After each exposure the port went through the readout to rest:
+        // 640 x 480, the simulated camera's first format, is read by fields.
+        EXPECT_EQ(port.levelsAfter, (std::vector<unsigned>{0x09, 0x08, 0x00}));
     }
 }
 
@@ -239,7 +241,7 @@ TEST_P(DriverAbort, RestsThePortAndSendsNoImage) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Phases, DriverAbort, ::testing::Values(
     AbortCase{"DuringIntegration", 5.0, "integrating", {0x0B, 0x00}},
-    AbortCase{"DuringReadout",     0.1, "reading out", {0x0B, 0x08, 0x00}}),
+    AbortCase{"DuringReadout",     0.1, "reading out", {0x0B, 0x09, 0x08, 0x00}}),
     [](const auto &info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -379,6 +381,40 @@ TEST(DriverProperties, TheSimulatedCcdsThatApplyAreAllThere) {
     }
     for (const std::string &property : expected) EXPECT_EQ(ours.count(property), 1u) << property << " is missing";
 
+    std::error_code ignored;  // a directory left behind is no failure of the driver
+    std::filesystem::remove_all(dir, ignored);
+}
+
+// One port, one owner: a port that another process drives (the program,
+// here a process holding its device's lock) is refused at Connect, and the
+// client is told which process holds it.
+TEST(DriverPortOwner, APortAnotherProcessDrivesIsRefusedNamingIt) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("noctil-indi-owner-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path device = dir / "parport0";
+    LockHolder program(device);
+    ASSERT_TRUE(program.held());
+    const int port = IndiServer::kPort + 2;
+    {
+        IndiServer server({NOCTIL_INDI_DRIVER}, dir, port);
+        ASSERT_TRUE(server.listening()) << server.log();
+        IndiClient client("client", port);
+        ASSERT_TRUE(client.start());
+        ASSERT_TRUE(client.waitUntil([&] { return client.defined("NOCTIL_PORT_DEVICE"); }, kLimit));
+        client.setSwitch("NOCTIL_PORT_BACKEND", "ppdev");
+        client.setText("NOCTIL_PORT_DEVICE", "DEVICE", device.c_str());
+        client.setSwitch("CONNECTION", "CONNECT");
+        const std::string said = "in use by " + program.named();
+        EXPECT_TRUE(client.waitUntil(
+            [&] {
+                for (const std::string &m : client.messages())
+                    if (m.find(said) != std::string::npos) return true;
+                return false;
+            },
+            kLimit));
+        EXPECT_FALSE(client.connected());
+    }
     std::error_code ignored;  // a directory left behind is no failure of the driver
     std::filesystem::remove_all(dir, ignored);
 }

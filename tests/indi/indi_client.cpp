@@ -88,6 +88,10 @@ void IndiClient::setNumber(const char *property, const char *element, double val
     sendNewNumber(device_.c_str(), property, element, value);
 }
 
+void IndiClient::setText(const char *property, const char *element, const char *text) {
+    sendNewText(device_.c_str(), property, element, text);
+}
+
 void IndiClient::newDevice(INDI::BaseDevice) {
     // BLOBs are asked for again for a device the server sees anew (a driver
     // that was restarted).

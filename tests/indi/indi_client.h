@@ -60,6 +60,7 @@ public:
     // Property changes, sent as a person's client sends them.
     void setSwitch(const char *property, const char *element);
     void setNumber(const char *property, const char *element, double value);
+    void setText(const char *property, const char *element, const char *text);
 
 protected:
     void newDevice(INDI::BaseDevice device) override;
